@@ -1,0 +1,20 @@
+# Debian packages of the build, the tests and the program; sourced by the scripts.
+KIVO_BUILD_PACKAGES="cmake g++ make qt6-base-dev qt6-base-dev-tools libgl-dev libgtest-dev
+  libreoffice-dev"
+KIVO_RUN_PACKAGES="libqt6widgets6 qt6-qpa-plugins fonts-arphic-uming libreoffice-calc-nogui"
+KIVO_TEST_PACKAGES="clang libclang-rt-14-dev python3 python3-pil python3-xlrd xvfb xauth"
+
+# Installs the packages that are missing, with one apt-get update first.
+kivo_install() {
+    local missing=()
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
+            missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    echo "Installing: ${missing[*]}"
+    $sudo apt-get update -q
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+}

@@ -1,0 +1,5 @@
+#include "monitor/testclass.h"
+
+void Testclass::OnSaveText() {}
+void Testclass::OnSaveChart() {}
+void Testclass::OnSaveExcel() {}

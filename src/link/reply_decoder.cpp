@@ -1,0 +1,141 @@
+#include "link/reply_decoder.h"
+
+#include <cstdlib>
+
+#include "monitor/form_ids.h"
+#include "platform/gbk_codec.h"
+#include "test/test_state.h"
+#include "test/test_view.h"
+
+namespace {
+
+// The reply text joined across blocks. Only its first twelve characters can ever be decoded
+// (an end byte cuts it to them, and a longer text is never decoded), so one character more
+// is all it keeps: enough to know that it is too long, however long the garbage runs.
+std::string g_strReply;
+constexpr std::size_t kAccumulatorLimit = REPLY_LENGTH + 1;
+
+QString text(const std::string& bytes) {
+    return gbk::decode(QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
+}
+
+// Decimal digits up to the first non-digit, 0 when there are none, modulo 256.
+int rowNumber(const std::string& reply) {
+    unsigned value = 0;
+    for (std::size_t i = 0; i < 2 && reply[i] >= '0' && reply[i] <= '9'; ++i)
+        value = value * 10 + static_cast<unsigned>(reply[i] - '0');
+    return static_cast<int>(value % 256);
+}
+
+// The value field read as C's atoi reads it.
+int32_t leadingInteger(const std::string& field) {
+    std::size_t i = 0;
+    while (i < field.size() && (field[i] == ' ' || (field[i] >= '\t' && field[i] <= '\r'))) ++i;
+    bool negative = false;
+    if (i < field.size() && (field[i] == '+' || field[i] == '-')) negative = field[i++] == '-';
+    int64_t value = 0;
+    for (; i < field.size() && field[i] >= '0' && field[i] <= '9'; ++i)
+        value = value * 10 + (field[i] - '0');
+    return static_cast<int32_t>(negative ? -value : value);
+}
+
+void decodeTestReply(TestView* view, const std::string& code, const std::string& value) {
+    if (code == "30") {
+        view->setItemText(FormId::Temperature, text(TrimZeros(value.substr(0, 6))));
+        g_hEvtTemperature.set();
+    } else if (code == "46") {
+        std::string voltage = TrimZerosKeepingPoint(value);
+        if (!voltage.empty()) voltage.pop_back();
+        view->setItemText(FormId::Voltage, text(voltage));
+    } else if (code == "31") {
+        g_hEvtMinutes.set();
+        const auto minutes = static_cast<uint32_t>(leadingInteger(value));
+        const auto duration = static_cast<uint32_t>(g_nTestMinutes);
+        if (minutes < duration) {
+            view->setItemText(FormId::RemainingMinutes,
+                              QString::number(static_cast<int32_t>(duration - minutes)));
+        } else {
+            view->FinishTest(true, QStringLiteral("请确认是否保存图片！"));
+        }
+    }
+}
+
+void decodeChannelReply(TestView* view, const std::string& reply, const std::string& code,
+                        const std::string& value) {
+    const char kind = code[0];
+    const char digit = code[1];
+    if (kind == '1' && digit == '0') {
+        view->setChannelCell(rowNumber(reply), ChannelColumn::Current,
+                             text(TrimZerosKeepingPoint(value)) + "(mA)");
+        g_hEvtCurrent.set();
+    } else if (kind == '4' && digit >= '0' && digit <= '8') {
+        view->setChannelCell(digit - '0', ChannelColumn::Current,
+                             text(TrimZerosKeepingPoint(value)) + "(mA)");
+        g_hEvtCurrent.set();
+    } else if (kind == '6' && digit == '0') {
+        view->setChannelCell(rowNumber(reply), ChannelColumn::Charge,
+                             text(TrimZerosKeepingPoint(value)) + "(C)");
+        g_hEvtCharge.set();
+    } else if (kind == '6' && digit >= '1' && digit <= '8') {
+        view->setChannelCell(digit - '0', ChannelColumn::Charge,
+                             text(TrimZerosKeepingPoint(value)) + "(C)");
+        g_hEvtCharge.set();
+    }
+}
+
+void decodeRunStateReply(TestView* view, const std::string& code, const std::string& value) {
+    if (code != "71") return;
+    g_hEvtRunState.set();
+    if (value.back() == '0') view->FinishTest(false, QStringLiteral("请确认是否保存图片2！"));
+}
+
+void decode(TestView* view, const std::string& reply, uint8_t command) {
+    const std::string code = reply.substr(2, 2);
+    const std::string value = reply.substr(5, 7);
+    view->setItemText(FormId::CommStatus, QStringLiteral("通信正常"));
+    switch (command) {
+        case CMD_READ_TEST: decodeTestReply(view, code, value); break;
+        case CMD_READ_CHANNELS: decodeChannelReply(view, reply, code, value); break;
+        case CMD_READ_RUNSTATE: decodeRunStateReply(view, code, value); break;
+        default: break;
+    }
+}
+
+}  // namespace
+
+std::string TrimZerosKeepingPoint(std::string text) {
+    std::size_t n = 0;
+    while (n < text.size() && text[n] == '0' && !(n + 1 < text.size() && text[n + 1] == '.')) ++n;
+    return text.substr(n);
+}
+
+std::string TrimZeros(std::string text) {
+    std::size_t n = 0;
+    while (n < text.size() && text[n] == '0') ++n;
+    return text.substr(n);
+}
+
+void DecodeReply(TestView* view, const char* bytes, std::size_t count) {
+    if (count == 0) return;
+    std::size_t i = 0;
+    if (bytes[0] == REPLY_START) {
+        g_strReply.clear();
+        i = 1;
+    }
+    for (; i < count; ++i) {
+        const char byte = bytes[i];
+        if (byte == REPLY_END) {
+            if (g_strReply.size() > REPLY_LENGTH) g_strReply.resize(REPLY_LENGTH);
+            break;
+        }
+        if (byte == '\0') continue;
+        if (g_strReply.size() < kAccumulatorLimit) g_strReply.push_back(byte);
+    }
+    const uint8_t command = g_nCurCommand.load();
+    if (g_strReply.size() != REPLY_LENGTH || command < 1 || command > 19) return;
+    decode(view, g_strReply, command);
+}
+
+const std::string& ReplyAccumulator() { return g_strReply; }
+
+void ResetReplyAccumulator() { g_strReply.clear(); }

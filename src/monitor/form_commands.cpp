@@ -1,0 +1,6 @@
+#include "monitor/testclass.h"
+
+void Testclass::OnCloseTest() {}
+void Testclass::OnUserManagement() {}
+void Testclass::OnTechSupport() {}
+void Testclass::OnCommPort() {}

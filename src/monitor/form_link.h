@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QPointer>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "platform/message_box.h"
+#include "test/test_view.h"
+
+class Testclass;
+
+// The test form as the link threads see it. It lives as long as any thread holds it, so a
+// thread never touches a destroyed form: every call goes to the GUI thread through the
+// gate and finds the form there, or does nothing once the form is gone.
+class FormLink : public TestView {
+public:
+    explicit FormLink(Testclass* form);
+
+    void setItemText(int id, const QString& text) override;
+    QString itemText(int id) override;
+    void setItemEnabled(int id, bool enabled) override;
+    void setChannelCell(int row, int column, const QString& text) override;
+    QString channelCell(int row, int column) override;
+
+    void StopTest() override;
+    void FinishTest(bool sendStop, const QString& picturePrompt) override;
+
+    bool started() const override { return m_bStarted.load() != 0; }
+    SharedEvent& stopEvent() override { return m_hStopEvent; }
+
+    // A message box owned by the form, from any thread.
+    MessageBox::Result message(const QString& text,
+                               const QString& caption = MessageBox::kAppCaption,
+                               MessageBox::Buttons buttons = MessageBox::Buttons::Ok,
+                               MessageBox::Icon icon = MessageBox::Icon::None) override;
+    // Runs `fn` with the form on the GUI thread while the caller waits; false when the form
+    // is gone or the gate is closed.
+    bool withForm(const std::function<void(Testclass&)>& fn);
+
+    // The form is going away (GUI thread).
+    void detach();
+
+    std::atomic<uint8_t> m_bStarted{0};  // a test has been started in this window
+    SharedEvent m_hStopEvent;             // ends the command cycle
+
+private:
+    QPointer<Testclass> m_form;  // touched only on the GUI thread
+};

@@ -1,0 +1,99 @@
+#pragma once
+
+#include <QFont>
+#include <QWidget>
+#include <array>
+#include <map>
+#include <memory>
+
+#include "test/test_state.h"
+
+class QPushButton;
+class QTableWidget;
+class FormLink;
+
+// The test form: the one window of a running test (dialog template 133). It shows the test
+// parameters, the channel table, the record history of the selected channel and its
+// current trend chart, and its buttons drive the test.
+class Testclass : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit Testclass(QWidget* parent = nullptr);
+    ~Testclass() override;
+
+    // Builds the tables, writes the fields and opens the link (the form's first update).
+    void OnInitialUpdate();
+
+    // The control with design id `id`, or null.
+    QWidget* item(int id) const;
+    // Field, button and channel-table access on the GUI thread. The link threads use the
+    // same through link(), which carries the call over to the GUI thread.
+    QString itemTextOnGui(int id) const;
+    void setItemTextOnGui(int id, const QString& text);
+    void setItemEnabledOnGui(int id, bool enabled);
+    QString channelCellOnGui(int row, int column) const;
+    void setChannelCellOnGui(int row, int column, const QString& text);
+    // Text of a history cell of channel slot `slot`; empty for a row that does not exist.
+    QString historyCell(int slot, int row, int column) const;
+    int historyRowCount(int slot) const;
+
+    // The form as the link threads see it.
+    std::shared_ptr<FormLink> link() const { return m_link; }
+    bool started() const;
+
+    // Run control.
+    void OnDeviceInit();
+    void OnStartTest();
+    void StopTest();
+    void FinishTest(bool sendStop, const QString& picturePrompt);
+    void OnRecordSample();
+
+    // Exports.
+    void OnSaveText();
+    void OnSaveChart();
+    void OnSaveExcel();
+
+    // Menu commands handled by the form.
+    void OnCloseTest();
+    void OnUserManagement();
+    void OnTechSupport();
+    void OnCommPort();
+
+    // Channel selection and the chart.
+    void SelectChannel();
+    void DrawTrendSegment(const QString& currentText);
+    // The chart frame's rectangle in the form's coordinates.
+    QRect chartFrameRect() const;
+
+    // Members of the design.
+    QPushButton* m_btnStart = nullptr;                // control 1085
+    int m_nChannel = -1;                              // selected channel index (0-8)
+    QTableWidget* m_listChannels = nullptr;           // channel table, id 3000
+    std::array<QTableWidget*, MAX_CHANNELS> m_listHistory{};  // lists 0-5 exist
+    uint8_t m_nShownHistory = 0;                      // index of the visible history list
+    QFont m_fontTable;                                // 18 px Song
+    QFont m_fontHistory;                              // 15 px Song
+    int m_nGridShift = 0;                             // chart grid shift, always 0
+    uint8_t m_nCurChannel = 1;                        // channel shown (1-based)
+    uint8_t m_nCurRow = 0;                            // its table row
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void buildControls();
+    void buildChannelTable();
+    void buildHistoryLists();
+    void onChannelTableItemChanged(int row);
+    void onChannelTableClicked();
+    // The link's part of the first update and of the teardown.
+    void OpenLinkOnInitialUpdate();
+    void ClosePortOnTeardown();
+
+    std::shared_ptr<FormLink> m_link;
+    std::map<int, QWidget*> m_items;
+    bool m_tornDown = false;
+
+    friend class FormLink;
+};

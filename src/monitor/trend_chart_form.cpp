@@ -1,0 +1,3 @@
+#include "monitor/testclass.h"
+
+void Testclass::DrawTrendSegment(const QString&) {}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+// Hands a piece of work from one of the program's threads to the GUI thread and waits
+// until it has run there. Widgets are touched only on the GUI thread; the GUI thread
+// never waits for a worker.
+//
+// The gate can be closed (when the test window goes away or the program ends): calls that
+// have not started yet are dropped and their callers released at once, so no thread stays
+// blocked on a window that no longer exists.
+class GuiGate {
+public:
+    static GuiGate& instance();
+
+    // Runs `fn` on the GUI thread while the caller waits; runs it at once when the caller is
+    // the GUI thread. Returns false, without running `fn`, when the gate is closed.
+    bool run(std::function<void()> fn);
+
+    void close();
+    void open();
+    bool isOpen() const;
+
+    static bool onGuiThread();
+
+private:
+    struct Task;
+    void drain();
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_done;
+    std::deque<std::shared_ptr<Task>> m_pending;
+    bool m_open = true;
+};

@@ -1,0 +1,61 @@
+#include "platform/message_box.h"
+
+#include <QMessageBox>
+#include <QPushButton>
+#include <QPointer>
+#include <mutex>
+
+#include "platform/gui_gate.h"
+
+namespace MessageBox {
+namespace {
+
+std::mutex g_responderMutex;
+Responder g_responder;
+
+Result showOnGui(QWidget* owner, const Request& request) {
+    Responder responder;
+    {
+        std::lock_guard lock(g_responderMutex);
+        responder = g_responder;
+    }
+    if (responder) return responder(owner, request);
+
+    QMessageBox box(owner);
+    box.setWindowTitle(request.caption);
+    box.setText(request.text);
+    switch (request.icon) {
+        case Icon::None: box.setIcon(QMessageBox::NoIcon); break;
+        case Icon::Information: box.setIcon(QMessageBox::Information); break;
+        case Icon::Exclamation: box.setIcon(QMessageBox::Warning); break;
+        case Icon::Critical: box.setIcon(QMessageBox::Critical); break;
+    }
+    QPushButton* ok = box.addButton(QStringLiteral("确定"), QMessageBox::AcceptRole);
+    ok->setDefault(true);
+    if (request.buttons == Buttons::OkCancel) {
+        box.setEscapeButton(box.addButton(QStringLiteral("取消"), QMessageBox::RejectRole));
+    } else {
+        box.setEscapeButton(ok);
+    }
+    box.exec();
+    return box.clickedButton() == ok ? Ok : Cancel;
+}
+
+}  // namespace
+
+Result show(QWidget* owner, const QString& text, const QString& caption, Buttons buttons,
+            Icon icon) {
+    Request request{text, caption, buttons, icon};
+    Result result = Cancel;
+    QPointer<QWidget> guardedOwner(owner);
+    if (GuiGate::onGuiThread()) return showOnGui(owner, request);
+    GuiGate::instance().run([&] { result = showOnGui(guardedOwner.data(), request); });
+    return result;
+}
+
+void setResponder(Responder responder) {
+    std::lock_guard lock(g_responderMutex);
+    g_responder = std::move(responder);
+}
+
+}  // namespace MessageBox

@@ -1,0 +1,102 @@
+#pragma once
+
+#include <QString>
+#include <map>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#include "test/test_view.h"
+
+// A test view that keeps fields and the six-row channel table in memory and records the
+// calls the link makes; safe to call from any thread.
+class RecordingView : public TestView {
+public:
+    struct Finish {
+        bool sendStop;
+        QString prompt;
+    };
+
+    void setItemText(int id, const QString& text) override {
+        std::lock_guard lock(m_mutex);
+        m_items[id] = text;
+        m_itemWrites.emplace_back(id, text);
+    }
+    QString itemText(int id) override {
+        std::lock_guard lock(m_mutex);
+        auto it = m_items.find(id);
+        return it == m_items.end() ? QString() : it->second;
+    }
+    void setItemEnabled(int id, bool enabled) override {
+        std::lock_guard lock(m_mutex);
+        m_enabled[id] = enabled;
+    }
+    void setChannelCell(int row, int column, const QString& text) override {
+        std::lock_guard lock(m_mutex);
+        ++m_cellWriteAttempts;
+        if (row < 0 || row >= 6) return;
+        m_cells[{row, column}] = text;
+    }
+    QString channelCell(int row, int column) override {
+        std::lock_guard lock(m_mutex);
+        auto it = m_cells.find({row, column});
+        return it == m_cells.end() ? QString() : it->second;
+    }
+    void StopTest() override {
+        std::lock_guard lock(m_mutex);
+        ++m_stops;
+    }
+    void FinishTest(bool sendStop, const QString& picturePrompt) override {
+        std::lock_guard lock(m_mutex);
+        m_finishes.push_back({sendStop, picturePrompt});
+    }
+    MessageBox::Result message(const QString& text, const QString& caption,
+                               MessageBox::Buttons buttons, MessageBox::Icon icon) override {
+        return MessageBox::show(nullptr, text, caption, buttons, icon);
+    }
+    bool started() const override { return m_started; }
+    SharedEvent& stopEvent() override { return m_stopEvent; }
+
+    bool enabled(int id) {
+        std::lock_guard lock(m_mutex);
+        auto it = m_enabled.find(id);
+        return it != m_enabled.end() && it->second;
+    }
+    bool enabledKnown(int id) {
+        std::lock_guard lock(m_mutex);
+        return m_enabled.count(id) != 0;
+    }
+    std::vector<Finish> finishes() {
+        std::lock_guard lock(m_mutex);
+        return m_finishes;
+    }
+    int stops() {
+        std::lock_guard lock(m_mutex);
+        return m_stops;
+    }
+    std::vector<std::pair<int, QString>> itemWrites() {
+        std::lock_guard lock(m_mutex);
+        return m_itemWrites;
+    }
+    int cellWriteAttempts() {
+        std::lock_guard lock(m_mutex);
+        return m_cellWriteAttempts;
+    }
+    int cellCount() {
+        std::lock_guard lock(m_mutex);
+        return static_cast<int>(m_cells.size());
+    }
+
+    bool m_started = false;
+
+private:
+    std::mutex m_mutex;
+    std::map<int, QString> m_items;
+    std::map<int, bool> m_enabled;
+    std::map<std::pair<int, int>, QString> m_cells;
+    std::vector<std::pair<int, QString>> m_itemWrites;
+    std::vector<Finish> m_finishes;
+    int m_stops = 0;
+    int m_cellWriteAttempts = 0;
+    SharedEvent m_stopEvent;
+};
