@@ -1,0 +1,22 @@
+#pragma once
+
+#include <memory>
+
+class TestView;
+
+// The waits of the command cycle. The defaults are the program's real timings; tests may
+// run the cycle with shorter waits.
+struct CycleTiming {
+    int passMs = 10;     // a pass of the main loop waits this long on the stop event
+    int replyMs = 1000;  // a request waits this long for its reply
+};
+
+// The command-cycle thread's routine: runs queued command codes one at a time.
+void CommandThreadProc(std::shared_ptr<TestView> view, CycleTiming timing);
+
+// Starts CommandThreadProc for `view` on a new thread with the current timing; false when
+// the thread cannot be created.
+bool StartCommandCycle(std::shared_ptr<TestView> view);
+
+CycleTiming CommandCycleTiming();
+void SetCommandCycleTimingForTests(CycleTiming timing);

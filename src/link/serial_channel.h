@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QString>
+#include <array>
+#include <cstdint>
+#include <memory>
+
+class TestView;
+
+// The serial port channel to the instrument: at most one open port for the whole program,
+// the receive thread that hands every block it reads to DecodeReply, and the framed writes.
+
+// "COM1" ... "COM16".
+extern const std::array<QString, 16> g_strComNames;
+
+// Opens port `portIndex` (0-based) with the instrument's settings and starts the receive
+// thread for `view`; true when the port is open and the thread runs. Failures are shown.
+bool OpenLink(std::shared_ptr<TestView> view, uint8_t portIndex);
+// Closes the port and stops the receive thread.
+void CloseLink();
+// Opens `name` (a "COMn" name) with the given line settings; shows its own failures.
+bool OpenPort(const QString& name, int baudRate, int dataBits, int stopBits, int parity,
+              TestView* owner = nullptr);
+// True when a port was open and has been closed.
+bool ClosePort();
+// True while a port is open (g_hCom valid).
+bool PortIsOpen();
+// Frames `text` as "S" + text + "E" ("a"..."f" sent as ":"..."?") and writes it whole.
+// With no open port shows "串口未打开!" (owned by `owner`'s form when given).
+void SendCommand(const QString& text, TestView* owner = nullptr);
+// The receive thread's routine.
+void ReceiveThreadProc(std::shared_ptr<TestView> view);
