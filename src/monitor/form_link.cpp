@@ -3,7 +3,10 @@
 #include "monitor/testclass.h"
 #include "platform/gui_gate.h"
 
-FormLink::FormLink(Testclass* form) : m_form(form) {}
+FormLink::FormLink(Testclass* form)
+    : m_saveChart([](Testclass& f) { f.OnSaveChart(); }),
+      m_saveExcel([](Testclass& f) { f.OnSaveExcel(); }),
+      m_form(form) {}
 
 bool FormLink::withForm(const std::function<void(Testclass&)>& fn) {
     bool reached = false;
@@ -45,7 +48,9 @@ QString FormLink::channelCell(int row, int column) {
 MessageBox::Result FormLink::message(const QString& text, const QString& caption,
                                      MessageBox::Buttons buttons, MessageBox::Icon icon) {
     MessageBox::Result result = MessageBox::Cancel;
-    GuiGate::instance().run(
-        [&] { result = MessageBox::show(m_form.data(), text, caption, buttons, icon); });
+    GuiGate::instance().run([&] {
+        if (Testclass* form = m_form.data())
+            result = MessageBox::show(form, text, caption, buttons, icon);
+    });
     return result;
 }

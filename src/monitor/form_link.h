@@ -3,6 +3,7 @@
 #include <QPointer>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "platform/message_box.h"
@@ -14,7 +15,7 @@ class Testclass;
 // thread never touches a destroyed form: every call goes to the GUI thread through the
 // gate and finds the form there, or does nothing once the form is gone.
 class FormLink : public TestView {
-public:
+  public:
     explicit FormLink(Testclass* form);
 
     void setItemText(int id, const QString& text) override;
@@ -29,7 +30,7 @@ public:
     bool started() const override { return m_bStarted.load() != 0; }
     SharedEvent& stopEvent() override { return m_hStopEvent; }
 
-    // A message box owned by the form, from any thread.
+    // A message box owned by the form, from any thread; none (Cancel) once the form is gone.
     MessageBox::Result message(const QString& text,
                                const QString& caption = MessageBox::kAppCaption,
                                MessageBox::Buttons buttons = MessageBox::Buttons::Ok,
@@ -42,8 +43,19 @@ public:
     void detach();
 
     std::atomic<uint8_t> m_bStarted{0};  // a test has been started in this window
-    SharedEvent m_hStopEvent;             // ends the command cycle
+    SharedEvent m_hStopEvent;            // ends the command cycle
 
-private:
+    // The saves offered by the questions at the end of a test: the form's OnSaveChart and
+    // OnSaveExcel (tests may watch them). They run on the GUI thread.
+    std::function<void(Testclass&)> m_saveChart;
+    std::function<void(Testclass&)> m_saveExcel;
+
+  private:
+    // Asks `question` (empty caption, OK and Cancel, exclamation) and on OK runs `save`,
+    // both with the form on the GUI thread; nothing when the form is gone.
+    void askAndSave(const QString& question, const std::function<void(Testclass&)>& save);
+    // Channel status word of every channel in use, "开始实验" on 1085, 1024 ... 1028 enabled.
+    static void showStopped(Testclass& form, const QString& status);
+
     QPointer<Testclass> m_form;  // touched only on the GUI thread
 };

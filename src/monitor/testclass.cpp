@@ -11,6 +11,7 @@
 #include "link/link_threads.h"
 #include "monitor/form_ids.h"
 #include "monitor/form_link.h"
+#include "monitor/table_cell.h"
 #include "platform/gui_gate.h"
 #include "platform/song_font.h"
 
@@ -59,13 +60,6 @@ QFrame* etchedFrame(QWidget* parent, const QRect& rect) {
     return frame;
 }
 
-QTableWidgetItem* centredItem(const QString& text) {
-    auto* item = new QTableWidgetItem(text);
-    item->setTextAlignment(Qt::AlignCenter);
-    item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
-    return item;
-}
-
 }  // namespace
 
 Testclass::Testclass(QWidget* parent) : QWidget(parent), m_link(std::make_shared<FormLink>(this)) {
@@ -75,16 +69,25 @@ Testclass::Testclass(QWidget* parent) : QWidget(parent), m_link(std::make_shared
 }
 
 Testclass::~Testclass() {
-    // Teardown: whatever way the form goes, the link threads are told to stop, released
-    // from any wait on the GUI thread, and joined before the form's objects go away.
+    // Teardown: whatever way the form goes, the link threads are told to stop and released
+    // from any wait on the GUI thread; they reach the form only through m_link, which they
+    // hold, and find it gone from now on.
     g_bLinkActive = 0;
     g_bWorkerRun = 0;
     m_link->m_hStopEvent.setAndClose();
     g_hRxStopEvent.setAndClose();
     m_link->detach();
-    GuiGate::instance().close();
+    GuiGate& gate = GuiGate::instance();
+    gate.close();
+    // They are joined before the port closes, so none of them is still using it. When the
+    // form goes away from inside a worker's call (a message box open for a worker), that
+    // worker cannot end before the call below us on the stack returns: the threads that
+    // are still running are then joined later (next test window or program end).
+    if (gate.runningWorkerCall())
+        LinkThreads::joinFinished();
+    else
+        LinkThreads::joinAll();
     ClosePortOnTeardown();
-    LinkThreads::joinAll();
 }
 
 void Testclass::buildControls() {
@@ -97,9 +100,9 @@ void Testclass::buildControls() {
         const char* text;
         int x, w;
     };
-    for (const Heading& h : {Heading{"通道", 67, 17}, Heading{"试件编号", 108, 33},
-                             Heading{"状态", 164, 17}, Heading{"当前电流(mA)", 207, 49},
-                             Heading{"电通量(C)", 286, 37}}) {
+    for (const Heading& h :
+         {Heading{"通道", 67, 17}, Heading{"试件编号", 108, 33}, Heading{"状态", 164, 17},
+          Heading{"当前电流(mA)", 207, 49}, Heading{"电通量(C)", 286, 37}}) {
         auto* label = new QLabel(QString::fromUtf8(h.text), this);
         label->setGeometry(du(h.x, 32, h.w + 6, 9));
     }
@@ -112,7 +115,14 @@ void Testclass::buildControls() {
     buildChannelTable();
     buildHistoryLists();
 
+    // Tab order follows the layout: the table, the history list, the fields left to
+    // right, the buttons top to bottom (hidden controls are passed over).
     QWidget* previous = m_listChannels;
+    for (QTableWidget* list : m_listHistory) {
+        if (list == nullptr) continue;
+        setTabOrder(previous, list);
+        previous = list;
+    }
     for (const FieldSpec& f : kFields) {
         auto* field = new QLineEdit(this);
         field->setReadOnly(true);
@@ -171,11 +181,12 @@ void Testclass::buildChannelTable() {
     for (int c = 0; c < 6; ++c) m_listChannels->setColumnWidth(c, widths[c]);
     m_listChannels->setColumnHidden(0, true);
     for (int r = 0; r < CHANNELS_IN_USE; ++r) {
-        m_listChannels->setItem(r, 0, centredItem(QStringLiteral("123")));
-        m_listChannels->setItem(r, 1, centredItem(QString::number(r + 1)));
-        for (int c = 2; c < 6; ++c) m_listChannels->setItem(r, c, centredItem(QString()));
+        m_listChannels->setItem(r, 0, CentredCell(QStringLiteral("123")));
+        m_listChannels->setItem(r, 1, CentredCell(QString::number(r + 1)));
+        for (int c = 2; c < 6; ++c) m_listChannels->setItem(r, c, CentredCell(QString()));
     }
     m_items[FormId::ChannelTable] = m_listChannels;
+    connectChannelTable();
 }
 
 void Testclass::buildHistoryLists() {
@@ -219,9 +230,12 @@ QString Testclass::itemTextOnGui(int id) const {
 
 void Testclass::setItemTextOnGui(int id, const QString& text) {
     QWidget* w = item(id);
-    if (auto* edit = qobject_cast<QLineEdit*>(w)) edit->setText(text);
-    else if (auto* button = qobject_cast<QPushButton*>(w)) button->setText(text);
-    else if (auto* label = qobject_cast<QLabel*>(w)) label->setText(text);
+    if (auto* edit = qobject_cast<QLineEdit*>(w))
+        edit->setText(text);
+    else if (auto* button = qobject_cast<QPushButton*>(w))
+        button->setText(text);
+    else if (auto* label = qobject_cast<QLabel*>(w))
+        label->setText(text);
 }
 
 void Testclass::setItemEnabledOnGui(int id, bool enabled) {
@@ -258,6 +272,7 @@ QRect Testclass::chartFrameRect() const { return item(FormId::ChartFrame)->geome
 
 void Testclass::OnInitialUpdate() {
     g_pTestView = this;
+    LinkThreads::joinFinished();  // threads of an earlier test window that have ended
     GuiGate::instance().open();
     m_nGridShift = 0;
     m_link->m_bStarted = 0;
@@ -281,14 +296,13 @@ void Testclass::OnInitialUpdate() {
     m_nCurChannel = static_cast<uint8_t>(m_nChannel + 1);
     m_listHistory[m_nChannel]->show();
     m_nShownHistory = m_nCurRow = static_cast<uint8_t>(m_nChannel);
-    m_listChannels->selectRow(m_nChannel);
+    reselectCurrentRow();
     item(FormId::ChannelCaption)->setFont(m_fontHistory);
 
     const QDate today = QDate::currentDate();
-    setItemTextOnGui(FormId::TestDate, QStringLiteral("%1-%2-%3")
-                                           .arg(today.year())
-                                           .arg(today.month())
-                                           .arg(today.day()));
+    setItemTextOnGui(
+        FormId::TestDate,
+        QStringLiteral("%1-%2-%3").arg(today.year()).arg(today.month()).arg(today.day()));
     setItemTextOnGui(FormId::StartTime, QStringLiteral("00:00:00"));
     setItemTextOnGui(FormId::RecordInterval, QString::number(g_nRecordInterval));
     setItemTextOnGui(FormId::Diameter, QString::number(g_nDiameter));
@@ -299,5 +313,3 @@ void Testclass::OnInitialUpdate() {
     OpenLinkOnInitialUpdate();
     g_nCurCommand = 0;
 }
-
-void Testclass::paintEvent(QPaintEvent* event) { QWidget::paintEvent(event); }

@@ -11,6 +11,7 @@
 class QPushButton;
 class QTableWidget;
 class FormLink;
+struct TrendChartData;
 
 // The test form: the one window of a running test (dialog template 133). It shows the test
 // parameters, the channel table, the record history of the selected channel and its
@@ -18,7 +19,7 @@ class FormLink;
 class Testclass : public QWidget {
     Q_OBJECT
 
-public:
+  public:
     explicit Testclass(QWidget* parent = nullptr);
     ~Testclass() override;
 
@@ -65,28 +66,43 @@ public:
     void DrawTrendSegment(const QString& currentText);
     // The chart frame's rectangle in the form's coordinates.
     QRect chartFrameRect() const;
+    // What the chart frame shows now: the shown channel's title, records and interval.
+    TrendChartData trendChartData() const;
 
     // Members of the design.
-    QPushButton* m_btnStart = nullptr;                // control 1085
-    int m_nChannel = -1;                              // selected channel index (0-8)
-    QTableWidget* m_listChannels = nullptr;           // channel table, id 3000
+    QPushButton* m_btnStart = nullptr;                        // control 1085
+    int m_nChannel = -1;                                      // selected channel index (0-8)
+    QTableWidget* m_listChannels = nullptr;                   // channel table, id 3000
     std::array<QTableWidget*, MAX_CHANNELS> m_listHistory{};  // lists 0-5 exist
-    uint8_t m_nShownHistory = 0;                      // index of the visible history list
-    QFont m_fontTable;                                // 18 px Song
-    QFont m_fontHistory;                              // 15 px Song
-    int m_nGridShift = 0;                             // chart grid shift, always 0
-    uint8_t m_nCurChannel = 1;                        // channel shown (1-based)
-    uint8_t m_nCurRow = 0;                            // its table row
+    uint8_t m_nShownHistory = 0;                              // index of the visible history list
+    QFont m_fontTable;                                        // 18 px Song
+    QFont m_fontHistory;                                      // 15 px Song
+    int m_nGridShift = 0;                                     // chart grid shift, always 0
+    uint8_t m_nCurChannel = 1;                                // channel shown (1-based)
+    uint8_t m_nCurRow = 0;                                    // its table row
 
-protected:
+    // The table's notifications (also driven by tests): the current row moved to `row`
+    // (click or keyboard), and a click anywhere in the table.
+    void onChannelTableItemChanged(int row);
+    void onChannelTableClicked();
+
+  protected:
     void paintEvent(QPaintEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     void buildControls();
     void buildChannelTable();
     void buildHistoryLists();
-    void onChannelTableItemChanged(int row);
-    void onChannelTableClicked();
+    void connectChannelTable();
+    // Marks row m_nCurRow selected and focused.
+    void reselectCurrentRow();
+    // Run control helpers (GUI thread): the status word of every channel in use, and the
+    // buttons 1024 ... 1028 that a running test disables.
+    void setChannelStatusOnGui(const QString& word);
+    void setSaveButtonsEnabledOnGui(bool enabled);
+    // Sets g_bWorkerRun, gives the cycle a new stop event and starts it.
+    void startCommandCycleOnGui();
     // The link's part of the first update and of the teardown.
     void OpenLinkOnInitialUpdate();
     void ClosePortOnTeardown();

@@ -1,3 +1,66 @@
-#include "monitor/testclass.h"
+#include <QPaintEvent>
+#include <QPainter>
 
-void Testclass::DrawTrendSegment(const QString&) {}
+#include "monitor/form_ids.h"
+#include "monitor/testclass.h"
+#include "monitor/trend_chart.h"
+
+// The trend chart inside the form's chart frame. Every paint draws the whole chart of the
+// shown channel; a new record only asks for the newest segment's rectangle to be painted
+// again, so what is on the screen is always the full drawing.
+
+namespace {
+
+// Half the trend pen's width and a pixel more, around a segment's end points.
+constexpr int kSegmentMargin = 3;
+
+QRect segmentRect(QPoint from, QPoint to) {
+    return QRect(from, to).normalized().adjusted(-kSegmentMargin, -kSegmentMargin, kSegmentMargin,
+                                                 kSegmentMargin);
+}
+
+}  // namespace
+
+TrendChartData Testclass::trendChartData() const {
+    TrendChartData data;
+    data.title = ScreenChartTitle(m_nCurChannel);
+    data.recordInterval = g_nRecordInterval;
+    data.gridShift = m_nGridShift;
+    const int slot = m_nCurChannel - 1;
+    const bool inUse = slot >= 0 && slot < CHANNELS_IN_USE && g_bChannelOff[slot] == 0;
+    // Rows 0 ... g_nLastRecord; never past the list's last row.
+    const int rows = historyRowCount(slot);
+    const int last = static_cast<int>(std::min<uint32_t>(g_nLastRecord, rows > 0 ? rows - 1 : 0));
+    data.drawCurve = inUse && last >= 1;
+    if (data.drawCurve)
+        for (int i = 0; i <= last; ++i)
+            data.currents << historyCell(slot, i, HistoryColumn::Current);
+    return data;
+}
+
+void Testclass::paintEvent(QPaintEvent*) {
+    const QRect frame = chartFrameRect();
+    QPainter painter(this);
+    painter.fillRect(frame, Qt::white);
+    painter.setClipRect(frame);
+    painter.translate(frame.topLeft());
+    DrawTrendChart(painter, trendChartData());
+}
+
+void Testclass::DrawTrendSegment(const QString& currentText) {
+    const uint32_t last = g_nLastRecord;
+    if (last == 0) return;
+    const int slot = m_nCurChannel - 1;
+    if (slot < 0 || slot >= CHANNELS_IN_USE) return;
+    // The segment joins the previous record's point, mapped as every other point is, to
+    // the new one. The previous current is g_strLastCurrent; the list's previous row holds
+    // the same text, and the repaint draws from the list, so both are covered.
+    const int previous = static_cast<int>(last - 1);
+    const QPoint to(TrendX(static_cast<int>(last), g_nRecordInterval), TrendY(currentText));
+    const int fromX = TrendX(previous, g_nRecordInterval);
+    QRect dirty = segmentRect(QPoint(fromX, TrendY(g_strLastCurrent[slot])), to);
+    dirty |=
+        segmentRect(QPoint(fromX, TrendY(historyCell(slot, previous, HistoryColumn::Current))), to);
+    const QRect frame = chartFrameRect();
+    update(dirty.translated(frame.topLeft()) & frame);
+}

@@ -35,8 +35,8 @@ bool GuiGate::run(std::function<void()> fn) {
     }
     // The task itself travels through m_pending (guarded by our own mutex); the posted call
     // only tells the GUI thread to look there.
-    QMetaObject::invokeMethod(QCoreApplication::instance(), [this] { drain(); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [this] { drain(); }, Qt::QueuedConnection);
     std::unique_lock lock(m_mutex);
     m_done.wait(lock, [&] {
         return task->state == Task::State::Done || task->state == Task::State::Dropped;
@@ -54,7 +54,9 @@ void GuiGate::drain() {
             m_pending.pop_front();
             task->state = Task::State::Running;
         }
+        ++m_running;
         task->fn();
+        --m_running;
         {
             std::lock_guard lock(m_mutex);
             task->state = Task::State::Done;

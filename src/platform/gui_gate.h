@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -14,7 +15,7 @@
 // have not started yet are dropped and their callers released at once, so no thread stays
 // blocked on a window that no longer exists.
 class GuiGate {
-public:
+  public:
     static GuiGate& instance();
 
     // Runs `fn` on the GUI thread while the caller waits; runs it at once when the caller is
@@ -27,7 +28,12 @@ public:
 
     static bool onGuiThread();
 
-private:
+    // True while the GUI thread is carrying out a worker's call. A window destroyed from
+    // inside such a call (a message box's own event loop, say) must not wait for that
+    // worker: it is waiting for the very call that runs below on the stack.
+    bool runningWorkerCall() const { return m_running.load() > 0; }
+
+  private:
     struct Task;
     void drain();
 
@@ -35,4 +41,5 @@ private:
     std::condition_variable m_done;
     std::deque<std::shared_ptr<Task>> m_pending;
     bool m_open = true;
+    std::atomic<int> m_running{0};
 };

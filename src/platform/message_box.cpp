@@ -1,8 +1,8 @@
 #include "platform/message_box.h"
 
 #include <QMessageBox>
-#include <QPushButton>
 #include <QPointer>
+#include <QPushButton>
 #include <mutex>
 
 #include "platform/gui_gate.h"
@@ -21,24 +21,37 @@ Result showOnGui(QWidget* owner, const Request& request) {
     }
     if (responder) return responder(owner, request);
 
-    QMessageBox box(owner);
-    box.setWindowTitle(request.caption);
-    box.setText(request.text);
+    // On the heap: when the owner goes away while the box is open, it takes the box with
+    // it, and the answer is Cancel.
+    QPointer<QMessageBox> box = new QMessageBox(owner);
+    box->setWindowTitle(request.caption);
+    box->setText(request.text);
     switch (request.icon) {
-        case Icon::None: box.setIcon(QMessageBox::NoIcon); break;
-        case Icon::Information: box.setIcon(QMessageBox::Information); break;
-        case Icon::Exclamation: box.setIcon(QMessageBox::Warning); break;
-        case Icon::Critical: box.setIcon(QMessageBox::Critical); break;
+        case Icon::None:
+            box->setIcon(QMessageBox::NoIcon);
+            break;
+        case Icon::Information:
+            box->setIcon(QMessageBox::Information);
+            break;
+        case Icon::Exclamation:
+            box->setIcon(QMessageBox::Warning);
+            break;
+        case Icon::Critical:
+            box->setIcon(QMessageBox::Critical);
+            break;
     }
-    QPushButton* ok = box.addButton(QStringLiteral("确定"), QMessageBox::AcceptRole);
+    QPushButton* ok = box->addButton(QStringLiteral("确定"), QMessageBox::AcceptRole);
     ok->setDefault(true);
     if (request.buttons == Buttons::OkCancel) {
-        box.setEscapeButton(box.addButton(QStringLiteral("取消"), QMessageBox::RejectRole));
+        box->setEscapeButton(box->addButton(QStringLiteral("取消"), QMessageBox::RejectRole));
     } else {
-        box.setEscapeButton(ok);
+        box->setEscapeButton(ok);
     }
-    box.exec();
-    return box.clickedButton() == ok ? Ok : Cancel;
+    box->exec();
+    if (!box) return Cancel;
+    const Result result = box->clickedButton() == ok ? Ok : Cancel;
+    delete box.data();
+    return result;
 }
 
 }  // namespace

@@ -1,13 +1,92 @@
+#include <QPointer>
+#include <QTime>
+
+#include "app/main_frame_messages.h"
+#include "monitor/form_ids.h"
 #include "monitor/form_link.h"
 #include "monitor/testclass.h"
+#include "test/init_progress_dlg.h"
+#include "test/run_link.h"
 
-void Testclass::OnDeviceInit() {}
-void Testclass::OnStartTest() {}
+// Device initialisation, start and pause of a test on the form (GUI thread).
+
+namespace {
+
+const QString kNoPort = QStringLiteral("请设置通信端口!");
+
+QString timeOfDay() {
+    const QTime now = QTime::currentTime();
+    return QString::asprintf("%02d:%02d:%02d", now.hour(), now.minute(), now.second());
+}
+
+}  // namespace
+
+void Testclass::setChannelStatusOnGui(const QString& word) {
+    for (int slot = 0; slot < CHANNELS_IN_USE; ++slot)
+        if (g_bChannelOff[slot] == 0) setChannelCellOnGui(slot, ChannelColumn::Status, word);
+}
+
+void Testclass::setSaveButtonsEnabledOnGui(bool enabled) {
+    for (int id = FormId::SaveText; id <= FormId::CloseTest; ++id) setItemEnabledOnGui(id, enabled);
+}
+
+void Testclass::startCommandCycleOnGui() {
+    g_bWorkerRun = 1;
+    // The event exists before the cycle starts, so the cycle never finds the slot empty.
+    m_link->m_hStopEvent.create();
+    if (!RunLink::startCommandCycle(m_link)) m_link->message(QStringLiteral("创建接收线程失败1!"));
+}
+
+void Testclass::OnDeviceInit() {
+    if (!RunLink::portIsOpen()) {
+        setItemTextOnGui(FormId::CommStatus, QStringLiteral("通信故障"));
+        m_link->message(kNoPort);
+        return;
+    }
+    startCommandCycleOnGui();
+    setItemEnabledOnGui(FormId::InitButton, false);
+    RunLink::sendCommand(QStringLiteral("00W070 1111"), m_link.get());
+
+    // The box ends by itself (or on Escape/Enter); its answer does not matter. It lives on
+    // the heap so that a form going away meanwhile takes it along safely.
+    QPointer<Testclass> self(this);
+    QPointer<CInitProgressDlg> box = new CInitProgressDlg(this);
+    box->exec();
+    if (!self) return;
+    delete box.data();
+
+    // The command cycle now runs the initialisation check.
+    g_nCurCommand = 1;
+}
+
+void Testclass::OnStartTest() {
+    if (!RunLink::portIsOpen()) {
+        m_link->message(kNoPort);
+        return;
+    }
+    if (g_bTesting == 0) {
+        if (g_bWorkerRun == 0) {
+            startCommandCycleOnGui();
+            setItemEnabledOnGui(FormId::InitButton, false);
+        }
+        g_bTesting = 1;
+        setChannelStatusOnGui(QStringLiteral("运行"));
+        setItemTextOnGui(FormId::StartButton, QStringLiteral("暂停"));
+        setSaveButtonsEnabledOnGui(false);
+        g_nRetry = 0;
+        RunLink::sendCommand(QStringLiteral("01W071 1111"), m_link.get());
+        PostToMainFrame(WM_TIMERS_START);
+    } else {
+        StopTest();
+    }
+    if (m_link->m_bStarted == 0) {
+        m_link->m_bStarted = 1;
+        setItemTextOnGui(FormId::StartTime, timeOfDay());
+    }
+}
+
 void Testclass::StopTest() { m_link->StopTest(); }
+
 void Testclass::FinishTest(bool sendStop, const QString& picturePrompt) {
     m_link->FinishTest(sendStop, picturePrompt);
 }
-void Testclass::OnRecordSample() {}
-
-void FormLink::StopTest() {}
-void FormLink::FinishTest(bool, const QString&) {}

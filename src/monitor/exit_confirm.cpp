@@ -1,0 +1,13 @@
+#include "monitor/exit_confirm.h"
+
+namespace {
+// GUI thread only.
+ExitConfirmer g_confirmer;
+}  // namespace
+
+bool ConfirmExit(QWidget* owner) {
+    ExitConfirmer confirmer = g_confirmer;  // a copy: the confirmer may replace itself
+    return confirmer ? confirmer(owner) : true;
+}
+
+void SetExitConfirmer(ExitConfirmer confirmer) { g_confirmer = std::move(confirmer); }

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+#include <functional>
+#include <memory>
+
+class TestView;
+
+// The instrument link as the run control reaches it: whether a port is open, the writes of
+// the start, stop and initialisation commands, and the start of the command cycle. By
+// default these are the serial channel and the command cycle themselves; tests put
+// stand-ins in their place to watch the commands without a port.
+namespace RunLink {
+
+bool portIsOpen();
+void sendCommand(const QString& text, TestView* owner);
+bool startCommandCycle(std::shared_ptr<TestView> view);
+
+struct Hooks {
+    std::function<bool()> portIsOpen;
+    std::function<void(const QString& text, TestView* owner)> sendCommand;
+    std::function<bool(std::shared_ptr<TestView> view)> startCommandCycle;
+};
+// Members left empty use the real link; Hooks{} restores it entirely.
+void setHooksForTests(Hooks hooks);
+
+}  // namespace RunLink
