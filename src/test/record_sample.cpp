@@ -17,7 +17,7 @@ void Testclass::OnRecordSample() {
         g_nLastRecord = static_cast<uint32_t>(row);
         list->setItem(row, HistoryColumn::Hidden, CentredCell(QString()));
         list->setItem(row, HistoryColumn::RecordNo, CentredCell(QString::number(row + 1)));
-        list->scrollTo(list->model()->index(row, HistoryColumn::RecordNo));
+        list->scrollToBottom();  // the new row is the last one
 
         const QString current = channelCellOnGui(slot, ChannelColumn::Current);
         list->setItem(row, HistoryColumn::Current, CentredCell(current));
