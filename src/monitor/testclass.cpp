@@ -1,6 +1,7 @@
 #include "monitor/testclass.h"
 
 #include <QDate>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QHeaderView>
 #include <QLabel>
@@ -171,6 +172,12 @@ void Testclass::buildChannelTable() {
     m_listChannels->setFont(m_fontTable);
     m_listChannels->horizontalHeader()->hide();
     m_listChannels->verticalHeader()->hide();
+    // Rows as high as a list control's for this font; the six rows fit the table.
+    m_listChannels->verticalHeader()->setDefaultSectionSize(QFontMetrics(m_fontTable).height() + 4);
+    m_listChannels->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    // The columns fill the table to its border; the last pixels of column 5 may be cut off,
+    // a scroll bar for them would hide a row.
+    m_listChannels->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_listChannels->setShowGrid(true);
     m_listChannels->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_listChannels->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -201,6 +208,8 @@ void Testclass::buildHistoryLists() {
                                          QStringLiteral("通道") + n + QStringLiteral("电量")});
         list->horizontalHeader()->setSectionsClickable(false);
         list->verticalHeader()->hide();
+        list->verticalHeader()->setDefaultSectionSize(QFontMetrics(m_fontHistory).height() + 4);
+        list->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
         list->setShowGrid(true);
         list->setSelectionBehavior(QAbstractItemView::SelectRows);
         list->setSelectionMode(QAbstractItemView::SingleSelection);

@@ -16,13 +16,20 @@
 #include "test/run_link.h"
 #include "test/test_view.h"
 
+// One round of GUI events, with the deletions that an event loop would carry out (the
+// tests run outside any event loop, where deleteLater() would otherwise wait).
+inline void PumpOnce() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
 // Processes GUI events until `done` holds or `timeoutMs` passes; true when it holds.
 inline bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
     QElapsedTimer clock;
     clock.start();
     while (!done()) {
         if (clock.elapsed() > timeoutMs) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        PumpOnce();
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
@@ -31,7 +38,7 @@ inline bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
 inline void PumpFor(int ms) {
     QElapsedTimer clock;
     clock.start();
-    while (clock.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    while (clock.elapsed() < ms) PumpOnce();
 }
 
 // Runs `fn` on a worker thread while the GUI thread keeps processing events, as a link

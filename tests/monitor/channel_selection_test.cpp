@@ -1,0 +1,155 @@
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QTableWidget>
+
+#include "monitor/form_ids.h"
+#include "monitor/testclass.h"
+#include "monitor/trend_chart.h"
+#include "support/run_harness.h"
+#include "support/scripted_dialogs.h"
+#include "test/test_state.h"
+
+namespace {
+
+class ChannelSelection : public ::testing::Test {
+protected:
+    void SetUp() override { ResetTestStateForTests(); }
+
+    void open() {
+        form = std::make_unique<Testclass>();
+        form->OnInitialUpdate();
+        form->resize(form->minimumSize());
+        form->show();
+    }
+    // The channel shown by every part of the form, or -1 when the parts disagree.
+    int shownChannel() const {
+        QTableWidget* table = form->m_listChannels;
+        const QList<QTableWidgetItem*> selected = table->selectedItems();
+        const int row = table->currentRow();
+        for (QTableWidgetItem* item : selected)
+            if (item->row() != row) return -1;
+        if (selected.isEmpty()) return -1;
+        int visibleLists = 0;
+        for (int slot = 0; slot < CHANNELS_IN_USE; ++slot)
+            if (form->m_listHistory[slot]->isVisible()) {
+                ++visibleLists;
+                if (slot != row) return -1;
+            }
+        if (visibleLists != 1) return -1;
+        if (form->m_nCurRow != row || form->m_nShownHistory != row || form->m_nChannel != row ||
+            form->m_nCurChannel != row + 1)
+            return -1;
+        if (form->trendChartData().title != ScreenChartTitle(row + 1)) return -1;
+        return row + 1;
+    }
+    void click(QPoint at, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QWidget* viewport = form->m_listChannels->viewport();
+        const QPointF global = viewport->mapToGlobal(QPointF(at));
+        QMouseEvent press(QEvent::MouseButtonPress, QPointF(at), global, Qt::LeftButton,
+                          Qt::LeftButton, modifiers);
+        QMouseEvent release(QEvent::MouseButtonRelease, QPointF(at), global, Qt::LeftButton,
+                            Qt::NoButton, modifiers);
+        QCoreApplication::sendEvent(viewport, &press);
+        QCoreApplication::sendEvent(viewport, &release);
+        PumpFor(10);
+    }
+    QPoint rowCentre(int row) const {
+        return form->m_listChannels->visualItemRect(form->m_listChannels->item(row, 3)).center();
+    }
+    void key(int k) {
+        form->m_listChannels->setFocus();
+        QKeyEvent press(QEvent::KeyPress, k, Qt::NoModifier);
+        QCoreApplication::sendEvent(form->m_listChannels, &press);
+        PumpFor(10);
+    }
+
+    ScriptedMessageBoxes boxes;
+    std::unique_ptr<Testclass> form;
+};
+
+TEST_F(ChannelSelection, AllInUseStartsOnChannelOne) {
+    open();
+    EXPECT_EQ(shownChannel(), 1);
+}
+
+TEST_F(ChannelSelection, TheLowestChannelInUseIsShownFirst) {
+    g_bChannelOff[0] = g_bChannelOff[1] = 1;
+    open();
+    EXPECT_EQ(shownChannel(), 3);
+}
+
+TEST_F(ChannelSelection, ClickingARowShowsThatChannel) {
+    open();
+    click(rowCentre(3));
+    EXPECT_EQ(shownChannel(), 4);
+    click(rowCentre(3));  // the row already shown: nothing changes
+    EXPECT_EQ(shownChannel(), 4);
+    click(rowCentre(0), Qt::ControlModifier);
+    EXPECT_EQ(shownChannel(), 1);
+    click(rowCentre(0), Qt::ControlModifier);  // Ctrl does not take the selection away
+    EXPECT_EQ(shownChannel(), 1);
+}
+
+TEST_F(ChannelSelection, ClickingTheEmptyPartKeepsTheSelection) {
+    open();
+    click(rowCentre(2));
+    const QRect last = form->m_listChannels->visualItemRect(form->m_listChannels->item(5, 3));
+    const QPoint below(last.center().x(), last.bottom() + 8);
+    ASSERT_LT(below.y(), form->m_listChannels->viewport()->height());
+    click(below);
+    EXPECT_EQ(shownChannel(), 3);
+}
+
+TEST_F(ChannelSelection, AChannelNotInUseIsRefused) {
+    g_bChannelOff[1] = 1;
+    open();
+    click(rowCentre(1));
+    EXPECT_EQ(shownChannel(), 1);
+    form->onChannelTableItemChanged(1);
+    EXPECT_EQ(shownChannel(), 1);
+    form->onChannelTableItemChanged(6);  // no such row
+    EXPECT_EQ(shownChannel(), 1);
+    key(Qt::Key_Down);
+    EXPECT_EQ(shownChannel(), 1);
+}
+
+TEST_F(ChannelSelection, TheKeyboardMovesTheSelection) {
+    open();
+    key(Qt::Key_Down);
+    key(Qt::Key_Down);
+    EXPECT_EQ(shownChannel(), 3);
+    key(Qt::Key_Up);
+    EXPECT_EQ(shownChannel(), 2);
+}
+
+TEST_F(ChannelSelection, FieldsHaveTheirLabelsAndTheTabOrderFollowsTheLayout) {
+    open();
+    // A field is named by the label that is its buddy, a button by its text.
+    auto name = [&](QWidget* w) -> QString {
+        if (w == form->m_listHistory[0]) return "history";
+        if (auto* button = qobject_cast<QPushButton*>(w)) return button->text();
+        for (QLabel* label : form->findChildren<QLabel*>())
+            if (label->buddy() == w) return label->text();
+        return "?";
+    };
+    QWidget* w = form->m_listChannels;
+    QStringList order;
+    for (int i = 0; i < 16; ++i) {
+        w = w->nextInFocusChain();
+        while (!w->isVisible() || w->focusPolicy() == Qt::NoFocus || !form->isAncestorOf(w))
+            w = w->nextInFocusChain();
+        if (w == form->m_listChannels) break;
+        order << name(w);
+    }
+    EXPECT_EQ(order, (QStringList{"history", "开始时间", "剩余时间(Min)", "电压(V)",
+                                  "保存间隔(Min)", "试件直径(mm)", "测试人员", "测试日期",
+                                  "通信状态", "设备初试化", "开始实验", "保存文本数据",
+                                  "保存当前趋势图", "保存数据EXCEL", "关    闭"}));
+}
+
+}  // namespace
