@@ -1,5 +1,4 @@
 #include "monitor/testclass.h"
 
-void Testclass::OnSaveText() {}
 void Testclass::OnSaveChart() {}
 void Testclass::OnSaveExcel() {}
