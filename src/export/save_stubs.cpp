@@ -1,4 +1,3 @@
 #include "monitor/testclass.h"
 
-void Testclass::OnSaveChart() {}
 void Testclass::OnSaveExcel() {}
