@@ -16,17 +16,15 @@ void Testclass::connectChannelTable() {
             });
     // Whatever else moves the selection (a refused row the view selects after telling us,
     // Ctrl+click, Ctrl+Space) is put back once the view is done with its event.
-    connect(m_listChannels->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            [this] {
-                bool onlyCurrentRow = false;
-                for (const QModelIndex& index : m_listChannels->selectionModel()->selectedIndexes()) {
-                    onlyCurrentRow = index.row() == m_nCurRow;
-                    if (!onlyCurrentRow) break;
-                }
-                if (!onlyCurrentRow)
-                    QMetaObject::invokeMethod(this, &Testclass::reselectCurrentRow,
-                                              Qt::QueuedConnection);
-            });
+    connect(m_listChannels->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        bool onlyCurrentRow = false;
+        for (const QModelIndex& index : m_listChannels->selectionModel()->selectedIndexes()) {
+            onlyCurrentRow = index.row() == m_nCurRow;
+            if (!onlyCurrentRow) break;
+        }
+        if (!onlyCurrentRow)
+            QMetaObject::invokeMethod(this, &Testclass::reselectCurrentRow, Qt::QueuedConnection);
+    });
     // A click anywhere in the table, also on its empty part, ends with the current row
     // selected again.
     m_listChannels->viewport()->installEventFilter(this);

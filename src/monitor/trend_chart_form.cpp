@@ -11,8 +11,9 @@
 
 namespace {
 
-// Half the trend pen's width and a pixel more, around a segment's end points.
-constexpr int kSegmentMargin = 3;
+// Around a segment's end points: the 2-pixel trend pen's miter join at a sharp turn
+// reaches 4 pixels past the point (miter limit 2 pen widths); a little more for rounding.
+constexpr int kSegmentMargin = 6;
 
 QRect segmentRect(QPoint from, QPoint to) {
     return QRect(from, to).normalized().adjusted(-kSegmentMargin, -kSegmentMargin, kSegmentMargin,

@@ -17,7 +17,7 @@
 namespace {
 
 class ChannelSelection : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ResetTestStateForTests(); }
 
     void open() {

@@ -18,7 +18,7 @@
 namespace {
 
 class CloseProcedure : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ResetTestStateForTests();
         g_nRecordInterval = 5;

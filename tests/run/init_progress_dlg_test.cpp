@@ -1,3 +1,5 @@
+#include "test/init_progress_dlg.h"
+
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -6,12 +8,11 @@
 #include <QTimer>
 
 #include "platform/time_scale.h"
-#include "test/init_progress_dlg.h"
 
 namespace {
 
 class InitProgress : public ::testing::Test {
-protected:
+  protected:
     void TearDown() override { TimeScale::setFactor(1); }
 };
 

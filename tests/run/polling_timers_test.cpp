@@ -1,10 +1,11 @@
+#include "app/polling_timers.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <thread>
 
 #include "app/main_frame_messages.h"
-#include "app/polling_timers.h"
 #include "monitor/form_ids.h"
 #include "monitor/testclass.h"
 #include "platform/time_scale.h"
@@ -22,7 +23,7 @@ std::vector<int> queuedCodes() {
 }
 
 class PollingTimersTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ResetTestStateForTests();
         g_nRecordInterval = 1;

@@ -10,7 +10,7 @@
 namespace {
 
 class RecordSample : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ResetTestStateForTests();
         g_nRecordInterval = 5;

@@ -17,7 +17,7 @@
 namespace {
 
 class RunControl : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ResetTestStateForTests();
         g_nRecordInterval = 5;

@@ -13,7 +13,7 @@
 namespace {
 
 class StopFinish : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ResetTestStateForTests();
         g_nRecordInterval = 5;
@@ -35,8 +35,12 @@ protected:
         frame.messages.clear();
 
         auto fl = form->link();
-        fl->m_saveChart = [this](Testclass&) { saves << (GuiGate::onGuiThread() ? "chart" : "chart?"); };
-        fl->m_saveExcel = [this](Testclass&) { saves << (GuiGate::onGuiThread() ? "excel" : "excel?"); };
+        fl->m_saveChart = [this](Testclass&) {
+            saves << (GuiGate::onGuiThread() ? "chart" : "chart?");
+        };
+        fl->m_saveExcel = [this](Testclass&) {
+            saves << (GuiGate::onGuiThread() ? "excel" : "excel?");
+        };
     }
     void TearDown() override {
         form.reset();

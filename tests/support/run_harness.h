@@ -57,26 +57,26 @@ inline void RunOnWorker(const std::function<void()>& fn) {
 // commands written (with the thread that wrote them), and a command cycle that starts or
 // fails to start. A started cycle runs `cycleBody` on a link thread when one is given.
 class FakeRunLink {
-public:
+  public:
     FakeRunLink() {
-        RunLink::setHooksForTests(RunLink::Hooks{
-            [this] { return portOpen.load(); },
-            [this](const QString& text, TestView*) {
-                std::lock_guard lock(m_mutex);
-                m_commands << text;
-                m_threads.push_back(std::this_thread::get_id());
-            },
-            [this](std::shared_ptr<TestView> view) {
-                ++cycleStarts;
-                if (!cycleCanStart) return false;
-                std::function<void(std::shared_ptr<TestView>)> body;
-                {
-                    std::lock_guard lock(m_mutex);
-                    body = cycleBody;
-                }
-                if (body) return LinkThreads::start([body, view] { body(view); });
-                return true;
-            }});
+        RunLink::setHooksForTests(
+            RunLink::Hooks{[this] { return portOpen.load(); },
+                           [this](const QString& text, TestView*) {
+                               std::lock_guard lock(m_mutex);
+                               m_commands << text;
+                               m_threads.push_back(std::this_thread::get_id());
+                           },
+                           [this](std::shared_ptr<TestView> view) {
+                               ++cycleStarts;
+                               if (!cycleCanStart) return false;
+                               std::function<void(std::shared_ptr<TestView>)> body;
+                               {
+                                   std::lock_guard lock(m_mutex);
+                                   body = cycleBody;
+                               }
+                               if (body) return LinkThreads::start([body, view] { body(view); });
+                               return true;
+                           }});
     }
     ~FakeRunLink() { RunLink::setHooksForTests({}); }
 
@@ -102,7 +102,7 @@ public:
     std::atomic<bool> cycleCanStart{true};
     std::atomic<int> cycleStarts{0};
 
-private:
+  private:
     mutable std::mutex m_mutex;
     QStringList m_commands;
     std::vector<std::thread::id> m_threads;
@@ -111,7 +111,7 @@ private:
 
 // Takes the place of the main frame and records the messages posted to it.
 class MainFrameRecorder : public QObject {
-public:
+  public:
     MainFrameRecorder() {
         SetMainFrameReceiver(this, [](QObject* target, int message) {
             static_cast<MainFrameRecorder*>(target)->messages.push_back(message);
