@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QImage>
+
+// One picture of the documentation: a window of the program in a believable state,
+// rendered offscreen. Each shot builds its own state and leaves nothing behind.
+struct Shot {
+    const char* name;  // on the command line
+    const char* file;  // under the output folder
+    QImage (*render)();
+};
+
+// The test window about two hours into a six-hour test, channel 1 shown.
+QImage RenderTestForm();
