@@ -22,7 +22,10 @@ void Testclass::OnCloseTest() {
 
     for (QWidget* w = parentWidget(); w != nullptr; w = w->parentWidget()) {
         if (auto* frame = qobject_cast<QMdiSubWindow*>(w)) {
-            if (frame->close() && !frame->testAttribute(Qt::WA_DeleteOnClose)) frame->deleteLater();
+            // The password has been given: a frame that turns the close request down (it
+            // keeps the operator's own close attempts out) goes all the same.
+            const bool closed = frame->close();
+            if (!closed || !frame->testAttribute(Qt::WA_DeleteOnClose)) frame->deleteLater();
             return;
         }
     }

@@ -82,18 +82,6 @@ TEST_F(TrendChartForm, TheFirstSegmentAppearsAtTheSecondRecord) {
     EXPECT_TRUE(same(chart, fullDrawing()));
 }
 
-TEST_F(TrendChartForm, TheGrowingChartAndARepaintAgreeAboveTheSegmentClamp) {
-    showForm();
-    record(100);
-    record(450);  // plots at y 22, above the 440 mA start clamp
-    record(300);  // from (70, 22) to (80, 97): a sharp turn, its miter join reaches y 18
-    const QImage chart = onScreen();
-    EXPECT_TRUE(same(chart, fullDrawing()));
-    EXPECT_TRUE(trendNear(chart, 70, 23));
-    form.repaint();
-    EXPECT_TRUE(same(onScreen(), chart));
-}
-
 TEST_F(TrendChartForm, TheScreenMatchesARepaintThroughZigzagsAndClamps) {
     g_nRecordInterval = 1;  // sharp turns: 2 pixels a record
     showForm();
@@ -115,17 +103,6 @@ TEST_F(TrendChartForm, ShowsTheSelectedChannel) {
     EXPECT_TRUE(trendNear(chart, 75, 47));
     EXPECT_FALSE(trendNear(chart, 75, 197));
     EXPECT_EQ(form.trendChartData().title, ScreenChartTitle(2));
-}
-
-TEST_F(TrendChartForm, RecordsOfAnotherChannelLeaveTheScreenAsItIs) {
-    showForm();
-    form.onChannelTableItemChanged(2);  // channel 3 reads nothing: its trend stays on 0 mA
-    record(100, 400);
-    record(300, 100);
-    const QImage chart = onScreen();
-    EXPECT_TRUE(same(chart, fullDrawing()));
-    EXPECT_TRUE(trendNear(chart, 65, 247));
-    EXPECT_FALSE(trendNear(chart, 65, 147));
 }
 
 }  // namespace

@@ -1,10 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <QApplication>
-#include <QKeyEvent>
-#include <QPushButton>
 #include <QRegularExpression>
-#include <QTimer>
 
 #include "monitor/form_ids.h"
 #include "monitor/form_link.h"
@@ -90,23 +86,6 @@ TEST_F(RunControl, DeviceInitialisationStartsTheCycleAndWaitsForTheBox) {
     EXPECT_EQ(boxes.count(), 0);
 }
 
-TEST_F(RunControl, EscapeInTheProgressBoxLetsInitialisationGoOnAtOnce) {
-    auto form = openForm();
-    TimeScale::setFactor(1);  // a full box would take a second
-    QTimer::singleShot(0, [] {
-        QWidget* box = QApplication::activeModalWidget();
-        ASSERT_NE(box, nullptr);
-        QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-        QCoreApplication::sendEvent(box, &escape);
-    });
-    QElapsedTimer clock;
-    clock.start();
-    form->OnDeviceInit();
-    EXPECT_LT(clock.elapsed(), 900);
-    EXPECT_EQ(g_nCurCommand, 1);
-    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
-}
-
 TEST_F(RunControl, ACycleThatCannotStartIsReportedAndTheOperationGoesOn) {
     link.cycleCanStart = false;
     auto form = openForm();
@@ -162,14 +141,6 @@ TEST_F(RunControl, StartPauseAndResume) {
     EXPECT_EQ(form->itemTextOnGui(FormId::StartTime), "01:02:03");
     EXPECT_EQ(statuses(*form)[2], "停用");
     EXPECT_EQ(boxes.count(), 0);
-}
-
-TEST_F(RunControl, TheStartButtonDrivesTheTest) {
-    auto form = openForm();
-    static_cast<QPushButton*>(form->item(FormId::StartButton))->click();
-    EXPECT_EQ(g_bTesting, 1);
-    static_cast<QPushButton*>(form->item(FormId::StartButton))->click();
-    EXPECT_EQ(g_bTesting, 0);
 }
 
 }  // namespace
