@@ -5,7 +5,8 @@
 class Testclass;
 
 // The test window: a child of the main window whose only widget is the test form. It has
-// no close button and no system menu of its own; the form's exit command closes it.
+// no close button and no system menu of its own; only the form's exit command closes it
+// (through closeFromForm), after its checks and the password.
 class CChildFrame : public QMdiSubWindow {
     Q_OBJECT
 
@@ -13,9 +14,17 @@ public:
     explicit CChildFrame(Testclass* form);
 
     Testclass* form() const;
+    // Closes the window and so destroys the form.
+    void closeFromForm();
 
 protected:
+    // Every other close request is refused: Qt still offers one through the window icon it
+    // puts in the menu bar when the window is maximised (a double-click there closes).
+    void closeEvent(QCloseEvent* event) override;
     // A double-click on the caption would maximise or restore the window (or, on its icon,
     // close it): swallowed.
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+private:
+    bool m_closeAllowed = false;
 };

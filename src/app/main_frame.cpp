@@ -39,6 +39,13 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
 }
 
 CMainFrame::~CMainFrame() {
+    // The test window (and with it the form's teardown) goes first, while this frame is
+    // still whole.
+    if (m_pTestFrame) {
+        if (Testclass* form = testForm()) form->disconnect(this);
+        m_pTestFrame->disconnect(this);
+        delete m_pTestFrame.data();
+    }
     if (g_pMainFrame == this) g_pMainFrame = nullptr;
 }
 
@@ -135,7 +142,7 @@ void CMainFrame::OnNewTest() {
     auto* form = new Testclass;
     auto* frame = new CChildFrame(form);
     m_pTestFrame = frame;
-    m_wndClient->addSubWindow(frame);
+    m_wndClient->addSubWindow(frame, frame->windowFlags());
     connect(frame, &QObject::destroyed, this, &CMainFrame::testFrameGone);
     connect(form, &QObject::destroyed, this, &CMainFrame::testFrameGone);
     frame->showMaximized();
@@ -152,7 +159,7 @@ void CMainFrame::testFrameGone() {
 }
 
 void CMainFrame::CloseTestWindow() {
-    if (m_pTestFrame) m_pTestFrame->close();
+    if (m_pTestFrame) m_pTestFrame->closeFromForm();
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
