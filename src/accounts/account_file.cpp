@@ -24,8 +24,9 @@ QString writeFailure(const QString& what) {
     const QString file = path();
     const QFileInfo folder(ProgramFolder::path());
     if (!folder.isDir() || !folder.isWritable()) {
-        return QStringLiteral("%1：程序所在的文件夹 %2 不可写，用户文件 data.bk 保存在这里。\n"
-                              "请给该文件夹写权限，或把程序放到可写的文件夹中。")
+        return QStringLiteral(
+                   "%1：程序所在的文件夹 %2 不可写，用户文件 data.bk 保存在这里。\n"
+                   "请给该文件夹写权限，或把程序放到可写的文件夹中。")
             .arg(what, nativePath(folder.filePath()));
     }
     const QFileInfo info(file);

@@ -50,8 +50,7 @@ LoginCheck CheckLogin(const QList<AccountRecord>& records, const QByteArray& raw
                       const QByteArray& typedPassword) {
     for (const AccountRecord& record : records) {
         if (record.name.raw != rawName) continue;
-        if (record.password && record.password->value == typedPassword)
-            return LoginCheck::Accepted;
+        if (record.password && record.password->value == typedPassword) return LoginCheck::Accepted;
         return LoginCheck::WrongPassword;
     }
     return LoginCheck::NoSuchName;

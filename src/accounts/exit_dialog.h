@@ -6,7 +6,7 @@
 class CExitDlg : public IdDialog {
     Q_OBJECT
 
-public:
+  public:
     static constexpr int IdPassword = 1002;
 
     explicit CExitDlg(QWidget* parent = nullptr);

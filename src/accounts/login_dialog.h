@@ -8,7 +8,7 @@
 class CLoginDlg : public IdDialog {
     Q_OBJECT
 
-public:
+  public:
     static constexpr int IdUser = 1000;      // drop-down list of the names, sorted
     static constexpr int IdPassword = 1001;  // password edit
 
@@ -19,6 +19,6 @@ public:
     int exec() override;
     void accept() override;
 
-private:
+  private:
     bool m_loaded = false;
 };

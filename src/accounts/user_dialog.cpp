@@ -76,7 +76,8 @@ CUserDlg::CUserDlg(QWidget* parent) : IdDialog(parent, QStringLiteral("用户管
     m_list->setSortingEnabled(false);
     m_list->verticalHeader()->hide();
     m_list->horizontalHeader()->setSectionsClickable(false);
-    m_list->setHorizontalHeaderLabels({QString(), QStringLiteral("用户名"), QStringLiteral("密码")});
+    m_list->setHorizontalHeaderLabels(
+        {QString(), QStringLiteral("用户名"), QStringLiteral("密码")});
     m_list->setColumnWidth(kNameColumn, 100);
     m_list->setColumnWidth(kPasswordColumn, 100);
     m_list->setColumnHidden(0, true);

@@ -11,7 +11,7 @@ class QTableWidget;
 class CUserDlg : public IdDialog {
     Q_OBJECT
 
-public:
+  public:
     static constexpr int IdName = 1001;
     static constexpr int IdPassword = 1002;
     static constexpr int IdRepeat = 1003;
@@ -29,7 +29,7 @@ public:
 
     QTableWidget* list() const { return m_list; }
 
-private:
+  private:
     void refuse(const QString& text);
 
     QFont m_font;

@@ -1,7 +1,7 @@
 #include "app/background_wnd.h"
 
-#include <QPainter>
 #include <QPaintEvent>
+#include <QPainter>
 
 #include "app/program_pictures.h"
 

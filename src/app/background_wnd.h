@@ -8,13 +8,13 @@
 class CBackgroundWnd : public QMdiArea {
     Q_OBJECT
 
-public:
+  public:
     explicit CBackgroundWnd(QWidget* parent = nullptr);
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
-private:
+  private:
     QPixmap m_bitmap;
 };

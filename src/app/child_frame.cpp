@@ -7,8 +7,9 @@
 #include "monitor/testclass.h"
 
 CChildFrame::CChildFrame(Testclass* form) {
-    setWindowFlags(Qt::SubWindow | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowMinMaxButtonsHint);
+    // Caption only: with a minimise or maximise box Qt also shows a close box and the
+    // window's system menu in the menu bar while the window is maximised.
+    setWindowFlags(Qt::SubWindow | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowIcon(TestWindowIcon());
     setWindowTitle(QString());

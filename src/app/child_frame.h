@@ -10,21 +10,21 @@ class Testclass;
 class CChildFrame : public QMdiSubWindow {
     Q_OBJECT
 
-public:
+  public:
     explicit CChildFrame(Testclass* form);
 
     Testclass* form() const;
     // Closes the window and so destroys the form.
     void closeFromForm();
 
-protected:
-    // Every other close request is refused: Qt still offers one through the window icon it
-    // puts in the menu bar when the window is maximised (a double-click there closes).
+  protected:
+    // Every other close request is refused, whatever Qt may offer for it (for a window with
+    // a minimise box, a double-click on the icon it puts in the menu bar closes it).
     void closeEvent(QCloseEvent* event) override;
     // A double-click on the caption would maximise or restore the window (or, on its icon,
     // close it): swallowed.
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
-private:
+  private:
     bool m_closeAllowed = false;
 };

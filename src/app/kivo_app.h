@@ -4,10 +4,9 @@
 
 #include "app/main_frame.h"
 
-
 // The application: creates the main window at start-up and takes it down at the end.
 class CKivoApp {
-public:
+  public:
     CKivoApp() = default;
     ~CKivoApp();
     CKivoApp(const CKivoApp&) = delete;
@@ -20,6 +19,6 @@ public:
 
     CMainFrame* mainFrame() const { return m_pMainWnd.data(); }
 
-private:
+  private:
     QPointer<CMainFrame> m_pMainWnd;
 };

@@ -75,8 +75,8 @@ void CMainFrame::buildStatusBar() {
     statusBar()->addWidget(message, 1);
     // The lock-key panes; Qt gives no portable way to read the lock states, so each pane
     // just carries its name.
-    for (const QString& name : {QStringLiteral("大写"), QStringLiteral("数字"),
-                                QStringLiteral("滚动")}) {
+    for (const QString& name :
+         {QStringLiteral("大写"), QStringLiteral("数字"), QStringLiteral("滚动")}) {
         auto* pane = new QLabel(name, this);
         pane->setAlignment(Qt::AlignCenter);
         pane->setMinimumWidth(pane->sizeHint().width() + 12);
@@ -100,7 +100,9 @@ void CMainFrame::updateCommands() {
 void CMainFrame::OnCommand(int id) {
     Testclass* form = testForm();
     switch (id) {
-        case ID_NEW_TEST: OnNewTest(); break;
+        case ID_NEW_TEST:
+            OnNewTest();
+            break;
         case ID_COMM_PORT:
             if (form) form->OnCommPort();
             break;
@@ -118,7 +120,8 @@ void CMainFrame::OnCommand(int id) {
                 dialog.exec();
             }
             break;
-        default: break;
+        default:
+            break;
     }
 }
 

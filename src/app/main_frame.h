@@ -17,7 +17,7 @@ class Testclass;
 class CMainFrame : public QMainWindow {
     Q_OBJECT
 
-public:
+  public:
     // Menu command ids.
     static constexpr int ID_NEW_TEST = 32771;
     static constexpr int ID_COMM_PORT = 32784;
@@ -46,11 +46,11 @@ public:
     // The test window; null while there is none.
     QPointer<CChildFrame> m_pTestFrame;
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
 
-private:
+  private:
     void buildMenu();
     void buildStatusBar();
     void updateCommands();

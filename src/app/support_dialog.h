@@ -6,6 +6,6 @@
 class CSupportDlg : public IdDialog {
     Q_OBJECT
 
-public:
+  public:
     explicit CSupportDlg(QWidget* parent = nullptr);
 };

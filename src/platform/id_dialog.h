@@ -7,7 +7,7 @@
 // A dialog laid out from its template: positions in dialog units (1.5 pixels each way for
 // the 9-point Song face), controls reached by their template ids.
 class IdDialog : public QDialog {
-public:
+  public:
     explicit IdDialog(QWidget* parent, const QString& title, int widthDu, int heightDu);
 
     // The control with template id `id`, or null.
@@ -17,7 +17,7 @@ public:
     static QRect du(int x, int y, int w, int h);
     static int du(int v);
 
-protected:
+  protected:
     // Registers `widget` as control `id` and returns it.
     template <class W>
     W* bind(int id, W* widget) {
@@ -25,6 +25,6 @@ protected:
         return widget;
     }
 
-private:
+  private:
     std::map<int, QWidget*> m_items;
 };

@@ -7,7 +7,7 @@
 class CCommDlg : public IdDialog {
     Q_OBJECT
 
-public:
+  public:
     static constexpr int IdPort = 1000;
 
     explicit CCommDlg(QWidget* parent = nullptr);

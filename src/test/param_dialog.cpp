@@ -17,7 +17,7 @@ namespace {
 struct FieldSpec {
     int id;
     const char* label;
-    int x, y;  // label position; the field sits 55 units to the right
+    int x, y;  // label position; the field sits 60 units to the right
 };
 
 // Voltage, interval and tester on the left; duration, diameter and organisation on the
@@ -48,9 +48,9 @@ CParamDlg::CParamDlg(QWidget* parent) : IdDialog(parent, QStringLiteral("参数�
     QWidget* previous = port;
     for (const FieldSpec& f : kFields) {
         auto* field = bind(f.id, new QLineEdit(this));
-        field->setGeometry(du(f.x + 55, f.y - 3, 70, 14));
+        field->setGeometry(du(f.x + 60, f.y - 3, 68, 14));
         auto* label = new QLabel(QString::fromUtf8(f.label), this);
-        label->setGeometry(du(f.x, f.y, 55, 10));
+        label->setGeometry(du(f.x, f.y, 59, 10));
         label->setBuddy(field);
         setTabOrder(previous, field);
         previous = field;

@@ -11,7 +11,7 @@ class QLineEdit;
 class CParamDlg : public IdDialog {
     Q_OBJECT
 
-public:
+  public:
     static constexpr int IdPort = 1000;
     static constexpr int IdVoltage = 1001;
     static constexpr int IdRecordInterval = 1002;
@@ -35,7 +35,7 @@ public:
     int m_nTestMinutes = 360;
     int m_nDiameter = 100;
 
-private:
+  private:
     bool readFields();
     void fail(QLineEdit* field, const QString& text);
     QLineEdit* edit(int id) const;

@@ -21,7 +21,9 @@ void FillPortList(QComboBox* list) {
         list->addItem(g_strComNames[static_cast<size_t>(i)]);
         list->setItemData(i, deviceTip(i), Qt::ToolTipRole);
     }
-    auto showTip = [list](int index) { list->setToolTip(index >= 0 ? deviceTip(index) : QString()); };
+    auto showTip = [list](int index) {
+        list->setToolTip(index >= 0 ? deviceTip(index) : QString());
+    };
     showTip(list->currentIndex());
     QObject::connect(list, &QComboBox::currentIndexChanged, list, showTip);
 }

@@ -19,7 +19,7 @@
 namespace {
 
 class AccountDialogsTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(m_dir.isValid());
         ProgramFolder::setForTests(m_dir.path());
@@ -152,7 +152,7 @@ TEST_F(AccountDialogsTest, AnUnreadableFileEndsTheLoginAtOnceWithAMessage) {
 // --- User management ---
 
 class UserDialogTest : public AccountDialogsTest {
-protected:
+  protected:
     static QStringList rows(CUserDlg& dialog) {
         QStringList out;
         for (int r = 0; r < dialog.list()->rowCount(); ++r)
@@ -217,8 +217,8 @@ TEST_F(UserDialogTest, AddWritesTheFileButLeavesTheListForTheNextOpening) {
         EXPECT_EQ(static_cast<QLineEdit*>(dialog.item(CUserDlg::IdRepeat))->text(), "pw");
     }
     CUserDlg reopened;
-    EXPECT_EQ(rows(reopened),
-              (QStringList{"admin/******", QStringLiteral("李四/******"), QStringLiteral("李四/******")}));
+    EXPECT_EQ(rows(reopened), (QStringList{"admin/******", QStringLiteral("李四/******"),
+                                           QStringLiteral("李四/******")}));
     EXPECT_EQ(m_boxes.count(), 0);
 }
 

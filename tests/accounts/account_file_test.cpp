@@ -1,3 +1,5 @@
+#include "accounts/account_file.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -8,7 +10,6 @@
 #include <QTemporaryDir>
 #include <functional>
 
-#include "accounts/account_file.h"
 #include "platform/gbk_codec.h"
 #include "platform/program_folder.h"
 #include "support/scripted_dialogs.h"
@@ -17,7 +18,7 @@
 namespace {
 
 class AccountFileTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(m_dir.isValid());
         ProgramFolder::setForTests(m_dir.path());
@@ -106,7 +107,8 @@ TEST_F(AccountFileTest, AMissingFileIsReportedInsteadOfReadAsEmpty) {
     EXPECT_FALSE(AccountFile::remove(nullptr, "bob"));
     EXPECT_FALSE(QFile::exists(AccountFile::path()));
     ASSERT_EQ(m_boxes.count(), 3);
-    for (const QString& text : m_boxes.texts()) EXPECT_TRUE(text.contains(QStringLiteral("不存在")));
+    for (const QString& text : m_boxes.texts())
+        EXPECT_TRUE(text.contains(QStringLiteral("不存在")));
 }
 
 // Runs `check` in a child process without the right to write the scratch folder (as the

@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "accounts/account_records.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -30,7 +30,8 @@ TEST(AccountRecords, EmptyLinesAndADanglingName) {
 }
 
 TEST(AccountRecords, TheFirstRecordOfANameDecidesTheLogin) {
-    const auto records = ParseAccountRecords("bob\r\nfirst\r\nbob\r\nsecond\r\nnil\r\n\r\ncarl\r\n");
+    const auto records =
+        ParseAccountRecords("bob\r\nfirst\r\nbob\r\nsecond\r\nnil\r\n\r\ncarl\r\n");
     EXPECT_EQ(CheckLogin(records, "bob\r", "first"), LoginCheck::Accepted);
     EXPECT_EQ(CheckLogin(records, "bob\r", "second"), LoginCheck::WrongPassword);
     EXPECT_EQ(CheckLogin(records, "bob\r", "First"), LoginCheck::WrongPassword);

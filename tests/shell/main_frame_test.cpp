@@ -1,3 +1,5 @@
+#include "app/main_frame.h"
+
 #include <gtest/gtest.h>
 
 #include <QComboBox>
@@ -17,7 +19,6 @@
 #include "accounts/user_dialog.h"
 #include "app/background_wnd.h"
 #include "app/kivo_app.h"
-#include "app/main_frame.h"
 #include "app/program_pictures.h"
 #include "app/support_dialog.h"
 #include "modal_script.h"
@@ -44,7 +45,7 @@ void flushDeletes() {
 QString plain(QString menuText) { return menuText.remove(QRegularExpression("\\(&.\\)")); }
 
 class MainFrameTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(m_dir.isValid());
         ProgramFolder::setForTests(m_dir.path());
@@ -90,7 +91,8 @@ TEST_F(MainFrameTest, StartsMaximisedWithItsMenuAndStatusBar) {
             for (QAction* item : a->menu()->actions()) entry += "/" + item->text();
         menus << entry;
     }
-    EXPECT_EQ(menus, (QStringList{QStringLiteral("实验/新建实验"), QStringLiteral("系统设置/通信端口/用户管理"),
+    EXPECT_EQ(menus, (QStringList{QStringLiteral("实验/新建实验"),
+                                  QStringLiteral("系统设置/通信端口/用户管理"),
                                   QStringLiteral("退出系统/退出"), QStringLiteral("技术支持")}));
     EXPECT_TRUE(m_frame->command(CMainFrame::ID_NEW_TEST)->isEnabled());
     EXPECT_TRUE(m_frame->command(CMainFrame::ID_SUPPORT)->isEnabled());
@@ -99,8 +101,8 @@ TEST_F(MainFrameTest, StartsMaximisedWithItsMenuAndStatusBar) {
 
     QStringList panes;
     for (QLabel* l : m_frame->statusBar()->findChildren<QLabel*>()) panes << l->text();
-    EXPECT_EQ(panes, (QStringList{QStringLiteral("就绪"), QStringLiteral("大写"), QStringLiteral("数字"),
-                                  QStringLiteral("滚动")}));
+    EXPECT_EQ(panes, (QStringList{QStringLiteral("就绪"), QStringLiteral("大写"),
+                                  QStringLiteral("数字"), QStringLiteral("滚动")}));
     EXPECT_FALSE(m_frame->grab().isNull());
 }
 
@@ -126,6 +128,10 @@ TEST_F(MainFrameTest, FirstNewTestCreatesTheAccountFileLogsInAndOpensTheTestWind
     EXPECT_EQ(m_frame->client()->subWindowList().size(), 1);
     EXPECT_FALSE(window->windowFlags() & Qt::WindowCloseButtonHint);
     EXPECT_EQ(window->systemMenu(), nullptr);
+    // No window controls of the test window appear in the menu bar.
+    for (QWidget* w : m_frame->menuBar()->findChildren<QWidget*>())
+        EXPECT_FALSE(w->isVisible() && QString(w->metaObject()->className()).startsWith("QMdi::"))
+            << w->metaObject()->className();
     Testclass* form = m_frame->testForm();
     ASSERT_NE(form, nullptr);
     EXPECT_EQ(g_pTestView.data(), form);  // the form's first update has run
@@ -225,10 +231,11 @@ TEST_F(MainFrameTest, ClosingTheTestWindowGreysItsCommandsAndAllowsANewTest) {
 TEST_F(MainFrameTest, TheFormsMenuCommandsReachTheirDialogs) {
     openTestWindow();
     ModalScript script;
-    script.then<CCommDlg>([](CCommDlg* d) {
-              static_cast<QComboBox*>(d->item(CCommDlg::IdPort))->setCurrentIndex(2);
-              static_cast<QPushButton*>(d->item(1))->click();
-          })
+    script
+        .then<CCommDlg>([](CCommDlg* d) {
+            static_cast<QComboBox*>(d->item(CCommDlg::IdPort))->setCurrentIndex(2);
+            static_cast<QPushButton*>(d->item(1))->click();
+        })
         .then<CUserDlg>([](CUserDlg* d) { d->accept(); });
     m_frame->command(CMainFrame::ID_COMM_PORT)->trigger();
     EXPECT_EQ(g_nComPort, 2);

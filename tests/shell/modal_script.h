@@ -13,7 +13,7 @@
 // on it. A dialog nobody expected, or one left open that no step takes within a second, is
 // rejected (and noted), so a test never hangs on it. The newest script is the one that acts.
 class ModalScript {
-public:
+  public:
     ModalScript() : m_previous(active()) {
         active() = this;
         m_timer.setInterval(5);
@@ -27,7 +27,8 @@ public:
 
     template <class T>
     ModalScript& then(std::function<void(T*)> action) {
-        m_steps.push_back({&T::staticMetaObject, [action](QWidget* w) { action(static_cast<T*>(w)); }});
+        m_steps.push_back(
+            {&T::staticMetaObject, [action](QWidget* w) { action(static_cast<T*>(w)); }});
         return *this;
     }
 
@@ -35,7 +36,7 @@ public:
     QStringList seen() const { return m_seen; }
     bool finished() const { return m_steps.empty(); }
 
-private:
+  private:
     struct Step {
         const QMetaObject* type;
         std::function<void(QWidget*)> action;

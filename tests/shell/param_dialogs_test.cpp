@@ -30,7 +30,7 @@ TEST(DialogInteger, SignedDecimalWithBlanksAroundAndNothingElse) {
 }
 
 class ParamDialogTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ResetTestStateForTests();
         // Values of an earlier test, which a refused OK must leave alone.
@@ -72,7 +72,8 @@ protected:
         m_boxes.clear();
         ok(dialog);
         EXPECT_NE(dialog.result(), QDialog::Accepted) << text.toStdString();
-        ASSERT_EQ(m_boxes.texts(), QStringList{QStringLiteral("请键入一个整数。")}) << text.toStdString();
+        ASSERT_EQ(m_boxes.texts(), QStringList{QStringLiteral("请键入一个整数。")})
+            << text.toStdString();
         EXPECT_EQ(m_boxes.shown()[0].request.caption, "Kivo");
         EXPECT_EQ(dialog.focusWidget(), field(dialog, id));
         EXPECT_EQ(field(dialog, id)->selectedText(), text);
