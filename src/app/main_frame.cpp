@@ -146,8 +146,13 @@ void CMainFrame::OnNewTest() {
     auto* frame = new CChildFrame(form);
     m_pTestFrame = frame;
     m_wndClient->addSubWindow(frame, frame->windowFlags());
+    // The frame's and the form's destroyed signals come while they are being destroyed:
+    // neither is touched as what it was.
     connect(frame, &QObject::destroyed, this, &CMainFrame::testFrameGone);
-    connect(form, &QObject::destroyed, this, &CMainFrame::testFrameGone);
+    connect(form, &QObject::destroyed, this, [this, window = QPointer<QObject>(frame)] {
+        if (window) window->deleteLater();  // a form destroyed on its own takes its window
+        testFrameGone();
+    });
     frame->showMaximized();
     m_wndClient->setActiveSubWindow(frame);
     form->OnInitialUpdate();
@@ -155,8 +160,6 @@ void CMainFrame::OnNewTest() {
 }
 
 void CMainFrame::testFrameGone() {
-    // A form destroyed on its own takes its window with it.
-    if (m_pTestFrame && sender() != m_pTestFrame.data()) m_pTestFrame->deleteLater();
     m_pTestFrame = nullptr;
     updateCommands();
 }

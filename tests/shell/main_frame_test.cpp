@@ -228,6 +228,17 @@ TEST_F(MainFrameTest, ClosingTheTestWindowGreysItsCommandsAndAllowsANewTest) {
     EXPECT_TRUE(m_frame->m_pTestFrame);
 }
 
+TEST_F(MainFrameTest, AFormDestroyedOnItsOwnTakesItsWindowAlong) {
+    openTestWindow();
+    QPointer<CChildFrame> window = m_frame->m_pTestFrame;
+    delete m_frame->testForm();
+    flushDeletes();
+    EXPECT_FALSE(window);
+    EXPECT_FALSE(m_frame->m_pTestFrame);
+    EXPECT_TRUE(m_frame->client()->subWindowList().isEmpty());
+    EXPECT_FALSE(m_frame->command(CMainFrame::ID_CLOSE_TEST)->isEnabled());
+}
+
 TEST_F(MainFrameTest, TheFormsMenuCommandsReachTheirDialogs) {
     openTestWindow();
     ModalScript script;
