@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
-#include <QGroupBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -105,24 +103,6 @@ TEST_F(ParamDialogTest, EveryOpeningShowsTheDefaults) {
         EXPECT_EQ(dialog.result(), QDialog::Accepted);
     }
     EXPECT_EQ(m_boxes.count(), 0);
-}
-
-TEST_F(ParamDialogTest, LabelsAndGroupsNameTheFields) {
-    CParamDlg dialog;
-    QStringList groups;
-    for (auto* g : dialog.findChildren<QGroupBox*>()) groups << g->title();
-    EXPECT_EQ(groups, (QStringList{QStringLiteral("通信串口设定"), QStringLiteral("基本设定")}));
-    QMap<int, QString> labels;
-    for (auto* l : dialog.findChildren<QLabel*>())
-        for (int id = 1000; id <= 1006; ++id)
-            if (l->buddy() == dialog.item(id)) labels[id] = l->text();
-    EXPECT_EQ(labels[1000], QStringLiteral("请选择通信串口："));
-    EXPECT_EQ(labels[1001], QStringLiteral("输入电压(V)"));
-    EXPECT_EQ(labels[1002], QStringLiteral("保存间隔(min)"));
-    EXPECT_EQ(labels[1003], QStringLiteral("测试人"));
-    EXPECT_EQ(labels[1004], QStringLiteral("测试单位"));
-    EXPECT_EQ(labels[1005], QStringLiteral("实验时间(min)"));
-    EXPECT_EQ(labels[1006], QStringLiteral("试件直径(mm)"));
 }
 
 TEST_F(ParamDialogTest, OkCopiesTheFieldsAndResetsTheSixChannelSlots) {
