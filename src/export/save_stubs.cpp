@@ -1,5 +1,3 @@
 #include "monitor/testclass.h"
 
-void Testclass::OnSaveText() {}
-void Testclass::OnSaveChart() {}
 void Testclass::OnSaveExcel() {}
