@@ -102,7 +102,7 @@ TEST_F(CommandCycleTest, CurrentNeverAnsweredIsSentSevenTimesThenTheTestStops) {
     watchMessages();
     ScriptedPeer peer(pty, silentOn("12R010"));
     view->m_started = true;
-    start({2, 50});
+    start({2, 100});
     EnqueueCommand(CMD_READ_CHANNELS);
     ASSERT_TRUE(pumpUntil([&] { return view->stops() == 1 && idle(); }));
     pumpFor(100);
@@ -168,7 +168,7 @@ TEST_F(CommandCycleTest, UnansweredInitialisationCheckEndsTheCycleUntilTheNextOn
         return ScriptedPeer::instrument(text);
     });
     g_nCurCommand = CMD_READ_TEST;
-    start({2, 50});
+    start({2, 100});
     ASSERT_TRUE(pumpUntil([&] { return threadsRunning() == 1; }));
     ASSERT_EQ(shown().size(), 1u);
     EXPECT_EQ(shown()[0].text, "通信失败1!");
@@ -210,7 +210,7 @@ TEST_F(CommandCycleTest, UnansweredTemperatureStopsTheRunButTheMinutesAreStillAs
     watchMessages();
     ScriptedPeer peer(pty, silentOn("00R030"));
     view->m_started = true;
-    start({2, 40});
+    start({2, 100});
     EnqueueCommand(CMD_READ_TEST);
     ASSERT_TRUE(pumpUntil([&] { return peer.count("00R031") == 1 && idle(); }));
     const std::vector<std::string> expected = {"00R030", "00R030", "00R030", "00R030",
@@ -231,7 +231,7 @@ TEST_F(CommandCycleTest, RunStateIsAskedOnceAndItsReplyCanEndTheTest) {
         return std::string("0071 0000000");
     });
     view->m_started = true;
-    start({2, 40});
+    start({2, 200});
     EnqueueCommand(CMD_READ_RUNSTATE);
     ASSERT_TRUE(pumpUntil([&] { return peer.count("02R071") == 1 && idle(); }));
     pumpFor(100);
