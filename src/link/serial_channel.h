@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -18,7 +19,8 @@ extern const std::array<QString, 16> g_strComNames;
 bool OpenLink(std::shared_ptr<TestView> view, uint8_t portIndex);
 // Closes the port and stops the receive thread.
 void CloseLink();
-// Opens `name` (a "COMn" name) with the given line settings; shows its own failures.
+// Opens `name` (a "COMn" name) with the given line settings (stop bits and parity numbered
+// as SerialPort numbers them); shows its own failures, with the cause where it is known.
 bool OpenPort(const QString& name, int baudRate, int dataBits, int stopBits, int parity,
               TestView* owner = nullptr);
 // True when a port was open and has been closed.
@@ -28,5 +30,10 @@ bool PortIsOpen();
 // Frames `text` as "S" + text + "E" ("a"..."f" sent as ":"..."?") and writes it whole.
 // With no open port shows "串口未打开!" (owned by `owner`'s form when given).
 void SendCommand(const QString& text, TestView* owner = nullptr);
-// The receive thread's routine.
+// The receive thread's routine: runs while g_bLinkActive is set and g_hRxStopEvent is not,
+// and hands every block it reads (at most 1024 bytes) to DecodeReply.
 void ReceiveThreadProc(std::shared_ptr<TestView> view);
+
+// Where the receive thread hands its blocks instead of DecodeReply (tests); null restores it.
+using ReceiveSink = void (*)(TestView* view, const char* bytes, std::size_t count);
+void SetReceiveSinkForTests(ReceiveSink sink);

@@ -1,0 +1,44 @@
+#include "accounts/exit_dialog.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "platform/message_box.h"
+#include "test/test_state.h"
+
+CExitDlg::CExitDlg(QWidget* parent) : IdDialog(parent, QStringLiteral("退出系统"), 187, 91) {
+    auto* frame = new QGroupBox(this);
+    frame->setGeometry(du(7, 7, 173, 58));
+
+    auto* password = bind(IdPassword, new QLineEdit(this));
+    password->setEchoMode(QLineEdit::Password);
+    password->setGeometry(du(75, 32, 78, 14));
+    auto* label = new QLabel(QStringLiteral("密  码："), this);
+    label->setGeometry(du(29, 35, 46, 10));
+    label->setBuddy(password);
+
+    auto* ok = bind(1, new QPushButton(QStringLiteral("确定"), this));
+    ok->setGeometry(du(27, 70, 50, 14));
+    ok->setDefault(true);
+    auto* cancel = bind(2, new QPushButton(QStringLiteral("取消"), this));
+    cancel->setGeometry(du(105, 70, 50, 14));
+    connect(ok, &QPushButton::clicked, this, &CExitDlg::accept);
+    connect(cancel, &QPushButton::clicked, this, &CExitDlg::reject);
+    password->setFocus();
+}
+
+void CExitDlg::accept() {
+    if (static_cast<QLineEdit*>(item(IdPassword))->text() == g_strCurrentPassword) {
+        IdDialog::accept();
+        return;
+    }
+    MessageBox::show(this, QStringLiteral("密码错误,请重新输入"), QStringLiteral("密码错误"),
+                     MessageBox::Buttons::Ok, MessageBox::Icon::Exclamation);
+}
+
+bool RunExitDialog(QWidget* owner) {
+    CExitDlg dialog(owner);
+    return dialog.exec() == QDialog::Accepted;
+}

@@ -1,0 +1,193 @@
+#include "app/main_frame.h"
+
+#include <QCloseEvent>
+#include <QLabel>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QTimer>
+
+#include "accounts/account_file.h"
+#include "accounts/exit_dialog.h"
+#include "accounts/login_dialog.h"
+#include "app/background_wnd.h"
+#include "app/program_pictures.h"
+#include "app/support_dialog.h"
+#include "monitor/testclass.h"
+#include "test/param_dialog.h"
+#include "test/test_state.h"
+
+namespace {
+CMainFrame* g_pMainFrame = nullptr;
+}
+
+CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
+    g_pMainFrame = this;
+    // No maximise box: the window stays maximised as shown at start-up.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(QStringLiteral("混凝土氯离子电通量测定仪"));
+    setWindowIcon(ProgramIcon());
+
+    m_wndClient = new CBackgroundWnd(this);
+    setCentralWidget(m_wndClient);
+    buildMenu();
+    buildStatusBar();
+    // Polling timers of a running test: new PollingTimers(this) is constructed here.
+    updateCommands();
+}
+
+CMainFrame::~CMainFrame() {
+    // The test window (and with it the form's teardown) goes first, while this frame is
+    // still whole.
+    if (m_pTestFrame) {
+        if (Testclass* form = testForm()) form->disconnect(this);
+        m_pTestFrame->disconnect(this);
+        delete m_pTestFrame.data();
+    }
+    if (g_pMainFrame == this) g_pMainFrame = nullptr;
+}
+
+CMainFrame* CMainFrame::instance() { return g_pMainFrame; }
+
+void CMainFrame::buildMenu() {
+    // Each popup keeps its Chinese title and gets a letter for Alt, as Qt needs one.
+    auto add = [this](QWidget* menu, int id, const QString& text, const QKeySequence& keys) {
+        auto* action = new QAction(text, this);
+        action->setShortcut(keys);
+        menu->addAction(action);
+        connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
+        m_commands[id] = action;
+    };
+    QMenu* test = menuBar()->addMenu(QStringLiteral("实验(&E)"));
+    add(test, ID_NEW_TEST, QStringLiteral("新建实验"), QKeySequence(Qt::CTRL | Qt::Key_N));
+    QMenu* settings = menuBar()->addMenu(QStringLiteral("系统设置(&S)"));
+    add(settings, ID_COMM_PORT, QStringLiteral("通信端口"), {});
+    add(settings, ID_USERS, QStringLiteral("用户管理"), {});
+    QMenu* exit = menuBar()->addMenu(QStringLiteral("退出系统(&X)"));
+    add(exit, ID_CLOSE_TEST, QStringLiteral("退出"), {});
+    add(menuBar(), ID_SUPPORT, QStringLiteral("技术支持(&H)"), QKeySequence(Qt::Key_F1));
+}
+
+void CMainFrame::buildStatusBar() {
+    auto* message = new QLabel(QStringLiteral("就绪"), this);
+    statusBar()->addWidget(message, 1);
+    // The lock-key panes; Qt gives no portable way to read the lock states, so each pane
+    // just carries its name.
+    for (const QString& name :
+         {QStringLiteral("大写"), QStringLiteral("数字"), QStringLiteral("滚动")}) {
+        auto* pane = new QLabel(name, this);
+        pane->setAlignment(Qt::AlignCenter);
+        pane->setMinimumWidth(pane->sizeHint().width() + 12);
+        statusBar()->addPermanentWidget(pane);
+    }
+}
+
+QAction* CMainFrame::command(int id) const {
+    auto it = m_commands.find(id);
+    return it == m_commands.end() ? nullptr : it->second;
+}
+
+Testclass* CMainFrame::testForm() const { return m_pTestFrame ? m_pTestFrame->form() : nullptr; }
+
+// The form's commands have no handler while there is no form.
+void CMainFrame::updateCommands() {
+    const bool form = testForm() != nullptr;
+    for (int id : {ID_COMM_PORT, ID_USERS, ID_CLOSE_TEST}) command(id)->setEnabled(form);
+}
+
+void CMainFrame::OnCommand(int id) {
+    Testclass* form = testForm();
+    switch (id) {
+        case ID_NEW_TEST:
+            OnNewTest();
+            break;
+        case ID_COMM_PORT:
+            if (form) form->OnCommPort();
+            break;
+        case ID_USERS:
+            if (form) form->OnUserManagement();
+            break;
+        case ID_CLOSE_TEST:
+            if (form) form->OnCloseTest();
+            break;
+        case ID_SUPPORT:
+            if (form) {
+                form->OnTechSupport();
+            } else {
+                CSupportDlg dialog(this);
+                dialog.exec();
+            }
+            break;
+        default:
+            break;
+    }
+}
+
+void CMainFrame::OnNewTest() {
+    if (!AccountFile::ensure(this)) return;
+    {
+        CLoginDlg login(this);
+        if (login.exec() != QDialog::Accepted) return;
+    }
+    if (m_pTestFrame) {
+        if (m_pTestFrame->isMinimized()) m_pTestFrame->showMaximized();
+        m_wndClient->setActiveSubWindow(m_pTestFrame);
+        return;
+    }
+    {
+        CParamDlg parameters(this);
+        if (parameters.exec() != QDialog::Accepted) return;
+    }
+
+    g_bLinkActive = 1;
+    auto* form = new Testclass;
+    auto* frame = new CChildFrame(form);
+    m_pTestFrame = frame;
+    m_wndClient->addSubWindow(frame, frame->windowFlags());
+    // The frame's and the form's destroyed signals come while they are being destroyed:
+    // neither is touched as what it was.
+    connect(frame, &QObject::destroyed, this, &CMainFrame::testFrameGone);
+    connect(form, &QObject::destroyed, this, [this, window = QPointer<QObject>(frame)] {
+        if (window) window->deleteLater();  // a form destroyed on its own takes its window
+        testFrameGone();
+    });
+    frame->showMaximized();
+    m_wndClient->setActiveSubWindow(frame);
+    form->OnInitialUpdate();
+    updateCommands();
+}
+
+void CMainFrame::testFrameGone() {
+    m_pTestFrame = nullptr;
+    updateCommands();
+}
+
+void CMainFrame::CloseTestWindow() {
+    if (m_pTestFrame) m_pTestFrame->closeFromForm();
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+    // Closing with the test window open needs the password of the last login. A running
+    // test is not stopped first: the form's teardown ends the link.
+    if (m_pTestFrame && !RunExitDialog(this)) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+}
+
+void CMainFrame::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange) return;
+    // A restore from maximised (the caption double-click of most window managers) is
+    // undone; minimising is allowed. A window manager that refuses to maximise never gets
+    // here again, so the two cannot bounce.
+    const auto old = static_cast<QWindowStateChangeEvent*>(event)->oldState();
+    const auto now = windowState();
+    if ((old & Qt::WindowMaximized) &&
+        !(now & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen))) {
+        QTimer::singleShot(0, this, [this] { showMaximized(); });
+    }
+}

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QPointer>
+#include <map>
+
+#include "app/child_frame.h"
+
+class CBackgroundWnd;
+class QAction;
+class QLabel;
+class Testclass;
+
+// The main window "混凝土氯离子电通量测定仪": the menu, the status bar, the background
+// picture and at most one test window. "新建实验" logs the user in and opens the test
+// window; closing the program while a test window exists needs the password.
+class CMainFrame : public QMainWindow {
+    Q_OBJECT
+
+  public:
+    // Menu command ids.
+    static constexpr int ID_NEW_TEST = 32771;
+    static constexpr int ID_COMM_PORT = 32784;
+    static constexpr int ID_CLOSE_TEST = 32788;
+    static constexpr int ID_USERS = 32789;
+    static constexpr int ID_SUPPORT = 32790;
+
+    explicit CMainFrame(QWidget* parent = nullptr);
+    ~CMainFrame() override;
+
+    // The one main window, or null.
+    static CMainFrame* instance();
+
+    QAction* command(int id) const;
+    CBackgroundWnd* client() const { return m_wndClient; }
+    // The form of the test window, or null.
+    Testclass* testForm() const;
+
+    // "新建实验".
+    void OnNewTest();
+    // Runs menu command `id` as the menu does.
+    void OnCommand(int id);
+    // Closes the test window (the form's exit command); the form is destroyed with it.
+    void CloseTestWindow();
+
+    // The test window; null while there is none.
+    QPointer<CChildFrame> m_pTestFrame;
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+  private:
+    void buildMenu();
+    void buildStatusBar();
+    void updateCommands();
+    void testFrameGone();
+
+    CBackgroundWnd* m_wndClient = nullptr;
+    std::map<int, QAction*> m_commands;
+};

@@ -1,0 +1,129 @@
+#include "platform/port_names.h"
+
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+namespace PortNames {
+namespace {
+
+QString readAttribute(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    return QString::fromUtf8(file.readAll()).trimmed();
+}
+
+// A ttyS entry stands for a real port when a driver is bound to it and the port type is
+// known. The 8250 driver registers ports that have no chip behind them ("unknown" type);
+// the type attribute tells, or the port itself when the attribute is missing.
+bool realUart(const QString& devPath, const QString& sysEntry) {
+    if (!QFileInfo::exists(sysEntry + QStringLiteral("/device/driver"))) return false;
+    const QString type = readAttribute(sysEntry + QStringLiteral("/type"));
+    if (!type.isEmpty()) return type.toInt() != PORT_UNKNOWN;
+    const int fd = ::open(QFile::encodeName(devPath).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return false;
+    serial_struct info{};
+    const bool known = ioctl(fd, TIOCGSERIAL, &info) == 0 && info.type != PORT_UNKNOWN;
+    ::close(fd);
+    return known;
+}
+
+bool kernelConsole(const QString& sysEntry) {
+    return readAttribute(sysEntry + QStringLiteral("/console")) == QStringLiteral("Y");
+}
+
+QString envName(int n) { return QStringLiteral("KIVO_COM%1").arg(n); }
+
+// Manufacturer and product of the USB device above a tty, when there is one.
+QString usbProduct(const QString& sysEntry) {
+    QString dir = QFileInfo(sysEntry + QStringLiteral("/device")).canonicalFilePath();
+    for (int level = 0; level < 4 && !dir.isEmpty() && dir != QStringLiteral("/"); ++level) {
+        const QString product = readAttribute(dir + QStringLiteral("/product"));
+        if (!product.isEmpty()) {
+            const QString maker = readAttribute(dir + QStringLiteral("/manufacturer"));
+            return maker.isEmpty() || product.startsWith(maker) ? product : maker + ' ' + product;
+        }
+        dir = QFileInfo(dir).path();
+    }
+    return {};
+}
+
+}  // namespace
+
+int portNumber(const QString& name) {
+    static const QRegularExpression pattern(QStringLiteral("^COM([1-9][0-9]?)$"));
+    const QRegularExpressionMatch match = pattern.match(name);
+    if (!match.hasMatch()) return 0;
+    const int n = match.captured(1).toInt();
+    return n <= kPortCount ? n : 0;
+}
+
+QStringList scanSerialDevices(const QString& devDir, const QString& sysTtyDir) {
+    static const QRegularExpression pattern(QStringLiteral("^tty(USB|ACM|S)([0-9]+)$"));
+    const QStringList groups = {QStringLiteral("USB"), QStringLiteral("ACM"), QStringLiteral("S")};
+    std::vector<std::pair<std::pair<int, int>, QString>> found;  // (group, number) -> name
+    const QStringList entries =
+        QDir(devDir).entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot);
+    for (const QString& entry : entries) {
+        const QRegularExpressionMatch match = pattern.match(entry);
+        if (!match.hasMatch()) continue;
+        const int group = static_cast<int>(groups.indexOf(match.captured(1)));
+        const QString devPath = devDir + '/' + entry;
+        const QString sysEntry = sysTtyDir + '/' + entry;
+        if (kernelConsole(sysEntry)) continue;
+        if (match.captured(1) == QStringLiteral("S") && !realUart(devPath, sysEntry)) continue;
+        found.push_back({{group, match.captured(2).toInt()}, devPath});
+    }
+    std::sort(found.begin(), found.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    QStringList paths;
+    for (const auto& f : found) paths << f.second;
+    return paths;
+}
+
+QStringList devicesAtStart() {
+    static const QStringList devices = scanSerialDevices();
+    return devices;
+}
+
+QString devicePath(const QString& name) {
+    const int n = portNumber(name);
+    if (n == 0) return {};
+    const QByteArray override = qgetenv(envName(n).toLatin1().constData());
+    if (!override.isEmpty()) return QFile::decodeName(override);
+    const QStringList devices = devicesAtStart();
+    return n <= devices.size() ? devices[n - 1] : QString();
+}
+
+QString describe(const QString& name) {
+    const int n = portNumber(name);
+    if (n == 0) return {};
+    const QString path = devicePath(name);
+    if (path.isEmpty()) return QStringLiteral("未找到对应的串口设备");
+    QString text = path;
+    if (!qgetenv(envName(n).toLatin1().constData()).isEmpty())
+        text += QStringLiteral("（由环境变量 %1 指定）").arg(envName(n));
+    const QFileInfo info(path);
+    if (!info.exists()) return text + QStringLiteral("，设备不存在");
+    const QString sysEntry =
+        QStringLiteral("/sys/class/tty/") + QFileInfo(info.canonicalFilePath()).fileName();
+    const QString product = usbProduct(sysEntry);
+    if (!product.isEmpty()) return text + QStringLiteral(" (") + product + ')';
+    if (info.fileName().startsWith(QStringLiteral("ttyS"))) {
+        const QString port = readAttribute(sysEntry + QStringLiteral("/port"));
+        return text + QStringLiteral(" (板载串口") +
+               (port.isEmpty() ? QString() : QStringLiteral(" ") + port) + ')';
+    }
+    return text;
+}
+
+}  // namespace PortNames

@@ -1,0 +1,37 @@
+#include "test/comm_dialog.h"
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+
+#include "test/port_list.h"
+#include "test/test_state.h"
+
+CCommDlg::CCommDlg(QWidget* parent) : IdDialog(parent, QStringLiteral("通信设置"), 235, 85) {
+    auto* group = new QGroupBox(QStringLiteral("COM 选择"), this);
+    group->setGeometry(du(7, 7, 221, 50));
+    auto* port = bind(IdPort, new QComboBox(this));
+    port->setGeometry(du(78, 26, 80, 14));
+    port->setAccessibleName(QStringLiteral("COM 选择"));
+    FillPortList(port);
+
+    auto* ok = bind(1, new QPushButton(QStringLiteral("确认"), this));
+    ok->setGeometry(du(45, 64, 50, 14));
+    ok->setDefault(true);
+    auto* cancel = bind(2, new QPushButton(QStringLiteral("取消"), this));
+    cancel->setGeometry(du(140, 64, 50, 14));
+    connect(ok, &QPushButton::clicked, this, &CCommDlg::accept);
+    connect(cancel, &QPushButton::clicked, this, &CCommDlg::reject);
+
+    m_nComPort = g_nComPort;
+    port->setCurrentIndex(m_nComPort);
+}
+
+void CCommDlg::accept() {
+    const int selected = static_cast<QComboBox*>(item(IdPort))->currentIndex();
+    if (selected < 0) return;  // no port chosen: there is nothing to open
+    m_nComPort = selected;
+    g_nComPort = static_cast<uint8_t>(m_nComPort & 0xFF);
+    IdDialog::accept();
+}
