@@ -16,7 +16,10 @@ namespace {
 
 class ChannelSelection : public ::testing::Test {
   protected:
-    void SetUp() override { ResetTestStateForTests(); }
+    void SetUp() override {
+        ResetTestStateForTests();
+        UseNoPort();
+    }
 
     void open() {
         form = std::make_unique<Testclass>();

@@ -22,6 +22,7 @@ class CloseProcedure : public ::testing::Test {
   protected:
     void SetUp() override {
         ResetTestStateForTests();
+        UseNoPort();
         g_nRecordInterval = 5;
         SetExitConfirmer([this](QWidget*) {
             ++confirmations;
@@ -39,6 +40,7 @@ class CloseProcedure : public ::testing::Test {
     QPointer<Testclass> openForm(QWidget* parent = nullptr) {
         auto* form = new Testclass(parent);
         form->OnInitialUpdate();
+        boxes.clear();
         g_bLinkActive = 1;
         g_hRxStopEvent.create();
         return form;

@@ -20,6 +20,7 @@ class TrendChartForm : public ::testing::Test {
   protected:
     void SetUp() override {
         ResetTestStateForTests();
+        UseNoPort();
         g_nRecordInterval = 5;
         form.OnInitialUpdate();
         form.resize(form.minimumSize());

@@ -26,6 +26,7 @@ class PollingTimersTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ResetTestStateForTests();
+        UseNoPort();
         g_nRecordInterval = 1;
     }
     void TearDown() override { TimeScale::setFactor(1); }

@@ -4,6 +4,7 @@
 
 #include "monitor/form_ids.h"
 #include "monitor/testclass.h"
+#include "support/run_harness.h"
 #include "support/scripted_dialogs.h"
 #include "test/test_state.h"
 
@@ -13,6 +14,7 @@ class RecordSample : public ::testing::Test {
   protected:
     void SetUp() override {
         ResetTestStateForTests();
+        UseNoPort();
         g_nRecordInterval = 5;
         g_bChannelOff[1] = 1;
         g_strLastCurrent[0] = QStringLiteral("left over from the last test");

@@ -16,6 +16,7 @@ class RunControl : public ::testing::Test {
   protected:
     void SetUp() override {
         ResetTestStateForTests();
+        UseNoPort();
         g_nRecordInterval = 5;
         g_nDiameter = 100;
         for (int i = 0; i < CHANNELS_IN_USE; ++i) g_strSpecimenNo[i] = QString("S%1").arg(i + 1);
@@ -29,6 +30,8 @@ class RunControl : public ::testing::Test {
     std::unique_ptr<Testclass> openForm() {
         auto form = std::make_unique<Testclass>();
         form->OnInitialUpdate();
+        boxes.clear();
+        form->setItemTextOnGui(FormId::CommStatus, QString());
         return form;
     }
     static QStringList statuses(Testclass& form) {

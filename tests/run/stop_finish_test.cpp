@@ -16,10 +16,12 @@ class StopFinish : public ::testing::Test {
   protected:
     void SetUp() override {
         ResetTestStateForTests();
+        UseNoPort();
         g_nRecordInterval = 5;
         g_bChannelOff[4] = 1;
         form = std::make_unique<Testclass>();
         form->OnInitialUpdate();
+        boxes.clear();
         g_bLinkActive = 1;
         g_hRxStopEvent.create();
         for (int r = 0; r < CHANNELS_IN_USE; ++r) {

@@ -35,8 +35,10 @@ int main(int argc, char* argv[]) {
     QStringList wanted;
     const QStringList args = app.arguments().mid(1);
     for (int i = 0; i < args.size(); ++i) {
-        if (args[i] == QLatin1String("--out") && i + 1 < args.size()) out = args[++i];
-        else wanted << args[i];
+        if (args[i] == QLatin1String("--out") && i + 1 < args.size())
+            out = args[++i];
+        else
+            wanted << args[i];
     }
     if (!QDir().mkpath(out)) {
         std::fprintf(stderr, "kivo-shots: cannot create %s\n", qPrintable(out));

@@ -61,9 +61,9 @@ QImage RenderTestForm() {
                 if (minute > 0) charge[slot] += mA / 1000.0 * 60.0;
                 form.setChannelCellOnGui(slot, ChannelColumn::Current,
                                          QString::number(mA, 'f', 1) + QStringLiteral("(mA)"));
-                form.setChannelCellOnGui(slot, ChannelColumn::Charge,
-                                         QString::number(charge[slot], 'f', 1) +
-                                             QStringLiteral("(C)"));
+                form.setChannelCellOnGui(
+                    slot, ChannelColumn::Charge,
+                    QString::number(charge[slot], 'f', 1) + QStringLiteral("(C)"));
             }
             if (minute % g_nRecordInterval == 0) form.OnRecordSample();
         }
