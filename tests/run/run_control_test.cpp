@@ -25,6 +25,7 @@ class RunControl : public ::testing::Test {
     void TearDown() override {
         TimeScale::setFactor(1);
         LinkThreads::joinAll();
+        PumpFor(5);  // messages still on their way go to this test's main frame
     }
 
     std::unique_ptr<Testclass> openForm() {

@@ -47,6 +47,7 @@ class StopFinish : public ::testing::Test {
     void TearDown() override {
         form.reset();
         LinkThreads::joinAll();
+        PumpFor(5);  // messages still on their way go to this test's main frame
     }
 
     QStringList statuses() const {
