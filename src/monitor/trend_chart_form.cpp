@@ -1,5 +1,6 @@
 #include <QPaintEvent>
 #include <QPainter>
+#include <algorithm>
 
 #include "monitor/form_ids.h"
 #include "monitor/testclass.h"
