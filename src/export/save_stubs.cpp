@@ -2,4 +2,3 @@
 
 void Testclass::OnSaveText() {}
 void Testclass::OnSaveChart() {}
-void Testclass::OnSaveExcel() {}
