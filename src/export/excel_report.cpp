@@ -124,25 +124,25 @@ QString RunReport(ExcelDriver& driver, const QString& templatePath,
             case ReportStep::Kind::SelectSheet:
                 sheet = step.sheet;
                 if (!driver.selectSheet(step.sheet)) {
-                    return failed(QStringLiteral("无法选择模板文件“%1”中的工作表“%2”。")
+                    return failed(QStringLiteral("处理模板文件“%1”的工作表“%2”时出错。")
                                       .arg(templatePath, step.sheet));
                 }
                 break;
             case ReportStep::Kind::SetCell:
                 if (!driver.setCell(step.row, step.column, step.text)) {
-                    return failed(QStringLiteral("无法写入工作表“%1”的单元格 %2。")
+                    return failed(QStringLiteral("写入工作表“%1”的单元格 %2 时出错。")
                                       .arg(sheet, CellName(step.row, step.column)));
                 }
                 break;
             case ReportStep::Kind::ColumnWidth:
                 if (!driver.setColumnWidth(step.width)) {
-                    return failed(QStringLiteral("无法设置工作表“%1”的列宽。").arg(sheet));
+                    return failed(QStringLiteral("设置工作表“%1”的列宽时出错。").arg(sheet));
                 }
                 break;
         }
     }
     if (!driver.saveAs(tempPath)) {
-        return failed(QStringLiteral("电子表格程序无法写入文件夹“%1”。").arg(folder));
+        return failed(QStringLiteral("电子表格程序在文件夹“%1”中保存文件时出错。").arg(folder));
     }
     driver.end();
 
