@@ -16,8 +16,8 @@
 #include <com/sun/star/container/XNameContainer.hpp>
 #include <com/sun/star/frame/XComponentLoader.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
-#include <com/sun/star/lang/Locale.hpp>
 #include <com/sun/star/lang/XMultiServiceFactory.hpp>
+#include <com/sun/star/sheet/XCalculatable.hpp>
 #include <com/sun/star/sheet/XPrintAreas.hpp>
 #include <com/sun/star/sheet/XSpreadsheet.hpp>
 #include <com/sun/star/sheet/XSpreadsheetDocument.hpp>
@@ -31,8 +31,6 @@
 #include <com/sun/star/text/XTextRange.hpp>
 #include <com/sun/star/util/XCloseable.hpp>
 #include <com/sun/star/util/XMergeable.hpp>
-#include <com/sun/star/util/XNumberFormats.hpp>
-#include <com/sun/star/util/XNumberFormatsSupplier.hpp>
 #include <cstdio>
 
 #include "export/office/office_session.h"
@@ -98,9 +96,6 @@ class SheetWriter {
         border.IsHorizontalLineValid = border.IsVerticalLineValid = true;
         Props(range(address))->setPropertyValue("TableBorder2", uno::Any(border));
     }
-    void numberFormat(const char* address, sal_Int32 key) const {
-        Props(range(address))->setPropertyValue("NumberFormat", uno::Any(key));
-    }
     // Widths in 1/100 mm, from column A on.
     void columnWidths(std::initializer_list<sal_Int32> widths) const {
         auto columns =
@@ -158,12 +153,13 @@ void FillInfoSheet(const SheetWriter& s) {
 }
 
 // The charge in a cell the program writes ("1234.5(C)" or "1234.50"), adjusted to a 95 mm
-// specimen by the diameter in D4; empty when either is not a number. Only functions of the
+// specimen by the diameter in D4 and rounded to whole coulombs (the class is that of the
+// number shown); empty when either is not a number. Only functions of the
 // .xls format's own set are used, so every spreadsheet program computes them.
 QString AdjustedChargeFormula(int row) {
     const QString charge =
         QStringLiteral("VALUE(SUBSTITUTE(D%1;\"(C)\";\"\"))*(95/VALUE($D$4))^2").arg(row);
-    return QStringLiteral("=IF(ISERROR(%1);\"\";%1)").arg(charge);
+    return QStringLiteral("=IF(ISERROR(%1);\"\";ROUND(%1;0))").arg(charge);
 }
 
 // The chloride-ion penetrability of the adjusted charge in column E.
@@ -174,7 +170,7 @@ QString ClassFormula(int row) {
         .arg(row);
 }
 
-void FillReportSheet(const SheetWriter& s, sal_Int32 integerFormat) {
+void FillReportSheet(const SheetWriter& s) {
     auto at = [](const char* column, int row) {
         return QStringLiteral("%1%2").arg(QLatin1String(column)).arg(row).toLatin1();
     };
@@ -220,8 +216,6 @@ void FillReportSheet(const SheetWriter& s, sal_Int32 integerFormat) {
         s.text(at("A", mean).constData(), QStringLiteral("平均值(C)"));
         s.merge(QStringLiteral("A%1:C%1").arg(mean).toLatin1().constData());
         s.bold(QStringLiteral("A%1:F%1").arg(mean).toLatin1().constData());
-        s.numberFormat(QStringLiteral("E%1:E%2").arg(header + 1).arg(mean).toLatin1().constData(),
-                       integerFormat);
     }
     s.centre("A2:F20");
     s.grid("A2:F20");
@@ -234,7 +228,7 @@ void FillReportSheet(const SheetWriter& s, sal_Int32 integerFormat) {
     s.wrap("A21:F21");
     s.rowHeight(21, 1500);
     for (int row = 2; row <= 20; ++row) s.rowHeight(row, 700);
-    s.columnWidths({2900, 2900, 2900, 2900, 2900, 2900});
+    s.columnWidths({2600, 3400, 2600, 3000, 3000, 2600});
 }
 
 // An A4 portrait page of its own for the report sheet, everything scaled onto one page.
@@ -288,15 +282,6 @@ void UseSongFace(const uno::Reference<lang::XComponent>& document) {
     p->setPropertyValue("CharHeightAsian", uno::Any(11.0f));
 }
 
-sal_Int32 IntegerFormat(const uno::Reference<lang::XComponent>& document) {
-    uno::Reference<util::XNumberFormats> formats =
-        uno::Reference<util::XNumberFormatsSupplier>(document, uno::UNO_QUERY_THROW)
-            ->getNumberFormats();
-    const lang::Locale locale;
-    const sal_Int32 key = formats->queryKey("0", locale, false);
-    return key >= 0 ? key : formats->addNew("0", locale);
-}
-
 void BuildTemplate(const uno::Reference<lang::XComponent>& document) {
     uno::Reference<sheet::XSpreadsheets> sheets =
         uno::Reference<sheet::XSpreadsheetDocument>(document, uno::UNO_QUERY_THROW)->getSheets();
@@ -315,7 +300,7 @@ void BuildTemplate(const uno::Reference<lang::XComponent>& document) {
     };
     UseSongFace(document);
     const SheetWriter report = writer(kReportSheet);
-    FillReportSheet(report, IntegerFormat(document));
+    FillReportSheet(report);
     PrintReportOnOnePage(document, report, 0);
     FillInfoSheet(writer(kInfoSheet));
     for (int k = 1; k <= 6; ++k) FillChannelSheet(writer(QStringLiteral("通道%1").arg(k)));
@@ -339,6 +324,7 @@ bool Make(const QString& output, QString* error) {
         document = uno::Reference<frame::XComponentLoader>(office.desktop(), uno::UNO_QUERY_THROW)
                        ->loadComponentFromURL("private:factory/scalc", "_blank", 0, load);
         BuildTemplate(document);
+        uno::Reference<sheet::XCalculatable>(document, uno::UNO_QUERY_THROW)->calculateAll();
 
         // Written beside the output and renamed over it once complete.
         const QFileInfo target(output);

@@ -1,10 +1,16 @@
 #include <QUrl>
 #include <com/sun/star/beans/PropertyValue.hpp>
 #include <com/sun/star/beans/XPropertySet.hpp>
+#include <com/sun/star/container/XIndexAccess.hpp>
 #include <com/sun/star/frame/XComponentLoader.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
 #include <com/sun/star/lang/XComponent.hpp>
+#include <com/sun/star/sheet/CellFlags.hpp>
+#include <com/sun/star/sheet/XCalculatable.hpp>
 #include <com/sun/star/sheet/XCellRangeData.hpp>
+#include <com/sun/star/sheet/XCellRangeFormula.hpp>
+#include <com/sun/star/sheet/XCellRangesQuery.hpp>
+#include <com/sun/star/sheet/XSheetCellRanges.hpp>
 #include <com/sun/star/sheet/XSpreadsheet.hpp>
 #include <com/sun/star/sheet/XSpreadsheetDocument.hpp>
 #include <com/sun/star/table/XColumnRowRange.hpp>
@@ -129,6 +135,7 @@ class UnoExcelDriver : public ExcelDriver {
             arguments.getArray()[0] =
                 Property("FilterName", uno::Any(rtl::OUString("MS Excel 97")));
             arguments.getArray()[1] = Property("Overwrite", uno::Any(true));
+            refreshFormulas();
             storable->storeToURL(ToOUString(FileUrl(path)), arguments);
             return succeed();
         });
@@ -164,6 +171,27 @@ class UnoExcelDriver : public ExcelDriver {
         } catch (const std::exception& e) {
             return fail(QStringLiteral("“%1”操作失败：%2").arg(what, e.what()));
         }
+    }
+
+    // The .xls keeps each formula's last result, and the office stores the result of a
+    // formula it read from an .xls as a number, even where the formula now gives a text (a
+    // grade, or "" for no value). Entered anew and calculated, every formula is stored with
+    // the result it shows.
+    void refreshFormulas() {
+        uno::Reference<container::XIndexAccess> sheets(m_sheets, uno::UNO_QUERY_THROW);
+        for (sal_Int32 i = 0; i < sheets->getCount(); ++i) {
+            uno::Reference<sheet::XCellRangesQuery> query(sheets->getByIndex(i),
+                                                          uno::UNO_QUERY_THROW);
+            uno::Reference<container::XIndexAccess> ranges(
+                query->queryContentCells(sheet::CellFlags::FORMULA), uno::UNO_QUERY_THROW);
+            for (sal_Int32 r = 0; r < ranges->getCount(); ++r) {
+                uno::Reference<sheet::XCellRangeFormula> range(ranges->getByIndex(r),
+                                                               uno::UNO_QUERY_THROW);
+                range->setFormulaArray(range->getFormulaArray());
+            }
+        }
+        uno::Reference<sheet::XCalculatable> calculation(m_document, uno::UNO_QUERY);
+        if (calculation.is()) calculation->calculateAll();
     }
 
     // Sends the collected writes: each run of cells in a row, and each stack of rows with the
