@@ -1,7 +1,8 @@
 // Time of the Excel test report for a six-hour test recorded every minute: 361 records on
 // each of the six channel sheets. Prints the office's start, the fill, the save and the end.
 //
-//   report_bench [template.xls]   (default: the template of this build)
+//   report_bench [template.xls [report.xls]]   (default: the template of this build; the
+//                                              report is kept only when named)
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -68,7 +69,8 @@ int main(int argc, char** argv) {
     int cells = 0;
     for (const ReportStep& step : plan) cells += step.kind == ReportStep::Kind::SetCell;
     QTemporaryDir folder;
-    const QString target = folder.path() + "/report.xls";
+    const QString target =
+        argc > 2 ? QString::fromLocal8Bit(argv[2]) : folder.path() + "/report.xls";
 
     std::unique_ptr<ExcelDriver> driver = CreateExcelDriver();
     const auto total = Clock::now();

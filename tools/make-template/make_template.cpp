@@ -162,6 +162,15 @@ QString AdjustedChargeFormula(int row) {
     return QStringLiteral("=IF(ISERROR(%1);\"\";ROUND(%1;0))").arg(charge);
 }
 
+// The mean of a group whose three specimens have no charge at all is no value, although the
+// program writes "0.00" for it.
+QString AdjustedMeanFormula(int row) {
+    return QStringLiteral("=IF(COUNTBLANK(D%1:D%2)=3;\"\";%3)")
+        .arg(row - 3)
+        .arg(row - 1)
+        .arg(AdjustedChargeFormula(row).mid(1));
+}
+
 // The chloride-ion penetrability of the adjusted charge in column E.
 QString ClassFormula(int row) {
     return QStringLiteral(
@@ -210,7 +219,8 @@ void FillReportSheet(const SheetWriter& s) {
                 s.text(at("A", row).constData(), QStringLiteral("试件编号"));
                 s.text(at("C", row).constData(), QStringLiteral("电通量(C)"));
             }
-            s.formula(at("E", row).constData(), AdjustedChargeFormula(row));
+            s.formula(at("E", row).constData(),
+                      row < mean ? AdjustedChargeFormula(row) : AdjustedMeanFormula(row));
             s.formula(at("F", row).constData(), ClassFormula(row));
         }
         s.text(at("A", mean).constData(), QStringLiteral("平均值(C)"));

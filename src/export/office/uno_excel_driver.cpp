@@ -1,3 +1,4 @@
+#include <QFileInfo>
 #include <QUrl>
 #include <com/sun/star/beans/PropertyValue.hpp>
 #include <com/sun/star/beans/XPropertySet.hpp>
@@ -49,8 +50,9 @@ beans::PropertyValue Property(const char* name, const uno::Any& value) {
     return p;
 }
 
+// The office resolves no relative paths: every path is made absolute first.
 QString FileUrl(const QString& path) {
-    return QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded);
+    return QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toString(QUrl::FullyEncoded);
 }
 
 // The office's spreadsheet, driven over UNO: one private office per export.
