@@ -2,6 +2,8 @@
 // independent reader of the .xls format.
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -66,6 +68,27 @@ Cell At(const QJsonObject& book, const QString& sheet, const QString& name) {
     return {a[0].toInt(), a[1]};
 }
 
+// The processes whose command line holds `argument`, with their command lines.
+std::vector<std::pair<pid_t, QByteArray>> ProcessesWithArgument(const QString& argument) {
+    std::vector<std::pair<pid_t, QByteArray>> found;
+    for (const QString& pid : QDir("/proc").entryList(QDir::Dirs)) {
+        QFile cmdline("/proc/" + pid + "/cmdline");
+        if (!cmdline.open(QIODevice::ReadOnly)) continue;
+        const QByteArray line = cmdline.readAll();
+        if (line.contains(argument.toUtf8()) && pid.toInt() != getpid()) {
+            found.emplace_back(pid.toInt(), line);
+        }
+    }
+    return found;
+}
+
+bool ProcessWithArgumentRuns(const QString& argument) {
+    return !ProcessesWithArgument(argument).empty();
+}
+
+// The offices this test program started: their pipe is named after its process.
+QString OurOfficesPipe() { return QStringLiteral("pipe,name=kivo%1x").arg(getpid()); }
+
 class OfficeReport : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -78,7 +101,7 @@ class OfficeReport : public ::testing::Test {
     }
     void TearDown() override { ProgramFolder::setForTests(QString()); }
 
-    QTemporaryDir m_dir{"/tmp/kivo-office-test-XXXXXX"};
+    QTemporaryDir m_dir;
     ScriptedMessageBoxes boxes;
     ScriptedFileDialogs files;
 };
@@ -204,7 +227,9 @@ TEST_F(OfficeReport, ClassBoundariesAndTextThatLooksLikeAFormula) {
     ASSERT_TRUE(driver->saveAs(target)) << driver->lastError().toStdString();
     EXPECT_FALSE(driver->selectSheet(QStringLiteral("通道9")));
     EXPECT_TRUE(driver->lastError().contains(QStringLiteral("通道9")));
+    EXPECT_TRUE(ProcessWithArgumentRuns(OurOfficesPipe()));
     driver->end();
+    EXPECT_FALSE(ProcessWithArgumentRuns(OurOfficesPipe()));  // the office has exited
 
     const QJsonObject book = ReadXls(target);
     const QString report = QStringLiteral("混凝土氯离子电通量试验报告");
@@ -283,14 +308,35 @@ QString FakeOffice(const QString& folder, const QByteArray& body) {
     return path;
 }
 
-bool ProcessWithArgumentRuns(const QString& argument) {
-    for (const QString& pid : QDir("/proc").entryList(QDir::Dirs)) {
-        QFile cmdline("/proc/" + pid + "/cmdline");
-        if (cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().contains(argument.toUtf8())) {
-            return true;
+TEST_F(OfficeReport, OfficeThatDiesDuringTheExportFailsTheNextOperationAndEnds) {
+    std::unique_ptr<ExcelDriver> driver = CreateExcelDriver();
+    ASSERT_TRUE(driver->start()) << driver->lastError().toStdString();
+    ASSERT_TRUE(driver->openTemplate(kBuiltTemplateFolder + QStringLiteral("/模板.xls")));
+    ASSERT_TRUE(driver->selectSheet(QStringLiteral("通道1")));
+    QString profile;
+    int killed = 0;
+    for (const auto& [pid, line] : ProcessesWithArgument(OurOfficesPipe())) {
+        if (!line.split('\0').first().endsWith("soffice.bin")) continue;
+        for (const QByteArray& a : line.split('\0')) {
+            if (a.startsWith("-env:UserInstallation=file://"))
+                profile = QString::fromUtf8(a.mid(29));
         }
+        kill(pid, SIGKILL);
+        ++killed;
     }
-    return false;
+    ASSERT_EQ(killed, 1);
+    EXPECT_TRUE(QFileInfo(profile).isDir()) << profile.toStdString();
+
+    EXPECT_TRUE(driver->setCell(2, 1, "1"));  // collected, not yet sent
+    EXPECT_FALSE(driver->saveAs(m_dir.path() + "/lost.xls"));
+    EXPECT_FALSE(driver->lastError().isEmpty());
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_TRUE(driver->end());
+    EXPECT_LT(timer.elapsed(), 5000);
+    EXPECT_FALSE(ProcessWithArgumentRuns(OurOfficesPipe()));
+    EXPECT_FALSE(QFileInfo::exists(profile));  // its private profile is removed
+    EXPECT_FALSE(QFileInfo::exists(m_dir.path() + "/lost.xls"));
 }
 
 TEST_F(OfficeReport, OfficeThatNeverAnswersIsStoppedAfterTheTimeLimit) {
