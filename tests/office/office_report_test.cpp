@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -325,6 +326,19 @@ TEST_F(OfficeReport, OfficeThatDiesDuringTheExportFailsTheNextOperationAndEnds) 
         ++killed;
     }
     ASSERT_EQ(killed, 1);
+    // The socket where offices of one profile meet, named after the MD5 of the profile's URL.
+    QByteArray url;
+    for (QChar c : "file://" + profile) {
+        url.append(static_cast<char>(c.unicode() & 0xFF))
+            .append(static_cast<char>(c.unicode() >> 8));
+    }
+    QString digest;
+    for (unsigned char b : QCryptographicHash::hash(url, QCryptographicHash::Md5)) {
+        digest += QString::number(b, 16);
+    }
+    const QString ipcSocket =
+        QStringLiteral("/tmp/OSL_PIPE_%1_SingleOfficeIPC_%2").arg(getuid()).arg(digest);
+    ASSERT_TRUE(QFileInfo::exists(ipcSocket));
     EXPECT_TRUE(QFileInfo(profile).isDir()) << profile.toStdString();
 
     EXPECT_TRUE(driver->setCell(2, 1, "1"));  // collected, not yet sent
@@ -336,6 +350,11 @@ TEST_F(OfficeReport, OfficeThatDiesDuringTheExportFailsTheNextOperationAndEnds) 
     EXPECT_LT(timer.elapsed(), 5000);
     EXPECT_FALSE(ProcessWithArgumentRuns(OurOfficesPipe()));
     EXPECT_FALSE(QFileInfo::exists(profile));  // its private profile is removed
+    // and so are the sockets of its pipes
+    EXPECT_TRUE(QDir("/tmp")
+                    .entryList({QStringLiteral("OSL_PIPE_*_kivo%1x*").arg(getpid())}, QDir::System)
+                    .isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(ipcSocket));
     EXPECT_FALSE(QFileInfo::exists(m_dir.path() + "/lost.xls"));
 }
 
@@ -362,6 +381,17 @@ TEST_F(OfficeReport, OfficeThatQuitsAtOnceFailsToStart) {
     EXPECT_FALSE(driver->start());
     EXPECT_LT(timer.elapsed(), 5000);
     EXPECT_TRUE(driver->lastError().contains("3")) << driver->lastError().toStdString();
+}
+
+TEST(NoOfficeBuild, DriverCannotStartAndSaysWhy) {
+#ifdef KIVO_OFFICE_TEMPLATE
+    GTEST_SKIP() << "built with the office";
+#else
+    std::unique_ptr<ExcelDriver> driver = CreateExcelDriver();
+    EXPECT_FALSE(driver->start());
+    EXPECT_FALSE(driver->lastError().isEmpty());
+    EXPECT_TRUE(driver->end());
+#endif
 }
 
 }  // namespace

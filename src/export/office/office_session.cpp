@@ -8,6 +8,7 @@
 #include <unistd.h>
 #include <uno/environment.h>
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -59,6 +60,29 @@ void IgnoreBrokenPipes() {
     }
 }
 
+QString ProfileUrl(const QString& folder) {
+    return QUrl::fromLocalFile(folder).toString(QUrl::FullyEncoded);
+}
+
+// An office that was killed leaves the sockets of its two pipes in /tmp: the one we named,
+// and the one its instances of a profile meet at, named after the MD5 of the profile's URL
+// in UTF-16 with each byte in hex without padding.
+void RemoveLeftSockets(const QString& pipeName, const QString& profileUrl) {
+    QByteArray utf16;
+    for (QChar c : profileUrl) {
+        utf16.append(static_cast<char>(c.unicode() & 0xFF));
+        utf16.append(static_cast<char>(c.unicode() >> 8));
+    }
+    QString digest;
+    for (unsigned char byte : QCryptographicHash::hash(utf16, QCryptographicHash::Md5)) {
+        digest += QString::number(byte, 16);
+    }
+    for (const QString& name : {pipeName, "SingleOfficeIPC_" + digest}) {
+        const QString socket = QStringLiteral("/tmp/OSL_PIPE_%1_%2").arg(getuid()).arg(name);
+        unlink(QFile::encodeName(socket).constData());
+    }
+}
+
 QString NewPipeName() {
     return QStringLiteral("kivo%1x%2").arg(getpid()).arg(QRandomGenerator::global()->generate());
 }
@@ -89,8 +113,8 @@ bool OfficeSession::start(QString* error) {
         m_profile.reset();
         return false;
     }
-    const QString pipeName = NewPipeName();
-    if (!launch(pipeName, error) || !connect(pipeName, error)) {
+    m_pipeName = NewPipeName();
+    if (!launch(m_pipeName, error) || !connect(m_pipeName, error)) {
         stop();
         return false;
     }
@@ -108,7 +132,7 @@ bool OfficeSession::launch(const QString& pipeName, QString* error) {
     }
     PointRuntimeAtOffice(folder);
 
-    const QString profileUrl = QUrl::fromLocalFile(m_profile->path()).toString(QUrl::FullyEncoded);
+    const QString profileUrl = ProfileUrl(m_profile->path());
     const QStringList arguments = {
         program,
         "--headless",
@@ -210,6 +234,10 @@ void OfficeSession::stop() {
     releaseConnection();
     if (m_pid > 0) {
         if (!terminating || !waitForExit(m_options.stopTimeoutMs)) killProcess();
+    }
+    if (!m_pipeName.isEmpty()) {
+        RemoveLeftSockets(m_pipeName, ProfileUrl(m_profile->path()));
+        m_pipeName.clear();
     }
     m_profile.reset();
 }

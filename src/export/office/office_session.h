@@ -45,6 +45,7 @@ class OfficeSession {
 
     OfficeLaunchOptions m_options;
     std::unique_ptr<QTemporaryDir> m_profile;
+    QString m_pipeName;
     pid_t m_pid = -1;
     com::sun::star::uno::Reference<com::sun::star::uno::XComponentContext> m_localContext;
     com::sun::star::uno::Reference<com::sun::star::uno::XComponentContext> m_remoteContext;
