@@ -121,6 +121,7 @@ TEST_F(OfficeReport, SavedReportHoldsEveryWrittenCellAsTextAndGradesTheCharges) 
     }
     Testclass form;
     form.OnInitialUpdate();
+    boxes.clear();  // no instrument is attached: the port message is not under test
     for (int row = 0; row < 3; ++row) {
         for (int slot = 0; slot < CHANNELS_IN_USE; ++slot) {
             QTableWidget* list = form.m_listHistory[slot];

@@ -89,6 +89,7 @@ class ExcelReport : public ::testing::Test {
 TEST_F(ExcelReport, ExportRunsTheDriverInOrderAndReplacesTheChosenFile) {
     Testclass form;
     form.OnInitialUpdate();
+    boxes.clear();  // no instrument is attached: the port message is not under test
     record(form, {"50(mA)", "51(mA)", "52(mA)", "53(mA)", "54(mA)", "55(mA)"},
            {"1(C)", "2(C)", "3(C)", "4(C)", "5(C)", "6(C)"});
     record(form, {"60(mA)", "61(mA)", "62(mA)", "63(mA)", "64(mA)", "65(mA)"},
@@ -136,6 +137,7 @@ TEST_F(ExcelReport, ExportRunsTheDriverInOrderAndReplacesTheChosenFile) {
 TEST_F(ExcelReport, CancelledDialogDoesNothing) {
     Testclass form;
     form.OnInitialUpdate();
+    boxes.clear();  // no instrument is attached: the port message is not under test
     files.answer({""});
     form.OnSaveExcel();
     EXPECT_EQ(m_log->driversMade, 0);
@@ -145,6 +147,7 @@ TEST_F(ExcelReport, CancelledDialogDoesNothing) {
 TEST_F(ExcelReport, MissingTemplateIsReportedAndTheOfficeNeverStarted) {
     Testclass form;
     form.OnInitialUpdate();
+    boxes.clear();  // no instrument is attached: the port message is not under test
     QFile::remove(templatePath());
     files.answer({outDir() + "/a.xls"});
     form.OnSaveExcel();
@@ -156,6 +159,7 @@ TEST_F(ExcelReport, MissingTemplateIsReportedAndTheOfficeNeverStarted) {
 TEST_F(ExcelReport, OfficeThatCannotStartIsReportedAndNothingElseHappens) {
     Testclass form;
     form.OnInitialUpdate();
+    boxes.clear();  // no instrument is attached: the port message is not under test
     m_log->failOn = "start";
     files.answer({outDir() + "/a.xls"});
     form.OnSaveExcel();
@@ -173,6 +177,7 @@ TEST_F(ExcelReport, OfficeThatCannotStartIsReportedAndNothingElseHappens) {
 TEST_F(ExcelReport, MissingSheetEndsTheExportAndKeepsTheOldFile) {
     Testclass form;
     form.OnInitialUpdate();
+    boxes.clear();  // no instrument is attached: the port message is not under test
     const QString target = outDir() + "/report.xls";
     WriteFile(target, "old report");
     m_log->failOn = QStringLiteral("select 通道3");
@@ -195,6 +200,7 @@ TEST_F(ExcelReport, MissingSheetEndsTheExportAndKeepsTheOldFile) {
 TEST_F(ExcelReport, RefusedSaveKeepsTheOldFileAndLeavesNoTemporaryFile) {
     Testclass form;
     form.OnInitialUpdate();
+    boxes.clear();  // no instrument is attached: the port message is not under test
     const QString target = outDir() + "/report.xls";
     WriteFile(target, "old report");
     m_log->failOn = "save";
@@ -210,6 +216,7 @@ TEST_F(ExcelReport, RefusedSaveKeepsTheOldFileAndLeavesNoTemporaryFile) {
 TEST_F(ExcelReport, FolderThatCannotBeWrittenIsReportedBeforeTheOfficeStarts) {
     Testclass form;
     form.OnInitialUpdate();
+    boxes.clear();  // no instrument is attached: the port message is not under test
     files.answer({m_dir.path() + "/no such folder/a.xls"});
     form.OnSaveExcel();
     ASSERT_EQ(boxes.count(), 1);
@@ -220,6 +227,7 @@ TEST_F(ExcelReport, FolderThatCannotBeWrittenIsReportedBeforeTheOfficeStarts) {
 TEST_F(ExcelReport, ReportIsNeverSavedOverItsTemplate) {
     Testclass form;
     form.OnInitialUpdate();
+    boxes.clear();  // no instrument is attached: the port message is not under test
     files.answer({templatePath()});
     form.OnSaveExcel();
     ASSERT_EQ(boxes.count(), 1);
@@ -231,6 +239,7 @@ TEST_F(ExcelReport, ChannelOffKeepsItsSheetUntouched) {
     g_bChannelOff[1] = 1;
     Testclass form;
     form.OnInitialUpdate();
+    boxes.clear();  // no instrument is attached: the port message is not under test
     record(form, {"1", "2", "3", "4", "5", "6"}, {"1", "2", "3", "4", "5", "6"});
     record(form, {"1", "2", "3", "4", "5", "6"}, {"1", "2", "3", "4", "5", "6"});
     files.answer({outDir() + "/a.xls"});
@@ -246,6 +255,7 @@ TEST_F(ExcelReport, ChannelOffKeepsItsSheetUntouched) {
 TEST_F(ExcelReport, ExportAskedForFromAnotherThreadRunsOnTheGuiThread) {
     Testclass form;
     form.OnInitialUpdate();
+    boxes.clear();  // no instrument is attached: the port message is not under test
     files.answer({outDir() + "/a.xls"});
     std::atomic<bool> done{false};
     std::thread worker([&] {
