@@ -1,11 +1,19 @@
 #include <QApplication>
+#include <cstdio>
 
+#include "app/install_check.h"
 #include "app/kivo_app.h"
 #include "link/link_threads.h"
 #include "platform/gui_gate.h"
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
+    if (app.arguments().contains(QStringLiteral("--check-install"))) {
+        QString report;
+        const int status = CheckInstall(&report);
+        std::fputs(report.toUtf8().constData(), stdout);
+        return status;
+    }
     int rc = 1;
     {
         CKivoApp kivo;

@@ -3,14 +3,14 @@
 #include <QComboBox>
 
 #include "link/serial_channel.h"
+#include "platform/port_names.h"
 
 namespace {
 
-// The device behind a port name, as far as it is set for this run.
+// The port name with the device behind it.
 QString deviceTip(int index) {
     const QString name = g_strComNames[static_cast<size_t>(index)];
-    const QString device = qEnvironmentVariable(("KIVO_" + name).toLatin1().constData());
-    return device.isEmpty() ? name : name + QStringLiteral(" → ") + device;
+    return name + QStringLiteral(" → ") + PortNames::describe(name);
 }
 
 }  // namespace

@@ -1,0 +1,200 @@
+#include "export/excel_report.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include <QApplication>
+#include <QDate>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryFile>
+#include <mutex>
+
+#include "monitor/form_ids.h"
+#include "monitor/testclass.h"
+#include "platform/file_dialog.h"
+#include "platform/gui_gate.h"
+#include "platform/message_box.h"
+#include "platform/program_folder.h"
+#include "test/test_state.h"
+
+namespace {
+
+std::mutex g_factoryMutex;
+ExcelDriverFactory g_factory;
+
+std::unique_ptr<ExcelDriver> MakeDriver() {
+    ExcelDriverFactory factory;
+    {
+        std::lock_guard lock(g_factoryMutex);
+        factory = g_factory;
+    }
+    return factory ? factory() : CreateExcelDriver();
+}
+
+QString NotSaved(const QString& targetPath) {
+    return QStringLiteral("Excel报表“%1”没有保存。").arg(targetPath);
+}
+
+QString WithReason(const QString& text, const QString& reason) {
+    return reason.isEmpty() ? text : text + QStringLiteral("\n原因：") + reason;
+}
+
+// Keeps the permissions of the file being replaced; a new file is readable by everyone.
+void SetTargetPermissions(const QString& tempPath, const QString& targetPath) {
+    const QFileInfo old(targetPath);
+    QFile::setPermissions(tempPath, old.exists() ? old.permissions()
+                                                 : QFile::ReadOwner | QFile::WriteOwner |
+                                                       QFile::ReadGroup | QFile::ReadOther);
+}
+
+}  // namespace
+
+void SetExcelDriverFactory(ExcelDriverFactory factory) {
+    std::lock_guard lock(g_factoryMutex);
+    g_factory = std::move(factory);
+}
+
+ReportSnapshot TakeReportSnapshot(const Testclass& form) {
+    ReportSnapshot s;
+    s.testMinutes = g_nTestMinutes;
+    s.recordIntervalText = form.itemTextOnGui(FormId::RecordInterval);
+    s.diameterText = form.itemTextOnGui(FormId::Diameter);
+    s.diameter = g_nDiameter;
+    s.organisation = g_strOrganisation;
+    s.tester = g_strTester;
+    s.voltage = g_strVoltage;
+    for (int slot = 0; slot < kReportSpecimenSlots; ++slot) {
+        s.specimenNo[slot] = g_strSpecimenNo[slot];
+        s.lastCharge[slot] = g_strLastCharge[slot];
+    }
+    s.lastRecord = g_nLastRecord.load();
+    for (int slot = 0; slot < kReportChannels; ++slot) {
+        s.channelOff[slot] = g_bChannelOff[slot] == 1;
+        if (s.channelOff[slot] || s.lastRecord == 0) continue;
+        const uint32_t rows = static_cast<uint32_t>(form.historyRowCount(slot));
+        for (uint32_t j = 0; j <= s.lastRecord && j < rows; ++j) {
+            const int row = static_cast<int>(j);
+            s.history[slot].push_back({form.historyCell(slot, row, HistoryColumn::RecordNo),
+                                       form.historyCell(slot, row, HistoryColumn::Current),
+                                       form.historyCell(slot, row, HistoryColumn::Charge)});
+        }
+    }
+    return s;
+}
+
+QString RunReport(ExcelDriver& driver, const QString& templatePath,
+                  const std::vector<ReportStep>& plan, const QString& targetPath) {
+    const QFileInfo target(targetPath);
+    const QString folder = target.absolutePath();
+
+    // The office writes into a temporary file beside the target; only a complete workbook
+    // replaces the target.
+    QTemporaryFile temp(folder + "/.~" + target.completeBaseName() + "-XXXXXX.xls");
+    if (!temp.open()) {
+        return NotSaved(targetPath) +
+               QStringLiteral(
+                   "\n无法在文件夹“%1”中写入文件（%2）。请检查该文件夹的写入权限，"
+                   "或选择其他文件夹。")
+                   .arg(folder, temp.errorString());
+    }
+    const QString tempPath = temp.fileName();
+    temp.close();
+
+    if (!driver.start()) {
+        return kExcelStartFailed + QStringLiteral("\n\n") +
+               WithReason(QStringLiteral("无法启动办公软件的电子表格程序。请确认已安装 LibreOffice "
+                                         "Calc（软件包 libreoffice-calc）。"),
+                          driver.lastError());
+    }
+
+    auto failed = [&](const QString& what) {
+        const QString message = NotSaved(targetPath) + "\n" + WithReason(what, driver.lastError());
+        driver.end();
+        return message;
+    };
+
+    if (!driver.openTemplate(templatePath)) {
+        return failed(QStringLiteral("无法打开模板文件“%1”。").arg(templatePath));
+    }
+    QString sheet;
+    for (const ReportStep& step : plan) {
+        switch (step.kind) {
+            case ReportStep::Kind::SelectSheet:
+                sheet = step.sheet;
+                if (!driver.selectSheet(step.sheet)) {
+                    return failed(QStringLiteral("处理模板文件“%1”的工作表“%2”时出错。")
+                                      .arg(templatePath, step.sheet));
+                }
+                break;
+            case ReportStep::Kind::SetCell:
+                if (!driver.setCell(step.row, step.column, step.text)) {
+                    return failed(QStringLiteral("写入工作表“%1”的单元格 %2 时出错。")
+                                      .arg(sheet, CellName(step.row, step.column)));
+                }
+                break;
+            case ReportStep::Kind::ColumnWidth:
+                if (!driver.setColumnWidth(step.width)) {
+                    return failed(QStringLiteral("设置工作表“%1”的列宽时出错。").arg(sheet));
+                }
+                break;
+        }
+    }
+    if (!driver.saveAs(tempPath)) {
+        return failed(QStringLiteral("电子表格程序在文件夹“%1”中保存文件时出错。").arg(folder));
+    }
+    driver.end();
+
+    if (QFileInfo(tempPath).size() <= 0) {
+        return NotSaved(targetPath) + QStringLiteral("\n电子表格程序没有写出任何内容。");
+    }
+    SetTargetPermissions(tempPath, targetPath);
+    if (::rename(QFile::encodeName(tempPath).constData(),
+                 QFile::encodeName(targetPath).constData()) != 0) {
+        return NotSaved(targetPath) + QStringLiteral("\n无法替换该文件：%1。")
+                                          .arg(QString::fromLocal8Bit(strerror(errno)));
+    }
+    return {};
+}
+
+void Testclass::OnSaveExcel() {
+    // The report reads the form's lists: it runs on the GUI thread whoever asks for it.
+    if (!GuiGate::onGuiThread()) {
+        GuiGate::instance().run([this] { OnSaveExcel(); });
+        return;
+    }
+    const QDate today = QDate::currentDate();
+    FileDialog::SaveRequest request;
+    request.filter = QStringLiteral("*.xls");
+    request.defaultSuffix = QStringLiteral("xls");
+    request.proposedName =
+        QStringLiteral("%1-%2-%3").arg(today.year()).arg(today.month()).arg(today.day());
+    request.confirmOverwrite = true;
+    const QString targetPath = FileDialog::getSaveFileName(this, request);
+    if (targetPath.isEmpty()) return;
+
+    const QString templatePath = ProgramFolder::path() + kReportTemplateName;
+    const QFileInfo templateInfo(templatePath);
+    if (!templateInfo.isFile()) {
+        MessageBox::show(this, kTemplateMissing);
+        return;
+    }
+    if (templateInfo.canonicalFilePath() == QFileInfo(targetPath).canonicalFilePath()) {
+        MessageBox::show(
+            this,
+            NotSaved(targetPath) + QStringLiteral("\n报表不能保存在模板文件上，请选择其他文件名。"),
+            MessageBox::kAppCaption, MessageBox::Buttons::Ok, MessageBox::Icon::Exclamation);
+        return;
+    }
+
+    const std::vector<ReportStep> plan = BuildReportPlan(TakeReportSnapshot(*this));
+    std::unique_ptr<ExcelDriver> driver = MakeDriver();
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const QString message = RunReport(*driver, templatePath, plan, targetPath);
+    QApplication::restoreOverrideCursor();
+    if (!message.isEmpty()) {
+        MessageBox::show(this, message, MessageBox::kAppCaption, MessageBox::Buttons::Ok,
+                         MessageBox::Icon::Exclamation);
+    }
+}

@@ -1,3 +1,0 @@
-#include "monitor/testclass.h"
-
-void Testclass::OnSaveExcel() {}
