@@ -10,6 +10,7 @@
 #include "accounts/exit_dialog.h"
 #include "accounts/login_dialog.h"
 #include "app/background_wnd.h"
+#include "app/polling_timers.h"
 #include "app/program_pictures.h"
 #include "app/support_dialog.h"
 #include "monitor/testclass.h"
@@ -34,7 +35,8 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
     setCentralWidget(m_wndClient);
     buildMenu();
     buildStatusBar();
-    // Polling timers of a running test: new PollingTimers(this) is constructed here.
+    // The polling timers of a running test live with the main frame.
+    new PollingTimers(this);
     updateCommands();
 }
 

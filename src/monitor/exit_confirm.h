@@ -9,6 +9,6 @@ class QWidget;
 bool ConfirmExit(QWidget* owner);
 
 // Puts another confirmation in place (the exit-password dialog, or a stand-in in tests);
-// an empty one restores the default, which lets the window close.
+// an empty one restores the exit-password dialog.
 using ExitConfirmer = std::function<bool(QWidget* owner)>;
 void SetExitConfirmer(ExitConfirmer confirmer);
