@@ -56,7 +56,8 @@ QString readFailure() {
 bool replaceWhole(const QByteArray& content) {
     QSaveFile file(path());
     if (!file.open(QIODevice::WriteOnly)) return false;
-    if (file.write(content) != content.size()) {
+    // Flushed here: commit() misses a buffer that did not reach a full disk.
+    if (file.write(content) != content.size() || !file.flush()) {
         file.cancelWriting();
         return false;
     }

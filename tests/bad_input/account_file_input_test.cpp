@@ -144,8 +144,11 @@ TEST_F(AccountFileInput, AnUnreadableFileIsReportedAsSuch) {
     const pid_t pid = ::fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
-        if (::getuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(10);
-        if (::getuid() != 0 && ::chmod(file.constData(), 0200) != 0) ::_exit(11);
+        if (::getuid() == 0) {
+            if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(10);
+        } else if (::chmod(file.constData(), 0200) != 0) {
+            ::_exit(11);
+        }
         ScriptedMessageBoxes boxes;
         if (AccountFile::read(nullptr)) ::_exit(1);
         if (AccountFile::append(nullptr, "bob", "1")) ::_exit(2);
@@ -185,6 +188,26 @@ TEST_F(AccountFileInput, AnUnwritableFileRefusesChangesAndStaysAsItWas) {
     QFile::setPermissions(m_dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     EXPECT_EQ(bytes(), QByteArray("admin\r\n579\r\nbob\r\n1\r\n"));
     EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"data.bk"});
+}
+
+TEST_F(AccountFileInput, AFullDiskRefusesChangesAndKeepsEveryAccount) {
+    if (!BadInput::MountTinyDisk(m_dir.path())) GTEST_SKIP() << "no small disk to fill here";
+    struct Unmount {
+        QString folder;
+        ~Unmount() { BadInput::Unmount(folder); }
+    } unmount{m_dir.path()};
+    write("admin\r\n579\r\nbob\r\n1\r\n");
+    ASSERT_TRUE(BadInput::FillDisk(m_dir.path()));
+
+    // The new file cannot be written; the old one is not touched. (An append may still
+    // fit into the space the file already has on the disk.)
+    EXPECT_FALSE(AccountFile::remove(nullptr, "bob"));
+    ASSERT_EQ(m_boxes.count(), 1);
+    EXPECT_TRUE(m_boxes.texts()[0].startsWith(QStringLiteral("无法删除用户")));
+    EXPECT_TRUE(m_boxes.texts()[0].contains(QStringLiteral("磁盘可能已满")));
+    EXPECT_EQ(bytes(), QByteArray("admin\r\n579\r\nbob\r\n1\r\n"));
+    EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden),
+              (QStringList{"data.bk", "filler"}));
 }
 
 TEST_F(AccountFileInput, A10000CharacterNameIsListedAndLogsIn) {

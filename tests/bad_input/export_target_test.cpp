@@ -63,7 +63,7 @@ class ExportTargetInput : public ExportTest {
     }
     void TearDown() override {
         if (m_unwritable) makeFolderWritable(m_folder);
-        if (m_mounted) QProcess::execute("umount", {m_folder});
+        if (m_mounted) BadInput::Unmount(m_folder);
         SetExcelDriverFactory(nullptr);
         ProgramFolder::setForTests(QString());
     }
@@ -115,21 +115,10 @@ TEST_F(ExportTargetInput, AReadOnlyFolderRefusesEveryExportAndKeepsTheOlderFiles
 }
 
 TEST_F(ExportTargetInput, AFullDiskRefusesEveryExportAndKeepsTheOlderFiles) {
-    if (::getuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
-    if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=64k", "tmpfs", m_folder}) != 0)
-        GTEST_SKIP() << "this machine does not let the tests mount a file system";
+    if (!BadInput::MountTinyDisk(m_folder)) GTEST_SKIP() << "no small disk to fill here";
     m_mounted = true;
     writeOlderFiles();
-    // Fill the rest, to the last byte.
-    const int fd =
-        ::open(QFile::encodeName(m_folder + "/filler").constData(), O_WRONLY | O_CREAT, 0644);
-    ASSERT_GE(fd, 0);
-    const QByteArray block(4096, 'x');
-    while (::write(fd, block.constData(), block.size()) > 0) {
-    }
-    while (::write(fd, "x", 1) > 0) {
-    }
-    ::close(fd);
+    ASSERT_TRUE(BadInput::FillDisk(m_folder));
     expectEverySiteRefused(QStringLiteral("没有"));
 }
 

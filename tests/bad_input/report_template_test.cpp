@@ -12,6 +12,7 @@
 #include <QProcess>
 #include <random>
 
+#include "bad_input/bad_input_cases.h"
 #include "chart/export_fixture.h"
 #include "export/excel_report.h"
 #include "platform/program_folder.h"
@@ -34,7 +35,7 @@ class ReportTemplateInput : public ExportTest {
         ProgramFolder::setForTests(path("program"));
     }
     void TearDown() override {
-        if (m_mounted) QProcess::execute("umount", {path("out")});
+        if (m_mounted) BadInput::Unmount(path("out"));
         ProgramFolder::setForTests(QString());
     }
 
@@ -85,24 +86,14 @@ TEST_F(ReportTemplateInput, ATemplateWithoutTheInformationSheetNamesTheSheet) {
 }
 
 TEST_F(ReportTemplateInput, TheOfficeSavingOntoAFullDiskKeepsTheOlderReport) {
-    if (::getuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
-    if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=64k", "tmpfs", path("out")}) != 0)
-        GTEST_SKIP() << "this machine does not let the tests mount a file system";
+    if (!BadInput::MountTinyDisk(path("out"))) GTEST_SKIP() << "no small disk to fill here";
     m_mounted = true;
     ASSERT_TRUE(QFile::copy(kBuiltTemplate, templatePath()));
     QFile older(path("out/report.xls"));
     ASSERT_TRUE(older.open(QIODevice::WriteOnly));
     older.write("older report");
     older.close();
-    const int fd =
-        ::open(QFile::encodeName(path("out/filler")).constData(), O_WRONLY | O_CREAT, 0644);
-    ASSERT_GE(fd, 0);
-    const QByteArray block(4096, 'x');
-    while (::write(fd, block.constData(), block.size()) > 0) {
-    }
-    while (::write(fd, "x", 1) > 0) {
-    }
-    ::close(fd);
+    ASSERT_TRUE(BadInput::FillDisk(path("out")));
 
     const QString text = saveOverOlderReport();
     EXPECT_TRUE(text.contains(path("out/report.xls"))) << text.toStdString();
