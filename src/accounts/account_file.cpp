@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <algorithm>
 
 #include "platform/gbk_codec.h"
 #include "platform/message_box.h"
@@ -55,7 +56,8 @@ QString readFailure() {
 bool replaceWhole(const QByteArray& content) {
     QSaveFile file(path());
     if (!file.open(QIODevice::WriteOnly)) return false;
-    if (file.write(content) != content.size()) {
+    // Flushed here: commit() misses a buffer that did not reach a full disk.
+    if (file.write(content) != content.size() || !file.flush()) {
         file.cancelWriting();
         return false;
     }
@@ -64,8 +66,12 @@ bool replaceWhole(const QByteArray& content) {
 
 // GBK bytes of a name or password, or a message why it cannot be stored.
 std::optional<QByteArray> storable(QWidget* owner, const QString& text, const QString& what) {
-    if (text.contains('\r') || text.contains('\n')) {
-        report(owner, QStringLiteral("%1中不能含有换行符，请重新输入。").arg(what));
+    // A line break would split the record; other control characters cannot be seen or
+    // typed back at the login.
+    if (std::any_of(text.begin(), text.end(),
+                    [](QChar c) { return c.category() == QChar::Other_Control; })) {
+        report(owner,
+               QStringLiteral("%1中不能含有换行符、制表符等控制字符，请重新输入。").arg(what));
         return std::nullopt;
     }
     auto bytes = gbk::encode(text);

@@ -1,6 +1,7 @@
 #include "accounts/login_dialog.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -54,6 +55,16 @@ CLoginDlg::CLoginDlg(QWidget* parent) : IdDialog(parent, QStringLiteral("登陆�
 
     const auto records = AccountFile::read(parent);
     if (!records) return;
+    if (records->isEmpty()) {
+        // Nobody could log in: say so instead of showing an empty list.
+        MessageBox::show(parent,
+                         QStringLiteral("用户文件 %1 中没有任何用户，无法登陆。\n"
+                                        "请删除该文件，新建实验时程序会重新建立默认用户 admin。")
+                             .arg(QDir::toNativeSeparators(AccountFile::path())),
+                         MessageBox::kAppCaption, MessageBox::Buttons::Ok,
+                         MessageBox::Icon::Exclamation);
+        return;
+    }
     m_loaded = true;
     // Each entry shows the name's value and keeps its raw line, which the login compares.
     QList<AccountLine> names;

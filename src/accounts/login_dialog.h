@@ -14,8 +14,8 @@ class CLoginDlg : public IdDialog {
 
     explicit CLoginDlg(QWidget* parent = nullptr);
 
-    // Ends at once with Rejected when the account file could not be read (the reason has
-    // been shown).
+    // Ends at once with Rejected when the account file could not be read or holds no
+    // account (the reason has been shown).
     int exec() override;
     void accept() override;
 

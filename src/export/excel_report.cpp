@@ -101,6 +101,12 @@ QString RunReport(ExcelDriver& driver, const QString& templatePath,
     }
     const QString tempPath = temp.fileName();
     temp.close();
+    // The office locks the file it stores with a ".~lock.<name>#" file beside it and may
+    // leave that behind when the store fails (a full disk): it goes with the temporary file.
+    struct LockFileRemover {
+        QString path;
+        ~LockFileRemover() { QFile::remove(path); }
+    } lockFile{folder + "/.~lock." + QFileInfo(tempPath).fileName() + "#"};
 
     if (!driver.start()) {
         return kExcelStartFailed + QStringLiteral("\n\n") +

@@ -28,7 +28,9 @@ bool ReplaceFileContents(const QString& path, const QByteArray& bytes, QString* 
         if (reason) *reason = failureReason(path, file.error());
         return false;
     }
-    if (file.write(bytes) != bytes.size()) {
+    // The bytes are flushed here: commit() does not notice a buffer that failed to reach
+    // the disk (a full disk), and would put an empty file in the target's place.
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
         const QFileDevice::FileError error = file.error();
         file.cancelWriting();
         file.commit();  // removes the temporary file

@@ -2,7 +2,9 @@
 // sheets, the test information sheet and the report sheet with its labels, borders, print
 // layout and the formulas that grade the charges the program writes.
 //
-//   kivo-make-template <output.xls>
+//   kivo-make-template [--without-sheet NAME] <output.xls>
+//
+// --without-sheet leaves one sheet out: a broken template for the tests.
 
 #include <QCoreApplication>
 #include <QFile>
@@ -292,7 +294,7 @@ void UseSongFace(const uno::Reference<lang::XComponent>& document) {
     p->setPropertyValue("CharHeightAsian", uno::Any(11.0f));
 }
 
-void BuildTemplate(const uno::Reference<lang::XComponent>& document) {
+void BuildTemplate(const uno::Reference<lang::XComponent>& document, const QString& without) {
     uno::Reference<sheet::XSpreadsheets> sheets =
         uno::Reference<sheet::XSpreadsheetDocument>(document, uno::UNO_QUERY_THROW)->getSheets();
     const uno::Sequence<rtl::OUString> initial = sheets->getElementNames();
@@ -314,6 +316,8 @@ void BuildTemplate(const uno::Reference<lang::XComponent>& document) {
     PrintReportOnOnePage(document, report, 0);
     FillInfoSheet(writer(kInfoSheet));
     for (int k = 1; k <= 6; ++k) FillChannelSheet(writer(QStringLiteral("通道%1").arg(k)));
+    // Filled as usual, then dropped: the rest of the workbook is what it always is.
+    if (!without.isEmpty()) sheets->removeByName(ToOUString(without));
 }
 
 beans::PropertyValue Property(const char* name, const uno::Any& value) {
@@ -323,7 +327,7 @@ beans::PropertyValue Property(const char* name, const uno::Any& value) {
     return p;
 }
 
-bool Make(const QString& output, QString* error) {
+bool Make(const QString& output, const QString& without, QString* error) {
     OfficeSession office{OfficeLaunchOptions{}};
     if (!office.start(error)) return false;
     uno::Reference<lang::XComponent> document;
@@ -333,7 +337,7 @@ bool Make(const QString& output, QString* error) {
         load.getArray()[0] = Property("Hidden", uno::Any(true));
         document = uno::Reference<frame::XComponentLoader>(office.desktop(), uno::UNO_QUERY_THROW)
                        ->loadComponentFromURL("private:factory/scalc", "_blank", 0, load);
-        BuildTemplate(document);
+        BuildTemplate(document, without);
         uno::Reference<sheet::XCalculatable>(document, uno::UNO_QUERY_THROW)->calculateAll();
 
         // Written beside the output and renamed over it once complete.
@@ -374,12 +378,18 @@ bool Make(const QString& output, QString* error) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: kivo-make-template <output.xls>\n");
+    QStringList args = app.arguments().mid(1);
+    QString without;
+    if (args.size() == 3 && args[0] == QStringLiteral("--without-sheet")) {
+        without = args[1];
+        args = args.mid(2);
+    }
+    if (args.size() != 1) {
+        std::fprintf(stderr, "usage: kivo-make-template [--without-sheet NAME] <output.xls>\n");
         return 2;
     }
     QString error;
-    if (!Make(QFile::decodeName(argv[1]), &error)) {
+    if (!Make(args[0], without, &error)) {
         std::fprintf(stderr, "kivo-make-template: %s\n", error.toLocal8Bit().constData());
         return 1;
     }
