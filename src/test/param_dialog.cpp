@@ -105,28 +105,21 @@ bool CParamDlg::readFields() {
     }
 
     // The texts go into the GBK data file and report.
-    // A control character would break the data file's lines (or hide in the report), and
-    // the data file's header separates its fields with "+".
+    // A control character would break the data file's lines (or hide in the report).
     struct TextField {
         int id;
         const char* label;
         QString* member;
-        bool inHeader;
     };
-    for (const TextField& f : {TextField{IdTester, "测试人", &m_strTester, true},
-                               TextField{IdOrganisation, "测试单位", &m_strOrganisation, true},
-                               TextField{IdVoltage, "输入电压", &m_strVoltage, false}}) {
+    for (const TextField& f : {TextField{IdTester, "测试人", &m_strTester},
+                               TextField{IdOrganisation, "测试单位", &m_strOrganisation},
+                               TextField{IdVoltage, "输入电压", &m_strVoltage}}) {
         const QString text = edit(f.id)->text();
         const QString label = QString::fromUtf8(f.label);
         if (std::any_of(text.begin(), text.end(),
                         [](QChar c) { return c.category() == QChar::Other_Control; })) {
             fail(edit(f.id),
                  QStringLiteral("“%1”中不能含有制表符、换行符等控制字符，请修改。").arg(label));
-            return false;
-        }
-        if (f.inHeader && text.contains(u'+')) {
-            fail(edit(f.id),
-                 QStringLiteral("“%1”中不能含有“+”（数据文件用它分隔各项），请修改。").arg(label));
             return false;
         }
         if (!gbk::canEncode(text)) {
