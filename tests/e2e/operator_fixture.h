@@ -12,7 +12,6 @@
 #include <QTemporaryDir>
 #include <memory>
 
-#include "shell/modal_script.h"
 #include "accounts/exit_dialog.h"
 #include "accounts/login_dialog.h"
 #include "app/kivo_app.h"
@@ -23,6 +22,7 @@
 #include "platform/gbk_codec.h"
 #include "platform/program_folder.h"
 #include "platform/time_scale.h"
+#include "shell/modal_script.h"
 #include "support/run_harness.h"
 #include "support/scripted_dialogs.h"
 #include "test/init_progress_dlg.h"

@@ -22,7 +22,8 @@ int ExpectChannelPollsInOrder(const QStringList& requests) {
         const int at = static_cast<int>(kChannelPoll.indexOf(r));
         if (at < 0) continue;
         EXPECT_TRUE(at == 0 || at == previous + 1)
-            << r.toStdString() << " after " << (previous < 0 ? "nothing" : kChannelPoll[previous].toStdString());
+            << r.toStdString() << " after "
+            << (previous < 0 ? "nothing" : kChannelPoll[previous].toStdString());
         if (at == kChannelPoll.size() - 1) ++whole;
         previous = at;
     }
@@ -89,7 +90,8 @@ TEST_F(OperatorRun, AShortTestRunsToItsEndAndEveryExportHoldsItsRecords) {
         ASSERT_EQ(form()->historyRowCount(slot), rows) << slot;
         double charge = -1;
         for (int r = 0; r < rows; ++r) {
-            EXPECT_EQ(form()->historyCell(slot, r, HistoryColumn::RecordNo), QString::number(r + 1));
+            EXPECT_EQ(form()->historyCell(slot, r, HistoryColumn::RecordNo),
+                      QString::number(r + 1));
             EXPECT_TRUE(form()->historyCell(slot, r, HistoryColumn::Current).endsWith("(mA)"));
             // Charge is the integral of a positive current: it only grows.
             const QString text = form()->historyCell(slot, r, HistoryColumn::Charge);
