@@ -11,8 +11,10 @@ QImage RenderLogin() {
     ShotProgramFolder folder;
     if (!folder.ok()) return {};
     CLoginDlg dialog;
-    static_cast<QLineEdit*>(dialog.item(CLoginDlg::IdPassword))->setText(QStringLiteral("579"));
+    auto* password = static_cast<QLineEdit*>(dialog.item(CLoginDlg::IdPassword));
+    password->setText(QStringLiteral("579"));
     dialog.show();
+    password->deselect();
     Settle();
     const QImage image = dialog.grab().toImage();
     dialog.hide();
@@ -27,6 +29,8 @@ QImage RenderParameters() {
     field(CParamDlg::IdOrganisation)->setText(QStringLiteral("市建设工程质量检测中心"));
     field(CParamDlg::IdTestMinutes)->setText(QStringLiteral("60"));
     dialog.show();
+    // Every field shows the start of its text, as after a click elsewhere.
+    for (QLineEdit* edit : dialog.findChildren<QLineEdit*>()) edit->setCursorPosition(0);
     Settle();
     const QImage image = dialog.grab().toImage();
     dialog.hide();
