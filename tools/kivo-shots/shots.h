@@ -12,3 +12,9 @@ struct Shot {
 
 // The test window about two hours into a six-hour test, channel 1 shown.
 QImage RenderTestForm();
+// The main window at 1280x800 with that test window open in it.
+QImage RenderMainWindow();
+// The login dialog with the password typed.
+QImage RenderLogin();
+// The parameter dialog filled in for a first one-hour test.
+QImage RenderParameters();
