@@ -3,6 +3,7 @@
 //
 //   startup_bench [runs]      (default 9; KIVO_PROGRAM names the executable)
 
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -35,6 +36,7 @@ Run startOnce(const std::string& program, char** env) {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     posix_spawn_file_actions_addclose(&actions, out[0]);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
     std::vector<std::string> args = {program};
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
