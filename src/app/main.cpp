@@ -3,10 +3,13 @@
 
 #include "app/install_check.h"
 #include "app/kivo_app.h"
+#include "app/main_frame.h"
+#include "app/startup_probe.h"
 #include "link/link_threads.h"
 #include "platform/gui_gate.h"
 
 int main(int argc, char* argv[]) {
+    const long long startNs = SteadyNowNs();
     QApplication app(argc, argv);
     if (app.arguments().contains(QStringLiteral("--check-install"))) {
         QString report;
@@ -17,7 +20,12 @@ int main(int argc, char* argv[]) {
     int rc = 1;
     {
         CKivoApp kivo;
-        if (kivo.InitInstance()) rc = app.exec();
+        if (kivo.InitInstance()) {
+            // Start-up timing: report the main window's first paint and end there.
+            if (qEnvironmentVariable("KIVO_EXIT_WHEN_SHOWN") == QStringLiteral("1"))
+                ExitWhenFirstShown(CMainFrame::instance(), startNs);
+            rc = app.exec();
+        }
         kivo.ExitInstance();
     }
     GuiGate::instance().close();

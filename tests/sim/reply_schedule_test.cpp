@@ -107,6 +107,26 @@ TEST(ReplyScheduleTest, LateRepliesKeepTheirOrder) {
     EXPECT_EQ(pieces[0].bytes, ReplyFrame("first-------"));
 }
 
+TEST(ReplyScheduleTest, LateRangeDrawsDelaysAcrossTheRange) {
+    ReplyFaults faults;
+    faults.lateMs = 0.0;
+    faults.lateMaxMs = 1200.0;
+    ReplySchedule schedule(faults, 5);
+    int under = 0, over = 0;
+    for (int i = 0; i < 300; ++i) {
+        const double now = 10000.0 * i;
+        schedule.queue(kText, now);
+        const auto pieces = Drain(schedule);
+        ASSERT_EQ(Joined(pieces), kFrame);
+        const double delay = pieces[0].dueMs - now;
+        EXPECT_GE(delay, 0.0);
+        EXPECT_LE(delay, 1200.0);
+        (delay < 1000.0 ? under : over) += 1;
+    }
+    EXPECT_GT(under, 200);
+    EXPECT_GT(over, 20);
+}
+
 TEST(ReplyScheduleTest, FaultRatePicksOneFaultForSomeReplies) {
     ReplyFaults faults;
     faults.lateMs = 50.0;

@@ -58,6 +58,11 @@ TEST(SimOptionsTest, ReadsEveryOption) {
     EXPECT_EQ(plain.error, "");
     EXPECT_FALSE(plain.options.reply.faultRate.has_value());
     EXPECT_EQ(plain.options.speed, 1.0);
+
+    const ParsedOptions range = Parse({"--link", "p", "--late", "600:1300"});
+    EXPECT_EQ(range.error, "");
+    EXPECT_EQ(range.options.reply.lateMs, 600.0);
+    EXPECT_EQ(range.options.reply.lateMaxMs, 1300.0);
     EXPECT_TRUE(Parse({"--help"}).options.help);
 }
 
@@ -77,6 +82,8 @@ TEST(SimOptionsTest, RefusesBadArguments) {
         {"--link", "p", "--silent-address", "1a"},
         {"--link", "p", "--answer-on-repeat", "0"},
         {"--link", "p", "--late", "-1"},
+        {"--link", "p", "--late", "900:800"},
+        {"--link", "p", "--late", "100:"},
         {"--link", "p", "--fault-rate", "1.5"},
         {"--link", "p", "--silence-after-minutes", "3"},
         {"--link", "p", "--silence-for-seconds", "3"},

@@ -21,7 +21,7 @@ ReplySchedule::ReplySchedule(ReplyFaults faults, std::uint32_t seed)
 ReplySchedule::Choice ReplySchedule::choose() {
     Choice c;
     if (!m_faults.faultRate) {
-        c.late = m_faults.lateMs > 0.0;
+        c.late = m_faults.lateMs > 0.0 || m_faults.lateMaxMs > 0.0;
         c.split = m_faults.split;
         c.garbage = m_faults.garbage;
         // Breaking every frame would be silence by another name.
@@ -29,7 +29,7 @@ ReplySchedule::Choice ReplySchedule::choose() {
         return c;
     }
     std::vector<bool Choice::*> enabled;
-    if (m_faults.lateMs > 0.0) enabled.push_back(&Choice::late);
+    if (m_faults.lateMs > 0.0 || m_faults.lateMaxMs > 0.0) enabled.push_back(&Choice::late);
     if (m_faults.split) enabled.push_back(&Choice::split);
     if (m_faults.garbage) enabled.push_back(&Choice::garbage);
     if (m_faults.brokenFrames) enabled.push_back(&Choice::broken);
@@ -50,6 +50,12 @@ std::string ReplySchedule::garbageBytes() {
     return bytes;
 }
 
+double ReplySchedule::lateDelayMs() {
+    if (!(m_faults.lateMaxMs > m_faults.lateMs)) return m_faults.lateMs;
+    const double draw = static_cast<double>(m_rng()) / 4294967296.0;
+    return m_faults.lateMs + draw * (m_faults.lateMaxMs - m_faults.lateMs);
+}
+
 void ReplySchedule::queue(std::string_view text, double nowMs) {
     const Choice c = choose();
     std::string frame = ReplyFrame(text);
@@ -59,7 +65,7 @@ void ReplySchedule::queue(std::string_view text, double nowMs) {
         else
             frame.pop_back();
     }
-    double due = nowMs + (c.late ? m_faults.lateMs : 0.0);
+    double due = nowMs + (c.late ? lateDelayMs() : 0.0);
     if (c.split && frame.size() >= 2) {
         // Two to four pieces, each at least one byte, cut at random places.
         const std::size_t pieces = std::min<std::size_t>(2 + m_rng() % 3, frame.size());

@@ -10,6 +10,7 @@
 // Faults on the way out: how replies reach the wire.
 struct ReplyFaults {
     double lateMs = 0.0;        // each answer delayed
+    double lateMaxMs = 0.0;     // above lateMs: the delay is drawn from lateMs to this
     bool split = false;         // each frame written in several small pieces
     bool garbage = false;       // random bytes written behind each frame
     bool brokenFrames = false;  // the start or the end byte of a frame left out
@@ -38,6 +39,7 @@ class ReplySchedule {
     };
     Choice choose();
     std::string garbageBytes();
+    double lateDelayMs();
     void add(std::string bytes, double dueMs);
 
     struct Piece {

@@ -100,10 +100,15 @@ ParsedOptions ParseSimOptions(const std::vector<std::string>& args) {
                 return fail("--answer-on-repeat wants a count of 1 or more, not '" + value + "'");
             o.answer.answerOnRepeat = *n;
         } else if (name == "--late") {
-            const auto x = ParseReal(value);
-            if (!x || *x < 0.0 || *x > kMaxLateMs)
-                return fail("--late wants milliseconds from 0 to 600000, not '" + value + "'");
+            // MS, or MIN:MAX for a delay drawn anew for each late reply.
+            const auto colon = value.find(':');
+            const auto x = ParseReal(value.substr(0, colon));
+            const auto y = colon == std::string::npos ? x : ParseReal(value.substr(colon + 1));
+            if (!x || !y || *x < 0.0 || *y < *x || *y > kMaxLateMs)
+                return fail("--late wants milliseconds from 0 to 600000, or MIN:MAX, not '" +
+                            value + "'");
             o.reply.lateMs = *x;
+            o.reply.lateMaxMs = *y;
         } else if (name == "--fault-rate") {
             const auto x = ParseReal(value);
             if (!x || *x < 0.0 || *x > 1.0)
@@ -172,7 +177,8 @@ Faults (any may be combined):
                         on either); SIGUSR1 toggles this silence, SIGUSR2 ends any silence
   --silent-address AA   never answer requests that begin with the address AA (repeatable)
   --answer-on-repeat N  answer a request only on its N-th consecutive send of the same text
-  --late MS             delay each answer by MS milliseconds
+  --late MS             delay each answer by MS milliseconds; MIN:MAX draws each delay
+                        evenly from MIN to MAX milliseconds
   --split               write each reply frame in two to four pieces 2 ms apart
   --garbage             write 1 to 8 random bytes 3 ms behind each reply frame (never 0x04
                         or 0x05 unless --broken-frames is given too)
