@@ -35,8 +35,11 @@ class CommandCycle {
         : m_view(std::move(view)), m_timing(timing) {}
 
     void run() {
+        // A code just taken from the queue runs on the next pass without that pass's idle
+        // wait: the wait is there to keep an idle cycle quiet, not to delay the requests.
+        bool codeTaken = false;
         while (g_bWorkerRun.load()) {
-            if (pause(m_timing.passMs)) return;
+            if (codeTaken ? stopRequested() : pause(m_timing.passMs)) return;
             bool goOn = true;
             switch (g_nCurCommand.load()) {
                 case CMD_READ_TEST:
@@ -57,6 +60,9 @@ class CommandCycle {
                 g_nCurCommand = g_cmdQueue[tail].load();
                 g_cmdQueueTail =
                     tail >= COMMAND_QUEUE_SIZE - 1 ? 0 : static_cast<uint8_t>(tail + 1);
+                codeTaken = true;
+            } else {
+                codeTaken = false;
             }
         }
     }
