@@ -39,7 +39,7 @@ class CommandCycle {
         // wait: the wait is there to keep an idle cycle quiet, not to delay the requests.
         bool codeTaken = false;
         while (g_bWorkerRun.load()) {
-            if (codeTaken ? stopRequested() : pause(m_timing.passMs)) return;
+            if (codeTaken ? stopRequested() : idlePause(m_timing.passMs)) return;
             bool goOn = true;
             switch (g_nCurCommand.load()) {
                 case CMD_READ_TEST:
@@ -55,6 +55,7 @@ class CommandCycle {
                     break;
             }
             if (!goOn) return;
+            g_evtCommandQueued.reset();
             const uint8_t tail = g_cmdQueueTail.load();
             if (tail != g_cmdQueueHead.load()) {
                 g_nCurCommand = g_cmdQueue[tail].load();
@@ -102,6 +103,16 @@ class CommandCycle {
 
     // The pause of a pass, and the short check after a repetition: true when told to stop.
     bool pause(int ms) { return waitFor(nullptr, ms) == Wait::Stop; }
+
+    // The pause of an idle pass: it ends early when a code is queued. True when told to stop.
+    bool idlePause(int ms) {
+        const int slice = std::max(1, std::min(ms, 10));
+        for (int waited = 0; waited < ms; waited += slice) {
+            if (stopRequested()) return true;
+            if (g_evtCommandQueued.wait_for(std::min(slice, ms - waited))) break;
+        }
+        return stopRequested();
+    }
 
     Wait request(ManualResetEvent& reply, const QString& text) {
         reply.reset();

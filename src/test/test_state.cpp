@@ -32,6 +32,8 @@ ManualResetEvent g_hEvtCurrent;
 ManualResetEvent g_hEvtCharge;
 ManualResetEvent g_hEvtRunState;
 
+ManualResetEvent g_evtCommandQueued;
+
 SharedEvent g_hRxStopEvent;
 
 QString g_strCurrentUser;
@@ -43,6 +45,7 @@ void EnqueueCommand(uint8_t code) {
     uint8_t head = g_cmdQueueHead.load();
     g_cmdQueue[head].store(code);
     g_cmdQueueHead.store(head >= COMMAND_QUEUE_SIZE - 1 ? 0 : static_cast<uint8_t>(head + 1));
+    g_evtCommandQueued.set();
 }
 
 void EmptyCommandQueue() {
@@ -70,8 +73,8 @@ void ResetTestStateForTests() {
     EmptyCommandQueue();
     g_nCurCommand = 0;
     g_nRetry = 0;
-    for (auto* e : {&g_hEvtTemperature, &g_hEvtMinutes, &g_hEvtCurrent, &g_hEvtCharge,
-                    &g_hEvtRunState})
+    for (auto* e :
+         {&g_hEvtTemperature, &g_hEvtMinutes, &g_hEvtCurrent, &g_hEvtCharge, &g_hEvtRunState})
         e->reset();
     g_hRxStopEvent.clear();
     g_strCurrentUser.clear();

@@ -36,18 +36,18 @@ inline constexpr int WM_RECORD_SAMPLE = WM_USER + 7;
 inline constexpr int COMMAND_QUEUE_SIZE = 20;
 
 // --- Test parameters (written when the parameter dialog is accepted) ---
-extern uint8_t g_nComPort;        // 0-based port index: 0 is "COM1", 15 is "COM16"
-extern QString g_strVoltage;      // test voltage as typed
-extern int32_t g_nTestMinutes;    // test duration in minutes
-extern int32_t g_nRecordInterval; // minutes between records
-extern int32_t g_nDiameter;       // specimen diameter in mm
+extern uint8_t g_nComPort;         // 0-based port index: 0 is "COM1", 15 is "COM16"
+extern QString g_strVoltage;       // test voltage as typed
+extern int32_t g_nTestMinutes;     // test duration in minutes
+extern int32_t g_nRecordInterval;  // minutes between records
+extern int32_t g_nDiameter;        // specimen diameter in mm
 extern QString g_strTester;
 extern QString g_strOrganisation;
 extern std::array<QString, MAX_CHANNELS> g_strSpecimenNo;
 extern std::array<uint8_t, MAX_CHANNELS> g_bChannelOff;  // 1 = channel not in use
 
 // --- Records ---
-extern std::atomic<uint32_t> g_nLastRecord;  // row index of the newest record
+extern std::atomic<uint32_t> g_nLastRecord;                 // row index of the newest record
 extern std::array<QString, MAX_CHANNELS> g_strLastCurrent;  // current text of the last record
 extern std::array<QString, MAX_CHANNELS> g_strLastCharge;   // charge text of the last record
 
@@ -69,6 +69,10 @@ extern ManualResetEvent g_hEvtMinutes;
 extern ManualResetEvent g_hEvtCurrent;
 extern ManualResetEvent g_hEvtCharge;
 extern ManualResetEvent g_hEvtRunState;
+
+// Set by EnqueueCommand, so an idle command cycle takes a new code at once instead of at
+// the end of its pause.
+extern ManualResetEvent g_evtCommandQueued;
 
 // Stops the receive thread; none while no link has been opened.
 extern SharedEvent g_hRxStopEvent;
