@@ -33,6 +33,10 @@ const QString kNotOpen = QStringLiteral("串口未打开!");
 
 constexpr std::size_t kReceiveBufferSize = 1024;
 constexpr int kPassMs = 10;
+// How long one pass waits for input on an open port. Input ends the wait at once, and so
+// does closing the port (as every stop of the link that does not come from this thread
+// does), so a longer wait only saves wake-ups of an idle line.
+constexpr int kReadWaitMs = 50;
 constexpr int kCloseGraceMs = 100;
 
 // The open port, null when none is open. Every thread takes its own reference for the
@@ -125,7 +129,8 @@ void receiveLoop(const std::shared_ptr<TestView>& view,
             if (waitForStop(stop, kPassMs)) break;
             continue;
         }
-        const SerialPort::ReadResult result = port->read(buffer.data(), buffer.size(), kPassMs);
+        const SerialPort::ReadResult result =
+            port->read(buffer.data(), buffer.size(), kReadWaitMs);
         if (result.status != SerialPort::ReadStatus::Data) continue;
         const ReceiveSink sink = g_receiveSink.load();
         (sink ? sink : &DecodeReply)(view.get(), buffer.data(), result.count);

@@ -40,8 +40,11 @@ TrendChartData Testclass::trendChartData() const {
     return data;
 }
 
-void Testclass::paintEvent(QPaintEvent*) {
+void Testclass::paintEvent(QPaintEvent* event) {
     const QRect frame = chartFrameRect();
+    // The table's updates every two seconds repaint the form beneath it too; only a paint
+    // that reaches the chart draws it.
+    if (!event->region().intersects(frame)) return;
     QPainter painter(this);
     painter.fillRect(frame, Qt::white);
     painter.setClipRect(frame);
