@@ -4,9 +4,6 @@
 //
 //   link_poll_bench [polling-seconds]      (default 30; KIVO_SIM names the simulator)
 
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -25,6 +22,7 @@
 #include "link/link_threads.h"
 #include "link/serial_channel.h"
 #include "platform/message_box.h"
+#include "sim_process.h"
 #include "test/test_state.h"
 #include "test/test_view.h"
 
@@ -92,44 +90,6 @@ double linkThreadsCpuMs() {
     return cpuMs(CLOCK_PROCESS_CPUTIME_ID) - cpuMs(CLOCK_THREAD_CPUTIME_ID);
 }
 
-struct Simulator {
-    pid_t pid = -1;
-    std::string link;
-};
-
-bool startSimulator(const std::string& program, const std::string& link, Simulator* sim) {
-    int out[2];
-    if (pipe(out) != 0) return false;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    std::vector<std::string> args = {program, "--link", link, "--line-timing"};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const int rc = posix_spawn(&sim->pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    if (rc != 0) {
-        close(out[0]);
-        return false;
-    }
-    // The simulator prints the link's path once the terminal is ready.
-    std::string line;
-    char c;
-    while (read(out[0], &c, 1) == 1 && c != '\n') line.push_back(c);
-    close(out[0]);
-    sim->link = line;
-    return !line.empty();
-}
-
-void stopSimulator(const Simulator& sim) {
-    if (sim.pid <= 0) return;
-    kill(sim.pid, SIGTERM);
-    waitpid(sim.pid, nullptr, 0);
-}
-
 // Runs one command code and returns its time in ms from queueing to the end, as the
 // timers see it; negative when it did not end within 20 s.
 double timeCommand(uint8_t code) {
@@ -180,8 +140,7 @@ void printRow(const char* what, const Figures& f, double limitMs) {
 
 int main(int argc, char** argv) {
     const int pollingSeconds = argc > 1 ? std::max(5, std::atoi(argv[1])) : 30;
-    const char* simEnv = std::getenv("KIVO_SIM");
-    const std::string program = simEnv ? simEnv : KIVO_BINARY_DIR "/tools/kivo-sim/kivo-sim";
+    const std::string program = SimProgram();
 
     MessageBox::setResponder([](QWidget*, const MessageBox::Request& request) {
         std::fprintf(stderr, "message: %s\n", request.text.toUtf8().constData());
@@ -190,10 +149,10 @@ int main(int argc, char** argv) {
 
     char folder[] = "/tmp/kivo-link-bench-XXXXXX";
     if (!mkdtemp(folder)) return 1;
-    Simulator sim;
-    if (!startSimulator(program, std::string(folder) + "/com1", &sim)) {
+    SimProcess sim;
+    if (!StartSim(std::string(folder) + "/com1", {"--line-timing"}, &sim)) {
         std::fprintf(stderr, "cannot start %s\n", program.c_str());
-        stopSimulator(sim);
+        StopSim(sim);
         return 1;
     }
     setenv("KIVO_COM1", sim.link.c_str(), 1);
@@ -202,7 +161,7 @@ int main(int argc, char** argv) {
     g_nTestMinutes = 100000;
     g_bLinkActive = 1;
     if (!OpenLink(view, 0)) {
-        stopSimulator(sim);
+        StopSim(sim);
         return 1;
     }
     SendCommand(QStringLiteral("00W070 1111"));
@@ -219,7 +178,7 @@ int main(int argc, char** argv) {
 
     g_bWorkerRun = 1;
     if (!StartCommandCycle(view)) {
-        stopSimulator(sim);
+        StopSim(sim);
         return 1;
     }
     timeCommand(CMD_READ_TEST);  // warm up
@@ -259,7 +218,7 @@ int main(int argc, char** argv) {
     g_hRxStopEvent.setAndClose();
     LinkThreads::joinAll();
     ClosePort();
-    stopSimulator(sim);
+    StopSim(sim);
     rmdir(folder);
     return poll.runs == 20 && test.runs == 20 ? 0 : 1;
 }

@@ -17,6 +17,7 @@
 #include <cstdlib>
 
 #include "app/polling_timers.h"
+#include "event_loop.h"
 #include "link/link_threads.h"
 #include "monitor/form_ids.h"
 #include "monitor/testclass.h"
@@ -33,25 +34,6 @@ double processCpuMs() {
     getrusage(RUSAGE_SELF, &usage);
     const auto ms = [](const timeval& t) { return t.tv_sec * 1000.0 + t.tv_usec / 1000.0; };
     return ms(usage.ru_utime) + ms(usage.ru_stime);
-}
-
-// Runs the event loop for `ms` wall milliseconds.
-void runFor(int ms) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-// Runs the event loop until `done` holds, looking every 50 ms; false after `ms`.
-template <typename Fn>
-bool runUntil(Fn done, int ms) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > ms) return false;
-        runFor(50);
-    }
-    return true;
 }
 
 }  // namespace

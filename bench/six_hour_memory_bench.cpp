@@ -18,6 +18,7 @@
 #include <cstdlib>
 
 #include "app/polling_timers.h"
+#include "event_loop.h"
 #include "link/link_threads.h"
 #include "monitor/form_ids.h"
 #include "monitor/testclass.h"
@@ -34,23 +35,6 @@ double peakRssMiB() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss / 1024.0;
-}
-
-void runFor(int ms) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-template <typename Fn>
-bool runUntil(Fn done, int ms) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > ms) return false;
-        runFor(20);
-    }
-    return true;
 }
 
 }  // namespace
@@ -95,11 +79,11 @@ int main(int argc, char** argv) {
         form.show();
         form.OnInitialUpdate();
         form.OnDeviceInit();
-        if (runUntil([&] { return form.item(FormId::StartButton)->isEnabled(); }, 20000)) {
+        if (runUntil([&] { return form.item(FormId::StartButton)->isEnabled(); }, 20000, 20)) {
             afterForm = peakRssMiB();
             wall.start();
             form.OnStartTest();
-            ended = runUntil([&] { return questions >= 2; }, 360 * 60000 / speed * 3 + 60000);
+            ended = runUntil([&] { return questions >= 2; }, 360 * 60000 / speed * 3 + 60000, 20);
             rows = form.historyRowCount(0);
         } else {
             std::fprintf(stderr, "the initialisation check did not pass\n");
