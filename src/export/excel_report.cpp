@@ -11,6 +11,7 @@
 #include <QTemporaryFile>
 #include <mutex>
 
+#include "export/file_replace.h"
 #include "monitor/form_ids.h"
 #include "monitor/testclass.h"
 #include "platform/file_dialog.h"
@@ -170,12 +171,10 @@ void Testclass::OnSaveExcel() {
         GuiGate::instance().run([this] { OnSaveExcel(); });
         return;
     }
-    const QDate today = QDate::currentDate();
     FileDialog::SaveRequest request;
     request.filter = QStringLiteral("*.xls");
     request.defaultSuffix = QStringLiteral("xls");
-    request.proposedName =
-        QStringLiteral("%1-%2-%3").arg(today.year()).arg(today.month()).arg(today.day());
+    request.proposedName = ProposedExportName();
     request.confirmOverwrite = true;
     const QString targetPath = FileDialog::getSaveFileName(this, request);
     if (targetPath.isEmpty()) return;

@@ -1,5 +1,7 @@
 #include "export/file_replace.h"
 
+#include "platform/date_text.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -45,5 +47,5 @@ bool ReplaceFileContents(const QString& path, const QByteArray& bytes, QString* 
 }
 
 QString ProposedExportName(const QDate& date) {
-    return QStringLiteral("%1-%2-%3").arg(date.year()).arg(date.month()).arg(date.day());
+    return DateText(date);
 }

@@ -13,6 +13,7 @@
 #include "monitor/form_ids.h"
 #include "monitor/form_link.h"
 #include "monitor/table_cell.h"
+#include "platform/date_text.h"
 #include "platform/gui_gate.h"
 #include "platform/song_font.h"
 
@@ -308,10 +309,7 @@ void Testclass::OnInitialUpdate() {
     reselectCurrentRow();
     item(FormId::ChannelCaption)->setFont(m_fontHistory);
 
-    const QDate today = QDate::currentDate();
-    setItemTextOnGui(
-        FormId::TestDate,
-        QStringLiteral("%1-%2-%3").arg(today.year()).arg(today.month()).arg(today.day()));
+    setItemTextOnGui(FormId::TestDate, DateText(QDate::currentDate()));
     setItemTextOnGui(FormId::StartTime, QStringLiteral("00:00:00"));
     setItemTextOnGui(FormId::RecordInterval, QString::number(g_nRecordInterval));
     setItemTextOnGui(FormId::Diameter, QString::number(g_nDiameter));

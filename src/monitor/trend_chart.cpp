@@ -125,14 +125,6 @@ void DrawTrendChart(QPainter& painter, const TrendChartData& data) {
     painter.restore();
 }
 
-void DrawTrendLine(QPainter& painter, const QPoint& from, const QPoint& to) {
-    painter.save();
-    painter.setRenderHint(QPainter::Antialiasing, false);
-    painter.setPen(chartPen(kTrendRed, 2));
-    painter.drawLine(from, to);
-    painter.restore();
-}
-
 QString ScreenChartTitle(int channel) {
     return QStringLiteral("通道 ") + QString::number(channel) +
            QStringLiteral(" 电流趋势图   时间(min)");

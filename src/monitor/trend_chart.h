@@ -22,9 +22,6 @@ struct TrendChartData {
 // white first (the screen's frame rectangle, the export's surface).
 void DrawTrendChart(QPainter& painter, const TrendChartData& data);
 
-// One piece of the trend with the trend pen (the newest segment on screen).
-void DrawTrendLine(QPainter& painter, const QPoint& from, const QPoint& to);
-
 // "通道 " + n + " 电流趋势图   时间(min)" (screen) and "通道" + n + "电流趋势图   时间(min)"
 // (export).
 QString ScreenChartTitle(int channel);
