@@ -13,6 +13,7 @@
 #include "accounts/login_dialog.h"
 #include "accounts/user_dialog.h"
 #include "platform/program_folder.h"
+#include "support/login_driver.h"
 #include "support/scripted_dialogs.h"
 #include "test/test_state.h"
 
@@ -37,20 +38,10 @@ class AccountDialogsTest : public ::testing::Test {
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
-    static QStringList names(CLoginDlg& dialog) {
-        auto* list = static_cast<QComboBox*>(dialog.item(CLoginDlg::IdUser));
-        QStringList out;
-        for (int i = 0; i < list->count(); ++i) out << list->itemText(i);
-        return out;
-    }
+    static QStringList names(CLoginDlg& dialog) { return LoginNames(dialog); }
     // Picks `name` in the login list, types `password` and presses "确定".
     static bool login(const QString& name, const QString& password) {
-        CLoginDlg dialog;
-        auto* list = static_cast<QComboBox*>(dialog.item(CLoginDlg::IdUser));
-        list->setCurrentIndex(list->findText(name));
-        static_cast<QLineEdit*>(dialog.item(CLoginDlg::IdPassword))->setText(password);
-        static_cast<QPushButton*>(dialog.item(1))->click();
-        return dialog.result() == QDialog::Accepted;
+        return LogIn(name, password);
     }
     static bool exitWith(const QString& password) {
         CExitDlg dialog;

@@ -23,6 +23,7 @@
 #include "accounts/user_dialog.h"
 #include "bad_input/bad_input_cases.h"
 #include "platform/program_folder.h"
+#include "support/login_driver.h"
 #include "support/scripted_dialogs.h"
 #include "test/test_state.h"
 
@@ -49,19 +50,9 @@ class AccountFileInput : public ::testing::Test {
         QFile file(AccountFile::path());
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
     }
-    static QStringList loginNames(CLoginDlg& dialog) {
-        auto* list = static_cast<QComboBox*>(dialog.item(CLoginDlg::IdUser));
-        QStringList out;
-        for (int i = 0; i < list->count(); ++i) out << list->itemText(i);
-        return out;
-    }
+    static QStringList loginNames(CLoginDlg& dialog) { return LoginNames(dialog); }
     static bool login(const QString& name, const QString& password) {
-        CLoginDlg dialog;
-        auto* list = static_cast<QComboBox*>(dialog.item(CLoginDlg::IdUser));
-        list->setCurrentIndex(list->findText(name));
-        static_cast<QLineEdit*>(dialog.item(CLoginDlg::IdPassword))->setText(password);
-        static_cast<QPushButton*>(dialog.item(1))->click();
-        return dialog.result() == QDialog::Accepted;
+        return LogIn(name, password);
     }
 
     QTemporaryDir m_dir;
