@@ -102,3 +102,48 @@ TEST(CommandQueueTest, TwentyCodesWithoutAReadLookEmpty) {
 }
 
 }  // namespace
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "app/install_check.h"
+#include "platform/date_text.h"
+#include "platform/program_folder.h"
+#include "platform/time_scale.h"
+
+namespace {
+
+TEST(TimeScaleTest, FasterClockShortensPeriodsButNeverToZero) {
+    TimeScale::setFactor(30);
+    EXPECT_EQ(TimeScale::wallMs(2000), 67);
+    EXPECT_EQ(TimeScale::wallMs(10), 1);  // a positive period stays positive
+    EXPECT_EQ(TimeScale::wallMs(0), 0);
+    TimeScale::setFactor(0.5);  // a slower clock is not offered: back to the wall clock
+    EXPECT_EQ(TimeScale::wallMs(2000), 2000);
+    TimeScale::setFactor(1);
+}
+
+TEST(DateTextTest, NoLeadingZeros) {
+    EXPECT_EQ(DateText(QDate(2010, 5, 7)), "2010-5-7");
+    EXPECT_EQ(DateText(QDate(2026, 12, 17)), "2026-12-17");
+}
+
+TEST(InstallCheckTest, NamesWhatIsMissingBesideTheProgram) {
+    QTemporaryDir dir;
+    ProgramFolder::setForTests(dir.path());
+    QString report;
+    EXPECT_EQ(CheckInstall(&report), 1);
+    EXPECT_TRUE(report.contains("模板.xls: 缺少")) << report.toStdString();
+    QFile(dir.filePath("模板.xls")).open(QIODevice::WriteOnly);
+    EXPECT_EQ(CheckInstall(&report), 1);  // the account file is still missing
+    EXPECT_TRUE(report.contains("data.bk: 缺少")) << report.toStdString();
+    QFile accounts(dir.filePath("data.bk"));
+    ASSERT_TRUE(accounts.open(QIODevice::WriteOnly));
+    accounts.write("admin\r\n579\r\n");
+    accounts.close();
+    EXPECT_EQ(CheckInstall(&report), 0) << report.toStdString();
+    EXPECT_TRUE(report.contains("有, 可写")) << report.toStdString();
+    ProgramFolder::setForTests(QString());
+}
+
+}  // namespace
