@@ -60,27 +60,19 @@ void decodeTestReply(TestView* view, const std::string& code, const std::string&
     }
 }
 
+// "10" and "40"..."48" carry a current, "60"..."68" a charge. "10" and "60" name their row in
+// positions 1-2; the others in the code's second digit.
 void decodeChannelReply(TestView* view, const std::string& reply, const std::string& code,
                         const std::string& value) {
     const char kind = code[0];
     const char digit = code[1];
-    if (kind == '1' && digit == '0') {
-        view->setChannelCell(rowNumber(reply), ChannelColumn::Current,
-                             text(TrimZerosKeepingPoint(value)) + "(mA)");
-        g_hEvtCurrent.set();
-    } else if (kind == '4' && digit >= '0' && digit <= '8') {
-        view->setChannelCell(digit - '0', ChannelColumn::Current,
-                             text(TrimZerosKeepingPoint(value)) + "(mA)");
-        g_hEvtCurrent.set();
-    } else if (kind == '6' && digit == '0') {
-        view->setChannelCell(rowNumber(reply), ChannelColumn::Charge,
-                             text(TrimZerosKeepingPoint(value)) + "(C)");
-        g_hEvtCharge.set();
-    } else if (kind == '6' && digit >= '1' && digit <= '8') {
-        view->setChannelCell(digit - '0', ChannelColumn::Charge,
-                             text(TrimZerosKeepingPoint(value)) + "(C)");
-        g_hEvtCharge.set();
-    }
+    const bool current = (kind == '1' && digit == '0') || (kind == '4' && digit <= '8');
+    const bool charge = kind == '6' && digit <= '8';
+    if ((!current && !charge) || digit < '0') return;
+    const int row = digit == '0' && kind != '4' ? rowNumber(reply) : digit - '0';
+    view->setChannelCell(row, current ? ChannelColumn::Current : ChannelColumn::Charge,
+                         text(TrimZerosKeepingPoint(value)) + (current ? "(mA)" : "(C)"));
+    (current ? g_hEvtCurrent : g_hEvtCharge).set();
 }
 
 void decodeRunStateReply(TestView* view, const std::string& code, const std::string& value) {
@@ -94,10 +86,17 @@ void decode(TestView* view, const std::string& reply, uint8_t command) {
     const std::string value = reply.substr(5, 7);
     view->setItemText(FormId::CommStatus, QStringLiteral("通信正常"));
     switch (command) {
-        case CMD_READ_TEST: decodeTestReply(view, code, value); break;
-        case CMD_READ_CHANNELS: decodeChannelReply(view, reply, code, value); break;
-        case CMD_READ_RUNSTATE: decodeRunStateReply(view, code, value); break;
-        default: break;
+        case CMD_READ_TEST:
+            decodeTestReply(view, code, value);
+            break;
+        case CMD_READ_CHANNELS:
+            decodeChannelReply(view, reply, code, value);
+            break;
+        case CMD_READ_RUNSTATE:
+            decodeRunStateReply(view, code, value);
+            break;
+        default:
+            break;
     }
 }
 
