@@ -16,7 +16,7 @@
 #include "monitor/testclass.h"
 #include "platform/file_dialog.h"
 #include "platform/message_box.h"
-#include "test/test_state.h"
+#include "run/test_state.h"
 
 namespace {
 

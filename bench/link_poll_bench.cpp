@@ -23,8 +23,8 @@
 #include "link/serial_channel.h"
 #include "platform/message_box.h"
 #include "sim_process.h"
-#include "test/test_state.h"
-#include "test/test_view.h"
+#include "run/test_state.h"
+#include "run/test_view.h"
 
 extern char** environ;
 

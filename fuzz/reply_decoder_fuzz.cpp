@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "link/reply_decoder.h"
-#include "test/test_state.h"
-#include "test/test_view.h"
+#include "run/test_state.h"
+#include "run/test_view.h"
 
 namespace {
 

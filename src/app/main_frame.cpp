@@ -14,8 +14,8 @@
 #include "app/program_pictures.h"
 #include "app/support_dialog.h"
 #include "monitor/testclass.h"
-#include "test/param_dialog.h"
-#include "test/test_state.h"
+#include "run/param_dialog.h"
+#include "run/test_state.h"
 
 namespace {
 CMainFrame* g_pMainFrame = nullptr;

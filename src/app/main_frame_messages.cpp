@@ -6,7 +6,7 @@
 #include <mutex>
 
 #include "monitor/testclass.h"
-#include "test/test_state.h"
+#include "run/test_state.h"
 
 namespace {
 

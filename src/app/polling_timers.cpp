@@ -4,7 +4,7 @@
 
 #include "app/main_frame_messages.h"
 #include "platform/time_scale.h"
-#include "test/test_state.h"
+#include "run/test_state.h"
 
 namespace {
 

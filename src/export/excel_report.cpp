@@ -18,7 +18,7 @@
 #include "platform/gui_gate.h"
 #include "platform/message_box.h"
 #include "platform/program_folder.h"
-#include "test/test_state.h"
+#include "run/test_state.h"
 
 namespace {
 

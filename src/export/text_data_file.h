@@ -6,7 +6,7 @@
 #include <array>
 #include <cstdint>
 
-#include "test/test_state.h"
+#include "run/test_state.h"
 
 class Testclass;
 

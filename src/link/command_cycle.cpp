@@ -9,8 +9,8 @@
 #include "link/link_threads.h"
 #include "link/serial_channel.h"
 #include "monitor/form_ids.h"
-#include "test/test_state.h"
-#include "test/test_view.h"
+#include "run/test_state.h"
+#include "run/test_view.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 
 #include "monitor/form_ids.h"
 #include "platform/gbk_codec.h"
-#include "test/test_state.h"
-#include "test/test_view.h"
+#include "run/test_state.h"
+#include "run/test_view.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include "platform/message_box.h"
 #include "platform/port_names.h"
 #include "platform/serial_port.h"
-#include "test/test_state.h"
-#include "test/test_view.h"
+#include "run/test_state.h"
+#include "run/test_view.h"
 
 const std::array<QString, 16> g_strComNames = {
     QStringLiteral("COM1"),  QStringLiteral("COM2"),  QStringLiteral("COM3"),

@@ -4,7 +4,7 @@
 #include "monitor/form_ids.h"
 #include "monitor/form_link.h"
 #include "monitor/testclass.h"
-#include "test/comm_dialog.h"
+#include "run/comm_dialog.h"
 
 void Testclass::OnUserManagement() {
     CUserDlg dialog(this);

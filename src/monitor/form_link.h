@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "platform/message_box.h"
-#include "test/test_view.h"
+#include "run/test_view.h"
 
 class Testclass;
 

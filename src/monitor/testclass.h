@@ -6,7 +6,7 @@
 #include <map>
 #include <memory>
 
-#include "test/test_state.h"
+#include "run/test_state.h"
 
 class QPushButton;
 class QTableWidget;

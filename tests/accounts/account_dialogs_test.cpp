@@ -15,7 +15,7 @@
 #include "platform/program_folder.h"
 #include "support/login_driver.h"
 #include "support/scripted_dialogs.h"
-#include "test/test_state.h"
+#include "run/test_state.h"
 
 namespace {
 

@@ -19,8 +19,8 @@
 #include "platform/gbk_codec.h"
 #include "platform/program_folder.h"
 #include "support/scripted_dialogs.h"
-#include "test/param_dialog.h"
-#include "test/test_state.h"
+#include "run/param_dialog.h"
+#include "run/test_state.h"
 
 namespace {
 

@@ -25,9 +25,9 @@
 #include "shell/modal_script.h"
 #include "support/run_harness.h"
 #include "support/scripted_dialogs.h"
-#include "test/init_progress_dlg.h"
-#include "test/param_dialog.h"
-#include "test/test_state.h"
+#include "run/init_progress_dlg.h"
+#include "run/param_dialog.h"
+#include "run/test_state.h"
 #include "virtual_instrument.h"
 
 // An operator at the bench: the whole program in this process (main window, login,

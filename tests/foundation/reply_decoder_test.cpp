@@ -6,7 +6,7 @@
 #include "link/reply_decoder.h"
 #include "monitor/form_ids.h"
 #include "support/recording_view.h"
-#include "test/test_state.h"
+#include "run/test_state.h"
 
 namespace {
 

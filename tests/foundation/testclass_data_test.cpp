@@ -11,7 +11,7 @@
 #include "monitor/form_link.h"
 #include "monitor/testclass.h"
 #include "support/scripted_dialogs.h"
-#include "test/test_state.h"
+#include "run/test_state.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include "pty_peer.h"
 #include "support/recording_view.h"
 #include "support/scripted_dialogs.h"
-#include "test/test_state.h"
+#include "run/test_state.h"
 
 // Runs the GUI thread's work (message boxes from the link threads) until `done` holds or
 // `timeoutMs` has passed; the result of `done`.

@@ -14,7 +14,7 @@
 #include "platform/gui_gate.h"
 #include "support/run_harness.h"
 #include "support/scripted_dialogs.h"
-#include "test/test_state.h"
+#include "run/test_state.h"
 
 namespace {
 

@@ -22,7 +22,7 @@
 #include "monitor/testclass.h"
 #include "platform/program_folder.h"
 #include "support/scripted_dialogs.h"
-#include "test/test_state.h"
+#include "run/test_state.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "test/init_progress_dlg.h"
+#include "run/init_progress_dlg.h"
 
 #include <gtest/gtest.h>
 

@@ -11,7 +11,7 @@
 #include "platform/time_scale.h"
 #include "support/run_harness.h"
 #include "support/scripted_dialogs.h"
-#include "test/test_state.h"
+#include "run/test_state.h"
 
 namespace {
 

@@ -26,9 +26,9 @@
 #include "monitor/testclass.h"
 #include "platform/program_folder.h"
 #include "support/scripted_dialogs.h"
-#include "test/comm_dialog.h"
-#include "test/param_dialog.h"
-#include "test/test_state.h"
+#include "run/comm_dialog.h"
+#include "run/param_dialog.h"
+#include "run/test_state.h"
 
 namespace {
 

@@ -5,10 +5,10 @@
 #include <QPushButton>
 
 #include "support/scripted_dialogs.h"
-#include "test/comm_dialog.h"
-#include "test/dialog_integer.h"
-#include "test/param_dialog.h"
-#include "test/test_state.h"
+#include "run/comm_dialog.h"
+#include "run/dialog_integer.h"
+#include "run/param_dialog.h"
+#include "run/test_state.h"
 
 namespace {
 

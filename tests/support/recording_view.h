@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "test/test_view.h"
+#include "run/test_view.h"
 
 // A test view that keeps fields and the six-row channel table in memory and records the
 // calls the link makes; safe to call from any thread.

@@ -13,8 +13,8 @@
 
 #include "app/main_frame_messages.h"
 #include "link/link_threads.h"
-#include "test/run_link.h"
-#include "test/test_view.h"
+#include "run/run_link.h"
+#include "run/test_view.h"
 
 // The test forms open no port: COM1 names a device that is not there (opening it fails
 // with a message, which the tests' scripted boxes answer).

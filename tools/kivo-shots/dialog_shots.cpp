@@ -4,8 +4,8 @@
 #include "mid_test.h"
 #include "shot_folder.h"
 #include "shots.h"
-#include "test/param_dialog.h"
-#include "test/test_state.h"
+#include "run/param_dialog.h"
+#include "run/test_state.h"
 
 QImage RenderLogin() {
     ShotProgramFolder folder;

@@ -9,8 +9,8 @@
 #include "monitor/testclass.h"
 #include "shot_folder.h"
 #include "shots.h"
-#include "test/param_dialog.h"
-#include "test/test_state.h"
+#include "run/param_dialog.h"
+#include "run/test_state.h"
 
 namespace {
 

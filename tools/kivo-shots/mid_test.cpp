@@ -6,8 +6,8 @@
 
 #include "monitor/form_ids.h"
 #include "monitor/testclass.h"
-#include "test/run_link.h"
-#include "test/test_state.h"
+#include "run/run_link.h"
+#include "run/test_state.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "test/dialog_integer.h"
+#include "run/dialog_integer.h"
 
 #include <limits>
 

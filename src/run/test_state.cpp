@@ -1,4 +1,4 @@
-#include "test/test_state.h"
+#include "run/test_state.h"
 
 #include "monitor/testclass.h"
 

@@ -1,4 +1,4 @@
-#include "test/port_list.h"
+#include "run/port_list.h"
 
 #include <QComboBox>
 

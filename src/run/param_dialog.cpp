@@ -1,4 +1,4 @@
-#include "test/param_dialog.h"
+#include "run/param_dialog.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -9,9 +9,9 @@
 
 #include "platform/gbk_codec.h"
 #include "platform/message_box.h"
-#include "test/dialog_integer.h"
-#include "test/port_list.h"
-#include "test/test_state.h"
+#include "run/dialog_integer.h"
+#include "run/port_list.h"
+#include "run/test_state.h"
 
 namespace {
 

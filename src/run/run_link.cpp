@@ -1,4 +1,4 @@
-#include "test/run_link.h"
+#include "run/run_link.h"
 
 #include <mutex>
 

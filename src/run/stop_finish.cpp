@@ -4,7 +4,7 @@
 #include "monitor/form_ids.h"
 #include "monitor/form_link.h"
 #include "monitor/testclass.h"
-#include "test/run_link.h"
+#include "run/run_link.h"
 
 // Stopping and finishing a test. Both may run on a link thread (the command cycle on a
 // communication failure, the receive thread when the instrument reports the end): the

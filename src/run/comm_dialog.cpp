@@ -1,12 +1,12 @@
-#include "test/comm_dialog.h"
+#include "run/comm_dialog.h"
 
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
 
-#include "test/port_list.h"
-#include "test/test_state.h"
+#include "run/port_list.h"
+#include "run/test_state.h"
 
 CCommDlg::CCommDlg(QWidget* parent) : IdDialog(parent, QStringLiteral("通信设置"), 235, 85) {
     auto* group = new QGroupBox(QStringLiteral("COM 选择"), this);

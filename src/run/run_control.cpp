@@ -5,8 +5,8 @@
 #include "monitor/form_ids.h"
 #include "monitor/form_link.h"
 #include "monitor/testclass.h"
-#include "test/init_progress_dlg.h"
-#include "test/run_link.h"
+#include "run/init_progress_dlg.h"
+#include "run/run_link.h"
 
 // Device initialisation, start and pause of a test on the form (GUI thread).
 
