@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "run/form_snapshots.h"
 #include "export/chart_bitmap.h"
 #include "export/dib_file.h"
 #include "export/text_data_file.h"
@@ -16,7 +17,7 @@
 #include "monitor/testclass.h"
 #include "platform/file_dialog.h"
 #include "platform/message_box.h"
-#include "run/test_state.h"
+#include "state/test_state.h"
 
 namespace {
 

@@ -23,8 +23,8 @@
 #include "link/serial_channel.h"
 #include "platform/message_box.h"
 #include "sim_process.h"
-#include "run/test_state.h"
-#include "run/test_view.h"
+#include "state/test_state.h"
+#include "link/link_view.h"
 
 extern char** environ;
 
@@ -39,24 +39,16 @@ constexpr int kReplyBytes = 14;   // 0x04 + twelve characters + 0x05
 constexpr double kExchangeMs = (kRequestBytes + kReplyBytes) * 1000.0 / kBytesPerSecond;
 
 // A form that keeps what the link writes, without a GUI.
-class BenchView : public TestView {
+class BenchView : public LinkView {
   public:
-    void setItemText(int id, const QString& text) override {
+    void setField(Field field, const QString& text) override {
         std::lock_guard lock(m_mutex);
-        m_items[id] = text;
+        m_fields[field] = text;
     }
-    QString itemText(int id) override {
+    void setButtonEnabled(Button, bool) override {}
+    void setReading(int row, Reading reading, const QString& text) override {
         std::lock_guard lock(m_mutex);
-        return m_items[id];
-    }
-    void setItemEnabled(int, bool) override {}
-    void setChannelCell(int row, int column, const QString& text) override {
-        std::lock_guard lock(m_mutex);
-        m_cells[{row, column}] = text;
-    }
-    QString channelCell(int row, int column) override {
-        std::lock_guard lock(m_mutex);
-        return m_cells[{row, column}];
+        m_cells[{row, reading == Reading::Current ? 4 : 5}] = text;
     }
     void StopTest() override { ++m_stops; }
     void FinishTest(bool, const QString&) override {}
@@ -74,7 +66,7 @@ class BenchView : public TestView {
 
   private:
     std::mutex m_mutex;
-    std::map<int, QString> m_items;
+    std::map<Field, QString> m_fields;
     std::map<std::pair<int, int>, QString> m_cells;
     SharedEvent m_stopEvent;
 };

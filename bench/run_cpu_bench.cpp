@@ -23,7 +23,7 @@
 #include "monitor/testclass.h"
 #include "platform/message_box.h"
 #include "sim_process.h"
-#include "run/test_state.h"
+#include "state/test_state.h"
 
 namespace {
 

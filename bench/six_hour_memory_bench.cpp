@@ -25,7 +25,7 @@
 #include "platform/message_box.h"
 #include "platform/time_scale.h"
 #include "sim_process.h"
-#include "run/test_state.h"
+#include "state/test_state.h"
 
 namespace {
 

@@ -5,21 +5,19 @@
 #include <cstring>
 
 #include "link/reply_decoder.h"
-#include "run/test_state.h"
-#include "run/test_view.h"
+#include "state/test_state.h"
+#include "link/link_view.h"
 
 namespace {
 
 // A form that takes every write and ignores it; the decoder's own logic is what is tested.
-class NullView : public TestView {
+class NullView : public LinkView {
 public:
-    void setItemText(int, const QString&) override {}
-    QString itemText(int) override { return {}; }
-    void setItemEnabled(int, bool) override {}
-    void setChannelCell(int row, int column, const QString&) override {
-        if (row < 0 || column < 0) std::abort();
+    void setField(Field, const QString&) override {}
+    void setButtonEnabled(Button, bool) override {}
+    void setReading(int row, Reading, const QString&) override {
+        if (row < 0) std::abort();
     }
-    QString channelCell(int, int) override { return {}; }
     void StopTest() override {}
     void FinishTest(bool, const QString&) override {}
     bool started() const override { return false; }

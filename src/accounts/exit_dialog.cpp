@@ -6,7 +6,7 @@
 #include <QPushButton>
 
 #include "platform/message_box.h"
-#include "run/test_state.h"
+#include "state/test_state.h"
 
 CExitDlg::CExitDlg(QWidget* parent) : IdDialog(parent, QStringLiteral("退出系统"), 187, 91) {
     auto* frame = new QGroupBox(this);

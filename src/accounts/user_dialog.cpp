@@ -11,7 +11,7 @@
 #include "platform/gbk_codec.h"
 #include "platform/message_box.h"
 #include "platform/song_font.h"
-#include "run/test_state.h"
+#include "state/test_state.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include "app/support_dialog.h"
 #include "monitor/testclass.h"
 #include "run/param_dialog.h"
-#include "run/test_state.h"
+#include "state/test_state.h"
 
 namespace {
 CMainFrame* g_pMainFrame = nullptr;

@@ -2,9 +2,9 @@
 
 #include <limits>
 
-#include "app/main_frame_messages.h"
+#include "run/posted_messages.h"
 #include "platform/time_scale.h"
-#include "run/test_state.h"
+#include "state/test_state.h"
 
 namespace {
 

@@ -8,8 +8,6 @@
 #include <optional>
 
 class QImage;
-class Testclass;
-
 // The chart export writes one bitmap per channel 1-9, each drawn as the test form draws
 // its chart but with the export title and that channel's own curve.
 inline constexpr int CHART_EXPORT_CHANNELS = 9;
@@ -30,8 +28,6 @@ struct ChartExportSnapshot {
     // has no history list.
     std::array<std::optional<QStringList>, CHART_EXPORT_CHANNELS> currents;
 };
-
-ChartExportSnapshot TakeChartExportSnapshot(const Testclass& form, const QSize& frameSize);
 
 // The picture of channel `channel` (1-9): white, the size of the frame, the whole chart.
 QImage RenderChartBitmap(const ChartExportSnapshot& snapshot, int channel);

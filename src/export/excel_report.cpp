@@ -3,8 +3,6 @@
 #include <stdio.h>
 #include <string.h>
 
-#include <QApplication>
-#include <QDate>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -12,13 +10,7 @@
 #include <mutex>
 
 #include "export/file_replace.h"
-#include "monitor/form_ids.h"
-#include "monitor/testclass.h"
-#include "platform/file_dialog.h"
-#include "platform/gui_gate.h"
-#include "platform/message_box.h"
 #include "platform/program_folder.h"
-#include "run/test_state.h"
 
 namespace {
 
@@ -55,34 +47,6 @@ void SetTargetPermissions(const QString& tempPath, const QString& targetPath) {
 void SetExcelDriverFactory(ExcelDriverFactory factory) {
     std::lock_guard lock(g_factoryMutex);
     g_factory = std::move(factory);
-}
-
-ReportSnapshot TakeReportSnapshot(const Testclass& form) {
-    ReportSnapshot s;
-    s.testMinutes = g_nTestMinutes;
-    s.recordIntervalText = form.itemTextOnGui(FormId::RecordInterval);
-    s.diameterText = form.itemTextOnGui(FormId::Diameter);
-    s.diameter = g_nDiameter;
-    s.organisation = g_strOrganisation;
-    s.tester = g_strTester;
-    s.voltage = g_strVoltage;
-    for (int slot = 0; slot < kReportSpecimenSlots; ++slot) {
-        s.specimenNo[slot] = g_strSpecimenNo[slot];
-        s.lastCharge[slot] = g_strLastCharge[slot];
-    }
-    s.lastRecord = g_nLastRecord.load();
-    for (int slot = 0; slot < kReportChannels; ++slot) {
-        s.channelOff[slot] = g_bChannelOff[slot] == 1;
-        if (s.channelOff[slot] || s.lastRecord == 0) continue;
-        const uint32_t rows = static_cast<uint32_t>(form.historyRowCount(slot));
-        for (uint32_t j = 0; j <= s.lastRecord && j < rows; ++j) {
-            const int row = static_cast<int>(j);
-            s.history[slot].push_back({form.historyCell(slot, row, HistoryColumn::RecordNo),
-                                       form.historyCell(slot, row, HistoryColumn::Current),
-                                       form.historyCell(slot, row, HistoryColumn::Charge)});
-        }
-    }
-    return s;
 }
 
 QString RunReport(ExcelDriver& driver, const QString& templatePath,
@@ -165,41 +129,21 @@ QString RunReport(ExcelDriver& driver, const QString& templatePath,
     return {};
 }
 
-void Testclass::OnSaveExcel() {
-    // The report reads the form's lists: it runs on the GUI thread whoever asks for it.
-    if (!GuiGate::onGuiThread()) {
-        GuiGate::instance().run([this] { OnSaveExcel(); });
-        return;
-    }
-    FileDialog::SaveRequest request;
-    request.filter = QStringLiteral("*.xls");
-    request.defaultSuffix = QStringLiteral("xls");
-    request.proposedName = ProposedExportName();
-    request.confirmOverwrite = true;
-    const QString targetPath = FileDialog::getSaveFileName(this, request);
-    if (targetPath.isEmpty()) return;
+QString ReportTemplatePath() { return ProgramFolder::path() + kReportTemplateName; }
 
-    const QString templatePath = ProgramFolder::path() + kReportTemplateName;
+QString CheckReportTarget(const QString& templatePath, const QString& targetPath) {
     const QFileInfo templateInfo(templatePath);
-    if (!templateInfo.isFile()) {
-        MessageBox::show(this, kTemplateMissing);
-        return;
-    }
+    if (!templateInfo.isFile()) return kTemplateMissing;
     if (templateInfo.canonicalFilePath() == QFileInfo(targetPath).canonicalFilePath()) {
-        MessageBox::show(
-            this,
-            NotSaved(targetPath) + QStringLiteral("\n报表不能保存在模板文件上，请选择其他文件名。"),
-            MessageBox::kAppCaption, MessageBox::Buttons::Ok, MessageBox::Icon::Exclamation);
-        return;
+        return NotSaved(targetPath) +
+               QStringLiteral("\n报表不能保存在模板文件上，请选择其他文件名。");
     }
+    return {};
+}
 
-    const std::vector<ReportStep> plan = BuildReportPlan(TakeReportSnapshot(*this));
+QString WriteReport(const ReportSnapshot& snapshot, const QString& templatePath,
+                    const QString& targetPath) {
+    const std::vector<ReportStep> plan = BuildReportPlan(snapshot);
     std::unique_ptr<ExcelDriver> driver = MakeDriver();
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    const QString message = RunReport(*driver, templatePath, plan, targetPath);
-    QApplication::restoreOverrideCursor();
-    if (!message.isEmpty()) {
-        MessageBox::show(this, message, MessageBox::kAppCaption, MessageBox::Buttons::Ok,
-                         MessageBox::Icon::Exclamation);
-    }
+    return RunReport(*driver, templatePath, plan, targetPath);
 }

@@ -8,17 +8,22 @@
 #include "export/excel_driver.h"
 #include "export/report_plan.h"
 
-class Testclass;
-
 // The Excel test report: the workbook made from the template "模板.xls" in the program's
-// folder, filled by a spreadsheet program through an ExcelDriver. Testclass::OnSaveExcel()
-// asks for the file and runs it.
+// folder, filled by a spreadsheet program through an ExcelDriver.
 
 inline const QString kReportTemplateName = QStringLiteral("模板.xls");
 
-// The test state the report is made from: the parameters, the form's fields and the
-// history lists of `form`. GUI thread.
-ReportSnapshot TakeReportSnapshot(const Testclass& form);
+// The template in the program's folder.
+QString ReportTemplatePath();
+
+// Whether the report can go to `targetPath`: the message for the operator when the template
+// is missing (kTemplateMissing alone) or the target is the template itself; empty when it can.
+QString CheckReportTarget(const QString& templatePath, const QString& targetPath);
+
+// The report of `snapshot` from the template, through a driver of this build, saved at
+// `targetPath`. Returns an empty text on success, otherwise the message for the operator.
+QString WriteReport(const ReportSnapshot& snapshot, const QString& templatePath,
+                    const QString& targetPath);
 
 // Fills the template at `templatePath` with `plan` and saves the workbook at `targetPath`.
 // The workbook is stored under a temporary name in the target's folder and renamed over the

@@ -1,14 +1,6 @@
 #include "export/text_data_file.h"
 
-#include <QFileInfo>
-#include <algorithm>
-
-#include "export/file_replace.h"
-#include "monitor/form_ids.h"
-#include "monitor/testclass.h"
-#include "platform/file_dialog.h"
 #include "platform/gbk_codec.h"
-#include "platform/message_box.h"
 
 namespace {
 
@@ -38,28 +30,6 @@ QString firstUnencodable(const TextDataSnapshot& s) {
 
 }  // namespace
 
-TextDataSnapshot TakeTextDataSnapshot(const Testclass& form) {
-    TextDataSnapshot s;
-    s.testDate = form.itemTextOnGui(FormId::TestDate);
-    s.organisation = g_strOrganisation;
-    s.tester = g_strTester;
-    s.recordInterval = g_nRecordInterval;
-    s.diameter = g_nDiameter;
-    for (int slot = 0; slot < CHANNELS_IN_USE; ++slot) s.channelOff[slot] = g_bChannelOff[slot];
-    s.lastRecord = g_nLastRecord;
-    for (int slot = 0; slot < CHANNELS_IN_USE; ++slot) {
-        const qint64 rows = std::min<qint64>(form.historyRowCount(slot), qint64{s.lastRecord} + 1);
-        QList<TextDataSnapshot::Row>& history = s.history[slot];
-        history.reserve(rows);
-        for (int r = 0; r < rows; ++r) {
-            history.append({form.historyCell(slot, r, HistoryColumn::RecordNo),
-                            form.historyCell(slot, r, HistoryColumn::Current),
-                            form.historyCell(slot, r, HistoryColumn::Charge)});
-        }
-    }
-    return s;
-}
-
 TextDataFile BuildTextDataFile(const TextDataSnapshot& s) {
     QString text = headerLine(s) + kLineEnd;
     text.reserve(text.size() + static_cast<qsizetype>(s.lastRecord + 1) * 6 * 24);
@@ -84,33 +54,4 @@ TextDataFile BuildTextDataFile(const TextDataSnapshot& s) {
         file.unencodable = firstUnencodable(s);
     }
     return file;
-}
-
-void Testclass::OnSaveText() {
-    FileDialog::SaveRequest request;
-    request.filter = QStringLiteral("*.bln");
-    request.defaultSuffix = QStringLiteral("bln");
-    request.proposedName = ProposedExportName();
-    request.confirmOverwrite = true;
-    const QString path = FileDialog::getSaveFileName(this, request);
-    if (path.isEmpty()) return;
-
-    const TextDataFile file = BuildTextDataFile(TakeTextDataSnapshot(*this));
-    if (!file.ok()) {
-        MessageBox::show(this,
-                         QStringLiteral("%1中有GBK编码无法保存的字符，文本数据没有保存。\n"
-                                        "请改用GBK能表示的文字后再保存。")
-                             .arg(file.unencodable),
-                         MessageBox::kAppCaption, MessageBox::Buttons::Ok,
-                         MessageBox::Icon::Exclamation);
-        return;
-    }
-    const bool existed = QFileInfo::exists(path);
-    QString reason;
-    if (!ReplaceFileContents(path, file.bytes, &reason)) {
-        QString text = QStringLiteral("无法保存文本数据文件：\n%1\n%2").arg(path, reason);
-        if (existed) text += QStringLiteral("\n原有的同名文件没有改动。");
-        MessageBox::show(this, text, MessageBox::kAppCaption, MessageBox::Buttons::Ok,
-                         MessageBox::Icon::Exclamation);
-    }
 }

@@ -6,9 +6,7 @@
 #include <array>
 #include <cstdint>
 
-#include "run/test_state.h"
-
-class Testclass;
+#include "state/test_state.h"
 
 // Everything the text data file (*.bln) is made of, copied out of the test state and the
 // test form at the moment of saving.
@@ -30,8 +28,6 @@ struct TextDataSnapshot {
     // stand for rows that do not exist).
     std::array<QList<Row>, CHANNELS_IN_USE> history;
 };
-
-TextDataSnapshot TakeTextDataSnapshot(const Testclass& form);
 
 struct TextDataFile {
     QByteArray bytes;     // the whole file, GBK with CR LF line ends

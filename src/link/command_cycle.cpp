@@ -8,9 +8,8 @@
 
 #include "link/link_threads.h"
 #include "link/serial_channel.h"
-#include "monitor/form_ids.h"
-#include "run/test_state.h"
-#include "run/test_view.h"
+#include "state/test_state.h"
+#include "link/link_view.h"
 
 namespace {
 
@@ -31,7 +30,7 @@ enum class Exchange { Answered, Failed, FailedEarlier, Stop };
 
 class CommandCycle {
   public:
-    CommandCycle(std::shared_ptr<TestView> view, CycleTiming timing)
+    CommandCycle(std::shared_ptr<LinkView> view, CycleTiming timing)
         : m_view(std::move(view)), m_timing(timing) {}
 
     void run() {
@@ -135,7 +134,7 @@ class CommandCycle {
     }
 
     void fail(const QString& message) {
-        m_view->setItemText(FormId::CommStatus, kCommFault);
+        m_view->setField(LinkView::Field::CommStatus, kCommFault);
         m_view->message(message);
         m_view->StopTest();
     }
@@ -147,16 +146,16 @@ class CommandCycle {
         if (wait == Wait::Stop) return false;
         if (!m_view->started()) {
             if (wait == Wait::Silence) {
-                m_view->setItemText(FormId::CommStatus, kCommFault);
+                m_view->setField(LinkView::Field::CommStatus, kCommFault);
                 m_view->message(QStringLiteral("通信失败1!"));
-                m_view->setItemEnabled(FormId::InitButton, true);
+                m_view->setButtonEnabled(LinkView::Button::Init, true);
                 g_nCurCommand = 0;
                 return false;
             }
             g_nLastRecord = 0;
             g_nRetry = 0;
-            m_view->setItemEnabled(FormId::InitButton, false);
-            m_view->setItemEnabled(FormId::StartButton, true);
+            m_view->setButtonEnabled(LinkView::Button::Init, false);
+            m_view->setButtonEnabled(LinkView::Button::Start, true);
             EmptyCommandQueue();
             for (auto& slot : g_cmdQueue) slot = 0;
         } else {
@@ -165,7 +164,7 @@ class CommandCycle {
                 if (exchange == Exchange::Stop) return false;
                 if (exchange == Exchange::Failed) fail(QStringLiteral("通信失败2!"));
             }
-            m_view->setItemText(FormId::Voltage, QStringLiteral("60 V"));
+            m_view->setField(LinkView::Field::Voltage, QStringLiteral("60 V"));
         }
         if (request(g_hEvtMinutes, QStringLiteral("00R031")) == Wait::Stop) return false;
         g_nCurCommand = 0;
@@ -215,18 +214,18 @@ class CommandCycle {
         return true;
     }
 
-    std::shared_ptr<TestView> m_view;
+    std::shared_ptr<LinkView> m_view;
     CycleTiming m_timing;
     std::shared_ptr<ManualResetEvent> m_stop;
 };
 
 }  // namespace
 
-void CommandThreadProc(std::shared_ptr<TestView> view, CycleTiming timing) {
+void CommandThreadProc(std::shared_ptr<LinkView> view, CycleTiming timing) {
     CommandCycle(std::move(view), timing).run();
 }
 
-bool StartCommandCycle(std::shared_ptr<TestView> view) {
+bool StartCommandCycle(std::shared_ptr<LinkView> view) {
     LinkThreads::joinFinished();
     const CycleTiming timing = CommandCycleTiming();
     return LinkThreads::start(

@@ -2,7 +2,7 @@
 
 #include <memory>
 
-class TestView;
+class LinkView;
 
 // The waits of the command cycle. The defaults are the program's real timings; tests may
 // run the cycle with shorter waits.
@@ -12,11 +12,11 @@ struct CycleTiming {
 };
 
 // The command-cycle thread's routine: runs queued command codes one at a time.
-void CommandThreadProc(std::shared_ptr<TestView> view, CycleTiming timing);
+void CommandThreadProc(std::shared_ptr<LinkView> view, CycleTiming timing);
 
 // Starts CommandThreadProc for `view` on a new thread with the current timing; false when
 // the thread cannot be created.
-bool StartCommandCycle(std::shared_ptr<TestView> view);
+bool StartCommandCycle(std::shared_ptr<LinkView> view);
 
 CycleTiming CommandCycleTiming();
 void SetCommandCycleTimingForTests(CycleTiming timing);

@@ -2,10 +2,9 @@
 
 #include <cstdlib>
 
-#include "monitor/form_ids.h"
 #include "platform/gbk_codec.h"
-#include "run/test_state.h"
-#include "run/test_view.h"
+#include "state/test_state.h"
+#include "link/link_view.h"
 
 namespace {
 
@@ -39,20 +38,20 @@ int32_t leadingInteger(const std::string& field) {
     return static_cast<int32_t>(negative ? -value : value);
 }
 
-void decodeTestReply(TestView* view, const std::string& code, const std::string& value) {
+void decodeTestReply(LinkView* view, const std::string& code, const std::string& value) {
     if (code == "30") {
-        view->setItemText(FormId::Temperature, text(TrimZeros(value.substr(0, 6))));
+        view->setField(LinkView::Field::Temperature, text(TrimZeros(value.substr(0, 6))));
         g_hEvtTemperature.set();
     } else if (code == "46") {
         std::string voltage = TrimZerosKeepingPoint(value);
         if (!voltage.empty()) voltage.pop_back();
-        view->setItemText(FormId::Voltage, text(voltage));
+        view->setField(LinkView::Field::Voltage, text(voltage));
     } else if (code == "31") {
         g_hEvtMinutes.set();
         const auto minutes = static_cast<uint32_t>(leadingInteger(value));
         const auto duration = static_cast<uint32_t>(g_nTestMinutes);
         if (minutes < duration) {
-            view->setItemText(FormId::RemainingMinutes,
+            view->setField(LinkView::Field::RemainingMinutes,
                               QString::number(static_cast<int32_t>(duration - minutes)));
         } else {
             view->FinishTest(true, QStringLiteral("请确认是否保存图片！"));
@@ -62,7 +61,7 @@ void decodeTestReply(TestView* view, const std::string& code, const std::string&
 
 // "10" and "40"..."48" carry a current, "60"..."68" a charge. "10" and "60" name their row in
 // positions 1-2; the others in the code's second digit.
-void decodeChannelReply(TestView* view, const std::string& reply, const std::string& code,
+void decodeChannelReply(LinkView* view, const std::string& reply, const std::string& code,
                         const std::string& value) {
     const char kind = code[0];
     const char digit = code[1];
@@ -70,21 +69,21 @@ void decodeChannelReply(TestView* view, const std::string& reply, const std::str
     const bool charge = kind == '6' && digit <= '8';
     if ((!current && !charge) || digit < '0') return;
     const int row = digit == '0' && kind != '4' ? rowNumber(reply) : digit - '0';
-    view->setChannelCell(row, current ? ChannelColumn::Current : ChannelColumn::Charge,
-                         text(TrimZerosKeepingPoint(value)) + (current ? "(mA)" : "(C)"));
+    view->setReading(row, current ? LinkView::Reading::Current : LinkView::Reading::Charge,
+                     text(TrimZerosKeepingPoint(value)) + (current ? "(mA)" : "(C)"));
     (current ? g_hEvtCurrent : g_hEvtCharge).set();
 }
 
-void decodeRunStateReply(TestView* view, const std::string& code, const std::string& value) {
+void decodeRunStateReply(LinkView* view, const std::string& code, const std::string& value) {
     if (code != "71") return;
     g_hEvtRunState.set();
     if (value.back() == '0') view->FinishTest(false, QStringLiteral("请确认是否保存图片2！"));
 }
 
-void decode(TestView* view, const std::string& reply, uint8_t command) {
+void decode(LinkView* view, const std::string& reply, uint8_t command) {
     const std::string code = reply.substr(2, 2);
     const std::string value = reply.substr(5, 7);
-    view->setItemText(FormId::CommStatus, QStringLiteral("通信正常"));
+    view->setField(LinkView::Field::CommStatus, QStringLiteral("通信正常"));
     switch (command) {
         case CMD_READ_TEST:
             decodeTestReply(view, code, value);
@@ -114,7 +113,7 @@ std::string TrimZeros(std::string text) {
     return text.substr(n);
 }
 
-void DecodeReply(TestView* view, const char* bytes, std::size_t count) {
+void DecodeReply(LinkView* view, const char* bytes, std::size_t count) {
     if (count == 0) return;
     std::size_t i = 0;
     if (bytes[0] == REPLY_START) {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-class TestView;
+class LinkView;
 
 // Reply frames of the instrument: 0x04, twelve characters, 0x05.
 inline constexpr char REPLY_START = 0x04;
@@ -15,7 +15,7 @@ inline constexpr std::size_t REPLY_LENGTH = 12;
 // exactly twelve characters are there and a command is running, writes the reading into
 // the form, sets the event the command cycle waits on, and ends the test when the
 // instrument says so. Called only by the receive thread, once per block, in order.
-void DecodeReply(TestView* view, const char* bytes, std::size_t count);
+void DecodeReply(LinkView* view, const char* bytes, std::size_t count);
 
 // The reply accumulator (tests).
 const std::string& ReplyAccumulator();

@@ -12,8 +12,8 @@
 #include "platform/message_box.h"
 #include "platform/port_names.h"
 #include "platform/serial_port.h"
-#include "run/test_state.h"
-#include "run/test_view.h"
+#include "state/test_state.h"
+#include "link/link_view.h"
 
 const std::array<QString, 16> g_strComNames = {
     QStringLiteral("COM1"),  QStringLiteral("COM2"),  QStringLiteral("COM3"),
@@ -51,7 +51,7 @@ std::shared_ptr<SerialPort> currentPort() {
     return g_hCom;
 }
 
-void show(TestView* owner, const QString& text) {
+void show(LinkView* owner, const QString& text) {
     if (owner)
         owner->message(text);
     else
@@ -119,7 +119,7 @@ bool waitForStop(const std::shared_ptr<ManualResetEvent>& stop, int ms) {
 // One pass: check the stop event and the link flag, wait at most kPassMs for input, hand
 // what came to the decoder. A port whose device has gone is not read again; the thread
 // idles until it is told to stop, and the command cycle reports the silence.
-void receiveLoop(const std::shared_ptr<TestView>& view,
+void receiveLoop(const std::shared_ptr<LinkView>& view,
                  const std::shared_ptr<ManualResetEvent>& stop) {
     std::vector<char> buffer(kReceiveBufferSize);
     while (g_bLinkActive.load()) {
@@ -139,7 +139,7 @@ void receiveLoop(const std::shared_ptr<TestView>& view,
 
 }  // namespace
 
-bool OpenLink(std::shared_ptr<TestView> view, uint8_t portIndex) {
+bool OpenLink(std::shared_ptr<LinkView> view, uint8_t portIndex) {
     if (portIndex >= g_strComNames.size()) {
         show(view.get(),
              kCannotOpen +
@@ -169,7 +169,7 @@ void CloseLink() {
 }
 
 bool OpenPort(const QString& name, int baudRate, int dataBits, int stopBits, int parity,
-              TestView* owner) {
+              LinkView* owner) {
     if (std::shared_ptr<SerialPort> open = currentPort()) {
         show(owner, kCannotOpen + QStringLiteral("\n本程序已打开一个端口（%1），请先关闭它。")
                                       .arg(QString::fromStdString(open->path())));
@@ -208,7 +208,7 @@ bool ClosePort() {
 
 bool PortIsOpen() { return currentPort() != nullptr; }
 
-void SendCommand(const QString& text, TestView* owner) {
+void SendCommand(const QString& text, LinkView* owner) {
     const std::shared_ptr<SerialPort> port = currentPort();
     if (!port) {
         show(owner, kNotOpen);
@@ -220,6 +220,6 @@ void SendCommand(const QString& text, TestView* owner) {
     port->write(frame.constData(), static_cast<std::size_t>(frame.size()));
 }
 
-void ReceiveThreadProc(std::shared_ptr<TestView> view) { receiveLoop(view, g_hRxStopEvent.get()); }
+void ReceiveThreadProc(std::shared_ptr<LinkView> view) { receiveLoop(view, g_hRxStopEvent.get()); }
 
 void SetReceiveSinkForTests(ReceiveSink sink) { g_receiveSink = sink; }

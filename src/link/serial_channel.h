@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <memory>
 
-class TestView;
+class LinkView;
 
 // The serial port channel to the instrument: at most one open port for the whole program,
 // the receive thread that hands every block it reads to DecodeReply, and the framed writes.
@@ -16,24 +16,24 @@ extern const std::array<QString, 16> g_strComNames;
 
 // Opens port `portIndex` (0-based) with the instrument's settings and starts the receive
 // thread for `view`; true when the port is open and the thread runs. Failures are shown.
-bool OpenLink(std::shared_ptr<TestView> view, uint8_t portIndex);
+bool OpenLink(std::shared_ptr<LinkView> view, uint8_t portIndex);
 // Closes the port and stops the receive thread.
 void CloseLink();
 // Opens `name` (a "COMn" name) with the given line settings (stop bits and parity numbered
 // as SerialPort numbers them); shows its own failures, with the cause where it is known.
 bool OpenPort(const QString& name, int baudRate, int dataBits, int stopBits, int parity,
-              TestView* owner = nullptr);
+              LinkView* owner = nullptr);
 // True when a port was open and has been closed.
 bool ClosePort();
 // True while a port is open (g_hCom valid).
 bool PortIsOpen();
 // Frames `text` as "S" + text + "E" ("a"..."f" sent as ":"..."?") and writes it whole.
 // With no open port shows "串口未打开!" (owned by `owner`'s form when given).
-void SendCommand(const QString& text, TestView* owner = nullptr);
+void SendCommand(const QString& text, LinkView* owner = nullptr);
 // The receive thread's routine: runs while g_bLinkActive is set and g_hRxStopEvent is not,
 // and hands every block it reads (at most 1024 bytes) to DecodeReply.
-void ReceiveThreadProc(std::shared_ptr<TestView> view);
+void ReceiveThreadProc(std::shared_ptr<LinkView> view);
 
 // Where the receive thread hands its blocks instead of DecodeReply (tests); null restores it.
-using ReceiveSink = void (*)(TestView* view, const char* bytes, std::size_t count);
+using ReceiveSink = void (*)(LinkView* view, const char* bytes, std::size_t count);
 void SetReceiveSinkForTests(ReceiveSink sink);

@@ -1,5 +1,6 @@
 #include "monitor/form_link.h"
 
+#include "monitor/form_ids.h"
 #include "monitor/testclass.h"
 #include "platform/gui_gate.h"
 
@@ -35,14 +36,33 @@ void FormLink::setItemEnabled(int id, bool enabled) {
     withForm([&](Testclass& form) { form.setItemEnabledOnGui(id, enabled); });
 }
 
-void FormLink::setChannelCell(int row, int column, const QString& text) {
-    withForm([&](Testclass& form) { form.setChannelCellOnGui(row, column, text); });
+namespace {
+
+int fieldId(LinkView::Field field) {
+    switch (field) {
+        case LinkView::Field::CommStatus:
+            return FormId::CommStatus;
+        case LinkView::Field::RemainingMinutes:
+            return FormId::RemainingMinutes;
+        case LinkView::Field::Voltage:
+            return FormId::Voltage;
+        case LinkView::Field::Temperature:
+            return FormId::Temperature;
+    }
+    return 0;
 }
 
-QString FormLink::channelCell(int row, int column) {
-    QString text;
-    withForm([&](Testclass& form) { text = form.channelCellOnGui(row, column); });
-    return text;
+}  // namespace
+
+void FormLink::setField(Field field, const QString& text) { setItemText(fieldId(field), text); }
+
+void FormLink::setButtonEnabled(Button button, bool enabled) {
+    setItemEnabled(button == Button::Init ? FormId::InitButton : FormId::StartButton, enabled);
+}
+
+void FormLink::setReading(int row, Reading reading, const QString& text) {
+    const int column = reading == Reading::Current ? ChannelColumn::Current : ChannelColumn::Charge;
+    withForm([&](Testclass& form) { form.setChannelCellOnGui(row, column, text); });
 }
 
 MessageBox::Result FormLink::message(const QString& text, const QString& caption,

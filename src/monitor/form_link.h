@@ -7,22 +7,25 @@
 #include <memory>
 
 #include "platform/message_box.h"
-#include "run/test_view.h"
+#include "link/link_view.h"
 
 class Testclass;
 
 // The test form as the link threads see it. It lives as long as any thread holds it, so a
 // thread never touches a destroyed form: every call goes to the GUI thread through the
 // gate and finds the form there, or does nothing once the form is gone.
-class FormLink : public TestView {
+class FormLink : public LinkView {
   public:
     explicit FormLink(Testclass* form);
 
-    void setItemText(int id, const QString& text) override;
-    QString itemText(int id) override;
-    void setItemEnabled(int id, bool enabled) override;
-    void setChannelCell(int row, int column, const QString& text) override;
-    QString channelCell(int row, int column) override;
+    void setField(Field field, const QString& text) override;
+    void setButtonEnabled(Button button, bool enabled) override;
+    void setReading(int row, Reading reading, const QString& text) override;
+
+    // The form's fields and cells, from any thread (carried out on the GUI thread).
+    void setItemText(int id, const QString& text);
+    QString itemText(int id);
+    void setItemEnabled(int id, bool enabled);
 
     void StopTest() override;
     void FinishTest(bool sendStop, const QString& picturePrompt) override;

@@ -17,6 +17,8 @@
 #include "platform/gui_gate.h"
 #include "platform/song_font.h"
 
+QPointer<Testclass> g_pTestView;
+
 namespace {
 
 // Dialog units of the form's template in pixels.

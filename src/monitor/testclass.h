@@ -1,12 +1,13 @@
 #pragma once
 
 #include <QFont>
+#include <QPointer>
 #include <QWidget>
 #include <array>
 #include <map>
 #include <memory>
 
-#include "run/test_state.h"
+#include "state/test_state.h"
 
 class QPushButton;
 class QTableWidget;
@@ -113,3 +114,6 @@ class Testclass : public QWidget {
 
     friend class FormLink;
 };
+
+// The one test form, from its initialisation on (GUI thread only).
+extern QPointer<Testclass> g_pTestView;

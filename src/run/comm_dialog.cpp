@@ -6,7 +6,7 @@
 #include <QPushButton>
 
 #include "run/port_list.h"
-#include "run/test_state.h"
+#include "state/test_state.h"
 
 CCommDlg::CCommDlg(QWidget* parent) : IdDialog(parent, QStringLiteral("通信设置"), 235, 85) {
     auto* group = new QGroupBox(QStringLiteral("COM 选择"), this);

@@ -11,7 +11,7 @@
 #include "platform/message_box.h"
 #include "run/dialog_integer.h"
 #include "run/port_list.h"
-#include "run/test_state.h"
+#include "state/test_state.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include <QPointer>
 #include <QTime>
 
-#include "app/main_frame_messages.h"
+#include "run/posted_messages.h"
 #include "monitor/form_ids.h"
 #include "monitor/form_link.h"
 #include "monitor/testclass.h"

@@ -23,7 +23,7 @@ bool portIsOpen() {
     return h.portIsOpen ? h.portIsOpen() : PortIsOpen();
 }
 
-void sendCommand(const QString& text, TestView* owner) {
+void sendCommand(const QString& text, LinkView* owner) {
     Hooks h = hooks();
     if (h.sendCommand)
         h.sendCommand(text, owner);
@@ -31,7 +31,7 @@ void sendCommand(const QString& text, TestView* owner) {
         SendCommand(text, owner);
 }
 
-bool startCommandCycle(std::shared_ptr<TestView> view) {
+bool startCommandCycle(std::shared_ptr<LinkView> view) {
     Hooks h = hooks();
     return h.startCommandCycle ? h.startCommandCycle(std::move(view))
                                : StartCommandCycle(std::move(view));

@@ -4,7 +4,7 @@
 #include <functional>
 #include <memory>
 
-class TestView;
+class LinkView;
 
 // The instrument link as the run control reaches it: whether a port is open, the writes of
 // the start, stop and initialisation commands, and the start of the command cycle. By
@@ -13,13 +13,13 @@ class TestView;
 namespace RunLink {
 
 bool portIsOpen();
-void sendCommand(const QString& text, TestView* owner);
-bool startCommandCycle(std::shared_ptr<TestView> view);
+void sendCommand(const QString& text, LinkView* owner);
+bool startCommandCycle(std::shared_ptr<LinkView> view);
 
 struct Hooks {
     std::function<bool()> portIsOpen;
-    std::function<void(const QString& text, TestView* owner)> sendCommand;
-    std::function<bool(std::shared_ptr<TestView> view)> startCommandCycle;
+    std::function<void(const QString& text, LinkView* owner)> sendCommand;
+    std::function<bool(std::shared_ptr<LinkView> view)> startCommandCycle;
 };
 // Members left empty use the real link; Hooks{} restores it entirely.
 void setHooksForTests(Hooks hooks);

@@ -13,7 +13,7 @@
 #include "platform/gbk_codec.h"
 #include "platform/program_folder.h"
 #include "support/scripted_dialogs.h"
-#include "run/test_state.h"
+#include "state/test_state.h"
 
 namespace {
 

@@ -25,7 +25,7 @@
 #include "platform/program_folder.h"
 #include "support/login_driver.h"
 #include "support/scripted_dialogs.h"
-#include "run/test_state.h"
+#include "state/test_state.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 #include "platform/program_folder.h"
 #include "support/scripted_dialogs.h"
 #include "run/param_dialog.h"
-#include "run/test_state.h"
+#include "state/test_state.h"
 
 namespace {
 

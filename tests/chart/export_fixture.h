@@ -13,7 +13,7 @@
 #include "monitor/form_ids.h"
 #include "monitor/testclass.h"
 #include "support/scripted_dialogs.h"
-#include "run/test_state.h"
+#include "state/test_state.h"
 
 // A test form with parameters set and history lists filled by hand, a scratch folder, and
 // scripted dialogs.

@@ -27,7 +27,7 @@
 #include "support/scripted_dialogs.h"
 #include "run/init_progress_dlg.h"
 #include "run/param_dialog.h"
-#include "run/test_state.h"
+#include "state/test_state.h"
 #include "virtual_instrument.h"
 
 // An operator at the bench: the whole program in this process (main window, login,

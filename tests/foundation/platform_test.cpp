@@ -11,7 +11,7 @@
 #include "platform/manual_reset_event.h"
 #include "platform/message_box.h"
 #include "support/scripted_dialogs.h"
-#include "run/test_state.h"
+#include "state/test_state.h"
 
 namespace {
 

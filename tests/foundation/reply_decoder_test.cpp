@@ -6,7 +6,7 @@
 #include "link/reply_decoder.h"
 #include "monitor/form_ids.h"
 #include "support/recording_view.h"
-#include "run/test_state.h"
+#include "state/test_state.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "monitor/form_link.h"
 #include "monitor/testclass.h"
 #include "support/scripted_dialogs.h"
-#include "run/test_state.h"
+#include "state/test_state.h"
 
 namespace {
 
@@ -74,13 +74,14 @@ TEST_F(TestclassData, WorkerWritesAreCarriedOutOnTheGuiThread) {
     QString readBack;
     std::thread worker([&] {
         link->setItemText(FormId::CommStatus, QStringLiteral("通信正常"));
-        link->setChannelCell(2, ChannelColumn::Current, QStringLiteral("12.50(mA)"));
-        link->setChannelCell(7, ChannelColumn::Current, QStringLiteral("ignored"));
-        readBack = link->channelCell(2, ChannelColumn::Current);
+        link->setReading(2, LinkView::Reading::Current, QStringLiteral("12.50(mA)"));
+        link->setReading(7, LinkView::Reading::Current, QStringLiteral("ignored"));
         done = true;
     });
     while (!done) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     worker.join();
+    QCoreApplication::processEvents();
+    readBack = form.channelCellOnGui(2, ChannelColumn::Current);
     EXPECT_EQ(readBack, "12.50(mA)");
     EXPECT_EQ(form.itemTextOnGui(FormId::CommStatus), "通信正常");
 }

@@ -17,7 +17,7 @@
 #include "pty_peer.h"
 #include "support/recording_view.h"
 #include "support/scripted_dialogs.h"
-#include "run/test_state.h"
+#include "state/test_state.h"
 
 // Runs the GUI thread's work (message boxes from the link threads) until `done` holds or
 // `timeoutMs` has passed; the result of `done`.
@@ -37,7 +37,7 @@ inline void pumpFor(int ms) {
 }
 
 // Every link thread has ended and been joined (they are told to stop first).
-inline bool stopLinkThreads(const std::shared_ptr<TestView>& view) {
+inline bool stopLinkThreads(const std::shared_ptr<LinkView>& view) {
     g_bWorkerRun = 0;
     g_bLinkActive = 0;
     if (view) view->stopEvent().setAndClose();

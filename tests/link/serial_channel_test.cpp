@@ -138,7 +138,7 @@ TEST_F(SerialChannel, ClosingAClosedPortReturnsFalse) {
 std::mutex g_blockMutex;
 std::vector<std::string> g_blocks;
 
-void recordBlock(TestView*, const char* bytes, std::size_t count) {
+void recordBlock(LinkView*, const char* bytes, std::size_t count) {
     std::lock_guard lock(g_blockMutex);
     g_blocks.emplace_back(bytes, count);
 }

@@ -14,7 +14,7 @@
 #include "platform/gui_gate.h"
 #include "support/run_harness.h"
 #include "support/scripted_dialogs.h"
-#include "run/test_state.h"
+#include "state/test_state.h"
 
 namespace {
 
@@ -175,10 +175,10 @@ TEST_F(CloseProcedure, DestroyedFromInsideAWorkersCall) {
 TEST_F(CloseProcedure, ClosingMidPoll) {
     QPointer<Testclass> form = openForm();
     std::atomic<int> polls{0};
-    link.setCycleBody([&polls](std::shared_ptr<TestView> view) {
+    link.setCycleBody([&polls](std::shared_ptr<LinkView> view) {
         while (g_bWorkerRun) {
-            view->setChannelCell(0, ChannelColumn::Current, QString::number(polls++));
-            view->itemText(FormId::CommStatus);
+            view->setReading(0, LinkView::Reading::Current, QString::number(polls++));
+            view->setField(LinkView::Field::CommStatus, QStringLiteral("通信正常"));
         }
     });
     form->OnStartTest();

@@ -17,12 +17,13 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 
+#include "run/form_snapshots.h"
 #include "export/excel_report.h"
 #include "export/office/office_launch_options.h"
 #include "monitor/testclass.h"
 #include "platform/program_folder.h"
 #include "support/scripted_dialogs.h"
-#include "run/test_state.h"
+#include "state/test_state.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include "platform/program_folder.h"
 #include "report/recording_excel_driver.h"
 #include "support/scripted_dialogs.h"
-#include "run/test_state.h"
+#include "state/test_state.h"
 
 namespace {
 

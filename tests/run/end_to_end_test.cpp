@@ -13,7 +13,7 @@
 #include "platform/time_scale.h"
 #include "support/run_harness.h"
 #include "support/scripted_dialogs.h"
-#include "run/test_state.h"
+#include "state/test_state.h"
 
 extern char** environ;
 

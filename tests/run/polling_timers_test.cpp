@@ -5,13 +5,13 @@
 #include <climits>
 #include <thread>
 
-#include "app/main_frame_messages.h"
+#include "run/posted_messages.h"
 #include "monitor/form_ids.h"
 #include "monitor/testclass.h"
 #include "platform/time_scale.h"
 #include "support/run_harness.h"
 #include "support/scripted_dialogs.h"
-#include "run/test_state.h"
+#include "state/test_state.h"
 
 namespace {
 

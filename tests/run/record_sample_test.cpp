@@ -6,7 +6,7 @@
 #include "monitor/testclass.h"
 #include "support/run_harness.h"
 #include "support/scripted_dialogs.h"
-#include "run/test_state.h"
+#include "state/test_state.h"
 
 namespace {
 

@@ -28,7 +28,7 @@
 #include "support/scripted_dialogs.h"
 #include "run/comm_dialog.h"
 #include "run/param_dialog.h"
-#include "run/test_state.h"
+#include "state/test_state.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "run/comm_dialog.h"
 #include "run/dialog_integer.h"
 #include "run/param_dialog.h"
-#include "run/test_state.h"
+#include "state/test_state.h"
 
 namespace {
 

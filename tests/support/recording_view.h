@@ -6,38 +6,63 @@
 #include <utility>
 #include <vector>
 
-#include "run/test_view.h"
+#include "link/link_view.h"
+#include "monitor/form_ids.h"
 
-// A test view that keeps fields and the six-row channel table in memory and records the
-// calls the link makes; safe to call from any thread.
-class RecordingView : public TestView {
+// A test view that keeps fields and the six-row channel table in memory, by the form's control
+// ids and columns, and records the calls the link makes; safe to call from any thread.
+class RecordingView : public LinkView {
 public:
+    void setField(Field field, const QString& text) override {
+        setItemText(fieldId(field), text);
+    }
+    void setButtonEnabled(Button button, bool enabled) override {
+        setItemEnabled(button == Button::Init ? FormId::InitButton : FormId::StartButton, enabled);
+    }
+    void setReading(int row, Reading reading, const QString& text) override {
+        setChannelCell(row, reading == Reading::Current ? 4 : 5, text);
+    }
+
+    static int fieldId(Field field) {
+        switch (field) {
+            case Field::CommStatus:
+                return FormId::CommStatus;
+            case Field::RemainingMinutes:
+                return FormId::RemainingMinutes;
+            case Field::Voltage:
+                return FormId::Voltage;
+            case Field::Temperature:
+                return FormId::Temperature;
+        }
+        return 0;
+    }
+
     struct Finish {
         bool sendStop;
         QString prompt;
     };
 
-    void setItemText(int id, const QString& text) override {
+    void setItemText(int id, const QString& text) {
         std::lock_guard lock(m_mutex);
         m_items[id] = text;
         m_itemWrites.emplace_back(id, text);
     }
-    QString itemText(int id) override {
+    QString itemText(int id) {
         std::lock_guard lock(m_mutex);
         auto it = m_items.find(id);
         return it == m_items.end() ? QString() : it->second;
     }
-    void setItemEnabled(int id, bool enabled) override {
+    void setItemEnabled(int id, bool enabled) {
         std::lock_guard lock(m_mutex);
         m_enabled[id] = enabled;
     }
-    void setChannelCell(int row, int column, const QString& text) override {
+    void setChannelCell(int row, int column, const QString& text) {
         std::lock_guard lock(m_mutex);
         ++m_cellWriteAttempts;
         if (row < 0 || row >= 6) return;
         m_cells[{row, column}] = text;
     }
-    QString channelCell(int row, int column) override {
+    QString channelCell(int row, int column) {
         std::lock_guard lock(m_mutex);
         auto it = m_cells.find({row, column});
         return it == m_cells.end() ? QString() : it->second;

@@ -11,10 +11,10 @@
 #include <thread>
 #include <vector>
 
-#include "app/main_frame_messages.h"
+#include "run/posted_messages.h"
 #include "link/link_threads.h"
 #include "run/run_link.h"
-#include "run/test_view.h"
+#include "link/link_view.h"
 
 // The test forms open no port: COM1 names a device that is not there (opening it fails
 // with a message, which the tests' scripted boxes answer).
@@ -65,15 +65,15 @@ class FakeRunLink {
     FakeRunLink() {
         RunLink::setHooksForTests(
             RunLink::Hooks{[this] { return portOpen.load(); },
-                           [this](const QString& text, TestView*) {
+                           [this](const QString& text, LinkView*) {
                                std::lock_guard lock(m_mutex);
                                m_commands << text;
                                m_threads.push_back(std::this_thread::get_id());
                            },
-                           [this](std::shared_ptr<TestView> view) {
+                           [this](std::shared_ptr<LinkView> view) {
                                ++cycleStarts;
                                if (!cycleCanStart) return false;
-                               std::function<void(std::shared_ptr<TestView>)> body;
+                               std::function<void(std::shared_ptr<LinkView>)> body;
                                {
                                    std::lock_guard lock(m_mutex);
                                    body = cycleBody;
@@ -97,7 +97,7 @@ class FakeRunLink {
         m_commands.clear();
         m_threads.clear();
     }
-    void setCycleBody(std::function<void(std::shared_ptr<TestView>)> body) {
+    void setCycleBody(std::function<void(std::shared_ptr<LinkView>)> body) {
         std::lock_guard lock(m_mutex);
         cycleBody = std::move(body);
     }
@@ -110,7 +110,7 @@ class FakeRunLink {
     mutable std::mutex m_mutex;
     QStringList m_commands;
     std::vector<std::thread::id> m_threads;
-    std::function<void(std::shared_ptr<TestView>)> cycleBody;
+    std::function<void(std::shared_ptr<LinkView>)> cycleBody;
 };
 
 // Takes the place of the main frame and records the messages posted to it.

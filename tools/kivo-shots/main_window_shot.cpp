@@ -10,7 +10,7 @@
 #include "shot_folder.h"
 #include "shots.h"
 #include "run/param_dialog.h"
-#include "run/test_state.h"
+#include "state/test_state.h"
 
 namespace {
 

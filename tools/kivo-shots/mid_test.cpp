@@ -7,7 +7,7 @@
 #include "monitor/form_ids.h"
 #include "monitor/testclass.h"
 #include "run/run_link.h"
-#include "run/test_state.h"
+#include "state/test_state.h"
 
 namespace {
 
@@ -41,8 +41,8 @@ void SetShotTestParameters() {
 }
 
 NoInstrument::NoInstrument() {
-    RunLink::setHooksForTests(RunLink::Hooks{[] { return true; }, [](const QString&, TestView*) {},
-                                             [](std::shared_ptr<TestView>) { return true; }});
+    RunLink::setHooksForTests(RunLink::Hooks{[] { return true; }, [](const QString&, LinkView*) {},
+                                             [](std::shared_ptr<LinkView>) { return true; }});
 }
 
 NoInstrument::~NoInstrument() { RunLink::setHooksForTests({}); }

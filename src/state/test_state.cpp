@@ -1,6 +1,4 @@
-#include "run/test_state.h"
-
-#include "monitor/testclass.h"
+#include "state/test_state.h"
 
 uint8_t g_nComPort = 0;
 QString g_strVoltage;
@@ -38,8 +36,6 @@ SharedEvent g_hRxStopEvent;
 
 QString g_strCurrentUser;
 QString g_strCurrentPassword;
-
-QPointer<Testclass> g_pTestView;
 
 void EnqueueCommand(uint8_t code) {
     uint8_t head = g_cmdQueueHead.load();

@@ -1,4 +1,4 @@
-#include "app/main_frame_messages.h"
+#include "run/posted_messages.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -6,7 +6,7 @@
 #include <mutex>
 
 #include "monitor/testclass.h"
-#include "run/test_state.h"
+#include "state/test_state.h"
 
 namespace {
 

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QPointer>
 #include <QString>
 #include <array>
 #include <atomic>
@@ -16,8 +15,6 @@
 // threads share are atomics: the same meaning as plain bytes, without a data race. The
 // parameters are written on the GUI thread before the test window exists and only read
 // while it does.
-
-class Testclass;
 
 inline constexpr int MAX_CHANNELS = 30;
 inline constexpr int CHANNELS_IN_USE = 6;
@@ -80,9 +77,6 @@ extern SharedEvent g_hRxStopEvent;
 // --- Current user (set by the login) ---
 extern QString g_strCurrentUser;
 extern QString g_strCurrentPassword;
-
-// The one test form, from its initialisation on (GUI thread only).
-extern QPointer<Testclass> g_pTestView;
 
 // Adds `code` at the head of the command queue. There is no full test: twenty codes
 // written without a read make the queue look empty again.

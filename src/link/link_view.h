@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QString>
+
+#include "platform/message_box.h"
+#include "platform/shared_event.h"
+
+// What the instrument link needs of the test window: the texts it shows, the two buttons it
+// enables, the readings of the channel table, and the stop and finish procedures. Every call
+// may come from any thread; the window carries it out on the GUI thread.
+class LinkView {
+  public:
+    // The fields the link writes.
+    enum class Field { CommStatus, RemainingMinutes, Voltage, Temperature };
+    // The buttons the initialisation check enables and disables.
+    enum class Button { Init, Start };
+    // The two reading columns of the channel table.
+    enum class Reading { Current, Charge };
+
+    virtual ~LinkView() = default;
+
+    virtual void setField(Field field, const QString& text) = 0;
+    virtual void setButtonEnabled(Button button, bool enabled) = 0;
+    // Row `row` of the channel table (0-based); a row that does not exist changes nothing.
+    virtual void setReading(int row, Reading reading, const QString& text) = 0;
+
+    // The test stops after a communication failure.
+    virtual void StopTest() = 0;
+    // The instrument reports the end of the test.
+    virtual void FinishTest(bool sendStop, const QString& picturePrompt) = 0;
+
+    // A test has been started in this window (m_bStarted).
+    virtual bool started() const = 0;
+    // m_hStopEvent: ends the command cycle.
+    virtual SharedEvent& stopEvent() = 0;
+    // A message box owned by the window.
+    virtual MessageBox::Result message(const QString& text,
+                                       const QString& caption = MessageBox::kAppCaption,
+                                       MessageBox::Buttons buttons = MessageBox::Buttons::Ok,
+                                       MessageBox::Icon icon = MessageBox::Icon::None) = 0;
+};
