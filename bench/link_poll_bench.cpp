@@ -50,6 +50,7 @@ class BenchView : public LinkView {
         std::lock_guard lock(m_mutex);
         m_cells[{row, reading == Reading::Current ? 4 : 5}] = text;
     }
+    void channelPollDone() override {}
     void StopTest() override { ++m_stops; }
     void FinishTest(bool, const QString&) override {}
     bool started() const override { return true; }

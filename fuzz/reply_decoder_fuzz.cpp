@@ -18,6 +18,7 @@ public:
     void setReading(int row, Reading, const QString&) override {
         if (row < 0) std::abort();
     }
+    void channelPollDone() override {}
     void StopTest() override {}
     void FinishTest(bool, const QString&) override {}
     bool started() const override { return false; }

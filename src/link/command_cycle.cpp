@@ -202,6 +202,7 @@ class CommandCycle {
                     return false;
                 if (g_nRetry.load() > 5) break;
             }
+            m_view->channelPollDone();
         }
         g_nCurCommand = 0;
         return true;

@@ -24,6 +24,10 @@ class LinkView {
     // Row `row` of the channel table (0-based); a row that does not exist changes nothing.
     virtual void setReading(int row, Reading reading, const QString& text) = 0;
 
+    // A channel poll has ended (all channels read, or cut short by a failure): the readings
+    // it left in the channel table are the poll's values. Must not keep the caller waiting.
+    virtual void channelPollDone() = 0;
+
     // The test stops after a communication failure.
     virtual void StopTest() = 0;
     // The instrument reports the end of the test.

@@ -48,7 +48,9 @@ void decodeTestReply(LinkView* view, const std::string& code, const std::string&
         view->setField(LinkView::Field::Voltage, text(voltage));
     } else if (code == "31") {
         g_hEvtMinutes.set();
-        const auto minutes = static_cast<uint32_t>(leadingInteger(value));
+        const int32_t count = leadingInteger(value);
+        g_nInstrumentMinutes = count;
+        const auto minutes = static_cast<uint32_t>(count);
         const auto duration = static_cast<uint32_t>(g_nTestMinutes);
         if (minutes < duration) {
             view->setField(LinkView::Field::RemainingMinutes,

@@ -1,5 +1,8 @@
 #include "monitor/form_link.h"
 
+#include <QCoreApplication>
+#include <QMetaObject>
+
 #include "monitor/form_ids.h"
 #include "monitor/testclass.h"
 #include "platform/gui_gate.h"
@@ -73,4 +76,17 @@ MessageBox::Result FormLink::message(const QString& text, const QString& caption
             result = MessageBox::show(form, text, caption, buttons, icon);
     });
     return result;
+}
+
+void FormLink::channelPollDone() {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (app == nullptr) return;
+    QMetaObject::invokeMethod(
+        app,
+        [self = weak_from_this()] {
+            if (std::shared_ptr<FormLink> link = self.lock()) {
+                if (Testclass* form = link->m_form.data()) form->OnChannelPollDone();
+            }
+        },
+        Qt::QueuedConnection);
 }

@@ -14,7 +14,7 @@ class Testclass;
 // The test form as the link threads see it. It lives as long as any thread holds it, so a
 // thread never touches a destroyed form: every call goes to the GUI thread through the
 // gate and finds the form there, or does nothing once the form is gone.
-class FormLink : public LinkView {
+class FormLink : public LinkView, public std::enable_shared_from_this<FormLink> {
   public:
     explicit FormLink(Testclass* form);
 
@@ -27,6 +27,8 @@ class FormLink : public LinkView {
     QString itemText(int id);
     void setItemEnabled(int id, bool enabled);
 
+    // Tells the form on the GUI thread, without waiting.
+    void channelPollDone() override;
     void StopTest() override;
     void FinishTest(bool sendStop, const QString& picturePrompt) override;
 

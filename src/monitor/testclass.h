@@ -50,6 +50,8 @@ class Testclass : public QWidget {
     void StopTest();
     void FinishTest(bool sendStop, const QString& picturePrompt);
     void OnRecordSample();
+    // A channel poll has left its readings in the channel table.
+    void OnChannelPollDone();
 
     // Exports.
     void OnSaveText();

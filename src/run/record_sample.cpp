@@ -30,3 +30,5 @@ void Testclass::OnRecordSample() {
         list->setItem(row, HistoryColumn::Charge, CentredCell(charge));
     }
 }
+
+void Testclass::OnChannelPollDone() {}

@@ -23,6 +23,7 @@ std::atomic<uint8_t> g_cmdQueueHead{0};
 std::atomic<uint8_t> g_cmdQueueTail{0};
 std::atomic<uint8_t> g_nCurCommand{0};
 std::atomic<uint32_t> g_nRetry{0};
+std::atomic<int32_t> g_nInstrumentMinutes{-1};
 
 ManualResetEvent g_hEvtTemperature;
 ManualResetEvent g_hEvtMinutes;
@@ -69,6 +70,7 @@ void ResetTestStateForTests() {
     EmptyCommandQueue();
     g_nCurCommand = 0;
     g_nRetry = 0;
+    g_nInstrumentMinutes = -1;
     for (auto* e :
          {&g_hEvtTemperature, &g_hEvtMinutes, &g_hEvtCurrent, &g_hEvtCharge, &g_hEvtRunState})
         e->reset();

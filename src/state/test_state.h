@@ -60,6 +60,9 @@ extern std::atomic<uint8_t> g_cmdQueueTail;  // next slot to read
 extern std::atomic<uint8_t> g_nCurCommand;   // code being executed, 0 when idle
 extern std::atomic<uint32_t> g_nRetry;       // above 5: communication has failed
 
+// The instrument's minute count from its latest "31" reply; -1 before the first one.
+extern std::atomic<int32_t> g_nInstrumentMinutes;
+
 // --- Reply events: reset by the command cycle before each request, set by the decoder ---
 extern ManualResetEvent g_hEvtTemperature;
 extern ManualResetEvent g_hEvtMinutes;

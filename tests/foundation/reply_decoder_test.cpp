@@ -118,6 +118,7 @@ TEST_F(ReplyDecoderTest, MinuteCountFinishesAtTheDuration) {
     g_nTestMinutes = 360;
     feed(frame("0031 0000359"));
     EXPECT_EQ(view.itemText(FormId::RemainingMinutes), "1");
+    EXPECT_EQ(g_nInstrumentMinutes.load(), 359);  // kept for the records of the archive
     EXPECT_TRUE(g_hEvtMinutes.isSet());
     EXPECT_TRUE(view.finishes().empty());
     feed(frame("0031 0000360"));

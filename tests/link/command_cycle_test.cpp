@@ -79,6 +79,7 @@ TEST_F(CommandCycleTest, ChannelPollAsksEveryAddressInOrderAndFillsTheTable) {
     EXPECT_EQ(view->itemText(FormId::CommStatus), "通信正常");
     EXPECT_EQ(boxes.count(), 0);
     EXPECT_EQ(view->stops(), 0);
+    EXPECT_EQ(view->pollsDone(), 1);
 }
 
 TEST_F(CommandCycleTest, CurrentAnsweredOnItsThirdRepeatLetsThePollGoOn) {
@@ -114,12 +115,14 @@ TEST_F(CommandCycleTest, CurrentNeverAnsweredIsSentSevenTimesThenTheTestStops) {
     EXPECT_EQ(shown()[0].status, "通信故障");  // the status is set before the message
     EXPECT_EQ(shown()[0].stops, 0);            // and the test stopped after it
     EXPECT_GT(g_nRetry.load(), 5u);
+    EXPECT_EQ(view->pollsDone(), 1);  // a poll cut short still ends
 
     // Communication has failed: later polls ask nothing until a new start resets the count.
     EnqueueCommand(CMD_READ_CHANNELS);
     pumpFor(150);
     EXPECT_TRUE(idle());
     EXPECT_EQ(peer.requests().size(), 11u);
+    EXPECT_EQ(view->pollsDone(), 1);
     EXPECT_EQ(threadsRunning(), 2);  // the cycle idles on
 }
 

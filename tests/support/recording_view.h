@@ -67,6 +67,14 @@ public:
         auto it = m_cells.find({row, column});
         return it == m_cells.end() ? QString() : it->second;
     }
+    void channelPollDone() override {
+        std::lock_guard lock(m_mutex);
+        ++m_pollsDone;
+    }
+    int pollsDone() {
+        std::lock_guard lock(m_mutex);
+        return m_pollsDone;
+    }
     void StopTest() override {
         std::lock_guard lock(m_mutex);
         ++m_stops;
@@ -122,6 +130,7 @@ private:
     std::vector<std::pair<int, QString>> m_itemWrites;
     std::vector<Finish> m_finishes;
     int m_stops = 0;
+    int m_pollsDone = 0;
     int m_cellWriteAttempts = 0;
     SharedEvent m_stopEvent;
 };
