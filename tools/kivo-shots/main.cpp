@@ -7,6 +7,7 @@
 #include "link/link_threads.h"
 #include "platform/gui_gate.h"
 #include "platform/message_box.h"
+#include "platform/qt_translations.h"
 #include "shots.h"
 
 // kivo-shots [--out FOLDER] [NAME ...]: writes the named pictures (all when none is named)
@@ -28,6 +29,7 @@ int main(int argc, char* argv[]) {
     // No picture may open a real serial device: the test windows find no COM1.
     qputenv("KIVO_COM1", "/nonexistent/kivo-shots-port");
     QApplication app(argc, argv);
+    InstallQtChineseTranslations(app);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     // No box may wait for an answer here.
     MessageBox::setResponder([](QWidget*, const MessageBox::Request& request) {
