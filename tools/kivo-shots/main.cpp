@@ -17,6 +17,8 @@ namespace {
 
 const Shot kShots[] = {
     {"main-window", "main-window.png", &RenderMainWindow},
+    {"screen-1100x620", "screen-1100x620.png", &RenderSmallScreen},
+    {"screen-1280x720", "screen-1280x720.png", &RenderLaptopScreen},
     {"login", "login.png", &RenderLogin},
     {"parameters", "parameters.png", &RenderParameters},
     {"test-form", "test-form.png", &RenderTestForm},
