@@ -7,7 +7,6 @@
 #include <limits>
 #include <mutex>
 #include <optional>
-#include <variant>
 #include <vector>
 
 #include "archive/archive_messages.h"
@@ -31,21 +30,17 @@ struct PollItem {
     PollRow row;
     Clock::time_point handedAt;
 };
-struct BeginItem {
-    TestHeader header;
-};
-struct StateItem {
-    QString uid;
-    TestState state;
-    qint64 atMs;
-};
-struct RecordItem {
-    QString uid;
-    RecordRow row;
-};
+// A test's start, a state change or a record: rare beside the polls, so they travel whole.
 struct OtherItem {
-    quint64 seq;
-    std::variant<BeginItem, StateItem, RecordItem> what;
+    enum class Kind { Begin, State, Record };
+    OtherItem(Kind kind, QString uid) : kind(kind), uid(std::move(uid)) {}
+    Kind kind;
+    QString uid;
+    TestState state = TestState::Running;
+    qint64 atMs = 0;
+    std::unique_ptr<const TestHeader> header;
+    std::unique_ptr<const RecordRow> record;
+    quint64 seq = 0;
 };
 
 }  // namespace
@@ -93,10 +88,13 @@ struct ArchiveWriter::Shared {
                now >= polls.front().handedAt + milliseconds(options.pollWaitMs);
     }
 
-    void push(std::variant<BeginItem, StateItem, RecordItem> what) {
+    void push(OtherItem item) {
         if (failed) return;
-        std::lock_guard lock(mutex);
-        others.push_back(OtherItem{nextSeq++, std::move(what)});
+        {
+            std::lock_guard lock(mutex);
+            item.seq = nextSeq++;
+            others.push_back(std::move(item));
+        }
         work.notify_one();
     }
 
@@ -192,19 +190,24 @@ void ArchiveWriter::Shared::write(TestWrites& writes, std::vector<PollItem>& bat
         writes.addPolls(rows);
         return;
     }
-    if (auto* begin = std::get_if<BeginItem>(&other->what)) {
-        writes.beginTest(begin->header);
-    } else if (auto* change = std::get_if<StateItem>(&other->what)) {
-        if (writes.changeState(change->uid, change->state, change->atMs) == 0)
-            qWarning("archive: a state change for test %s, which is not in the archive",
-                     qPrintable(change->uid));
-    } else if (auto* record = std::get_if<RecordItem>(&other->what)) {
-        if (writes.addRecord(record->uid, record->row) == 0) {
-            qWarning("archive: record %d of test %s, which is not in the archive",
-                     record->row.number, qPrintable(record->uid));
-        } else if (options.onRecordCommitted) {
-            tell([&] { options.onRecordCommitted(record->uid, record->row.number); });
-        }
+    const OtherItem& item = *other;
+    switch (item.kind) {
+        case OtherItem::Kind::Begin:
+            writes.beginTest(*item.header);
+            break;
+        case OtherItem::Kind::State:
+            if (writes.changeState(item.uid, item.state, item.atMs) == 0)
+                qWarning("archive: a state change for test %s, which is not in the archive",
+                         qPrintable(item.uid));
+            break;
+        case OtherItem::Kind::Record:
+            if (writes.addRecord(item.uid, *item.record) == 0) {
+                qWarning("archive: record %d of test %s, which is not in the archive",
+                         item.record->number, qPrintable(item.uid));
+            } else if (options.onRecordCommitted) {
+                tell([&] { options.onRecordCommitted(item.uid, item.record->number); });
+            }
+            break;
     }
 }
 
@@ -238,27 +241,44 @@ ArchiveWriter::~ArchiveWriter() {
     m_thread.detach();
 }
 
-void ArchiveWriter::beginTest(const TestHeader& header) { m_shared->push(BeginItem{header}); }
+void ArchiveWriter::beginTest(const TestHeader& header) {
+    OtherItem item{OtherItem::Kind::Begin, header.uid};
+    item.header = std::make_unique<const TestHeader>(header);
+    m_shared->push(std::move(item));
+}
 
 void ArchiveWriter::changeState(const QString& uid, TestState state, qint64 atMs) {
-    m_shared->push(StateItem{uid, state, atMs});
+    OtherItem item{OtherItem::Kind::State, uid};
+    item.state = state;
+    item.atMs = atMs;
+    m_shared->push(std::move(item));
 }
 
 void ArchiveWriter::addRecord(const QString& uid, const RecordRow& record) {
-    m_shared->push(RecordItem{uid, record});
+    OtherItem item{OtherItem::Kind::Record, uid};
+    item.record = std::make_unique<const RecordRow>(record);
+    m_shared->push(std::move(item));
 }
 
 void ArchiveWriter::addPoll(const QString& uid, const PollRow& poll) {
     Shared& s = *m_shared;
     if (s.failed) return;
-    std::lock_guard lock(s.mutex);
-    s.polls.push_back(PollItem{s.nextSeq++, uid, poll, Clock::now()});
-    if (s.polls.size() > size_t(s.options.maxWaitingPolls)) {
-        s.polls.pop_front();
-        ++s.dropped;
+    // Copied before the lock is taken: the caller holds the lock only to queue it.
+    PollItem item{0, uid, poll, Clock::now()};
+    bool wake = false;
+    {
+        std::lock_guard lock(s.mutex);
+        item.seq = s.nextSeq++;
+        s.polls.push_back(std::move(item));
+        if (s.polls.size() > size_t(s.options.maxWaitingPolls)) {
+            std::swap(item, s.polls.front());  // freed after the lock is let go
+            s.polls.pop_front();
+            ++s.dropped;
+        }
+        // The thread learns of a first poll's deadline, and of a full batch.
+        wake = s.polls.size() == 1 || s.polls.size() >= size_t(s.options.pollBatch);
     }
-    // The thread learns of a first poll's deadline, and of a full batch.
-    if (s.polls.size() == 1 || s.polls.size() >= size_t(s.options.pollBatch)) s.work.notify_one();
+    if (wake) s.work.notify_one();
 }
 
 bool ArchiveWriter::flush(int timeoutMs) {

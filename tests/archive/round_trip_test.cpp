@@ -2,6 +2,7 @@
 // changes, its records, its polls in order, and the summary the test list shows.
 
 #include "archive/archive_location.h"
+#include "archive/archive_open.h"
 #include "archive/sqlite_handle.h"
 #include "archive_fixture.h"
 
@@ -203,6 +204,15 @@ TEST_F(ArchiveRoundTrip, DeletingATestTakesEverythingOfIt) {
     for (const char* table : {"state_change", "record", "poll"})
         EXPECT_EQ(count(QByteArray("SELECT count(*) FROM ").append(table).constData()), 1) << table;
     EXPECT_FALSE(reader->loadTest(drop));
+}
+
+TEST_F(ArchiveRoundTrip, AnOpenedArchiveIsCrashSafeAndSharedWithTheGroup) {
+    const OpenedArchive opened = OpenArchive(path());
+    ASSERT_TRUE(opened.db) << opened.message.toStdString();
+    EXPECT_EQ(opened.db->queryText("PRAGMA journal_mode"), "wal");
+    EXPECT_EQ(opened.db->queryInt("PRAGMA synchronous"), 2);  // FULL
+    EXPECT_EQ(opened.db->queryInt("PRAGMA foreign_keys"), 1);
+    EXPECT_TRUE(QFile::permissions(path()) & QFile::WriteGroup);
 }
 
 TEST(ArchiveLocation, BesideTheProgramUnlessTheEnvironmentNamesAnother) {
