@@ -1,0 +1,79 @@
+#include "archive/archive_messages.h"
+
+#include <unistd.h>
+
+#include <QFile>
+#include <QFileInfo>
+#include <cerrno>
+
+#include "archive/archive_schema.h"
+
+namespace archive {
+
+QString CauseText(const SqlError& error, const QString& path, int busyTimeoutMs) {
+    const int sys = error.systemErrno;
+    switch (error.primary()) {
+        case SQLITE_FULL:
+            return QStringLiteral("磁盘已满");
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+            return QStringLiteral("档案被另一个程序占用超过 %1 秒").arg(busyTimeoutMs / 1000.0);
+        case SQLITE_CORRUPT:
+        case SQLITE_NOTADB:
+            return QStringLiteral("档案已损坏，不是可读的数据库");
+        case SQLITE_READONLY:
+        case SQLITE_PERM:
+        case SQLITE_AUTH:
+            return QStringLiteral("档案或它所在的文件夹只读，没有写入权限");
+        default:
+            break;
+    }
+    if (sys == ENOSPC || sys == EDQUOT) return QStringLiteral("磁盘已满");
+    if (sys == EACCES || sys == EPERM || sys == EROFS)
+        return QStringLiteral("档案或它所在的文件夹只读，没有写入权限");
+    if (error.primary() == SQLITE_CANTOPEN) {
+        // SQLite retries a refused open read-only, so errno tells the last try's story: ask
+        // the file system instead.
+        const QString folder = QFileInfo(path).absolutePath();
+        if (!QFileInfo(folder).isDir()) return QStringLiteral("文件夹 %1 不存在").arg(folder);
+        const QString target = QFileInfo::exists(path) ? path : folder;
+        if (::access(QFile::encodeName(target).constData(), W_OK) != 0)
+            return QStringLiteral("档案或它所在的文件夹只读，没有写入权限");
+        return QStringLiteral("无法打开文件（系统错误 %1）").arg(sys);
+    }
+    if (error.primary() == SQLITE_IOERR)
+        return QStringLiteral("磁盘读写出错（系统错误 %1）").arg(sys);
+    return QStringLiteral("数据库错误 %1（%2）")
+        .arg(error.code)
+        .arg(QString::fromUtf8(error.what()));
+}
+
+QString WriterConsequence() {
+    return QStringLiteral("本次实验照常进行，记录仍可用“保存文本数据”等按钮导出，但不再存入档案。");
+}
+
+QString CannotOpenText(const QString& path, const QString& cause) {
+    return QStringLiteral("测试档案 %1 无法打开：%2。").arg(path, cause);
+}
+
+QString CannotWriteText(const QString& path, const QString& cause) {
+    return QStringLiteral("测试档案 %1 无法写入：%2。").arg(path, cause);
+}
+
+QString TooNewText(const QString& path, int foundVersion) {
+    return QStringLiteral(
+               "测试档案 %1 由较新版本的程序写入（档案版本 %2，本程序只认识到版本 %3），"
+               "本程序不改动它。")
+        .arg(path)
+        .arg(foundVersion)
+        .arg(kArchiveVersion);
+}
+
+QString RenamedAsideText(const QString& path, const QString& aside) {
+    return QStringLiteral(
+               "测试档案 %1 已损坏，不是可读的数据库。原文件已原样改名保存为 %2，"
+               "并在原处新建了空白档案。")
+        .arg(path, aside);
+}
+
+}  // namespace archive

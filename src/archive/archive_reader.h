@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QString>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "archive/archive_rows.h"
+
+namespace archive {
+
+class Connection;
+
+// Reads the archive, and makes the few changes the history window makes, on the caller's
+// thread with a connection of its own that lives as long as the object. A read that fails
+// returns nothing and leaves the reason in lastError().
+class ArchiveReader {
+  public:
+    // Null when the archive cannot be used; `message` then says why. An archive that was
+    // damaged is renamed aside and a new one opened: the reader is usable and `message`
+    // says what was done.
+    static std::unique_ptr<ArchiveReader> open(const QString& path, QString* message);
+    ~ArchiveReader();
+
+    std::vector<TestSummary> unfinishedTests();  // neither ended nor closed; newest first
+    std::vector<TestSummary> listTests();        // all, newest first
+    std::optional<ArchivedTest> loadTest(qint64 id);
+    std::vector<PollRow> polls(qint64 id);  // in the order they were taken
+    // The test and everything of it, in one transaction.
+    bool deleteTest(qint64 id, QString* message);
+
+    QString lastError() const { return m_lastError; }
+
+  private:
+    ArchiveReader(QString path, std::unique_ptr<Connection> db);
+    std::vector<TestSummary> summaries(const char* where);
+
+    QString m_path;
+    std::unique_ptr<Connection> m_db;
+    QString m_lastError;
+};
+
+}  // namespace archive

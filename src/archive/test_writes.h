@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+#include <utility>
+#include <vector>
+
+#include "archive/archive_rows.h"
+#include "archive/sqlite_handle.h"
+
+// The archive's writes, on one connection: a new test, a state change, a record (each in a
+// transaction of its own) and a batch of polls (one transaction for the batch). Every call
+// throws SqlError when the archive refuses.
+namespace archive {
+
+class TestWrites {
+  public:
+    explicit TestWrites(Connection& db);
+
+    // A uid already in the archive keeps its row as it is.
+    void beginTest(const TestHeader& header);
+    // Each of these finds the test by its uid inside its transaction (the history window may
+    // have deleted it meanwhile); they return how many rows they wrote, none for a test that is
+    // not in the archive.
+    int changeState(const QString& uid, TestState state, qint64 atMs);
+    int addRecord(const QString& uid, const RecordRow& record);
+    int addPolls(const std::vector<std::pair<QString, const PollRow*>>& polls);
+
+  private:
+    Connection& m_db;
+    Statement m_insertTest, m_findTest, m_insertState, m_setState, m_insertRecord, m_refreshSummary,
+        m_insertPoll;
+
+    qint64 testId(const QString& uid);  // 0 when it is not in the archive
+};
+
+}  // namespace archive

@@ -1,0 +1,79 @@
+// The parts child processes play in the tests of this folder. Each test here skips unless the
+// parent started this program for it (KIVO_ARCHIVE_CHILD names the role).
+
+#include <unistd.h>
+
+#include "archive/archive_open.h"
+#include "archive/test_lock.h"
+#include "archive_fixture.h"
+
+namespace {
+
+using namespace ArchiveTesting;
+
+void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+// Reports every committed record, and any failure, on standard output.
+ArchiveWriter::Options ReportingOptions() {
+    ArchiveWriter::Options options;
+    options.onRecordCommitted = [](const QString& uid, int number) {
+        Report(uid.toUtf8() + ' ' + QByteArray::number(number));
+    };
+    return options;
+}
+void ReportFailure(const QString& message) { Report("F " + message.toUtf8()); }
+
+// Waits for "go" on standard input (so the parent can start it early), then writes one test's
+// polls and records until it is killed.
+TEST(ArchiveChild, WritesUntilKilled) {
+    if (ChildRole() != "crash") GTEST_SKIP() << "run by ArchiveCrash";
+    Report("ready");
+    char go[3] = {};
+    if (::read(0, go, sizeof go) <= 0) return;
+    const QString uid = ChildParam("UID");
+    ArchiveWriter writer(ChildParam("PATH"), ReportFailure, ReportingOptions());
+    writer.beginTest(Header(uid));
+    for (int n = 1; n <= 5000; ++n) {
+        for (int p = 0; p < 4; ++p) writer.addPoll(uid, Poll(n * 4 + p));
+        writer.addRecord(uid, Record(n));
+        if (n % 4 == 0) writer.flush(10000);  // a few records in the queue at any time
+    }
+}
+
+// Writes three tests side by side, as a copy of the program on another port would.
+TEST(ArchiveChild, WritesThreeTests) {
+    if (ChildRole() != "pair") GTEST_SKIP() << "run by ArchiveProcesses";
+    const QString prefix = ChildParam("PREFIX");
+    ArchiveWriter writer(ChildParam("PATH"), ReportFailure);
+    for (int t = 1; t <= 3; ++t) writer.beginTest(Header(prefix + QString::number(t)));
+    for (int n = 1; n <= 20; ++n) {
+        for (int t = 1; t <= 3; ++t) {
+            const QString uid = prefix + QString::number(t);
+            writer.addPoll(uid, Poll(2 * n));
+            writer.addPoll(uid, Poll(2 * n + 1));
+            writer.addRecord(uid, Record(n));
+        }
+    }
+    Report(writer.flush(60000) ? "done" : "not done");
+}
+
+// Keeps the archive busy: an exclusive transaction held for KIVO_ARCHIVE_MS.
+TEST(ArchiveChild, HoldsTheArchive) {
+    if (ChildRole() != "hold") GTEST_SKIP() << "run by ArchiveBadConditions";
+    Connection db(ChildParam("PATH"), SQLITE_OPEN_READWRITE);
+    ConfigureConnection(db, kBusyTimeoutMs);
+    db.exec("BEGIN EXCLUSIVE");
+    Report("held");
+    SleepMs(ChildParam("MS").toInt());
+    db.exec("COMMIT");
+}
+
+// Holds a test's lock until it is killed.
+TEST(ArchiveChild, HoldsATestLock) {
+    if (ChildRole() != "lock") GTEST_SKIP() << "run by ArchiveProcesses";
+    const auto lock = TestLock::tryAcquire(ChildParam("PATH"), ChildParam("UID"));
+    Report(lock ? "locked" : "not locked");
+    SleepMs(60000);
+}
+
+}  // namespace
