@@ -60,6 +60,10 @@ QString CannotWriteText(const QString& path, const QString& cause) {
     return QStringLiteral("测试档案 %1 无法写入：%2。").arg(path, cause);
 }
 
+QString CannotReadText(const QString& path, const QString& cause) {
+    return QStringLiteral("测试档案 %1 无法读取：%2。").arg(path, cause);
+}
+
 QString TooNewText(const QString& path, int foundVersion) {
     return QStringLiteral(
                "测试档案 %1 由较新版本的程序写入（档案版本 %2，本程序只认识到版本 %3），"

@@ -17,6 +17,7 @@ QString WriterConsequence();
 
 QString CannotOpenText(const QString& path, const QString& cause);
 QString CannotWriteText(const QString& path, const QString& cause);
+QString CannotReadText(const QString& path, const QString& cause);
 QString TooNewText(const QString& path, int foundVersion);
 QString RenamedAsideText(const QString& path, const QString& aside);
 

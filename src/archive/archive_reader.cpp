@@ -84,7 +84,7 @@ std::vector<TestSummary> ArchiveReader::summaries(const char* where) {
             list.push_back(std::move(t));
         }
     } catch (const SqlError& error) {
-        m_lastError = CannotOpenText(m_path, CauseText(error, m_path, kBusyTimeoutMs));
+        m_lastError = CannotReadText(m_path, CauseText(error, m_path, kBusyTimeoutMs));
         list.clear();
     }
     return list;
@@ -153,7 +153,7 @@ std::optional<ArchivedTest> ArchiveReader::loadTest(qint64 id) {
         while (c.step()) test.states.push_back(StateChange{StateAt(c, 0), c.integer(1)});
         return test;
     } catch (const SqlError& error) {
-        m_lastError = CannotOpenText(m_path, CauseText(error, m_path, kBusyTimeoutMs));
+        m_lastError = CannotReadText(m_path, CauseText(error, m_path, kBusyTimeoutMs));
         return std::nullopt;
     }
 }
@@ -176,7 +176,7 @@ std::vector<PollRow> ArchiveReader::polls(qint64 id) {
             rows.push_back(std::move(row));
         }
     } catch (const SqlError& error) {
-        m_lastError = CannotOpenText(m_path, CauseText(error, m_path, kBusyTimeoutMs));
+        m_lastError = CannotReadText(m_path, CauseText(error, m_path, kBusyTimeoutMs));
         rows.clear();
     }
     return rows;

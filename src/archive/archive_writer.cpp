@@ -70,6 +70,7 @@ struct ArchiveWriter::Shared {
     bool finished = false;
     qint64 dropped = 0;
     std::atomic<bool> failed{false};
+    std::atomic<bool> failing{false};  // the one message is on its way
 
     std::mutex handlerMutex;  // a handler runs under it; the owner leaving takes it too
     bool abandoned = false;
@@ -103,11 +104,18 @@ struct ArchiveWriter::Shared {
         if (!abandoned) call();
     }
 
+    // Called on the thread without the queue's lock. The message is out before failed() says
+    // so, and before a flush waiting for this returns.
     void fail(const QString& message) {
-        if (failed.exchange(true)) return;
+        if (failing.exchange(true)) return;
         tell([&] {
             if (onFailure) onFailure(message);
         });
+        {
+            std::lock_guard lock(mutex);
+            failed = true;
+        }
+        done.notify_all();
     }
 
     void run();

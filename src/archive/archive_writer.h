@@ -15,8 +15,10 @@
 // written in batches, always before whatever was handed after them, so the archive holds
 // things in the order they were handed. When the archive cannot be opened or written, the
 // failure handler is called once, on the writer's thread, with a message for the operator,
-// and from then on the writer drops what it is given. The handlers must not wait for the thread
-// that owns the writer (post the message to the GUI thread, say): its destructor waits for them.
+// and from then on the writer drops what it is given. The handler is also told, and the writer
+// carries on, when a damaged archive was renamed aside and a new one started in its place.
+// The handlers must not wait for the thread that owns the writer (post the message to the GUI
+// thread, say): its destructor waits for a handler under way.
 namespace archive {
 
 class ArchiveWriter {
@@ -42,8 +44,13 @@ class ArchiveWriter {
     ArchiveWriter(const ArchiveWriter&) = delete;
     ArchiveWriter& operator=(const ArchiveWriter&) = delete;
 
+    // The test's row, in state Running; a uid the archive already holds (a recovered test)
+    // keeps its row. The calls below name the test by its uid.
     void beginTest(const TestHeader& header);
+    // Closed marks the test's window closed and ends a test that had not finished; a finished
+    // test keeps its ending.
     void changeState(const QString& uid, TestState state, qint64 atMs);
+    // A record handed again under its number replaces the earlier one.
     void addRecord(const QString& uid, const RecordRow& record);
     void addPoll(const QString& uid, const PollRow& poll);
 

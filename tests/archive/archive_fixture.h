@@ -3,10 +3,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <chrono>
 #include <functional>
@@ -15,6 +13,7 @@
 
 #include "archive/archive_reader.h"
 #include "archive/archive_writer.h"
+#include "child_process.h"
 
 // A fresh archive file in a scratch folder for each test, the rows a test hands the writer,
 // and child processes: the test program run again with one child test selected and its role
@@ -109,32 +108,6 @@ inline QByteArray ReadFile(const QString& path) {
 inline QString ChildRole() { return qEnvironmentVariable("KIVO_ARCHIVE_CHILD"); }
 inline QString ChildParam(const char* name) {
     return qEnvironmentVariable((QByteArray("KIVO_ARCHIVE_") + name).constData());
-}
-
-// Starts this test program again running only the child test `test` in `role`; `params`
-// become KIVO_ARCHIVE_<name> variables. Its standard output is the child's report pipe.
-inline void StartChild(QProcess& process, const QString& test, const QString& role,
-                       const QList<std::pair<QString, QString>>& params) {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("KIVO_ARCHIVE_CHILD"), role);
-    for (const auto& [name, value] : params)
-        env.insert(QStringLiteral("KIVO_ARCHIVE_") + name, value);
-    process.setProcessEnvironment(env);
-    process.setProcessChannelMode(QProcess::SeparateChannels);
-    process.start(QCoreApplication::applicationFilePath(),
-                  {QStringLiteral("--gtest_filter=") + test, QStringLiteral("--gtest_brief=1")});
-}
-
-// Reads the child's report lines until one equals `line`.
-inline bool WaitForLine(QProcess& process, const QByteArray& line, int ms = 10000) {
-    QByteArray seen;
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (std::chrono::steady_clock::now() < end) {
-        while (process.canReadLine())
-            if (process.readLine().trimmed() == line) return true;
-        if (!process.waitForReadyRead(100) && process.state() == QProcess::NotRunning) return false;
-    }
-    return false;
 }
 
 // A line on the child's report pipe, written at once (no buffering to lose on a kill).

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <QDir>
-#include <QProcess>
 
 #include "archive/archive_open.h"
 #include "archive/sqlite_handle.h"
@@ -19,8 +18,8 @@ using namespace ArchiveTesting;
 class ArchiveBadConditions : public ArchiveTest {
   protected:
     void TearDown() override {
-        if (!m_immutable.isEmpty()) QProcess::execute("chattr", {"-i", m_immutable});
-        if (!m_mounted.isEmpty()) BadInput::Unmount(m_mounted);
+        if (!m_immutable.isEmpty()) RunProgram("chattr", {"-i", m_immutable});
+        if (!m_mounted.isEmpty()) RunProgram("umount", {m_mounted});
     }
 
     // Hands a test's start, records and polls to a writer on `file` and returns its messages
@@ -46,17 +45,16 @@ class ArchiveBadConditions : public ArchiveTest {
             writer.beginTest(Header("t"));
             EXPECT_TRUE(writer.flush(10000));
         }
-        QProcess holder;
-        StartChild(holder, "ArchiveChild.HoldsTheArchive", "hold",
-                   {{"PATH", path()}, {"MS", QString::number(holdMs)}});
-        EXPECT_TRUE(WaitForLine(holder, "held"));
+        ChildProcess holder("ArchiveChild.HoldsTheArchive", "hold",
+                            {{"PATH", path()}, {"MS", QString::number(holdMs)}});
+        EXPECT_TRUE(holder.waitForLine("held"));
         Messages messages;
         ArchiveWriter::Options options;
         options.busyTimeoutMs = busyTimeoutMs;
         ArchiveWriter writer(path(), messages.handler(), options);
         writer.addRecord("t", Record(1));
         *flushed = writer.flush(20000);
-        EXPECT_TRUE(holder.waitForFinished(20000));
+        EXPECT_EQ(holder.wait(), 0);
         return messages.all();
     }
 
@@ -76,7 +74,7 @@ TEST_F(ArchiveBadConditions, AFolderThatIsMissingOrReadOnlyIsNamedWithItsCause) 
     QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
     if (::access(QFile::encodeName(folder).constData(), W_OK) == 0) {
         m_immutable = folder;
-        if (QProcess::execute("chattr", {"+i", folder}) != 0)
+        if (RunProgram("chattr", {"+i", folder}) != 0)
             GTEST_SKIP() << "no way to make a folder read-only here";
     }
     const QString file = QDir(folder).filePath("kivo.sqlite");
@@ -93,7 +91,7 @@ TEST_F(ArchiveBadConditions, AFullDiskMidTestStopsTheArchiveWithOneMessage) {
     const QString disk = dir.filePath("disk");
     ASSERT_TRUE(QDir().mkpath(disk));
     if (::getuid() != 0 ||
-        QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=1m", "tmpfs", disk}) != 0)
+        RunProgram("mount", {"-t", "tmpfs", "-o", "size=1m", "tmpfs", disk}) != 0)
         GTEST_SKIP() << "no small disk to fill here";
     m_mounted = disk;
     const QString file = QDir(disk).filePath("kivo.sqlite");

@@ -28,10 +28,8 @@ TEST_F(ArchiveCrash, EveryRecordReportedCommittedSurvivesAKill) {
     std::uniform_int_distribution<int> delayMs(0, 25);
 
     QHash<QString, QSet<int>> reported;  // uid -> record numbers whose commit returned
-    // Takes the child's report lines; returns how many records it has reported.
-    auto take = [&](QProcess& child, const QString& uid) {
-        while (child.canReadLine()) {
-            const QByteArray line = child.readLine().trimmed();
+    auto take = [&](const QList<QByteArray>& lines, const QString& uid) {
+        for (const QByteArray& line : lines) {
             EXPECT_FALSE(line.startsWith("F ")) << line.toStdString();
             const QList<QByteArray> parts = line.split(' ');
             if (parts.size() == 2 && parts[0] == uid.toUtf8())
@@ -41,30 +39,32 @@ TEST_F(ArchiveCrash, EveryRecordReportedCommittedSurvivesAKill) {
     };
     // The next children start while the present one runs, and wait for "go" to open the
     // archive: the kills come at the pace of the writing, not of starting a program.
-    std::deque<std::unique_ptr<QProcess>> waiting;
+    std::deque<std::unique_ptr<ChildProcess>> waiting;
     int started = 0;
     auto startMore = [&] {
-        while (started < kKills && waiting.size() < 2) {
-            waiting.push_back(std::make_unique<QProcess>());
-            StartChild(*waiting.back(), "ArchiveChild.WritesUntilKilled", "crash",
-                       {{"PATH", path()}, {"UID", QStringLiteral("crash-%1").arg(started++)}});
-        }
+        for (; started < kKills && waiting.size() < 2; ++started)
+            waiting.push_back(std::make_unique<ChildProcess>(
+                "ArchiveChild.WritesUntilKilled", "crash",
+                QList<std::pair<QString, QString>>{
+                    {"PATH", path()}, {"UID", QStringLiteral("crash-%1").arg(started)}}));
     };
     for (int i = 0; i < kKills; ++i) {
         startMore();
-        std::unique_ptr<QProcess> child = std::move(waiting.front());
+        std::unique_ptr<ChildProcess> child = std::move(waiting.front());
         waiting.pop_front();
         const QString uid = QStringLiteral("crash-%1").arg(i);
-        ASSERT_TRUE(WaitForLine(*child, "ready"));
+        ASSERT_TRUE(child->waitForLine("ready"));
         child->write("go");
         const int records = recordsBeforeKill(random);
-        while (take(*child, uid) < records && child->state() == QProcess::Running)
-            child->waitForReadyRead(1000);
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (take(child->readLines(1000), uid) < records &&
+               std::chrono::steady_clock::now() < giveUp) {
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(delayMs(random)));
         child->kill();
-        ASSERT_TRUE(child->waitForFinished(10000));
-        take(*child, uid);
-        EXPECT_EQ(child->exitStatus(), QProcess::CrashExit);
+        child->wait();
+        EXPECT_TRUE(child->killedBySignal());
+        take(child->readLines(0), uid);
     }
 
     Connection db(path(), SQLITE_OPEN_READWRITE);

@@ -11,13 +11,11 @@ using namespace ArchiveTesting;
 class ArchiveProcesses : public ArchiveTest {};
 
 TEST_F(ArchiveProcesses, TwoWritersInTwoProcessesBothComplete) {
-    QProcess a, b;
-    StartChild(a, "ArchiveChild.WritesThreeTests", "pair", {{"PATH", path()}, {"PREFIX", "a"}});
-    StartChild(b, "ArchiveChild.WritesThreeTests", "pair", {{"PATH", path()}, {"PREFIX", "b"}});
-    for (QProcess* child : {&a, &b}) {
-        ASSERT_TRUE(child->waitForFinished(60000));
-        EXPECT_EQ(child->exitCode(), 0);
-        EXPECT_TRUE(child->readAllStandardOutput().split('\n').contains("done"));
+    ChildProcess a("ArchiveChild.WritesThreeTests", "pair", {{"PATH", path()}, {"PREFIX", "a"}});
+    ChildProcess b("ArchiveChild.WritesThreeTests", "pair", {{"PATH", path()}, {"PREFIX", "b"}});
+    for (ChildProcess* child : {&a, &b}) {
+        EXPECT_TRUE(child->waitForLine("done", 60000));
+        EXPECT_EQ(child->wait(), 0);
     }
     auto reader = ArchiveReader::open(path(), nullptr);
     ASSERT_TRUE(reader);
@@ -41,12 +39,11 @@ TEST_F(ArchiveProcesses, ATestLockIsHeldUntilItsHolderGoesAway) {
     EXPECT_FALSE(QFile::exists(TestLock::lockPath(path(), "t1")));
     EXPECT_TRUE(TestLock::tryAcquire(path(), "t1"));
 
-    QProcess child;
-    StartChild(child, "ArchiveChild.HoldsATestLock", "lock", {{"PATH", path()}, {"UID", "t1"}});
-    ASSERT_TRUE(WaitForLine(child, "locked"));
+    ChildProcess child("ArchiveChild.HoldsATestLock", "lock", {{"PATH", path()}, {"UID", "t1"}});
+    ASSERT_TRUE(child.waitForLine("locked"));
     EXPECT_FALSE(TestLock::tryAcquire(path(), "t1"));
     child.kill();
-    ASSERT_TRUE(child.waitForFinished(10000));
+    child.wait();
     EXPECT_TRUE(TestLock::tryAcquire(path(), "t1"));
 }
 
