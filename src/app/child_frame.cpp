@@ -5,6 +5,7 @@
 
 #include "app/program_pictures.h"
 #include "monitor/testclass.h"
+#include "platform/focus_scroll_area.h"
 
 CChildFrame::CChildFrame(Testclass* form) {
     // Caption only: with a minimise or maximise box Qt also shows a close box and the
@@ -14,7 +15,8 @@ CChildFrame::CChildFrame(Testclass* form) {
     setWindowIcon(TestWindowIcon());
     setWindowTitle(QString());
     setSystemMenu(nullptr);
-    setWidget(form);
+    // The form keeps its size; on a small screen the window scrolls to every control.
+    setWidget(new FocusScrollArea(form));
 }
 
 void CChildFrame::closeFromForm() {
@@ -30,6 +32,9 @@ void CChildFrame::closeEvent(QCloseEvent* event) {
     QMdiSubWindow::closeEvent(event);
 }
 
-Testclass* CChildFrame::form() const { return qobject_cast<Testclass*>(widget()); }
+Testclass* CChildFrame::form() const {
+    auto* area = qobject_cast<QScrollArea*>(widget());
+    return area ? qobject_cast<Testclass*>(area->widget()) : nullptr;
+}
 
 void CChildFrame::mouseDoubleClickEvent(QMouseEvent* event) { event->accept(); }

@@ -4,7 +4,8 @@
 
 class Testclass;
 
-// The test window: a child of the main window whose only widget is the test form. It has
+// The test window: a child of the main window that shows the test form, scrolling where the
+// window is smaller than the form. It has
 // no close button and no system menu of its own; only the form's exit command closes it
 // (through closeFromForm), after its checks and the password.
 class CChildFrame : public QMdiSubWindow {

@@ -7,10 +7,12 @@
 #include "app/startup_probe.h"
 #include "link/link_threads.h"
 #include "platform/gui_gate.h"
+#include "platform/qt_translations.h"
 
 int main(int argc, char* argv[]) {
     const long long startNs = SteadyNowNs();
     QApplication app(argc, argv);
+    InstallQtChineseTranslations(app);
     if (app.arguments().contains(QStringLiteral("--check-install"))) {
         QString report;
         const int status = CheckInstall(&report);

@@ -16,7 +16,9 @@ class ExcelDriver {
     virtual bool openTemplate(const QString& path) = 0;
     // Makes the sheet called `name` the one that the following cell writes go to.
     virtual bool selectSheet(const QString& name) = 0;
-    // Writes `text` into the cell, kept as text; row and column count from 1 (column 1 = A).
+    // Writes `text` into the cell: as a number when it is a plain decimal number ("20",
+    // "146.37"), as a spreadsheet stores such a text typed into it, otherwise kept as text;
+    // row and column count from 1 (column 1 = A).
     // A driver may collect writes and send them on with its next operation of another kind;
     // a write the spreadsheet refuses then makes that operation fail.
     virtual bool setCell(int row, int column, const QString& text) = 0;

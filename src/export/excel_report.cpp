@@ -53,6 +53,9 @@ QString RunReport(ExcelDriver& driver, const QString& templatePath,
                   const std::vector<ReportStep>& plan, const QString& targetPath) {
     const QFileInfo target(targetPath);
     const QString folder = target.absolutePath();
+    // A read-only report stays as it is; the office is not even started for it.
+    if (const QString readOnly = ReadOnlyTargetReason(targetPath); !readOnly.isEmpty())
+        return NotSaved(targetPath) + "\n" + readOnly;
 
     // The office writes into a temporary file beside the target; only a complete workbook
     // replaces the target.
@@ -123,8 +126,12 @@ QString RunReport(ExcelDriver& driver, const QString& templatePath,
     SetTargetPermissions(tempPath, targetPath);
     if (::rename(QFile::encodeName(tempPath).constData(),
                  QFile::encodeName(targetPath).constData()) != 0) {
+        const int error = errno;
+        // Made read-only or immutable while the office worked.
+        if (const QString readOnly = ReadOnlyTargetReason(targetPath); !readOnly.isEmpty())
+            return NotSaved(targetPath) + "\n" + readOnly;
         return NotSaved(targetPath) + QStringLiteral("\n无法替换该文件：%1。")
-                                          .arg(QString::fromLocal8Bit(strerror(errno)));
+                                          .arg(QString::fromLocal8Bit(strerror(error)));
     }
     return {};
 }

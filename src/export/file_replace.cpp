@@ -1,12 +1,30 @@
 #include "export/file_replace.h"
 
-#include "platform/date_text.h"
+#include <errno.h>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include "platform/date_text.h"
+
 namespace {
+
+// The file's immutable or append-only attribute (chattr +i / +a): even root cannot rename
+// over it. False where the file system keeps no such attributes.
+bool Unchangeable(const QByteArray& path) {
+    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return false;
+    int flags = 0;
+    const bool known = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    ::close(fd);
+    return known && (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL)) != 0;
+}
 
 QString failureReason(const QString& path, QFileDevice::FileError error) {
     const QFileInfo target(path);
@@ -22,7 +40,28 @@ QString failureReason(const QString& path, QFileDevice::FileError error) {
 
 }  // namespace
 
+QString ReadOnlyTargetReason(const QString& path) {
+    const QByteArray name = QFile::encodeName(path);
+    struct stat st {};
+    if (::stat(name.constData(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
+    if (Unchangeable(name)) {
+        return QStringLiteral(
+            "该文件被设为不可更改（immutable），不能覆盖。请换一个文件名，或请管理员解除锁定。");
+    }
+    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ||
+        (::access(name.constData(), W_OK) != 0 && errno == EACCES)) {
+        return QStringLiteral("该文件是只读文件，不能覆盖。请去掉它的只读属性，或换一个文件名。");
+    }
+    return {};
+}
+
 bool ReplaceFileContents(const QString& path, const QByteArray& bytes, QString* reason) {
+    // Renaming over a read-only file would succeed (the folder decides that), yet the
+    // operator protected that file: it is left as it is.
+    if (const QString readOnly = ReadOnlyTargetReason(path); !readOnly.isEmpty()) {
+        if (reason) *reason = readOnly;
+        return false;
+    }
     QSaveFile file(path);
     // Never fall back to writing the target in place: that is what could destroy it.
     file.setDirectWriteFallback(false);
@@ -40,7 +79,11 @@ bool ReplaceFileContents(const QString& path, const QByteArray& bytes, QString* 
         return false;
     }
     if (!file.commit()) {
-        if (reason) *reason = failureReason(path, file.error());
+        // An attribute set meanwhile makes the rename fail: that cause is named.
+        if (reason) {
+            const QString readOnly = ReadOnlyTargetReason(path);
+            *reason = readOnly.isEmpty() ? failureReason(path, file.error()) : readOnly;
+        }
         return false;
     }
     return true;

@@ -10,8 +10,14 @@
 // already had the name stays exactly as it was.
 //
 // Returns true on success; otherwise `reason` (when given) receives a short Chinese
-// explanation of the cause for the operator.
+// explanation of the cause for the operator. A read-only target is never replaced.
 bool ReplaceFileContents(const QString& path, const QByteArray& bytes, QString* reason = nullptr);
+
+// Why the file already at `path` must not be replaced, in Chinese for the operator: it has no
+// write permission bits (judged by the bits, as root may write anyway), this user may not
+// write it, or it is marked immutable or append-only. Empty when there is no such file or
+// none of these holds.
+QString ReadOnlyTargetReason(const QString& path);
 
 // The name the save dialogs propose: the date as "%d-%d-%d" (year, month, day; no zeros).
 QString ProposedExportName(const QDate& date = QDate::currentDate());

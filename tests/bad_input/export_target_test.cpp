@@ -4,6 +4,9 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -62,6 +65,7 @@ class ExportTargetInput : public ExportTest {
         ASSERT_TRUE(QDir().mkpath(m_folder));
     }
     void TearDown() override {
+        for (const QString& file : m_immutable) SetImmutable(file, false);
         if (m_unwritable) makeFolderWritable(m_folder);
         if (m_mounted) BadInput::Unmount(m_folder);
         SetExcelDriverFactory(nullptr);
@@ -99,6 +103,45 @@ class ExportTargetInput : public ExportTest {
         }
     }
 
+    // Sets or clears the file's immutable attribute (chattr +i); false where that cannot be.
+    static bool SetImmutable(const QString& file, bool on) {
+        const int fd = ::open(QFile::encodeName(file).constData(), O_RDONLY);
+        if (fd < 0) return false;
+        int flags = 0;
+        bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+        flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+        ok = ok && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+        ::close(fd);
+        return ok;
+    }
+
+    // Runs every site against its protected older file: one box naming the file and
+    // `cause`, the file as it was, no temporary file left, the office not started.
+    void expectEverySiteKeepsItsProtectedFile(const QString& cause) {
+        QDir folder(m_folder);
+        for (const ExportSite& site : kSites) {
+            boxes.clear();
+            const QString kept = folder.filePath(site.files.first());
+            const QStringList before =
+                folder.entryList(QDir::AllEntries | QDir::Hidden | QDir::System);
+            dialogs.answer({folder.filePath(site.chosen)});
+            (form.get()->*site.save)();
+            ASSERT_EQ(boxes.count(), 1)
+                << site.name << ": " << boxes.texts().join("|").toStdString();
+            const QString text = boxes.texts()[0];
+            EXPECT_TRUE(text.contains(kept)) << site.name << ": " << text.toStdString();
+            EXPECT_TRUE(text.contains(cause)) << site.name << ": " << text.toStdString();
+            EXPECT_FALSE(text.contains(QStringLiteral("磁盘可能已满"))) << site.name;
+            EXPECT_EQ(readAll(kept), QByteArray("older ") + site.name);
+            // Of the bitmaps only the protected one is missing; nothing else is left behind.
+            QStringList after = folder.entryList(QDir::AllEntries | QDir::Hidden | QDir::System);
+            for (const QString& file : site.files.mid(1)) after.removeOne(file);
+            EXPECT_EQ(after, before) << site.name;
+        }
+        EXPECT_TRUE(m_log->ops.filter("start").isEmpty());
+    }
+
+    QStringList m_immutable;
     QTemporaryDir m_program;
     std::shared_ptr<DriverLog> m_log = std::make_shared<DriverLog>();
     QString m_folder;
@@ -120,6 +163,31 @@ TEST_F(ExportTargetInput, AFullDiskRefusesEveryExportAndKeepsTheOlderFiles) {
     writeOlderFiles();
     ASSERT_TRUE(BadInput::FillDisk(m_folder));
     expectEverySiteRefused(QStringLiteral("没有"));
+}
+
+TEST_F(ExportTargetInput, AReadOnlyFileIsNamedAsTheCauseAndKeptByEveryExport) {
+    writeOlderFiles();
+    for (const ExportSite& site : kSites) {
+        const QString file = QDir(m_folder).filePath(site.files.first());
+        ASSERT_EQ(::chmod(QFile::encodeName(file).constData(), 0444), 0);
+    }
+    expectEverySiteKeepsItsProtectedFile(QStringLiteral("只读"));
+    for (const ExportSite& site : kSites) {
+        struct stat st {};
+        const QByteArray name = QFile::encodeName(QDir(m_folder).filePath(site.files.first()));
+        ASSERT_EQ(::stat(name.constData(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0444u) << site.name;
+    }
+}
+
+TEST_F(ExportTargetInput, AnImmutableFileIsNamedAsTheCauseAndKeptByEveryExport) {
+    writeOlderFiles();
+    for (const ExportSite& site : kSites) {
+        const QString file = QDir(m_folder).filePath(site.files.first());
+        if (!SetImmutable(file, true)) GTEST_SKIP() << "no immutable files here";
+        m_immutable << file;
+    }
+    expectEverySiteKeepsItsProtectedFile(QStringLiteral("不可更改"));
 }
 
 TEST_F(ExportTargetInput, A10000CharacterTesterFitsTheFormAndReachesEveryExport) {

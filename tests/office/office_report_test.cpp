@@ -14,6 +14,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTableWidget>
 #include <QTemporaryDir>
 
@@ -108,7 +109,7 @@ class OfficeReport : public ::testing::Test {
     ScriptedFileDialogs files;
 };
 
-TEST_F(OfficeReport, SavedReportHoldsEveryWrittenCellAsTextAndGradesTheCharges) {
+TEST_F(OfficeReport, SavedReportHoldsEveryWrittenCellAsNumberOrTextAndGradesTheCharges) {
     ProgramFolder::setForTests(kBuiltTemplateFolder);
     g_nTestMinutes = 360;
     g_nRecordInterval = 5;
@@ -150,7 +151,10 @@ TEST_F(OfficeReport, SavedReportHoldsEveryWrittenCellAsTextAndGradesTheCharges) 
     const QString report = QStringLiteral("混凝土氯离子电通量试验报告");
     EXPECT_EQ(book["sheets"].toArray().size(), 8);
 
-    // Every write of the report is in the file, as text; an empty text leaves the cell empty.
+    // Every write of the report is in the file: a plain decimal number as a number (so that a
+    // sum over it counts), any other text as text; an empty text leaves the cell empty.
+    const QRegularExpression plainNumber(QStringLiteral("^[+-]?[0-9]+(\\.[0-9]+)?$"));
+    int numbers = 0;
     QString sheet;
     int written = 0;
     for (const ReportStep& step : BuildReportPlan(TakeReportSnapshot(form))) {
@@ -162,6 +166,11 @@ TEST_F(OfficeReport, SavedReportHoldsEveryWrittenCellAsTextAndGradesTheCharges) 
             // Empty, or blank with the template's formatting.
             EXPECT_TRUE(cell.type == 0 || cell.type == 6)
                 << sheet.toStdString() << " " << name.toStdString();
+        } else if (plainNumber.match(step.text).hasMatch()) {
+            EXPECT_EQ(cell.type, 2) << sheet.toStdString() << " " << name.toStdString();
+            EXPECT_EQ(cell.value.toDouble(), step.text.toDouble())
+                << sheet.toStdString() << " " << name.toStdString();
+            ++numbers;
         } else {
             EXPECT_EQ(cell.type, 1) << sheet.toStdString() << " " << name.toStdString();
             EXPECT_EQ(cell.value.toString(), step.text)
@@ -170,11 +179,18 @@ TEST_F(OfficeReport, SavedReportHoldsEveryWrittenCellAsTextAndGradesTheCharges) 
         ++written;
     }
     EXPECT_EQ(written, 6 * 9 + 15 + 26);
+    EXPECT_GE(numbers, 6 * 3 + 6);  // the record numbers and the specimen numbers at least
     EXPECT_EQ(At(book, QStringLiteral("通道6"), "C4").value.toString(), "");
+    EXPECT_EQ(At(book, QStringLiteral("通道1"), "B4").type, 1);
     EXPECT_EQ(At(book, QStringLiteral("通道1"), "B4").value.toString(), "2.5(mA)");
+    EXPECT_EQ(At(book, QStringLiteral("通道1"), "A4").type, 2);  // record number 3
+    EXPECT_EQ(At(book, QStringLiteral("通道1"), "A4").value.toDouble(), 3.0);
     EXPECT_EQ(At(book, QStringLiteral("通道1"), "A1").value.toString(), QStringLiteral("保存次数"));
-    EXPECT_EQ(At(book, report, "D10").value.toString(), "2094.83");
-    EXPECT_EQ(At(book, report, "B7").value.toString(), "01");
+    EXPECT_EQ(At(book, report, "D10").type, 2);
+    EXPECT_EQ(At(book, report, "D10").value.toDouble(), 2094.83);
+    EXPECT_EQ(At(book, report, "B7").type, 2);  // specimen number "01"
+    EXPECT_EQ(At(book, report, "B7").value.toDouble(), 1.0);
+    EXPECT_EQ(At(book, QStringLiteral("试验信息"), "B2").type, 2);
 
     // The template's formulas, computed by the office when it stored the workbook: the
     // charge adjusted to 95 mm (x 0.9025 at 100 mm) in whole coulombs and the penetrability
@@ -201,14 +217,19 @@ TEST_F(OfficeReport, SavedReportHoldsEveryWrittenCellAsTextAndGradesTheCharges) 
         EXPECT_EQ(f.value.toString(), QString::fromUtf8(g.grade)) << g.row;
     }
 
-    // Width 15 on every column of the report sheet, whose template columns differ: 29.1 mm,
-    // which the file states in characters of its own standard font.
+    // Width 15 on every column of the report sheet, whose template columns differ, in
+    // characters of the file's standard font (1/256 of one), whatever face the office
+    // measured; the other sheets keep the template's widths.
     const QJsonArray widths = book["widths"].toObject()[report].toArray();
     ASSERT_EQ(widths.size(), 6);
-    for (const QJsonValue w : widths) {
-        EXPECT_EQ(w.toInt(), widths[0].toInt());
-        EXPECT_NEAR(w.toInt() / 256.0, 13.0, 3.0);
-    }
+    for (const QJsonValue w : widths) EXPECT_NEAR(w.toInt(), 15 * 256, 2);
+    // (The office's own round trip of a width may move it by a unit.)
+    const QJsonObject templ = ReadXls(kBuiltTemplateFolder + QStringLiteral("/模板.xls"));
+    const QJsonArray kept = book["widths"].toObject()[QStringLiteral("通道1")].toArray();
+    const QJsonArray templWidths = templ["widths"].toObject()[QStringLiteral("通道1")].toArray();
+    ASSERT_EQ(kept.size(), templWidths.size());
+    for (int c = 0; c < kept.size(); ++c)
+        EXPECT_NEAR(kept[c].toInt(), templWidths[c].toInt(), 2) << c;
 }
 
 TEST_F(OfficeReport, ClassBoundariesAndTextThatLooksLikeAFormula) {
@@ -247,7 +268,11 @@ TEST_F(OfficeReport, ClassBoundariesAndTextThatLooksLikeAFormula) {
     const QString channel = QStringLiteral("通道1");
     EXPECT_EQ(At(book, channel, "A2").type, 1);
     EXPECT_EQ(At(book, channel, "A2").value.toString(), "=1+1");
-    EXPECT_EQ(At(book, channel, "B2").value.toString(), "0012");
+    EXPECT_EQ(At(book, channel, "B2").type, 2);  // a plain number, as a spreadsheet takes it
+    EXPECT_EQ(At(book, channel, "B2").value.toDouble(), 12.0);
+    EXPECT_EQ(At(book, report, "D4").type, 2);
+    EXPECT_EQ(At(book, report, "D12").type, 2);
+    EXPECT_EQ(At(book, report, "D7").type, 1);
     EXPECT_EQ(At(book, channel, "C2").value.toString(), "second");
 }
 

@@ -39,7 +39,8 @@ TEST(Package, DebInstallsIntoOptKivoAndTheProgramFindsItsFiles) {
         EXPECT_TRUE(listing.contains(QString::fromUtf8(path))) << path;
 
     const QString control = run("dpkg-deb", {"-f", deb, "Depends"}, work.path(), &status);
-    for (const char* dependency : {"libqt6widgets6", "fonts-arphic-uming", "libreoffice-calc"})
+    for (const char* dependency :
+         {"libqt6widgets6", "qt6-translations-l10n", "fonts-arphic-uming", "libreoffice-calc"})
         EXPECT_TRUE(control.contains(dependency)) << dependency;
     const QString conffiles = run("dpkg-deb", {"-I", deb, "conffiles"}, work.path(), &status);
     EXPECT_TRUE(conffiles.contains("/opt/kivo/data.bk"));

@@ -147,4 +147,16 @@ TEST_F(InstrumentTest, FallsSilentForAStretchOnceTheMinuteCountArrives) {
     EXPECT_TRUE(early.handle("00R030", 20.0));
 }
 
+TEST_F(InstrumentTest, TemperatureReplyShowsTheHeatedSpecimens) {
+    model.setHeating(SimModel::Heating{0.0, 2.0, 95.0});
+    make();
+    ask("00W070 1111");
+    ask("01W071 1111");
+    model.advance(35 * 60.0);  // 20 C + 70 K
+    EXPECT_EQ(ask("00R030"), "0030 0090.00");
+    model.advance(600.0);
+    EXPECT_EQ(ask("00R030"), "0030 0095.00");
+    EXPECT_EQ(ask("00R031"), "0031 0000045");
+}
+
 }  // namespace

@@ -103,4 +103,72 @@ TEST(SimModelTest, SeedDecidesTheInitialCurrents) {
     EXPECT_TRUE(differs);
 }
 
+// A model that overheats from minute 10 on at 2 C a minute up to 95 C.
+SimModel Heated(double afterMinutes = 10.0) {
+    SimModel model(1);
+    model.setInitialCurrents({100, 110, 120, 130, 140, 150});
+    model.setHeating(SimModel::Heating{afterMinutes, 2.0, 95.0});
+    return model;
+}
+
+TEST(SimModelTest, HeaterClimbsAtItsRateToTheCeilingAndHoldsThere) {
+    SimModel plain(1);
+    plain.setInitialCurrents({100, 110, 120, 130, 140, 150});
+    SimModel model = Heated();
+    plain.start();
+    model.start();
+    plain.advance(600.0);
+    model.advance(600.0);
+    // Before the heater's minute the model is the one without a heater.
+    EXPECT_DOUBLE_EQ(model.temperature(3), plain.temperature(3));
+    EXPECT_DOUBLE_EQ(model.chargeCoulombs(3), plain.chargeCoulombs(3));
+    const double oneAtTen = model.temperature(1);
+    const double meanAtTen = model.meanTemperature();
+
+    // Every cell climbs by the rate, from where its own current had taken it.
+    model.advance(5 * 60.0);
+    EXPECT_NEAR(model.temperature(1), oneAtTen + 10.0, 1e-9);
+    EXPECT_NEAR(model.meanTemperature(), meanAtTen + 10.0, 1e-9);
+    // The current follows the temperature: 2 % a kelvin above the air.
+    EXPECT_NEAR(model.currentMilliamps(1), 100.0 * (1 + 0.02 * (oneAtTen + 10.0 - 20.0)), 1e-9);
+
+    // The mean, which the instrument reports, passes 90 C when the rate says; the climb
+    // stops at 95 C.
+    const double minutesTo90 = (90.0 - meanAtTen) / 2.0;
+    model.advance((minutesTo90 - 5.0) * 60.0 - 1.0);
+    EXPECT_LT(model.meanTemperature(), 90.0);
+    model.advance(2.0);
+    EXPECT_GE(model.meanTemperature(), 90.0);
+    model.advance(3600.0);
+    for (int ch = 1; ch <= SimModel::kChannels; ++ch)
+        EXPECT_DOUBLE_EQ(model.temperature(ch), 95.0) << ch;
+
+    // A pause holds the temperature; a new test starts cool and heats again at its minute.
+    model.stop();
+    model.advance(600.0);
+    EXPECT_DOUBLE_EQ(model.meanTemperature(), 95.0);
+    model.initialise();
+    model.start();
+    model.advance(600.0);
+    EXPECT_DOUBLE_EQ(model.temperature(3), plain.temperature(3));
+}
+
+TEST(SimModelTest, HeatedChargeDoesNotDependOnHowTimeIsSliced) {
+    SimModel fine = Heated(7.5), coarse = Heated(7.5);
+    fine.start();
+    coarse.start();
+    for (double t = 0; t < 7200.0; t += 2.0) fine.advance(2.0);
+    coarse.advance(7200.0);
+    for (int ch = 1; ch <= SimModel::kChannels; ++ch) {
+        EXPECT_NEAR(fine.chargeCoulombs(ch), coarse.chargeCoulombs(ch), 0.05) << ch;
+        EXPECT_NEAR(fine.temperature(ch), coarse.temperature(ch), 1e-6) << ch;
+    }
+    // The charge over the hot hours is well above that of an unheated test.
+    SimModel plain(1);
+    plain.setInitialCurrents({100, 110, 120, 130, 140, 150});
+    plain.start();
+    plain.advance(7200.0);
+    EXPECT_GT(fine.chargeCoulombs(1), 1.5 * plain.chargeCoulombs(1));
+}
+
 }  // namespace

@@ -64,6 +64,38 @@ TEST(SimOptionsTest, ReadsEveryOption) {
     EXPECT_EQ(range.options.reply.lateMs, 600.0);
     EXPECT_EQ(range.options.reply.lateMaxMs, 1300.0);
     EXPECT_TRUE(Parse({"--help"}).options.help);
+    EXPECT_FALSE(plain.options.heating.has_value());
+}
+
+TEST(SimOptionsTest, HeaterOptionsWithTheirDefaults) {
+    const ParsedOptions defaults = Parse({"--link", "p", "--heat-after-minutes", "30"});
+    ASSERT_EQ(defaults.error, "");
+    ASSERT_TRUE(defaults.options.heating.has_value());
+    EXPECT_EQ(defaults.options.heating->afterMinutes, 30.0);
+    EXPECT_EQ(defaults.options.heating->celsiusPerMinute, 2.0);
+    EXPECT_EQ(defaults.options.heating->ceilingCelsius, 95.0);
+
+    const ParsedOptions all = Parse(
+        {"--link", "p", "--heat-after-minutes=0.5", "--heat-rate", "4.5", "--heat-ceiling=91"});
+    ASSERT_EQ(all.error, "");
+    EXPECT_EQ(all.options.heating->afterMinutes, 0.5);
+    EXPECT_EQ(all.options.heating->celsiusPerMinute, 4.5);
+    EXPECT_EQ(all.options.heating->ceilingCelsius, 91.0);
+
+    const std::vector<std::vector<std::string>> bad = {
+        {"--link", "p", "--heat-rate", "3"},
+        {"--link", "p", "--heat-ceiling", "90"},
+        {"--link", "p", "--heat-after-minutes", "-1"},
+        {"--link", "p", "--heat-after-minutes", "soon"},
+        {"--link", "p", "--heat-after-minutes", "5", "--heat-rate", "0"},
+        {"--link", "p", "--heat-after-minutes", "5", "--heat-ceiling", "20"},
+        {"--link", "p", "--heat-after-minutes"},
+    };
+    for (const auto& args : bad) {
+        std::string line;
+        for (const auto& a : args) line += a + " ";
+        EXPECT_NE(Parse(args).error, "") << line;
+    }
 }
 
 TEST(SimOptionsTest, RefusesBadArguments) {

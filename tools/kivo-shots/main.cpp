@@ -7,6 +7,7 @@
 #include "link/link_threads.h"
 #include "platform/gui_gate.h"
 #include "platform/message_box.h"
+#include "platform/qt_translations.h"
 #include "shots.h"
 
 // kivo-shots [--out FOLDER] [NAME ...]: writes the named pictures (all when none is named)
@@ -16,6 +17,8 @@ namespace {
 
 const Shot kShots[] = {
     {"main-window", "main-window.png", &RenderMainWindow},
+    {"screen-1100x620", "screen-1100x620.png", &RenderSmallScreen},
+    {"screen-1280x720", "screen-1280x720.png", &RenderLaptopScreen},
     {"login", "login.png", &RenderLogin},
     {"parameters", "parameters.png", &RenderParameters},
     {"test-form", "test-form.png", &RenderTestForm},
@@ -28,6 +31,7 @@ int main(int argc, char* argv[]) {
     // No picture may open a real serial device: the test windows find no COM1.
     qputenv("KIVO_COM1", "/nonexistent/kivo-shots-port");
     QApplication app(argc, argv);
+    InstallQtChineseTranslations(app);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     // No box may wait for an answer here.
     MessageBox::setResponder([](QWidget*, const MessageBox::Request& request) {

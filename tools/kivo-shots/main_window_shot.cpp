@@ -1,3 +1,5 @@
+#include "main_window_shot.h"
+
 #include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
@@ -7,10 +9,10 @@
 #include "app/main_frame.h"
 #include "mid_test.h"
 #include "monitor/testclass.h"
-#include "shot_folder.h"
-#include "shots.h"
 #include "run/param_dialog.h"
 #include "state/test_state.h"
+#include "shot_folder.h"
+#include "shots.h"
 
 namespace {
 
@@ -35,7 +37,7 @@ void AnswerNewTestDialogs() {
 
 }  // namespace
 
-QImage RenderMainWindow() {
+QImage RenderMainWindowOfSize(QSize size, const std::function<void(Testclass&)>& arrange) {
     ShotProgramFolder folder;
     if (!folder.ok()) return {};
     SetShotTestParameters();
@@ -44,8 +46,9 @@ QImage RenderMainWindow() {
     {
         CMainFrame main;
         main.setAttribute(Qt::WA_DeleteOnClose, false);
-        main.resize(1280, 800);
+        main.resize(size);
         main.show();
+        main.activateWindow();
         Settle();
 
         QTimer answer;
@@ -57,9 +60,13 @@ QImage RenderMainWindow() {
         if (form == nullptr) return {};
         FillTwoHoursIn(*form);
         Settle();
+        if (arrange) arrange(*form);
+        Settle();
         image = main.grab().toImage();
         EndPretendedTest();
     }
     Settle();
     return image;
 }
+
+QImage RenderMainWindow() { return RenderMainWindowOfSize(QSize(1280, 800), {}); }

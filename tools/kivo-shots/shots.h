@@ -14,6 +14,10 @@ struct Shot {
 QImage RenderTestForm();
 // The main window at 1280x800 with that test window open in it.
 QImage RenderMainWindow();
+// The main window on a 1100x620 screen, the test window scrolled down to its last button.
+QImage RenderSmallScreen();
+// The main window on a 1280x720 screen, where the test window just fits.
+QImage RenderLaptopScreen();
 // The login dialog with the password typed.
 QImage RenderLogin();
 // The parameter dialog filled in for a first one-hour test.

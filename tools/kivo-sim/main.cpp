@@ -116,6 +116,7 @@ int main(int argc, char** argv) {
 
     SimModel model(opt.seed);
     model.setDurationMinutes(opt.durationMinutes);
+    model.setHeating(opt.heating);
     Instrument instrument(model, opt.answer);
     instrument.setSilent(opt.silent);
     ReplySchedule schedule(opt.reply, opt.seed);

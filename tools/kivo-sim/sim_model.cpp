@@ -43,14 +43,47 @@ void SimModel::advance(double seconds) {
     if (m_durationMinutes > 0) {
         const double left = durationSeconds() - m_runSeconds;
         if (seconds >= left) {
-            integrate(left);
+            pass(left);
             m_runSeconds = durationSeconds();  // exact, so the minute count lands on it
             m_running = false;
             return;
         }
     }
-    integrate(seconds);
+    pass(seconds);
     m_runSeconds += seconds;
+}
+
+void SimModel::pass(double seconds) {
+    if (!m_heating) {
+        integrate(seconds);
+        return;
+    }
+    // The step is cut where the heater comes on, so how time is sliced does not matter.
+    const double unheated = std::clamp(heatStartSeconds() - m_runSeconds, 0.0, seconds);
+    integrate(unheated);
+    integrateHeated(seconds - unheated);
+}
+
+void SimModel::integrateHeated(double seconds) {
+    if (!(seconds > 0.0)) return;
+    const double rate = m_heating->celsiusPerMinute / 60.0;  // per second
+    const double ceiling = m_heating->ceilingCelsius;
+    for (int i = 0; i < kChannels; ++i) {
+        // The temperature is a ramp that flattens at the ceiling; the current is linear in
+        // the temperature, so the charge of each piece is its length times the current at
+        // the piece's mean temperature.
+        double t = m_temp[i];
+        double left = seconds;
+        if (t < ceiling) {
+            const double ramp = std::min(left, (ceiling - t) / rate);
+            const double end = ramp == left ? t + rate * ramp : ceiling;
+            m_charge[i] += ramp * currentAmps(i, (t + end) / 2.0);
+            t = end;
+            left -= ramp;
+        }
+        m_charge[i] += left * currentAmps(i, t);
+        m_temp[i] = t;
+    }
 }
 
 void SimModel::integrate(double seconds) {

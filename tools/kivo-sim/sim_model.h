@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 
 // Physical model of the six specimen cells of a running test. Each cell carries 60 V; its
 // current rises with its temperature, the electrical power warms it against the loss to the
@@ -26,6 +27,17 @@ class SimModel {
     // 0 means the instrument never stops by itself.
     void setDurationMinutes(std::uint32_t minutes) { m_durationMinutes = minutes; }
 
+    // A heater that overheats the specimens: from run minute `afterMinutes` on, every cell's
+    // temperature climbs steadily at `celsiusPerMinute` (model time) until it reaches
+    // `ceilingCelsius`, where it stays; a cell already at or above the ceiling keeps its
+    // temperature. The currents follow the temperature as always.
+    struct Heating {
+        double afterMinutes = 0.0;
+        double celsiusPerMinute = 2.0;
+        double ceilingCelsius = 95.0;
+    };
+    void setHeating(std::optional<Heating> heating) { m_heating = heating; }
+
     // Back to the state before a test: no minutes, no charge, cells at air temperature,
     // not running.
     void initialise();
@@ -48,7 +60,11 @@ class SimModel {
     static int index(int channel) { return channel - 1; }
     double currentAmps(int i, double temp) const;
     double durationSeconds() const { return m_durationMinutes * 60.0; }
+    // Lets running time pass: the cells' own warming, then the heater's from its minute on.
+    void pass(double seconds);
     void integrate(double seconds);
+    void integrateHeated(double seconds);
+    double heatStartSeconds() const { return m_heating->afterMinutes * 60.0; }
 
     std::array<double, kChannels> m_i0{};  // amperes at air temperature
     std::array<double, kChannels> m_temp{};
@@ -56,4 +72,5 @@ class SimModel {
     double m_runSeconds = 0.0;
     std::uint32_t m_durationMinutes = 0;
     bool m_running = false;
+    std::optional<Heating> m_heating;
 };

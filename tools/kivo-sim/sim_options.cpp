@@ -32,6 +32,7 @@ ParsedOptions ParseSimOptions(const std::vector<std::string>& args) {
     ParsedOptions result;
     SimOptions& o = result.options;
     std::optional<double> silenceSeconds;
+    std::optional<double> heatAfter, heatRate, heatCeiling;
     auto fail = [&](std::string message) {
         result.error = std::move(message);
         return result;
@@ -59,7 +60,8 @@ ParsedOptions ParseSimOptions(const std::vector<std::string>& args) {
             name == "--link" || name == "--log" || name == "--seed" || name == "--speed" ||
             name == "--duration" || name == "--silent-address" || name == "--answer-on-repeat" ||
             name == "--late" || name == "--fault-rate" || name == "--silence-after-minutes" ||
-            name == "--silence-for-seconds";
+            name == "--silence-for-seconds" || name == "--heat-after-minutes" ||
+            name == "--heat-rate" || name == "--heat-ceiling";
         if (takesValue && !takeValue()) return fail(name + " needs a value");
 
         if (name == "--help" || name == "-h") {
@@ -124,6 +126,23 @@ ParsedOptions ParseSimOptions(const std::vector<std::string>& args) {
                 return fail("--silence-for-seconds wants seconds above 0 and at most 86400, not '" +
                             value + "'");
             silenceSeconds = *x;
+        } else if (name == "--heat-after-minutes") {
+            const auto x = ParseReal(value);
+            if (!x || *x < 0.0 || *x > 1e6)
+                return fail("--heat-after-minutes wants minutes from 0, not '" + value + "'");
+            heatAfter = *x;
+        } else if (name == "--heat-rate") {
+            const auto x = ParseReal(value);
+            if (!x || !(*x > 0.0) || *x > 100.0)
+                return fail("--heat-rate wants degrees per minute above 0 and at most 100, not '" +
+                            value + "'");
+            heatRate = *x;
+        } else if (name == "--heat-ceiling") {
+            const auto x = ParseReal(value);
+            if (!x || *x <= SimModel::kAirCelsius || *x > 200.0)
+                return fail("--heat-ceiling wants degrees above 20 and at most 200, not '" + value +
+                            "'");
+            heatCeiling = *x;
         } else if (name == "--line-timing" || name == "--silent" || name == "--split" ||
                    name == "--garbage" || name == "--broken-frames") {
             if (!flag()) return fail(name + " takes no value");
@@ -142,6 +161,15 @@ ParsedOptions ParseSimOptions(const std::vector<std::string>& args) {
     if (o.answer.silenceAfterMinutes.has_value() != silenceSeconds.has_value())
         return fail("--silence-after-minutes and --silence-for-seconds go together");
     if (silenceSeconds) o.answer.silenceForMs = *silenceSeconds * 1000.0;
+    if ((heatRate || heatCeiling) && !heatAfter)
+        return fail("--heat-rate and --heat-ceiling need --heat-after-minutes");
+    if (heatAfter) {
+        SimModel::Heating heating;
+        heating.afterMinutes = *heatAfter;
+        if (heatRate) heating.celsiusPerMinute = *heatRate;
+        if (heatCeiling) heating.ceilingCelsius = *heatCeiling;
+        o.heating = heating;
+    }
     return result;
 }
 
@@ -170,6 +198,15 @@ Options:
                         baud, and write replies a byte every 1.04 ms
   --log FILE            append a line per received request frame, even one left
                         unanswered: milliseconds since start, a tab, the decoded text
+  --heat-after-minutes M
+                        overheat the specimens: from minute M of the test on (model time,
+                        fractions allowed), every cell's temperature climbs steadily by
+                        --heat-rate until it reaches --heat-ceiling, and stays there; the
+                        currents rise with it, and the temperature reply ("00R030", the
+                        mean of the six cells, as "0090.00") shows it. Without this option
+                        the cells only warm by their own current
+  --heat-rate C         degrees Celsius per model minute of that climb (default 2)
+  --heat-ceiling C      degrees Celsius where the climb stops (default 95)
   -h, --help            this text
 
 Faults (any may be combined):

@@ -1,11 +1,13 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "instrument.h"
 #include "reply_schedule.h"
+#include "sim_model.h"
 
 struct SimOptions {
     std::string linkPath;
@@ -13,6 +15,7 @@ struct SimOptions {
     std::uint32_t seed = 1;
     double speed = 1.0;
     std::uint32_t durationMinutes = 0;
+    std::optional<SimModel::Heating> heating;
     bool silent = false;
     AnswerFaults answer;
     ReplyFaults reply;

@@ -20,19 +20,23 @@
 #include <exception>
 #include <functional>
 #include <map>
+#include <optional>
 #include <utility>
 
 #include "export/office/office_launch_options.h"
 #include "export/office/office_session.h"
+#include "export/office/plain_number.h"
+#include "export/office/xls_column_widths.h"
 #include "export/report_plan.h"
 
 using namespace com::sun::star;
 
 namespace {
 
-// One character of column width as the .xls format counts it: the widest digit of the
-// standard font, 7 pixels at 96 dpi, with 5 pixels of cell padding added once per column.
-// 15 characters are (15 * 7 + 5) px = 110 px = 29.1 mm.
+// The width the office shows a column of `characters` characters with while it fills the
+// workbook: the widest digit of a 9-point Song face, 7 pixels at 96 dpi, with 5 pixels of cell
+// padding. The saved file states the width in characters itself (SetXlsColumnWidths), as
+// the office would convert a length with the digits of whatever face it substitutes.
 sal_Int32 ColumnWidthHundredthsMm(int characters) {
     const double pixels = characters * 7.0 + 5.0;
     return static_cast<sal_Int32>(pixels * 2540.0 / 96.0 + 0.5);
@@ -124,6 +128,7 @@ class UnoExcelDriver : public ExcelDriver {
             uno::Reference<table::XColumnRowRange> range(m_sheet, uno::UNO_QUERY_THROW);
             uno::Reference<beans::XPropertySet> columns(range->getColumns(), uno::UNO_QUERY_THROW);
             columns->setPropertyValue("Width", uno::Any(ColumnWidthHundredthsMm(width)));
+            m_columnWidths[m_sheetName] = width;
             return succeed();
         });
     }
@@ -139,6 +144,9 @@ class UnoExcelDriver : public ExcelDriver {
             arguments.getArray()[1] = Property("Overwrite", uno::Any(true));
             refreshFormulas();
             storable->storeToURL(ToOUString(FileUrl(path)), arguments);
+            QString error;
+            if (!m_columnWidths.empty() && !SetXlsColumnWidths(path, m_columnWidths, &error))
+                return fail(error);
             return succeed();
         });
     }
@@ -177,8 +185,8 @@ class UnoExcelDriver : public ExcelDriver {
 
     // The .xls keeps each formula's last result, and the office stores the result of a
     // formula it read from an .xls as a number, even where the formula now gives a text (a
-    // grade, or "" for no value). Entered anew and calculated, every formula is stored with
-    // the result it shows.
+    // grade, or "" for no value), numbers in the cells it reads or not. Entered anew and
+    // calculated, every formula is stored with the result it shows.
     void refreshFormulas() {
         uno::Reference<container::XIndexAccess> sheets(m_sheets, uno::UNO_QUERY_THROW);
         for (sal_Int32 i = 0; i < sheets->getCount(); ++i) {
@@ -197,8 +205,9 @@ class UnoExcelDriver : public ExcelDriver {
     }
 
     // Sends the collected writes: each run of cells in a row, and each stack of rows with the
-    // same run, as one block. Strings sent this way are kept as text, as setString keeps
-    // them.
+    // same run, as one block. A text that is a plain decimal number goes as that number, as
+    // a spreadsheet stores such a text typed into a cell; every other text is kept as text,
+    // as setString keeps it (a leading "=" makes no formula).
     bool flush() {
         if (m_pending.empty()) return true;
         std::map<std::pair<int, int>, QString> pending;
@@ -230,7 +239,12 @@ class UnoExcelDriver : public ExcelDriver {
                 for (int r = b.firstRow; r <= b.lastRow; ++r) {
                     uno::Sequence<uno::Any> cells(b.lastColumn - b.firstColumn + 1);
                     for (int c = b.firstColumn; c <= b.lastColumn; ++c) {
-                        cells.getArray()[c - b.firstColumn] <<= ToOUString(pending[{r, c}]);
+                        const QString& text = pending[{r, c}];
+                        if (const std::optional<double> number = PlainDecimalNumber(text)) {
+                            cells.getArray()[c - b.firstColumn] <<= *number;
+                        } else {
+                            cells.getArray()[c - b.firstColumn] <<= ToOUString(text);
+                        }
                     }
                     rows.getArray()[r - b.firstRow] = cells;
                 }
@@ -252,6 +266,7 @@ class UnoExcelDriver : public ExcelDriver {
 
     void closeDocument() {
         m_pending.clear();
+        m_columnWidths.clear();
         m_sheet.clear();
         m_sheets.clear();
         if (!m_document.is()) return;
@@ -275,6 +290,7 @@ class UnoExcelDriver : public ExcelDriver {
     uno::Reference<sheet::XSpreadsheet> m_sheet;
     QString m_sheetName;
     std::map<std::pair<int, int>, QString> m_pending;  // (row, column) -> text
+    std::map<QString, int> m_columnWidths;             // sheet -> characters
     QString m_error;
 };
 
