@@ -5,10 +5,14 @@
 
 #include "app/main_frame.h"
 #include "app/program_pictures.h"
+#include "archive/archive_location.h"
+#include "run/archive_session.h"
 
 CKivoApp::~CKivoApp() { ExitInstance(); }
 
 bool CKivoApp::InitInstance() {
+    // Every test is kept in the archive as it runs; opening it never delays the window.
+    ArchiveSession::open(archive::ArchivePath());
     QApplication::setWindowIcon(ProgramIcon());
     m_pMainWnd = new CMainFrame;
     m_pMainWnd->setWindowTitle(QStringLiteral("混凝土氯离子电通量测定仪"));
@@ -20,4 +24,7 @@ bool CKivoApp::InitInstance() {
     return true;
 }
 
-void CKivoApp::ExitInstance() { delete m_pMainWnd.data(); }
+void CKivoApp::ExitInstance() {
+    delete m_pMainWnd.data();
+    ArchiveSession::close();
+}

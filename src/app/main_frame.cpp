@@ -14,7 +14,10 @@
 #include "app/program_pictures.h"
 #include "app/support_dialog.h"
 #include "monitor/testclass.h"
+#include "run/archived_test_loading.h"
 #include "run/param_dialog.h"
+#include "run/recovered_test.h"
+#include "run/recovery_offer.h"
 #include "state/test_state.h"
 
 namespace {
@@ -138,11 +141,20 @@ void CMainFrame::OnNewTest() {
         m_wndClient->setActiveSubWindow(m_pTestFrame);
         return;
     }
+    if (std::optional<RecoveredTest> recovered = OfferRecovery(this)) {
+        // The recovered test's own parameters; no parameter dialog.
+        SetParametersFromArchive(recovered->test.header);
+        TakeUpRecoveredTest(*openTestWindow(), std::move(*recovered));
+        return;
+    }
     {
         CParamDlg parameters(this);
         if (parameters.exec() != QDialog::Accepted) return;
     }
+    openTestWindow();
+}
 
+Testclass* CMainFrame::openTestWindow() {
     g_bLinkActive = 1;
     auto* form = new Testclass;
     auto* frame = new CChildFrame(form);
@@ -159,6 +171,7 @@ void CMainFrame::OnNewTest() {
     m_wndClient->setActiveSubWindow(frame);
     form->OnInitialUpdate();
     updateCommands();
+    return form;
 }
 
 void CMainFrame::testFrameGone() {

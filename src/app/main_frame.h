@@ -51,6 +51,8 @@ class CMainFrame : public QMainWindow {
     void changeEvent(QEvent* event) override;
 
   private:
+    // Creates the test window for the parameters now set and runs the form's first update.
+    Testclass* openTestWindow();
     void buildMenu();
     void buildStatusBar();
     void updateCommands();

@@ -29,7 +29,10 @@ class FormLink : public LinkView, public std::enable_shared_from_this<FormLink> 
 
     // Tells the form on the GUI thread, without waiting.
     void channelPollDone() override;
+    // A communication failure stops the test.
     void StopTest() override;
+    // The stop itself, whatever its cause (any thread).
+    void stopTest();
     void FinishTest(bool sendStop, const QString& picturePrompt) override;
 
     bool started() const override { return m_bStarted.load() != 0; }

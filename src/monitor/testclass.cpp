@@ -186,6 +186,9 @@ void Testclass::buildChannelTable() {
     m_listChannels->setSelectionMode(QAbstractItemView::SingleSelection);
     m_listChannels->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_listChannels->setSortingEnabled(false);
+    // Tab leaves the table for the next control, as in every other field of the form; the
+    // arrow keys move between its rows.
+    m_listChannels->setTabKeyNavigation(false);
     m_listChannels->setAccessibleName(QStringLiteral("通道列表"));
     const int widths[] = {0, 50, 90, 50, 110, 110};
     for (int c = 0; c < 6; ++c) m_listChannels->setColumnWidth(c, widths[c]);
@@ -218,6 +221,7 @@ void Testclass::buildHistoryLists() {
         list->setSelectionMode(QAbstractItemView::SingleSelection);
         list->setEditTriggers(QAbstractItemView::NoEditTriggers);
         list->setSortingEnabled(false);
+        list->setTabKeyNavigation(false);
         const int widths[] = {0, 100, 100, 100};
         for (int c = 0; c < 4; ++c) list->setColumnWidth(c, widths[c]);
         list->setColumnHidden(0, true);
@@ -276,6 +280,19 @@ QString Testclass::historyCell(int slot, int row, int column) const {
 int Testclass::historyRowCount(int slot) const {
     if (slot < 0 || slot >= MAX_CHANNELS || m_listHistory[slot] == nullptr) return 0;
     return m_listHistory[slot]->rowCount();
+}
+
+void Testclass::appendHistoryRow(int slot, const QString& number, const QString& current,
+                                 const QString& charge) {
+    if (slot < 0 || slot >= MAX_CHANNELS || m_listHistory[slot] == nullptr) return;
+    QTableWidget* list = m_listHistory[slot];
+    const int row = list->rowCount();
+    list->insertRow(row);
+    list->setItem(row, HistoryColumn::Hidden, CentredCell(QString()));
+    list->setItem(row, HistoryColumn::RecordNo, CentredCell(number));
+    list->setItem(row, HistoryColumn::Current, CentredCell(current));
+    list->setItem(row, HistoryColumn::Charge, CentredCell(charge));
+    list->scrollToBottom();  // the new row is the last one
 }
 
 bool Testclass::started() const { return m_link->started(); }

@@ -39,6 +39,9 @@ class Testclass : public QWidget {
     // Text of a history cell of channel slot `slot`; empty for a row that does not exist.
     QString historyCell(int slot, int row, int column) const;
     int historyRowCount(int slot) const;
+    // Appends a row to the history list of channel slot `slot` and shows it.
+    void appendHistoryRow(int slot, const QString& number, const QString& current,
+                          const QString& charge);
 
     // The form as the link threads see it.
     std::shared_ptr<FormLink> link() const { return m_link; }
@@ -47,11 +50,21 @@ class Testclass : public QWidget {
     // Run control.
     void OnDeviceInit();
     void OnStartTest();
+    // The start branch of "开始实验": the cycle, the channel states, the start command and
+    // the timers (GUI thread).
+    void StartRunningOnGui();
     void StopTest();
     void FinishTest(bool sendStop, const QString& picturePrompt);
     void OnRecordSample();
     // A channel poll has left its readings in the channel table.
     void OnChannelPollDone();
+
+    // Run control helpers (GUI thread): the status word of every channel in use, and the
+    // buttons 1024 ... 1028 that a running test disables.
+    void setChannelStatusOnGui(const QString& word);
+    void setSaveButtonsEnabledOnGui(bool enabled);
+    // Sets g_bWorkerRun, gives the cycle a new stop event and starts it.
+    void startCommandCycleOnGui();
 
     // Exports.
     void OnSaveText();
@@ -100,12 +113,6 @@ class Testclass : public QWidget {
     void connectChannelTable();
     // Marks row m_nCurRow selected and focused.
     void reselectCurrentRow();
-    // Run control helpers (GUI thread): the status word of every channel in use, and the
-    // buttons 1024 ... 1028 that a running test disables.
-    void setChannelStatusOnGui(const QString& word);
-    void setSaveButtonsEnabledOnGui(bool enabled);
-    // Sets g_bWorkerRun, gives the cycle a new stop event and starts it.
-    void startCommandCycleOnGui();
     // The link's part of the first update and of the teardown.
     void OpenLinkOnInitialUpdate();
     void ClosePortOnTeardown();

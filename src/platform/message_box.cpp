@@ -33,6 +33,9 @@ Result showOnGui(QWidget* owner, const Request& request) {
         case Icon::Information:
             box->setIcon(QMessageBox::Information);
             break;
+        case Icon::Question:
+            box->setIcon(QMessageBox::Question);
+            break;
         case Icon::Exclamation:
             box->setIcon(QMessageBox::Warning);
             break;
@@ -40,16 +43,21 @@ Result showOnGui(QWidget* owner, const Request& request) {
             box->setIcon(QMessageBox::Critical);
             break;
     }
-    QPushButton* ok = box->addButton(QStringLiteral("确定"), QMessageBox::AcceptRole);
+    const bool yesNo = request.buttons == Buttons::YesNo;
+    QPushButton* ok =
+        box->addButton(yesNo ? QStringLiteral("是") : QStringLiteral("确定"), QMessageBox::AcceptRole);
     ok->setDefault(true);
     if (request.buttons == Buttons::OkCancel) {
         box->setEscapeButton(box->addButton(QStringLiteral("取消"), QMessageBox::RejectRole));
+    } else if (yesNo) {
+        box->setEscapeButton(box->addButton(QStringLiteral("否"), QMessageBox::RejectRole));
     } else {
         box->setEscapeButton(ok);
     }
     box->exec();
     if (!box) return Cancel;
-    const Result result = box->clickedButton() == ok ? Ok : Cancel;
+    const bool accepted = box->clickedButton() == ok;
+    const Result result = yesNo ? (accepted ? Yes : No) : (accepted ? Ok : Cancel);
     delete box.data();
     return result;
 }

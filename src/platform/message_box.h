@@ -10,9 +10,9 @@ class QWidget;
 // worker waits.
 namespace MessageBox {
 
-enum class Buttons { Ok, OkCancel };
-enum class Icon { None, Information, Exclamation, Critical };
-enum Result { Ok = 1, Cancel = 2 };
+enum class Buttons { Ok, OkCancel, YesNo };  // YesNo: "是" and "否"
+enum class Icon { None, Information, Question, Exclamation, Critical };
+enum Result { Ok = 1, Cancel = 2, Yes = 6, No = 7 };
 
 struct Request {
     QString text;

@@ -6,6 +6,8 @@
 #include "monitor/form_link.h"
 #include "monitor/testclass.h"
 #include "run/init_progress_dlg.h"
+#include "run/archived_run.h"
+#include "run/recovered_test.h"
 #include "run/run_link.h"
 
 // Device initialisation, start and pause of a test on the form (GUI thread).
@@ -64,28 +66,40 @@ void Testclass::OnStartTest() {
         m_link->message(kNoPort);
         return;
     }
-    if (g_bTesting == 0) {
-        if (g_bWorkerRun == 0) {
-            startCommandCycleOnGui();
-            setItemEnabledOnGui(FormId::InitButton, false);
-        }
-        g_bTesting = 1;
-        setChannelStatusOnGui(QStringLiteral("运行"));
-        setItemTextOnGui(FormId::StartButton, QStringLiteral("暂停"));
-        setSaveButtonsEnabledOnGui(false);
-        g_nRetry = 0;
-        RunLink::sendCommand(QStringLiteral("01W071 1111"), m_link.get());
-        PostToMainFrame(WM_TIMERS_START);
-    } else {
-        StopTest();
+    if (g_bTesting == 0 && ResumeCheckPending(*this)) {
+        StartResumeCheck(*this);
+        return;
     }
+    const bool starting = g_bTesting == 0;
+    if (starting)
+        StartRunningOnGui();
+    else
+        StopTest();
     if (m_link->m_bStarted == 0) {
         m_link->m_bStarted = 1;
         setItemTextOnGui(FormId::StartTime, timeOfDay());
     }
+    if (starting) ArchivedRun::started(*this);
 }
 
-void Testclass::StopTest() { m_link->StopTest(); }
+void Testclass::StartRunningOnGui() {
+    if (g_bWorkerRun == 0) {
+        startCommandCycleOnGui();
+        setItemEnabledOnGui(FormId::InitButton, false);
+    }
+    g_bTesting = 1;
+    setChannelStatusOnGui(QStringLiteral("运行"));
+    setItemTextOnGui(FormId::StartButton, QStringLiteral("暂停"));
+    setSaveButtonsEnabledOnGui(false);
+    g_nRetry = 0;
+    RunLink::sendCommand(QStringLiteral("01W071 1111"), m_link.get());
+    PostToMainFrame(WM_TIMERS_START);
+}
+
+void Testclass::StopTest() {
+    ArchivedRun::changeState(archive::TestState::Paused);
+    m_link->stopTest();
+}
 
 void Testclass::FinishTest(bool sendStop, const QString& picturePrompt) {
     m_link->FinishTest(sendStop, picturePrompt);

@@ -4,6 +4,7 @@
 #include "monitor/form_ids.h"
 #include "monitor/form_link.h"
 #include "monitor/testclass.h"
+#include "run/archived_run.h"
 #include "run/run_link.h"
 
 // Stopping and finishing a test. Both may run on a link thread (the command cycle on a
@@ -18,6 +19,11 @@ void FormLink::showStopped(Testclass& form, const QString& status) {
 }
 
 void FormLink::StopTest() {
+    ArchivedRun::changeState(archive::TestState::CommFailure);
+    stopTest();
+}
+
+void FormLink::stopTest() {
     g_bTesting = 0;
     withForm([](Testclass& form) { showStopped(form, QStringLiteral("停止")); });
     RunLink::sendCommand(QStringLiteral("00W071 0000"), this);
@@ -38,6 +44,8 @@ void FormLink::FinishTest(bool sendStop, const QString& picturePrompt) {
         form.OnRecordSample();  // the last record of the test
         showStopped(form, QStringLiteral("完成"));
     });
+    ArchivedRun::changeState(sendStop ? archive::TestState::FinishedByMinutes
+                                      : archive::TestState::FinishedByInstrument);
     EmptyCommandQueue();
     askAndSave(picturePrompt, m_saveChart);
     askAndSave(QStringLiteral("请确认是否保存数据！"), m_saveExcel);

@@ -21,6 +21,8 @@ inline constexpr int CHANNELS_IN_USE = 6;
 
 // Command codes of the command queue.
 inline constexpr uint8_t CMD_READ_TEST = 1;
+// The minute count alone, before a recovered test resumes.
+inline constexpr uint8_t CMD_CHECK_MINUTES = 2;
 inline constexpr uint8_t CMD_READ_CHANNELS = 3;
 inline constexpr uint8_t CMD_READ_RUNSTATE = 6;
 

@@ -1,0 +1,67 @@
+#include "run/archive_session.h"
+
+#include <QApplication>
+#include <QMetaObject>
+#include <QPointer>
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+#include "archive/archive_writer.h"
+#include "monitor/testclass.h"
+#include "platform/message_box.h"
+
+namespace ArchiveSession {
+namespace {
+
+std::mutex g_mutex;
+std::shared_ptr<archive::ArchiveWriter> g_writer;
+QString g_path;
+
+}  // namespace
+
+void open(const QString& path) {
+    close();
+    auto writer = std::make_shared<archive::ArchiveWriter>(path, &reportFailure);
+    std::lock_guard lock(g_mutex);
+    g_writer = std::move(writer);
+    g_path = path;
+}
+
+void close() {
+    std::shared_ptr<archive::ArchiveWriter> writer;
+    {
+        std::lock_guard lock(g_mutex);
+        writer.swap(g_writer);
+        g_path.clear();
+    }
+    writer.reset();  // the last reference writes what is pending, then ends its thread
+}
+
+std::shared_ptr<archive::ArchiveWriter> writer() {
+    std::lock_guard lock(g_mutex);
+    return g_writer;
+}
+
+QString path() {
+    std::lock_guard lock(g_mutex);
+    return g_path;
+}
+
+void reportFailure(const QString& message) {
+    // Called on the writer's own thread: the box is shown later on the GUI thread, owned by
+    // the test window when there is one, and the writer goes on at once.
+    QCoreApplication* app = QCoreApplication::instance();
+    if (app == nullptr) return;
+    QMetaObject::invokeMethod(
+        app,
+        [message] {
+            QWidget* owner = g_pTestView ? static_cast<QWidget*>(g_pTestView.data())
+                                         : QApplication::activeWindow();
+            MessageBox::show(owner, message, MessageBox::kAppCaption, MessageBox::Buttons::Ok,
+                             MessageBox::Icon::Exclamation);
+        },
+        Qt::QueuedConnection);
+}
+
+}  // namespace ArchiveSession

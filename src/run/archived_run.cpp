@@ -1,0 +1,151 @@
+#include "run/archived_run.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QUuid>
+#include <mutex>
+
+#include "archive/archive_writer.h"
+#include "archive/test_lock.h"
+#include "link/serial_channel.h"
+#include "monitor/form_ids.h"
+#include "monitor/testclass.h"
+#include "platform/port_names.h"
+#include "run/archive_session.h"
+#include "state/test_state.h"
+
+namespace ArchivedRun {
+namespace {
+
+std::mutex g_mutex;
+QString g_uid;                              // the test of the window, empty when none
+std::unique_ptr<archive::TestLock> g_lock;  // held while the window runs it
+
+qint64 now() { return QDateTime::currentMSecsSinceEpoch(); }
+
+QString currentUid() {
+    std::lock_guard lock(g_mutex);
+    return g_uid;
+}
+
+std::optional<int> instrumentMinutes() {
+    const int32_t minutes = g_nInstrumentMinutes.load();
+    return minutes >= 0 ? std::optional<int>(minutes) : std::nullopt;
+}
+
+archive::TestHeader headerOf(const Testclass& form, const QString& uid) {
+    archive::TestHeader h;
+    h.uid = uid;
+    h.testDate = form.itemTextOnGui(FormId::TestDate);
+    h.startTime = form.itemTextOnGui(FormId::StartTime);
+    h.startedAtMs = now();
+    h.user = g_strCurrentUser;
+    h.portIndex = g_nComPort;
+    if (g_nComPort < g_strComNames.size()) {
+        h.portName = g_strComNames[g_nComPort];
+        h.portDevice = PortNames::devicePath(h.portName);
+    }
+    h.voltage = g_strVoltage;
+    h.testMinutes = g_nTestMinutes;
+    h.recordInterval = g_nRecordInterval;
+    h.diameter = g_nDiameter;
+    h.tester = g_strTester;
+    h.organisation = g_strOrganisation;
+    for (int slot = 0; slot < archive::kSpecimenSlots; ++slot)
+        h.specimenNo[slot] = g_strSpecimenNo[slot];
+    for (int slot = 0; slot < archive::kChannels; ++slot) h.channelOff[slot] = g_bChannelOff[slot];
+    h.programVersion = QStringLiteral(KIVO_VERSION);
+    return h;
+}
+
+// The window goes: the test is closed (a finished test keeps its ending) and its lock let go.
+void watchWindow(Testclass& form, const QString& uid) {
+    QObject::connect(&form, &QObject::destroyed, [uid] {
+        std::unique_ptr<archive::TestLock> lock;
+        {
+            std::lock_guard guard(g_mutex);
+            if (g_uid != uid) return;
+            g_uid.clear();
+            lock.swap(g_lock);
+        }
+        if (auto writer = ArchiveSession::writer())
+            writer->changeState(uid, archive::TestState::Closed, now());
+    });
+}
+
+}  // namespace
+
+void started(Testclass& form) {
+    const std::shared_ptr<archive::ArchiveWriter> writer = ArchiveSession::writer();
+    if (!writer) return;
+    QString uid = currentUid();
+    if (!uid.isEmpty()) {
+        writer->changeState(uid, archive::TestState::Running, now());
+        return;
+    }
+    uid = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    {
+        std::lock_guard lock(g_mutex);
+        g_uid = uid;
+        g_lock = archive::TestLock::tryAcquire(ArchiveSession::path(), uid);
+    }
+    writer->beginTest(headerOf(form, uid));
+    writer->changeState(uid, archive::TestState::Running, now());
+    watchWindow(form, uid);
+}
+
+void changeState(archive::TestState state) {
+    const QString uid = currentUid();
+    if (uid.isEmpty()) return;
+    if (auto writer = ArchiveSession::writer()) writer->changeState(uid, state, now());
+}
+
+void recorded(const Testclass& form, int row) {
+    const QString uid = currentUid();
+    if (uid.isEmpty()) return;
+    const std::shared_ptr<archive::ArchiveWriter> writer = ArchiveSession::writer();
+    if (!writer) return;
+    archive::RecordRow record;
+    record.number = row + 1;
+    record.minutes = instrumentMinutes();
+    record.temperature = form.itemTextOnGui(FormId::Temperature);
+    record.atMs = now();
+    for (int slot = 0; slot < archive::kChannels; ++slot) {
+        if (g_bChannelOff[slot] != 0 || row >= form.historyRowCount(slot)) continue;
+        record.current[slot] = form.historyCell(slot, row, HistoryColumn::Current);
+        record.charge[slot] = form.historyCell(slot, row, HistoryColumn::Charge);
+    }
+    writer->addRecord(uid, record);
+}
+
+void polled(const Testclass& form) {
+    const QString uid = currentUid();
+    if (uid.isEmpty()) return;
+    const std::shared_ptr<archive::ArchiveWriter> writer = ArchiveSession::writer();
+    if (!writer) return;
+    archive::PollRow poll;
+    poll.atMs = now();
+    poll.minutes = instrumentMinutes();
+    poll.voltage = form.itemTextOnGui(FormId::Voltage);
+    poll.temperature = form.itemTextOnGui(FormId::Temperature);
+    for (int slot = 0; slot < archive::kChannels; ++slot) {
+        if (g_bChannelOff[slot] != 0) continue;
+        poll.current[slot] = form.channelCellOnGui(slot, ChannelColumn::Current);
+        poll.charge[slot] = form.channelCellOnGui(slot, ChannelColumn::Charge);
+    }
+    writer->addPoll(uid, poll);
+}
+
+void adopt(Testclass& form, const archive::ArchivedTest& test,
+           std::unique_ptr<archive::TestLock> lock) {
+    {
+        std::lock_guard guard(g_mutex);
+        g_uid = test.header.uid;
+        g_lock = std::move(lock);
+    }
+    watchWindow(form, test.header.uid);
+}
+
+QString uid() { return currentUid(); }
+
+}  // namespace ArchivedRun

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+
+#include "run/recovery_offer.h"
+
+class Testclass;
+
+// A recovered test in its new test window. The window shows the test as it was (records,
+// chart, start time) and goes on with it: "设备初试化" stays disabled, because initialising
+// would clear the instrument's clock and charges, and the first "开始实验" reads the
+// instrument's minute count before anything else is sent.
+
+// Takes up `recovered` in `form`, after the form's first update.
+void TakeUpRecoveredTest(Testclass& form, RecoveredTest recovered);
+
+// True until the first "开始实验" of the recovered test in `form` has had its answer.
+bool ResumeCheckPending(const Testclass& form);
+// "开始实验" of a recovered test: the command cycle reads the instrument's minute count.
+void StartResumeCheck(Testclass& form);
+
+// What the minute count `minutes` means for the recovered test in `form` (GUI thread):
+// at or above the last record's and below the test's duration, the test resumes; below it,
+// the instrument was restarted and the test cannot go on; at the duration or above, the
+// instrument finished while the program was down.
+enum class ResumeOutcome { Resume, Refuse, FinishNow };
+ResumeOutcome DecideResume(Testclass& form, int32_t minutes);

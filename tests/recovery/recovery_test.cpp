@@ -1,0 +1,211 @@
+#include <gtest/gtest.h>
+
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "accounts/login_dialog.h"
+#include "app/kivo_app.h"
+#include "archive/test_lock.h"
+#include "archive_fixture.h"
+#include "monitor/form_ids.h"
+#include "monitor/testclass.h"
+#include "platform/program_folder.h"
+#include "run/archived_run.h"
+#include "run/param_dialog.h"
+#include "run/recovered_test.h"
+#include "shell/modal_script.h"
+#include "state/test_state.h"
+#include "support/run_harness.h"
+#include "support/scripted_dialogs.h"
+
+namespace {
+
+using archive::TestState;
+
+const QString kUid = QStringLiteral("5f0c1d2e-0000-4000-8000-00000000c0de");
+
+// The archive holds a test whose program died while it ran: three records, the last at
+// minute 15 of a 60-minute test.
+void WriteInterruptedTest(const QString& path) {
+    archive::ArchiveWriter writer(
+        path, [](const QString& message) { ADD_FAILURE() << message.toStdString(); });
+    archive::TestHeader h;
+    h.uid = kUid;
+    h.testDate = QStringLiteral("2026-12-8");
+    h.startTime = QStringLiteral("08:05:09");
+    h.startedAtMs = 1;
+    h.user = QStringLiteral("admin");
+    h.portName = QStringLiteral("COM1");
+    h.voltage = QStringLiteral("60.0");
+    h.testMinutes = 60;
+    h.recordInterval = 5;
+    h.diameter = 100;
+    h.tester = QStringLiteral("李四");
+    h.organisation = QStringLiteral("检测中心");
+    for (int i = 0; i < 9; ++i) h.specimenNo[i] = QString("A%1").arg(i + 1);
+    writer.beginTest(h);
+    for (int n = 1; n <= 3; ++n) {
+        archive::RecordRow r;
+        r.number = n;
+        r.minutes = 5 * n;
+        r.temperature = QStringLiteral("24.0");
+        r.atMs = n;
+        for (int c = 0; c < 6; ++c) {
+            r.current[c] = QString("%1.00(mA)").arg(100 + 10 * n + c);
+            r.charge[c] = QString("%1.0(C)").arg(30 * n + c);
+        }
+        writer.addRecord(kUid, r);
+    }
+    ASSERT_TRUE(writer.flush(10000));
+}
+
+class Recovery : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_dir.isValid());
+        ProgramFolder::setForTests(m_dir.path());
+        ResetTestStateForTests();
+        UseNoPort();
+        m_archivePath = m_dir.filePath(QStringLiteral("kivo.sqlite"));
+        qputenv("KIVO_ARCHIVE", m_archivePath.toLocal8Bit());
+        WriteInterruptedTest(m_archivePath);
+        ASSERT_TRUE(m_app.InitInstance());
+    }
+    void TearDown() override {
+        m_app.ExitInstance();
+        PumpOnce();
+        LinkThreads::joinAll();
+        ProgramFolder::setForTests(QString());
+    }
+
+    // "新建实验" with the login; the parameter dialog, when it comes, is accepted as it is.
+    QStringList newTest() {
+        ModalScript script;
+        script
+            .then<CLoginDlg>([](CLoginDlg* d) {
+                static_cast<QLineEdit*>(d->item(CLoginDlg::IdPassword))->setText("579");
+                static_cast<QPushButton*>(d->item(1))->click();
+            })
+            .then<CParamDlg>([](CParamDlg* d) { static_cast<QPushButton*>(d->item(1))->click(); });
+        m_app.mainFrame()->OnCommand(CMainFrame::ID_NEW_TEST);
+        return script.seen();
+    }
+    Testclass* form() const { return m_app.mainFrame()->testForm(); }
+    archive::ArchivedTest archived() const {
+        if (auto writer = ArchiveSession::writer()) {
+            EXPECT_TRUE(writer->flush(10000));
+        }
+        QString message;
+        auto reader = archive::ArchiveReader::open(m_archivePath, &message);
+        for (const auto& summary : reader->listTests())
+            if (summary.uid == kUid) return *reader->loadTest(summary.id);
+        ADD_FAILURE() << "the test is gone";
+        return {};
+    }
+    // The recovered test, taken up with "是".
+    Testclass* recover() {
+        m_boxes.answer({MessageBox::Yes});  // then OK to the port that is not there
+        EXPECT_EQ(newTest(), QStringList{"CLoginDlg"});
+        return form();
+    }
+
+    QTemporaryDir m_dir;
+    QString m_archivePath;
+    ScriptedMessageBoxes m_boxes;
+    ScriptedFileDialogs m_files;  // every save is cancelled
+    FakeRunLink m_link;
+    MainFrameRecorder m_frame;
+    CKivoApp m_app;
+};
+
+TEST_F(Recovery, YesTakesTheTestUpWhereItStood) {
+    Testclass* f = recover();
+    ASSERT_NE(f, nullptr);
+    ASSERT_GE(m_boxes.shown().size(), 1u);
+    const MessageBox::Request question = m_boxes.shown()[0].request;
+    EXPECT_EQ(question.text,
+              "上次实验未正常结束（开始于 2026-12-8 08:05:09，已保存 3 条记录）。"
+              "是否恢复该实验？");
+    EXPECT_EQ(question.buttons, MessageBox::Buttons::YesNo);
+
+    // The window shows the test as it was, with the test's own parameters.
+    EXPECT_EQ(g_strTester, "李四");
+    EXPECT_EQ(g_nTestMinutes, 60);
+    EXPECT_EQ(f->historyRowCount(0), 3);
+    EXPECT_EQ(f->historyCell(2, 2, HistoryColumn::Current), "132.00(mA)");
+    EXPECT_EQ(f->historyCell(5, 2, HistoryColumn::RecordNo), "3");
+    EXPECT_EQ(f->channelCellOnGui(1, ChannelColumn::Charge), "91.0(C)");
+    EXPECT_EQ(f->itemTextOnGui(FormId::StartTime), "08:05:09");
+    EXPECT_EQ(f->itemTextOnGui(FormId::TestDate), "2026-12-8");
+    EXPECT_EQ(f->itemTextOnGui(FormId::RemainingMinutes), "45");
+    EXPECT_EQ(g_nLastRecord.load(), 2u);
+    EXPECT_FALSE(f->item(FormId::InitButton)->isEnabled());
+    EXPECT_TRUE(f->started());
+
+    // The first start only asks the instrument for its minute count.
+    m_link.clear();
+    f->OnStartTest();
+    EXPECT_TRUE(m_link.commands().isEmpty());
+    EXPECT_EQ(g_nCurCommand.load(), CMD_CHECK_MINUTES);
+    EXPECT_FALSE(f->item(FormId::StartButton)->isEnabled());
+    EXPECT_TRUE(ResumeCheckPending(*f));
+
+    // At minute 20 the test goes on from its last record.
+    EXPECT_EQ(DecideResume(*f, 20), ResumeOutcome::Resume);
+    EXPECT_EQ(m_link.commands(), QStringList{"01W071 1111"});
+    EXPECT_EQ(f->itemTextOnGui(FormId::StartButton), "暂停");
+    EXPECT_TRUE(f->item(FormId::StartButton)->isEnabled());
+    EXPECT_FALSE(ResumeCheckPending(*f));
+    EXPECT_EQ(f->itemTextOnGui(FormId::StartTime), "08:05:09");
+    f->setItemTextOnGui(FormId::CommStatus, QStringLiteral("通信正常"));
+    f->OnRecordSample();
+    EXPECT_EQ(f->historyCell(0, 3, HistoryColumn::RecordNo), "4");
+
+    const archive::ArchivedTest test = archived();
+    EXPECT_EQ(test.state, TestState::Running);
+    ASSERT_EQ(test.records.size(), 4u);
+    EXPECT_EQ(test.records[3].number, 4);
+}
+
+TEST_F(Recovery, AnInstrumentThatWasRestartedCannotGoOn) {
+    Testclass* f = recover();
+    ASSERT_NE(f, nullptr);
+    f->OnStartTest();
+    m_boxes.clear();
+    EXPECT_EQ(DecideResume(*f, 3), ResumeOutcome::Refuse);  // below the last record's 15
+    EXPECT_EQ(m_boxes.texts(),
+              QStringList{"仪器已重新启动，无法继续原实验；已保存的记录可以导出。"});
+    EXPECT_TRUE(m_link.commands().isEmpty());
+    EXPECT_FALSE(f->item(FormId::StartButton)->isEnabled());
+    EXPECT_FALSE(f->item(FormId::InitButton)->isEnabled());
+    EXPECT_TRUE(f->item(FormId::SaveText)->isEnabled());
+    EXPECT_TRUE(f->item(FormId::CloseTest)->isEnabled());
+    EXPECT_EQ(archived().state, TestState::Interrupted);
+}
+
+TEST_F(Recovery, AnInstrumentThatFinishedMeanwhileIsFinishedAtOnce) {
+    Testclass* f = recover();
+    ASSERT_NE(f, nullptr);
+    f->OnStartTest();
+    EXPECT_EQ(DecideResume(*f, 60), ResumeOutcome::FinishNow);
+    EXPECT_TRUE(m_link.commands().isEmpty());  // no start: it would start the instrument afresh
+}
+
+TEST_F(Recovery, NoMarksTheTestInterruptedAndTheNewTestGoesOnAsUsual) {
+    m_boxes.answer({MessageBox::No});
+    EXPECT_EQ(newTest(), (QStringList{"CLoginDlg", "CParamDlg"}));
+    ASSERT_NE(form(), nullptr);
+    EXPECT_EQ(form()->historyRowCount(0), 0);
+    EXPECT_TRUE(form()->item(FormId::InitButton)->isEnabled());
+    EXPECT_EQ(archived().state, TestState::Interrupted);
+}
+
+TEST_F(Recovery, ATestAnotherProgramRunsIsNotOffered) {
+    std::unique_ptr<archive::TestLock> other = archive::TestLock::tryAcquire(m_archivePath, kUid);
+    ASSERT_TRUE(other);
+    EXPECT_EQ(newTest(), (QStringList{"CLoginDlg", "CParamDlg"}));
+    for (const QString& text : m_boxes.texts()) EXPECT_FALSE(text.contains("上次实验"));
+    EXPECT_EQ(archived().state, TestState::Running);
+}
+
+}  // namespace
