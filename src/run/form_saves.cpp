@@ -1,4 +1,4 @@
-#include <QApplication>
+#include <QPointer>
 #include <QFileInfo>
 
 #include "export/chart_bitmap.h"
@@ -7,6 +7,7 @@
 #include "export/file_replace.h"
 #include "export/text_data_file.h"
 #include "monitor/testclass.h"
+#include "platform/busy_work.h"
 #include "platform/file_dialog.h"
 #include "platform/gui_gate.h"
 #include "platform/message_box.h"
@@ -103,12 +104,15 @@ void Testclass::OnSaveExcel() {
         return;
     }
 
+    // The office builds the report from a copy of the form's data on a thread of its own:
+    // the window keeps repainting meanwhile.
     const ReportSnapshot snapshot = TakeReportSnapshot(*this);
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    const QString message = WriteReport(snapshot, templatePath, targetPath);
-    QApplication::restoreOverrideCursor();
+    QString message;
+    QPointer<Testclass> self(this);
+    RunWithBusyBox(this, QStringLiteral("正在生成报表…"),
+                   [&] { message = WriteReport(snapshot, templatePath, targetPath); });
     if (!message.isEmpty()) {
-        MessageBox::show(this, message, MessageBox::kAppCaption, MessageBox::Buttons::Ok,
+        MessageBox::show(self.data(), message, MessageBox::kAppCaption, MessageBox::Buttons::Ok,
                          MessageBox::Icon::Exclamation);
     }
 }

@@ -7,7 +7,10 @@
 #include <QDir>
 #include <QFile>
 #include <QTableWidget>
+#include <QLabel>
 #include <QTemporaryDir>
+#include <QTimer>
+#include <QApplication>
 #include <atomic>
 #include <thread>
 
@@ -266,6 +269,90 @@ TEST_F(ExcelReport, ExportAskedForFromAnotherThreadRunsOnTheGuiThread) {
     worker.join();
     EXPECT_EQ(m_log->ops.first(), "start");
     EXPECT_EQ(outFiles(), QStringList({"a.xls"}));
+}
+
+}  // namespace
+
+namespace {
+
+// A driver whose start waits until the test lets it go on, as a slow office does.
+class SlowDriver : public RecordingExcelDriver {
+  public:
+    SlowDriver(std::shared_ptr<DriverLog> log, std::atomic<bool>* release)
+        : RecordingExcelDriver(std::move(log)), m_release(release) {}
+    bool start() override {
+        while (!m_release->load()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        return RecordingExcelDriver::start();
+    }
+
+  private:
+    std::atomic<bool>* m_release;
+};
+
+TEST_F(ExcelReport, TheWindowLivesOnWhileTheOfficeWorks) {
+    std::atomic<bool> release{false};
+    SetExcelDriverFactory(
+        [log = m_log, &release] { return std::make_unique<SlowDriver>(log, &release); });
+    Testclass form;
+    form.OnInitialUpdate();
+    boxes.clear();  // no instrument is attached: the port message is not under test
+    files.answer({outDir() + "/a.xls"});
+
+    // While the office works, the GUI thread goes on: a timer fires, the busy box is up with
+    // its text, the cursor says busy and the window repaints.
+    QStringList seen;
+    bool busyCursor = false;
+    int timerTicks = 0;
+    QTimer watcher;
+    watcher.setInterval(5);
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        ++timerTicks;
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            for (QLabel* label : modal->findChildren<QLabel*>()) seen << label->text();
+        }
+        busyCursor = QApplication::overrideCursor() &&
+                     QApplication::overrideCursor()->shape() == Qt::BusyCursor;
+        form.repaint();
+        if (timerTicks >= 10) release = true;
+    });
+    watcher.start();
+    form.OnSaveExcel();
+    watcher.stop();
+
+    EXPECT_GE(timerTicks, 10);
+    EXPECT_TRUE(seen.contains(QStringLiteral("正在生成报表…")));
+    EXPECT_TRUE(busyCursor);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_EQ(outFiles(), QStringList({"a.xls"}));
+    EXPECT_EQ(m_log->ops.last(), "end");
+    EXPECT_EQ(boxes.count(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ExcelReport, TheProgramEndingDuringAnExportWaitsForTheWholeFile) {
+    std::atomic<bool> release{false};
+    SetExcelDriverFactory(
+        [log = m_log, &release] { return std::make_unique<SlowDriver>(log, &release); });
+    Testclass form;
+    form.OnInitialUpdate();
+    boxes.clear();
+    files.answer({outDir() + "/b.xls"});
+    // The program is told to end while the office works; the office finishes a little later.
+    QTimer::singleShot(20, [] { QCoreApplication::exit(0); });
+    std::thread office([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        release = true;
+    });
+    form.OnSaveExcel();
+    office.join();
+    EXPECT_EQ(m_log->ops.last(), "end");
+    EXPECT_EQ(outFiles(), QStringList({"b.xls"}));  // whole, and nothing left beside it
+    EXPECT_EQ(ReadAll(outDir() + "/b.xls"), "recorded workbook");
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
 }  // namespace
