@@ -1,0 +1,194 @@
+#include "history/test_list_model.h"
+
+#include <QDateTime>
+
+#include "archive/test_states.h"
+
+namespace {
+
+QDate DateOf(const QString& text) { return QDate::fromString(text, QStringLiteral("yyyy-M-d")); }
+
+QTime TimeOf(const QString& text) { return QTime::fromString(text, QStringLiteral("HH:mm:ss")); }
+
+QString ChargeNumberText(const QString& charge) {
+    QString text = charge;
+    return text.remove(QStringLiteral("(C)")).trimmed();
+}
+
+}  // namespace
+
+TestListModel::TestListModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+TestListModel::Row TestListModel::makeRow(archive::TestSummary test) {
+    Row row;
+    QStringList inUse;
+    for (int slot = 0; slot < archive::kChannels; ++slot) {
+        if (test.channelOff[slot] != 0) continue;
+        inUse << test.lastCharge[slot];
+        row.results[slot] = ChargeResultOf(test.lastCharge[slot], test.diameter);
+    }
+    row.mean = MeanResultOf(inUse, test.diameter);
+    if (row.mean || std::any_of(inUse.begin(), inUse.end(),
+                                [](const QString& t) { return ChargeNumber(t).has_value(); }))
+        row.meanText = MeanChargeText(inUse);
+    const QDate date = DateOf(test.testDate);
+    const QTime time = TimeOf(test.startTime);
+    row.startKey = date.isValid()
+                       ? QDateTime(date, time.isValid() ? time : QTime(0, 0)).toMSecsSinceEpoch()
+                       : test.startedAtMs;
+    row.test = std::move(test);
+    return row;
+}
+
+void TestListModel::setTests(std::vector<archive::TestSummary> tests) {
+    beginResetModel();
+    m_rows.clear();
+    m_rows.reserve(tests.size());
+    for (archive::TestSummary& test : tests) m_rows.push_back(makeRow(std::move(test)));
+    endResetModel();
+}
+
+int TestListModel::rowOfId(qint64 id) const {
+    for (size_t r = 0; r < m_rows.size(); ++r)
+        if (m_rows[r].test.id == id) return int(r);
+    return -1;
+}
+
+int TestListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : int(m_rows.size());
+}
+
+int TestListModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QString TestListModel::text(const Row& row, int column) const {
+    const archive::TestSummary& t = row.test;
+    switch (column) {
+        case Date:
+            return t.testDate;
+        case StartTime:
+            return t.startTime;
+        case Tester:
+            return t.tester;
+        case Organisation:
+            return t.organisation;
+        case TestMinutes:
+            return QString::number(t.testMinutes);
+        case RecordInterval:
+            return QString::number(t.recordInterval);
+        case RecordCount:
+            return QString::number(t.recordCount);
+        case State:
+            // A test whose window was closed before it came to an end was interrupted.
+            return archive::StateText(
+                t.closed && archive::IsUnfinished(t.state) ? archive::TestState::Closed : t.state);
+        case MeanCharge:
+            return row.meanText;
+        case MeanAdjusted:
+            return row.mean ? AdjustedChargeText(row.mean->adjusted) : QString();
+        case MeanGrade:
+            return row.mean ? PenetrabilityText(row.mean->grade) : QString();
+        default:
+            break;
+    }
+    if (column >= FirstCharge && column < FirstResult) {
+        const int slot = column - FirstCharge;
+        return t.channelOff[slot] != 0 ? QStringLiteral("-") : ChargeNumberText(t.lastCharge[slot]);
+    }
+    if (column >= FirstResult && column < MeanCharge) {
+        const int slot = (column - FirstResult) / 2;
+        const std::optional<ChargeResult>& r = row.results[slot];
+        if (!r) return t.channelOff[slot] != 0 ? QStringLiteral("-") : QString();
+        return column == adjustedColumn(slot) ? AdjustedChargeText(r->adjusted)
+                                              : PenetrabilityText(r->grade);
+    }
+    return {};
+}
+
+QVariant TestListModel::sortKey(const Row& row, int column) const {
+    const archive::TestSummary& t = row.test;
+    switch (column) {
+        case Date:
+            return row.startKey;
+        case StartTime: {
+            const QTime time = TimeOf(t.startTime);
+            return time.isValid() ? QVariant(time.msecsSinceStartOfDay()) : QVariant();
+        }
+        case TestMinutes:
+            return t.testMinutes;
+        case RecordInterval:
+            return t.recordInterval;
+        case RecordCount:
+            return t.recordCount;
+        case MeanCharge:
+            return row.mean ? QVariant(row.mean->charge) : QVariant();
+        case MeanAdjusted:
+        case MeanGrade:
+            return row.mean ? QVariant(row.mean->adjusted) : QVariant();
+        default:
+            break;
+    }
+    if (column >= FirstCharge && column < FirstResult) {
+        const std::optional<double> q = ChargeNumber(t.lastCharge[column - FirstCharge]);
+        return q && t.channelOff[column - FirstCharge] == 0 ? QVariant(*q) : QVariant();
+    }
+    if (column >= FirstResult && column < MeanCharge) {
+        const std::optional<ChargeResult>& r = row.results[(column - FirstResult) / 2];
+        return r ? QVariant(r->adjusted) : QVariant();
+    }
+    return text(row, column);
+}
+
+QVariant TestListModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= int(m_rows.size())) return {};
+    const Row& row = m_rows[size_t(index.row())];
+    switch (role) {
+        case Qt::DisplayRole:
+        case Qt::AccessibleTextRole:
+            return text(row, index.column());
+        case SortRole:
+            return sortKey(row, index.column());
+        case Qt::TextAlignmentRole:
+            if (index.column() == Tester || index.column() == Organisation)
+                return int(Qt::AlignLeft | Qt::AlignVCenter);
+            return int(Qt::AlignCenter);
+        default:
+            return {};
+    }
+}
+
+QVariant TestListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || (role != Qt::DisplayRole && role != Qt::ToolTipRole))
+        return QAbstractTableModel::headerData(section, orientation, role);
+    static const QStringList kFixed = {
+        QStringLiteral("测试日期"),      QStringLiteral("开始时间"),
+        QStringLiteral("测试人员"),      QStringLiteral("测试单位"),
+        QStringLiteral("试验时间(min)"), QStringLiteral("保存间隔(min)"),
+        QStringLiteral("记录数"),        QStringLiteral("状态")};
+    if (section < FirstCharge) return kFixed.value(section);
+    if (section < FirstResult)
+        return QStringLiteral("通道%1\n电通量(C)").arg(section - FirstCharge + 1);
+    const QString group = QStringLiteral("结果 ");
+    if (section < MeanCharge) {
+        const int channel = (section - FirstResult) / 2 + 1;
+        if (role == Qt::ToolTipRole)
+            return (section - FirstResult) % 2 == 0
+                       ? QStringLiteral("通道%1换算到直径95mm试件的电通量").arg(channel)
+                       : QStringLiteral("通道%1的氯离子渗透性等级").arg(channel);
+        return group + QStringLiteral("通道%1\n").arg(channel) +
+               ((section - FirstResult) % 2 == 0 ? QStringLiteral("换算电通量(C)")
+                                                 : QStringLiteral("等级"));
+    }
+    if (role == Qt::ToolTipRole) return QStringLiteral("使用中各通道的平均值");
+    switch (section) {
+        case MeanCharge:
+            return group + QStringLiteral("平均\n电通量(C)");
+        case MeanAdjusted:
+            return group + QStringLiteral("平均\n换算电通量(C)");
+        case MeanGrade:
+            return group + QStringLiteral("平均\n等级");
+        default:
+            return {};
+    }
+}

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <array>
+#include <optional>
+#include <vector>
+
+#include "archive/archive_rows.h"
+#include "export/penetrability.h"
+
+// The tests of the archive as a table, one row per test in the order given (newest first):
+// date, start time, tester, organisation, test minutes, record interval, record count,
+// state, each channel's final charge, then the result group: each channel's adjusted
+// charge and class, and the mean of the channels in use with its adjusted charge and class.
+// Every cell also has a sort key (SortRole) that orders numbers as numbers and dates and
+// times as such; cells without a value sort first.
+class TestListModel : public QAbstractTableModel {
+    Q_OBJECT
+
+  public:
+    static constexpr int SortRole = Qt::UserRole + 1;
+    // Columns.
+    static constexpr int Date = 0, StartTime = 1, Tester = 2, Organisation = 3, TestMinutes = 4,
+                         RecordInterval = 5, RecordCount = 6, State = 7, FirstCharge = 8,
+                         FirstResult = FirstCharge + archive::kChannels,
+                         MeanCharge = FirstResult + 2 * archive::kChannels,
+                         MeanAdjusted = MeanCharge + 1, MeanGrade = MeanCharge + 2,
+                         ColumnCount = MeanCharge + 3;
+    static constexpr int chargeColumn(int slot) { return FirstCharge + slot; }
+    static constexpr int adjustedColumn(int slot) { return FirstResult + 2 * slot; }
+    static constexpr int gradeColumn(int slot) { return FirstResult + 2 * slot + 1; }
+
+    // One test with the result figures worked out once.
+    struct Row {
+        archive::TestSummary test;
+        std::array<std::optional<ChargeResult>, archive::kChannels> results;
+        QString meanText;  // the mean charge, empty when there is no mean
+        std::optional<ChargeResult> mean;
+        qint64 startKey = 0;  // the date and start time as shown, in ms (the date's sort key)
+    };
+
+    explicit TestListModel(QObject* parent = nullptr);
+
+    void setTests(std::vector<archive::TestSummary> tests);
+    const archive::TestSummary& test(int row) const { return m_rows[size_t(row)].test; }
+    // The row of the test with archive id `id`, or -1.
+    int rowOfId(qint64 id) const;
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+
+    static Row makeRow(archive::TestSummary test);
+
+  private:
+    QString text(const Row& row, int column) const;
+    QVariant sortKey(const Row& row, int column) const;
+
+    std::vector<Row> m_rows;
+};
