@@ -1,7 +1,5 @@
 #include "history/test_list_filter.h"
 
-#include <QDate>
-
 #include "history/test_list_model.h"
 
 TestListFilter::TestListFilter(QObject* parent) : QSortFilterProxyModel(parent) {
@@ -19,11 +17,10 @@ bool TestListFilter::filterAcceptsRow(int sourceRow, const QModelIndex& sourcePa
     if (m_text.isEmpty()) return true;
     const auto* model = qobject_cast<const TestListModel*>(sourceModel());
     if (model == nullptr || sourceParent.isValid()) return true;
-    const archive::TestSummary& t = model->test(sourceRow);
+    const TestListModel::Row& row = model->row(sourceRow);
     auto has = [this](const QString& field) { return field.contains(m_text, Qt::CaseInsensitive); };
-    if (has(t.tester) || has(t.organisation) || has(t.testDate)) return true;
-    const QDate date = QDate::fromString(t.testDate, QStringLiteral("yyyy-M-d"));
-    return date.isValid() && has(date.toString(Qt::ISODate));
+    return has(row.test.tester) || has(row.test.organisation) || has(row.test.testDate) ||
+           has(row.isoDate);
 }
 
 bool TestListFilter::lessThan(const QModelIndex& left, const QModelIndex& right) const {

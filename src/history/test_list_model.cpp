@@ -1,14 +1,34 @@
 #include "history/test_list_model.h"
 
-#include <QDateTime>
+#include <QDate>
+#include <QTime>
 
 #include "archive/test_states.h"
 
 namespace {
 
-QDate DateOf(const QString& text) { return QDate::fromString(text, QStringLiteral("yyyy-M-d")); }
+// The program's own "%d-%d-%d" dates and "%02d:%02d:%02d" times, read by hand: the general
+// parsers are too slow for thousands of rows.
+bool ThreeNumbers(const QString& text, QChar separator, int out[3]) {
+    const QList<QStringView> parts = QStringView(text).split(separator);
+    if (parts.size() != 3) return false;
+    for (int i = 0; i < 3; ++i) {
+        bool ok = false;
+        out[i] = parts[i].toInt(&ok);
+        if (!ok) return false;
+    }
+    return true;
+}
 
-QTime TimeOf(const QString& text) { return QTime::fromString(text, QStringLiteral("HH:mm:ss")); }
+QDate DateOf(const QString& text) {
+    int n[3];
+    return ThreeNumbers(text, u'-', n) ? QDate(n[0], n[1], n[2]) : QDate();
+}
+
+QTime TimeOf(const QString& text) {
+    int n[3];
+    return ThreeNumbers(text, u':', n) ? QTime(n[0], n[1], n[2]) : QTime();
+}
 
 QString ChargeNumberText(const QString& charge) {
     QString text = charge;
@@ -19,23 +39,36 @@ QString ChargeNumberText(const QString& charge) {
 
 TestListModel::TestListModel(QObject* parent) : QAbstractTableModel(parent) {}
 
-TestListModel::Row TestListModel::makeRow(archive::TestSummary test) {
-    Row row;
+TestListModel::Results TestListModel::resultsOf(const archive::TestSummary& test) {
+    Results results;
     QStringList inUse;
     for (int slot = 0; slot < archive::kChannels; ++slot) {
         if (test.channelOff[slot] != 0) continue;
         inUse << test.lastCharge[slot];
-        row.results[slot] = ChargeResultOf(test.lastCharge[slot], test.diameter);
+        results.channels[slot] = ChargeResultOf(test.lastCharge[slot], test.diameter);
     }
-    row.mean = MeanResultOf(inUse, test.diameter);
-    if (row.mean || std::any_of(inUse.begin(), inUse.end(),
-                                [](const QString& t) { return ChargeNumber(t).has_value(); }))
-        row.meanText = MeanChargeText(inUse);
+    results.mean = MeanResultOf(inUse, test.diameter);
+    if (results.mean || std::any_of(inUse.begin(), inUse.end(),
+                                    [](const QString& t) { return ChargeNumber(t).has_value(); }))
+        results.meanText = MeanChargeText(inUse);
+    return results;
+}
+
+const TestListModel::Results& TestListModel::results(int row) const {
+    std::optional<Results>& cached = m_results[size_t(row)];
+    if (!cached) cached = resultsOf(m_rows[size_t(row)].test);
+    return *cached;
+}
+
+TestListModel::Row TestListModel::makeRow(archive::TestSummary test) {
+    Row row;
     const QDate date = DateOf(test.testDate);
     const QTime time = TimeOf(test.startTime);
-    row.startKey = date.isValid()
-                       ? QDateTime(date, time.isValid() ? time : QTime(0, 0)).toMSecsSinceEpoch()
-                       : test.startedAtMs;
+    if (date.isValid()) row.isoDate = date.toString(Qt::ISODate);
+    // Days and milliseconds as shown, without a time zone: only the order matters.
+    row.startKey = date.isValid() ? date.toJulianDay() * 86400000 +
+                                        (time.isValid() ? time.msecsSinceStartOfDay() : 0)
+                                  : test.startedAtMs;
     row.test = std::move(test);
     return row;
 }
@@ -45,6 +78,7 @@ void TestListModel::setTests(std::vector<archive::TestSummary> tests) {
     m_rows.clear();
     m_rows.reserve(tests.size());
     for (archive::TestSummary& test : tests) m_rows.push_back(makeRow(std::move(test)));
+    m_results.assign(m_rows.size(), std::nullopt);
     endResetModel();
 }
 
@@ -62,8 +96,8 @@ int TestListModel::columnCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : ColumnCount;
 }
 
-QString TestListModel::text(const Row& row, int column) const {
-    const archive::TestSummary& t = row.test;
+QString TestListModel::text(int index, int column) const {
+    const archive::TestSummary& t = m_rows[size_t(index)].test;
     switch (column) {
         case Date:
             return t.testDate;
@@ -84,11 +118,15 @@ QString TestListModel::text(const Row& row, int column) const {
             return archive::StateText(
                 t.closed && archive::IsUnfinished(t.state) ? archive::TestState::Closed : t.state);
         case MeanCharge:
-            return row.meanText;
-        case MeanAdjusted:
-            return row.mean ? AdjustedChargeText(row.mean->adjusted) : QString();
-        case MeanGrade:
-            return row.mean ? PenetrabilityText(row.mean->grade) : QString();
+            return results(index).meanText;
+        case MeanAdjusted: {
+            const std::optional<ChargeResult>& mean = results(index).mean;
+            return mean ? AdjustedChargeText(mean->adjusted) : QString();
+        }
+        case MeanGrade: {
+            const std::optional<ChargeResult>& mean = results(index).mean;
+            return mean ? PenetrabilityText(mean->grade) : QString();
+        }
         default:
             break;
     }
@@ -98,7 +136,7 @@ QString TestListModel::text(const Row& row, int column) const {
     }
     if (column >= FirstResult && column < MeanCharge) {
         const int slot = (column - FirstResult) / 2;
-        const std::optional<ChargeResult>& r = row.results[slot];
+        const std::optional<ChargeResult>& r = results(index).channels[slot];
         if (!r) return t.channelOff[slot] != 0 ? QStringLiteral("-") : QString();
         return column == adjustedColumn(slot) ? AdjustedChargeText(r->adjusted)
                                               : PenetrabilityText(r->grade);
@@ -106,7 +144,8 @@ QString TestListModel::text(const Row& row, int column) const {
     return {};
 }
 
-QVariant TestListModel::sortKey(const Row& row, int column) const {
+QVariant TestListModel::sortKey(int index, int column) const {
+    const Row& row = m_rows[size_t(index)];
     const archive::TestSummary& t = row.test;
     switch (column) {
         case Date:
@@ -122,10 +161,12 @@ QVariant TestListModel::sortKey(const Row& row, int column) const {
         case RecordCount:
             return t.recordCount;
         case MeanCharge:
-            return row.mean ? QVariant(row.mean->charge) : QVariant();
         case MeanAdjusted:
-        case MeanGrade:
-            return row.mean ? QVariant(row.mean->adjusted) : QVariant();
+        case MeanGrade: {
+            const std::optional<ChargeResult>& mean = results(index).mean;
+            if (!mean) return {};
+            return column == MeanCharge ? mean->charge : mean->adjusted;
+        }
         default:
             break;
     }
@@ -134,21 +175,20 @@ QVariant TestListModel::sortKey(const Row& row, int column) const {
         return q && t.channelOff[column - FirstCharge] == 0 ? QVariant(*q) : QVariant();
     }
     if (column >= FirstResult && column < MeanCharge) {
-        const std::optional<ChargeResult>& r = row.results[(column - FirstResult) / 2];
+        const std::optional<ChargeResult>& r = results(index).channels[(column - FirstResult) / 2];
         return r ? QVariant(r->adjusted) : QVariant();
     }
-    return text(row, column);
+    return text(index, column);
 }
 
 QVariant TestListModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= int(m_rows.size())) return {};
-    const Row& row = m_rows[size_t(index.row())];
     switch (role) {
         case Qt::DisplayRole:
         case Qt::AccessibleTextRole:
-            return text(row, index.column());
+            return text(index.row(), index.column());
         case SortRole:
-            return sortKey(row, index.column());
+            return sortKey(index.row(), index.column());
         case Qt::TextAlignmentRole:
             if (index.column() == Tester || index.column() == Organisation)
                 return int(Qt::AlignLeft | Qt::AlignVCenter);

@@ -30,19 +30,24 @@ class TestListModel : public QAbstractTableModel {
     static constexpr int adjustedColumn(int slot) { return FirstResult + 2 * slot; }
     static constexpr int gradeColumn(int slot) { return FirstResult + 2 * slot + 1; }
 
-    // One test with the result figures worked out once.
+    // One test with what the filter and the date's order need.
     struct Row {
         archive::TestSummary test;
-        std::array<std::optional<ChargeResult>, archive::kChannels> results;
+        qint64 startKey = 0;  // the date and start time as shown (the date's sort key)
+        QString isoDate;      // the date with zeros ("2026-12-08"), empty when unreadable
+    };
+    // A test's result figures: each channel in use, and the mean of those channels.
+    struct Results {
+        std::array<std::optional<ChargeResult>, archive::kChannels> channels;
         QString meanText;  // the mean charge, empty when there is no mean
         std::optional<ChargeResult> mean;
-        qint64 startKey = 0;  // the date and start time as shown, in ms (the date's sort key)
     };
 
     explicit TestListModel(QObject* parent = nullptr);
 
     void setTests(std::vector<archive::TestSummary> tests);
     const archive::TestSummary& test(int row) const { return m_rows[size_t(row)].test; }
+    const Row& row(int row) const { return m_rows[size_t(row)]; }
     // The row of the test with archive id `id`, or -1.
     int rowOfId(qint64 id) const;
 
@@ -52,11 +57,16 @@ class TestListModel : public QAbstractTableModel {
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
 
-    static Row makeRow(archive::TestSummary test);
+    // Worked out when a row is first shown or sorted by a result, then kept: a list of
+    // thousands of tests is shown without working out every one.
+    const Results& results(int row) const;
+    static Results resultsOf(const archive::TestSummary& test);
 
   private:
-    QString text(const Row& row, int column) const;
-    QVariant sortKey(const Row& row, int column) const;
+    static Row makeRow(archive::TestSummary test);
+    QString text(int row, int column) const;
+    QVariant sortKey(int row, int column) const;
 
     std::vector<Row> m_rows;
+    mutable std::vector<std::optional<Results>> m_results;
 };

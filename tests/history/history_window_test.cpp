@@ -2,6 +2,7 @@
 // filter, a test opened in view mode, the CSV export and deletion.
 
 #include <QFile>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
@@ -225,6 +226,16 @@ TEST_F(HistoryWindowTest, AChannelOffAndAnUnfinishedTestShowAsTheyWere) {
     ASSERT_NE(f, nullptr);
     EXPECT_EQ(f->channelCellOnGui(0, ChannelColumn::Status), "停止");
     EXPECT_EQ(f->itemTextOnGui(FormId::RemainingMinutes), "350");
+}
+
+TEST_F(HistoryWindowTest, EnterOpensTheSelectedTest) {
+    HistoryWindow* w = history();
+    ASSERT_TRUE(w->selectTest(idOf(nov30().uid)));
+    w->view()->setFocus();
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(w->view(), &enter);
+    ASSERT_NE(form(), nullptr);
+    EXPECT_EQ(frame()->viewedTestId(), idOf(nov30().uid));
 }
 
 TEST_F(HistoryWindowTest, OnlyOneTestWindowAtATime) {

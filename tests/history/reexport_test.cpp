@@ -98,7 +98,6 @@ TEST_F(Reexport, ATestOpenedFromTheArchiveExportsTheSameFilesAsItsLiveRun) {
     const int diameter = summary.diameter;
     ResultPanel* panel = ResultPanelOf(*form());
     ASSERT_NE(panel, nullptr);
-    const TestListModel::Row row = TestListModel::makeRow(summary);
     for (int slot = 0; slot < 6; ++slot) {
         const std::optional<ChargeResult> r = ChargeResultOf(summary.lastCharge[slot], diameter);
         ASSERT_TRUE(r) << summary.lastCharge[slot].toStdString();
