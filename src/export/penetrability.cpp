@@ -46,6 +46,11 @@ std::optional<double> ChargeNumber(const QString& text) {
     return value;
 }
 
+QString ChargeWithoutUnit(const QString& text) {
+    QString rest = text;
+    return rest.remove(QStringLiteral("(C)")).trimmed();
+}
+
 namespace {
 
 // The template's ROUND(x; 0): to the nearest whole number, halves away from zero.

@@ -27,6 +27,9 @@ struct ChargeResult {
 // a number (blanks around it allowed); nothing for any other text.
 std::optional<double> ChargeNumber(const QString& text);
 
+// A charge text as the result shows Q: without its unit ("1234.5(C)" → "1234.5").
+QString ChargeWithoutUnit(const QString& text);
+
 // Q, Qs and the class of one charge text ("1234.5(C)"); nothing when the text is not a
 // number or the diameter is zero.
 std::optional<ChargeResult> ChargeResultOf(const QString& chargeText, int diameterMm);

@@ -50,15 +50,34 @@ HistoryWindow::HistoryWindow(QWidget* owner, QString archivePath, Host host)
     QHeaderView* header = m_view->horizontalHeader();
     header->setSectionResizeMode(QHeaderView::Interactive);
     header->setDefaultAlignment(Qt::AlignCenter);
-    // Widths from the headings alone: measuring thousands of rows would keep the window
-    // waiting.
+    // Widths from the headings and the widest text a column holds: measuring thousands of
+    // rows would keep the window waiting.
+    const QFontMetrics metrics = m_view->fontMetrics();
+    auto sample = [](int column) {
+        switch (column) {
+            case TestListModel::Date:
+                return QStringLiteral("2026-12-30");
+            case TestListModel::StartTime:
+                return QStringLiteral("00:00:00");
+            case TestListModel::Tester:
+                return QStringLiteral("测试人员名字");
+            case TestListModel::Organisation:
+                return QStringLiteral("市建设工程质量检测中心");
+            case TestListModel::State:
+                return QStringLiteral("通信故障");
+            case TestListModel::MeanCharge:
+                return QStringLiteral("00000.00");
+            default:
+                return column >= TestListModel::FirstResult ? QStringLiteral("00000 可忽略")
+                                                            : QStringLiteral("00000.0");
+        }
+    };
     for (int column = 0; column < TestListModel::ColumnCount; ++column) {
-        int width = 0;
+        int width = metrics.horizontalAdvance(sample(column));
         for (const QString& line :
              m_model->headerData(column, Qt::Horizontal).toString().split(u'\n'))
-            width = std::max(width, m_view->fontMetrics().horizontalAdvance(line));
-        if (column == TestListModel::Organisation) width = std::max(width, 180);
-        m_view->setColumnWidth(column, width + 24);
+            width = std::max(width, metrics.horizontalAdvance(line) + 12);  // the sort arrow
+        m_view->setColumnWidth(column, width + 16);
     }
     header->setMinimumHeight(2 * m_view->fontMetrics().height() + 12);
     // Newest first, as the archive gives them; any heading sorts by its column.

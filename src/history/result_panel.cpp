@@ -20,11 +20,6 @@ void Fill(QTableWidget* table, int column, const std::optional<ChargeResult>& re
                    CentredCell(result ? PenetrabilityText(result->grade) : QString()));
 }
 
-QString ChargeNumberText(const QString& charge) {
-    QString text = charge;
-    return text.remove(QStringLiteral("(C)")).trimmed();
-}
-
 }  // namespace
 
 ResultPanel::ResultPanel(const archive::ArchivedTest& test, QWidget* parent) : QWidget(parent) {
@@ -64,7 +59,7 @@ ResultPanel::ResultPanel(const archive::ArchivedTest& test, QWidget* parent) : Q
         const QString charge = last ? last->charge[slot] : QString();
         inUse << charge;
         Fill(m_table, slot, last ? ChargeResultOf(charge, diameter) : std::nullopt,
-             ChargeNumberText(charge));
+             ChargeWithoutUnit(charge));
     }
     const std::optional<ChargeResult> mean = MeanResultOf(inUse, diameter);
     Fill(m_table, MeanColumn, mean, mean ? MeanChargeText(inUse) : QString());

@@ -30,9 +30,10 @@ QTime TimeOf(const QString& text) {
     return ThreeNumbers(text, u':', n) ? QTime(n[0], n[1], n[2]) : QTime();
 }
 
-QString ChargeNumberText(const QString& charge) {
-    QString text = charge;
-    return text.remove(QStringLiteral("(C)")).trimmed();
+// "2104 中"; empty for no result.
+QString ResultText(const std::optional<ChargeResult>& result) {
+    if (!result) return {};
+    return AdjustedChargeText(result->adjusted) + u' ' + PenetrabilityText(result->grade);
 }
 
 }  // namespace
@@ -119,27 +120,20 @@ QString TestListModel::text(int index, int column) const {
                 t.closed && archive::IsUnfinished(t.state) ? archive::TestState::Closed : t.state);
         case MeanCharge:
             return results(index).meanText;
-        case MeanAdjusted: {
-            const std::optional<ChargeResult>& mean = results(index).mean;
-            return mean ? AdjustedChargeText(mean->adjusted) : QString();
-        }
-        case MeanGrade: {
-            const std::optional<ChargeResult>& mean = results(index).mean;
-            return mean ? PenetrabilityText(mean->grade) : QString();
-        }
+        case MeanResult:
+            return ResultText(results(index).mean);
         default:
             break;
     }
     if (column >= FirstCharge && column < FirstResult) {
         const int slot = column - FirstCharge;
-        return t.channelOff[slot] != 0 ? QStringLiteral("-") : ChargeNumberText(t.lastCharge[slot]);
+        return t.channelOff[slot] != 0 ? QStringLiteral("-")
+                                       : ChargeWithoutUnit(t.lastCharge[slot]);
     }
     if (column >= FirstResult && column < MeanCharge) {
-        const int slot = (column - FirstResult) / 2;
-        const std::optional<ChargeResult>& r = results(index).channels[slot];
-        if (!r) return t.channelOff[slot] != 0 ? QStringLiteral("-") : QString();
-        return column == adjustedColumn(slot) ? AdjustedChargeText(r->adjusted)
-                                              : PenetrabilityText(r->grade);
+        const int slot = column - FirstResult;
+        if (t.channelOff[slot] != 0) return QStringLiteral("-");
+        return ResultText(results(index).channels[slot]);
     }
     return {};
 }
@@ -161,8 +155,7 @@ QVariant TestListModel::sortKey(int index, int column) const {
         case RecordCount:
             return t.recordCount;
         case MeanCharge:
-        case MeanAdjusted:
-        case MeanGrade: {
+        case MeanResult: {
             const std::optional<ChargeResult>& mean = results(index).mean;
             if (!mean) return {};
             return column == MeanCharge ? mean->charge : mean->adjusted;
@@ -175,7 +168,7 @@ QVariant TestListModel::sortKey(int index, int column) const {
         return q && t.channelOff[column - FirstCharge] == 0 ? QVariant(*q) : QVariant();
     }
     if (column >= FirstResult && column < MeanCharge) {
-        const std::optional<ChargeResult>& r = results(index).channels[(column - FirstResult) / 2];
+        const std::optional<ChargeResult>& r = results(index).channels[column - FirstResult];
         return r ? QVariant(r->adjusted) : QVariant();
     }
     return text(index, column);
@@ -202,33 +195,25 @@ QVariant TestListModel::headerData(int section, Qt::Orientation orientation, int
     if (orientation != Qt::Horizontal || (role != Qt::DisplayRole && role != Qt::ToolTipRole))
         return QAbstractTableModel::headerData(section, orientation, role);
     static const QStringList kFixed = {
-        QStringLiteral("测试日期"),      QStringLiteral("开始时间"),
-        QStringLiteral("测试人员"),      QStringLiteral("测试单位"),
-        QStringLiteral("试验时间(min)"), QStringLiteral("保存间隔(min)"),
-        QStringLiteral("记录数"),        QStringLiteral("状态")};
+        QStringLiteral("测试日期"),        QStringLiteral("开始时间"),
+        QStringLiteral("测试人员"),        QStringLiteral("测试单位"),
+        QStringLiteral("试验时间\n(min)"), QStringLiteral("保存间隔\n(min)"),
+        QStringLiteral("记录数"),          QStringLiteral("状态")};
     if (section < FirstCharge) return kFixed.value(section);
     if (section < FirstResult)
         return QStringLiteral("通道%1\n电通量(C)").arg(section - FirstCharge + 1);
     const QString group = QStringLiteral("结果 ");
     if (section < MeanCharge) {
-        const int channel = (section - FirstResult) / 2 + 1;
+        const int channel = section - FirstResult + 1;
         if (role == Qt::ToolTipRole)
-            return (section - FirstResult) % 2 == 0
-                       ? QStringLiteral("通道%1换算到直径95mm试件的电通量").arg(channel)
-                       : QStringLiteral("通道%1的氯离子渗透性等级").arg(channel);
-        return group + QStringLiteral("通道%1\n").arg(channel) +
-               ((section - FirstResult) % 2 == 0 ? QStringLiteral("换算电通量(C)")
-                                                 : QStringLiteral("等级"));
+            return QStringLiteral("通道%1换算为直径95mm试件的电通量Qs及其氯离子渗透性等级")
+                .arg(channel);
+        return group + QStringLiteral("通道%1\nQs(C) 等级").arg(channel);
     }
-    if (role == Qt::ToolTipRole) return QStringLiteral("使用中各通道的平均值");
-    switch (section) {
-        case MeanCharge:
-            return group + QStringLiteral("平均\n电通量(C)");
-        case MeanAdjusted:
-            return group + QStringLiteral("平均\n换算电通量(C)");
-        case MeanGrade:
-            return group + QStringLiteral("平均\n等级");
-        default:
-            return {};
-    }
+    if (role == Qt::ToolTipRole)
+        return section == MeanCharge
+                   ? QStringLiteral("使用中各通道电通量的平均值")
+                   : QStringLiteral("平均值换算为直径95mm试件的电通量Qs及其氯离子渗透性等级");
+    return group + (section == MeanCharge ? QStringLiteral("平均\n电通量(C)")
+                                          : QStringLiteral("平均\nQs(C) 等级"));
 }

@@ -11,7 +11,8 @@
 // The tests of the archive as a table, one row per test in the order given (newest first):
 // date, start time, tester, organisation, test minutes, record interval, record count,
 // state, each channel's final charge, then the result group: each channel's adjusted
-// charge and class, and the mean of the channels in use with its adjusted charge and class.
+// charge with its class, and the mean of the channels in use with its adjusted charge and
+// class.
 // Every cell also has a sort key (SortRole) that orders numbers as numbers and dates and
 // times as such; cells without a value sort first.
 class TestListModel : public QAbstractTableModel {
@@ -19,16 +20,15 @@ class TestListModel : public QAbstractTableModel {
 
   public:
     static constexpr int SortRole = Qt::UserRole + 1;
-    // Columns.
+    // Columns. A result cell holds the adjusted charge and its class ("2104 中") and sorts by
+    // the adjusted charge.
     static constexpr int Date = 0, StartTime = 1, Tester = 2, Organisation = 3, TestMinutes = 4,
                          RecordInterval = 5, RecordCount = 6, State = 7, FirstCharge = 8,
                          FirstResult = FirstCharge + archive::kChannels,
-                         MeanCharge = FirstResult + 2 * archive::kChannels,
-                         MeanAdjusted = MeanCharge + 1, MeanGrade = MeanCharge + 2,
-                         ColumnCount = MeanCharge + 3;
+                         MeanCharge = FirstResult + archive::kChannels, MeanResult = MeanCharge + 1,
+                         ColumnCount = MeanResult + 1;
     static constexpr int chargeColumn(int slot) { return FirstCharge + slot; }
-    static constexpr int adjustedColumn(int slot) { return FirstResult + 2 * slot; }
-    static constexpr int gradeColumn(int slot) { return FirstResult + 2 * slot + 1; }
+    static constexpr int resultColumn(int slot) { return FirstResult + slot; }
 
     // One test with what the filter and the date's order need.
     struct Row {

@@ -98,16 +98,14 @@ TEST_F(HistoryWindowTest, ListsEveryTestNewestFirstWithItsStateAndResult) {
     EXPECT_EQ(column(w, M::chargeColumn(5)), (QStringList{"-", "1500.0", "550.0"}));
 
     // 1000 C at 100 mm: 902.5, rounded to 903; 1200 C: 1083. At 95 mm Qs is Q.
-    EXPECT_EQ(column(w, M::adjustedColumn(0)), (QStringList{"4500", "903", "45"}));
-    EXPECT_EQ(column(w, M::gradeColumn(0)), (QStringList{"高", "很低", "可忽略"}));
-    EXPECT_EQ(column(w, M::adjustedColumn(2)), (QStringList{"4700", "1083", "226"}));
-    EXPECT_EQ(column(w, M::gradeColumn(2)), (QStringList{"高", "低", "很低"}));
-    EXPECT_EQ(column(w, M::adjustedColumn(5)), (QStringList{"-", "1354", "496"}));
+    EXPECT_EQ(column(w, M::resultColumn(0)), (QStringList{"4500 高", "903 很低", "45 可忽略"}));
+    EXPECT_EQ(column(w, M::resultColumn(2)), (QStringList{"4700 高", "1083 低", "226 很低"}));
+    EXPECT_EQ(column(w, M::resultColumn(5)), (QStringList{"-", "1354 低", "496 很低"}));
     // The mean of the channels in use: five on 2026-12-10, six on the others.
     EXPECT_EQ(column(w, M::MeanCharge), (QStringList{"4700.00", "1250.00", "300.00"}));
-    EXPECT_EQ(column(w, M::MeanAdjusted), (QStringList{"4700", "1128", "271"}));
-    EXPECT_EQ(column(w, M::MeanGrade), (QStringList{"高", "低", "很低"}));
-    EXPECT_TRUE(w->model()->headerData(M::MeanGrade, Qt::Horizontal).toString().startsWith("结果"));
+    EXPECT_EQ(column(w, M::MeanResult), (QStringList{"4700 高", "1128 低", "271 很低"}));
+    EXPECT_TRUE(
+        w->model()->headerData(M::MeanResult, Qt::Horizontal).toString().startsWith("结果"));
 }
 
 TEST_F(HistoryWindowTest, SortsNumbersAsNumbersAndDatesAsDates) {
@@ -121,10 +119,11 @@ TEST_F(HistoryWindowTest, SortsNumbersAsNumbersAndDatesAsDates) {
     w->view()->sortByColumn(M::chargeColumn(0), Qt::AscendingOrder);
     EXPECT_EQ(column(w, M::chargeColumn(0)), (QStringList{"50.0", "1000.0", "4500.0"}));
     // A channel that is off has no value: it comes first.
-    w->view()->sortByColumn(M::adjustedColumn(5), Qt::AscendingOrder);
-    EXPECT_EQ(column(w, M::adjustedColumn(5)), (QStringList{"-", "496", "1354"}));
-    w->view()->sortByColumn(M::MeanGrade, Qt::DescendingOrder);
-    EXPECT_EQ(column(w, M::MeanGrade), (QStringList{"高", "低", "很低"}));
+    w->view()->sortByColumn(M::resultColumn(5), Qt::AscendingOrder);
+    EXPECT_EQ(column(w, M::resultColumn(5)), (QStringList{"-", "496 很低", "1354 低"}));
+    // By the adjusted charge, not by the text: "1128" would come before "271".
+    w->view()->sortByColumn(M::MeanResult, Qt::DescendingOrder);
+    EXPECT_EQ(column(w, M::MeanResult), (QStringList{"4700 高", "1128 低", "271 很低"}));
 }
 
 TEST_F(HistoryWindowTest, TheFilterMatchesTesterOrganisationOrDate) {

@@ -102,8 +102,8 @@ TEST_F(Reexport, ATestOpenedFromTheArchiveExportsTheSameFilesAsItsLiveRun) {
         const std::optional<ChargeResult> r = ChargeResultOf(summary.lastCharge[slot], diameter);
         ASSERT_TRUE(r) << summary.lastCharge[slot].toStdString();
         EXPECT_EQ(panel->cell(ResultPanel::AdjustedRow, slot), AdjustedChargeText(r->adjusted));
-        EXPECT_EQ(history->model()->index(0, TestListModel::adjustedColumn(slot)).data().toString(),
-                  AdjustedChargeText(r->adjusted));
+        EXPECT_EQ(history->model()->index(0, TestListModel::resultColumn(slot)).data().toString(),
+                  AdjustedChargeText(r->adjusted) + " " + PenetrabilityText(r->grade));
         EXPECT_EQ(panel->cell(ResultPanel::GradeRow, slot), PenetrabilityText(r->grade));
     }
 
