@@ -53,7 +53,9 @@ QString ChargeWithoutUnit(const QString& text) {
 
 namespace {
 
-// The template's ROUND(x; 0): to the nearest whole number, halves away from zero.
+// The template's ROUND(x; 0): to the nearest whole number, halves away from zero, of the
+// product as computed in binary. The office does not first cut it to 15 digits: 270.4 ×
+// (95/52)², 902.5 in decimal and 902.4999999999999 in binary, is 902 there too.
 double RoundWhole(double value) { return std::round(value); }
 
 std::optional<ChargeResult> ResultOfValue(double charge, int diameterMm) {
