@@ -13,7 +13,11 @@
 #include "app/polling_timers.h"
 #include "app/program_pictures.h"
 #include "app/support_dialog.h"
+#include "history/history_window.h"
+#include "history/viewed_test.h"
 #include "monitor/testclass.h"
+#include "platform/message_box.h"
+#include "run/archive_session.h"
 #include "run/archived_test_loading.h"
 #include "run/param_dialog.h"
 #include "run/recovered_test.h"
@@ -67,6 +71,7 @@ void CMainFrame::buildMenu() {
     };
     QMenu* test = menuBar()->addMenu(QStringLiteral("实验(&E)"));
     add(test, ID_NEW_TEST, QStringLiteral("新建实验"), QKeySequence(Qt::CTRL | Qt::Key_N));
+    add(test, ID_HISTORY, QStringLiteral("历史实验"), QKeySequence(Qt::CTRL | Qt::Key_H));
     QMenu* settings = menuBar()->addMenu(QStringLiteral("系统设置(&S)"));
     add(settings, ID_COMM_PORT, QStringLiteral("通信端口"), {});
     add(settings, ID_USERS, QStringLiteral("用户管理"), {});
@@ -98,8 +103,10 @@ Testclass* CMainFrame::testForm() const { return m_pTestFrame ? m_pTestFrame->fo
 
 // The form's commands have no handler while there is no form.
 void CMainFrame::updateCommands() {
-    const bool form = testForm() != nullptr;
-    for (int id : {ID_COMM_PORT, ID_USERS, ID_CLOSE_TEST}) command(id)->setEnabled(form);
+    const Testclass* form = testForm();
+    for (int id : {ID_USERS, ID_CLOSE_TEST}) command(id)->setEnabled(form != nullptr);
+    // A test shown in view mode has no port.
+    command(ID_COMM_PORT)->setEnabled(form != nullptr && !form->viewOnly());
 }
 
 void CMainFrame::OnCommand(int id) {
@@ -108,8 +115,11 @@ void CMainFrame::OnCommand(int id) {
         case ID_NEW_TEST:
             OnNewTest();
             break;
+        case ID_HISTORY:
+            OnHistory();
+            break;
         case ID_COMM_PORT:
-            if (form) form->OnCommPort();
+            if (form && !form->viewOnly()) form->OnCommPort();
             break;
         case ID_USERS:
             if (form) form->OnUserManagement();
@@ -154,9 +164,10 @@ void CMainFrame::OnNewTest() {
     openTestWindow();
 }
 
-Testclass* CMainFrame::openTestWindow() {
-    g_bLinkActive = 1;
+Testclass* CMainFrame::openTestWindow(bool viewOnly) {
+    if (!viewOnly) g_bLinkActive = 1;
     auto* form = new Testclass;
+    form->setViewOnly(viewOnly);
     auto* frame = new CChildFrame(form);
     m_pTestFrame = frame;
     m_wndClient->addSubWindow(frame, frame->windowFlags());
@@ -174,8 +185,42 @@ Testclass* CMainFrame::openTestWindow() {
     return form;
 }
 
+HistoryWindow* CMainFrame::historyWindow() const { return m_history.data(); }
+
+void CMainFrame::OnHistory() {
+    if (!m_history) {
+        HistoryWindow::Host host;
+        host.openTest = [this](qint64 id) { return OpenArchivedTest(id); };
+        host.viewedTest = [this] { return m_viewedTestId; };
+        m_history = new HistoryWindow(this, ArchiveSession::path(), std::move(host));
+    }
+    if (m_history->isVisible()) m_history->refresh();
+    m_history->show();
+    m_history->raise();
+    m_history->activateWindow();
+}
+
+bool CMainFrame::OpenArchivedTest(qint64 id) {
+    QWidget* owner = m_history && m_history->isVisible() ? static_cast<QWidget*>(m_history) : this;
+    if (m_pTestFrame) {
+        MessageBox::show(owner, QStringLiteral("请先关闭当前的实验窗口，再打开历史实验。"),
+                         MessageBox::kAppCaption, MessageBox::Buttons::Ok,
+                         MessageBox::Icon::Exclamation);
+        return false;
+    }
+    std::optional<ViewedTest> viewed = LoadViewedTest(owner, ArchiveSession::path(), id);
+    if (!viewed) return false;
+    SetParametersFromArchive(viewed->test.header);
+    Testclass* form = openTestWindow(true);
+    m_viewedTestId = id;
+    m_pTestFrame->setWindowTitle(ViewedTestTitle(viewed->test));
+    ShowTestForViewing(*form, *viewed, ArchiveSession::path());
+    return true;
+}
+
 void CMainFrame::testFrameGone() {
     m_pTestFrame = nullptr;
+    m_viewedTestId.reset();
     updateCommands();
 }
 
@@ -185,8 +230,10 @@ void CMainFrame::CloseTestWindow() {
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
     // Closing with the test window open needs the password of the last login. A running
-    // test is not stopped first: the form's teardown ends the link.
-    if (m_pTestFrame && !RunExitDialog(this)) {
+    // test is not stopped first: the form's teardown ends the link. A test shown in view
+    // mode runs nothing and needs no password.
+    const Testclass* form = testForm();
+    if (m_pTestFrame && !(form && form->viewOnly()) && !RunExitDialog(this)) {
         event->ignore();
         return;
     }

@@ -3,23 +3,28 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <map>
+#include <optional>
 
 #include "app/child_frame.h"
 
 class CBackgroundWnd;
+class HistoryWindow;
 class QAction;
 class QLabel;
 class Testclass;
 
 // The main window "混凝土氯离子电通量测定仪": the menu, the status bar, the background
 // picture and at most one test window. "新建实验" logs the user in and opens the test
-// window; closing the program while a test window exists needs the password.
+// window; closing the program while a test window runs a test needs the password.
+// "历史实验" shows the archive's tests; one of them can be shown in the test window in view
+// mode, where nothing runs.
 class CMainFrame : public QMainWindow {
     Q_OBJECT
 
   public:
     // Menu command ids.
     static constexpr int ID_NEW_TEST = 32771;
+    static constexpr int ID_HISTORY = 32772;
     static constexpr int ID_COMM_PORT = 32784;
     static constexpr int ID_CLOSE_TEST = 32788;
     static constexpr int ID_USERS = 32789;
@@ -38,6 +43,14 @@ class CMainFrame : public QMainWindow {
 
     // "新建实验".
     void OnNewTest();
+    // "历史实验": shows the one history window.
+    void OnHistory();
+    HistoryWindow* historyWindow() const;
+    // Shows test `id` of the archive in the test window in view mode; refused, with a
+    // message, while a test window is open. False when it is not shown.
+    bool OpenArchivedTest(qint64 id);
+    // The archive id of the test the test window shows in view mode.
+    std::optional<qint64> viewedTestId() const { return m_viewedTestId; }
     // Runs menu command `id` as the menu does.
     void OnCommand(int id);
     // Closes the test window (the form's exit command); the form is destroyed with it.
@@ -51,8 +64,9 @@ class CMainFrame : public QMainWindow {
     void changeEvent(QEvent* event) override;
 
   private:
-    // Creates the test window for the parameters now set and runs the form's first update.
-    Testclass* openTestWindow();
+    // Creates the test window for the parameters now set and runs the form's first update;
+    // a view-only form opens no port.
+    Testclass* openTestWindow(bool viewOnly = false);
     void buildMenu();
     void buildStatusBar();
     void updateCommands();
@@ -60,4 +74,6 @@ class CMainFrame : public QMainWindow {
 
     CBackgroundWnd* m_wndClient = nullptr;
     std::map<int, QAction*> m_commands;
+    QPointer<HistoryWindow> m_history;
+    std::optional<qint64> m_viewedTestId;
 };

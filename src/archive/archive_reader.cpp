@@ -158,12 +158,20 @@ std::optional<ArchivedTest> ArchiveReader::loadTest(qint64 id) {
     }
 }
 
-std::vector<PollRow> ArchiveReader::polls(qint64 id) {
+std::vector<PollRow> ArchiveReader::polls(qint64 id) { return pollRows(id, "ORDER BY seq"); }
+
+std::optional<PollRow> ArchiveReader::lastPoll(qint64 id) {
+    std::vector<PollRow> rows = pollRows(id, "ORDER BY seq DESC LIMIT 1");
+    if (rows.empty()) return std::nullopt;
+    return std::move(rows.front());
+}
+
+std::vector<PollRow> ArchiveReader::pollRows(qint64 id, const char* order) {
     std::vector<PollRow> rows;
     m_lastError.clear();
     try {
         Statement s(*m_db, (std::string("SELECT at_ms, minutes, voltage, temperature, ") +
-                            kChannelTexts + " FROM poll WHERE test_id = ?1 ORDER BY seq")
+                            kChannelTexts + " FROM poll WHERE test_id = ?1 " + order)
                                .c_str());
         s.bind(1, id);
         while (s.step()) {

@@ -25,7 +25,8 @@ class ArchiveReader {
     std::vector<TestSummary> unfinishedTests();  // neither ended nor closed; newest first
     std::vector<TestSummary> listTests();        // all, newest first
     std::optional<ArchivedTest> loadTest(qint64 id);
-    std::vector<PollRow> polls(qint64 id);  // in the order they were taken
+    std::vector<PollRow> polls(qint64 id);       // in the order they were taken
+    std::optional<PollRow> lastPoll(qint64 id);  // the latest; nothing when there is none
     // The test and everything of it, in one transaction.
     bool deleteTest(qint64 id, QString* message);
 
@@ -34,6 +35,7 @@ class ArchiveReader {
   private:
     ArchiveReader(QString path, std::unique_ptr<Connection> db);
     std::vector<TestSummary> summaries(const char* where);
+    std::vector<PollRow> pollRows(qint64 id, const char* order);
 
     QString m_path;
     std::unique_ptr<Connection> m_db;

@@ -6,15 +6,17 @@
 #include "monitor/testclass.h"
 
 // Closing the test window (button 1028 and menu "退出"): refused while a test runs, then
-// the exit password; the link threads are told to end, and the window closes, which
-// destroys the form (its destructor joins the threads and closes the port).
+// the exit password (not for a form that only shows an archived test); the link threads are
+// told to end, and the window closes, which destroys the form (its destructor joins the
+// threads and closes the port).
 void Testclass::OnCloseTest() {
     if (g_bTesting != 0) {
         MessageBox::show(this, QStringLiteral("请先停止实验!"), QString());
         return;
     }
     QPointer<Testclass> self(this);
-    if (!ConfirmExit(this) || !self) return;
+    // A form that only shows an archived test runs nothing: it closes without the password.
+    if (!m_viewOnly && (!ConfirmExit(this) || !self)) return;
     g_bLinkActive = 0;
     g_bWorkerRun = 0;
     m_link->m_hStopEvent.setAndClose();

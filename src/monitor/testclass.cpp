@@ -336,6 +336,12 @@ void Testclass::OnInitialUpdate() {
 
     g_hRxStopEvent.clear();
     m_link->m_hStopEvent.clear();
-    OpenLinkOnInitialUpdate();
+    if (m_viewOnly) {
+        // Nothing runs in a form that shows an archived test: no port, no instrument.
+        setItemEnabledOnGui(FormId::InitButton, false);
+        setItemEnabledOnGui(FormId::StartButton, false);
+    } else {
+        OpenLinkOnInitialUpdate();
+    }
     g_nCurCommand = 0;
 }

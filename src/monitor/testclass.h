@@ -26,6 +26,11 @@ class Testclass : public QWidget {
 
     // Builds the tables, writes the fields and opens the link (the form's first update).
     void OnInitialUpdate();
+    // A form that only shows a test of the archive: its first update opens no port and leaves
+    // "设备初试化" and "开始实验" disabled, and it closes without the exit password. Set
+    // before the first update.
+    void setViewOnly(bool viewOnly) { m_viewOnly = viewOnly; }
+    bool viewOnly() const { return m_viewOnly; }
 
     // The control with design id `id`, or null.
     QWidget* item(int id) const;
@@ -120,6 +125,7 @@ class Testclass : public QWidget {
     std::shared_ptr<FormLink> m_link;
     std::map<int, QWidget*> m_items;
     bool m_tornDown = false;
+    bool m_viewOnly = false;
 
     friend class FormLink;
 };

@@ -91,10 +91,11 @@ TEST_F(MainFrameTest, StartsMaximisedWithItsMenuAndStatusBar) {
             for (QAction* item : a->menu()->actions()) entry += "/" + item->text();
         menus << entry;
     }
-    EXPECT_EQ(menus, (QStringList{QStringLiteral("实验/新建实验"),
+    EXPECT_EQ(menus, (QStringList{QStringLiteral("实验/新建实验/历史实验"),
                                   QStringLiteral("系统设置/通信端口/用户管理"),
                                   QStringLiteral("退出系统/退出"), QStringLiteral("技术支持")}));
     EXPECT_TRUE(m_frame->command(CMainFrame::ID_NEW_TEST)->isEnabled());
+    EXPECT_TRUE(m_frame->command(CMainFrame::ID_HISTORY)->isEnabled());
     EXPECT_TRUE(m_frame->command(CMainFrame::ID_SUPPORT)->isEnabled());
     for (int id : {CMainFrame::ID_COMM_PORT, CMainFrame::ID_USERS, CMainFrame::ID_CLOSE_TEST})
         EXPECT_FALSE(m_frame->command(id)->isEnabled()) << id;

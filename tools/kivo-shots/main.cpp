@@ -22,6 +22,8 @@ const Shot kShots[] = {
     {"login", "login.png", &RenderLogin},
     {"parameters", "parameters.png", &RenderParameters},
     {"test-form", "test-form.png", &RenderTestForm},
+    {"history", "history.png", &RenderHistoryWindow},
+    {"history-view", "history-view.png", &RenderHistoryView},
 };
 
 }  // namespace

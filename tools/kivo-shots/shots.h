@@ -22,3 +22,7 @@ QImage RenderLaptopScreen();
 QImage RenderLogin();
 // The parameter dialog filled in for a first one-hour test.
 QImage RenderParameters();
+// "历史实验" over six weeks of a lab's tests, the second one selected.
+QImage RenderHistoryWindow();
+// The main window at 1280x960 with the newest of those tests opened in view mode.
+QImage RenderHistoryView();

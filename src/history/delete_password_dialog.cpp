@@ -1,0 +1,45 @@
+#include "history/delete_password_dialog.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "platform/message_box.h"
+#include "state/test_state.h"
+
+CDeletePasswordDlg::CDeletePasswordDlg(QWidget* parent)
+    : IdDialog(parent, QStringLiteral("删除实验"), 187, 91) {
+    auto* frame = new QGroupBox(this);
+    frame->setGeometry(du(7, 7, 173, 58));
+
+    auto* user = new QLabel(QStringLiteral("用  户：%1").arg(g_strCurrentUser), this);
+    user->setGeometry(du(29, 17, 130, 10));
+    auto* password = bind(IdPassword, new QLineEdit(this));
+    password->setEchoMode(QLineEdit::Password);
+    password->setGeometry(du(75, 38, 78, 14));
+    password->setAccessibleName(QStringLiteral("密码"));
+    auto* label = new QLabel(QStringLiteral("密  码(&P)："), this);
+    label->setGeometry(du(29, 41, 46, 10));
+    label->setBuddy(password);
+
+    auto* ok = bind(1, new QPushButton(QStringLiteral("确定"), this));
+    ok->setGeometry(du(27, 70, 50, 14));
+    ok->setDefault(true);
+    auto* cancel = bind(2, new QPushButton(QStringLiteral("取消"), this));
+    cancel->setGeometry(du(105, 70, 50, 14));
+    connect(ok, &QPushButton::clicked, this, &CDeletePasswordDlg::accept);
+    connect(cancel, &QPushButton::clicked, this, &CDeletePasswordDlg::reject);
+    setTabOrder(password, ok);
+    setTabOrder(ok, cancel);
+    password->setFocus();
+}
+
+void CDeletePasswordDlg::accept() {
+    if (static_cast<QLineEdit*>(item(IdPassword))->text() == g_strCurrentPassword) {
+        IdDialog::accept();
+        return;
+    }
+    MessageBox::show(this, QStringLiteral("密码错误,请重新输入"), QStringLiteral("密码错误"),
+                     MessageBox::Buttons::Ok, MessageBox::Icon::Exclamation);
+}

@@ -1,0 +1,215 @@
+#include "history/history_window.h"
+
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QVBoxLayout>
+
+#include "archive/archive_reader.h"
+#include "history/test_csv_export.h"
+#include "history/test_deletion.h"
+#include "history/test_list_filter.h"
+#include "history/test_list_model.h"
+#include "platform/message_box.h"
+
+HistoryWindow::HistoryWindow(QWidget* owner, QString archivePath, Host host)
+    : QDialog(owner), m_archivePath(std::move(archivePath)), m_host(std::move(host)) {
+    setWindowTitle(QStringLiteral("历史实验"));
+    setModal(false);
+    setSizeGripEnabled(true);
+    resize(1100, 600);
+
+    m_model = new TestListModel(this);
+    m_proxy = new TestListFilter(this);
+    m_proxy->setSourceModel(m_model);
+
+    auto* filterLabel = new QLabel(QStringLiteral("筛选(&F)："), this);
+    m_filter = new QLineEdit(this);
+    m_filter->setPlaceholderText(QStringLiteral("测试人员、测试单位或测试日期"));
+    m_filter->setClearButtonEnabled(true);
+    m_filter->setAccessibleName(QStringLiteral("筛选"));
+    filterLabel->setBuddy(m_filter);
+    m_status = new QLabel(this);
+
+    auto* listLabel = new QLabel(QStringLiteral("实验列表(&L)："), this);
+    m_view = new QTableView(this);
+    m_view->setModel(m_proxy);
+    m_view->setAccessibleName(QStringLiteral("实验列表"));
+    listLabel->setBuddy(m_view);
+    m_view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_view->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_view->setTabKeyNavigation(false);
+    m_view->setWordWrap(false);
+    m_view->verticalHeader()->hide();
+    m_view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    m_view->verticalHeader()->setDefaultSectionSize(m_view->fontMetrics().height() + 8);
+    QHeaderView* header = m_view->horizontalHeader();
+    header->setSectionResizeMode(QHeaderView::Interactive);
+    header->setDefaultAlignment(Qt::AlignCenter);
+    // Widths from the headings and the widest text a column holds: measuring thousands of
+    // rows would keep the window waiting.
+    const QFontMetrics metrics = m_view->fontMetrics();
+    auto sample = [](int column) {
+        switch (column) {
+            case TestListModel::Date:
+                return QStringLiteral("2026-12-30");
+            case TestListModel::StartTime:
+                return QStringLiteral("00:00:00");
+            case TestListModel::Tester:
+                return QStringLiteral("测试人员名字");
+            case TestListModel::Organisation:
+                return QStringLiteral("市建设工程质量检测中心");
+            case TestListModel::State:
+                return QStringLiteral("通信故障");
+            case TestListModel::MeanCharge:
+                return QStringLiteral("00000.00");
+            default:
+                return column >= TestListModel::FirstResult ? QStringLiteral("00000 可忽略")
+                                                            : QStringLiteral("00000.0");
+        }
+    };
+    for (int column = 0; column < TestListModel::ColumnCount; ++column) {
+        int width = metrics.horizontalAdvance(sample(column));
+        for (const QString& line :
+             m_model->headerData(column, Qt::Horizontal).toString().split(u'\n'))
+            width = std::max(width, metrics.horizontalAdvance(line) + 12);  // the sort arrow
+        m_view->setColumnWidth(column, width + 16);
+    }
+    header->setMinimumHeight(2 * m_view->fontMetrics().height() + 12);
+    // Newest first, as the archive gives them; any heading sorts by its column.
+    header->setSortIndicator(TestListModel::Date, Qt::DescendingOrder);
+    m_view->setSortingEnabled(true);
+
+    m_open = new QPushButton(QStringLiteral("打开(&O)"), this);
+    m_open->setDefault(true);
+    m_csv = new QPushButton(QStringLiteral("导出CSV(&C)"), this);
+    m_delete = new QPushButton(QStringLiteral("删除(&D)"), this);
+    auto* reload = new QPushButton(QStringLiteral("刷新(&R)"), this);
+    auto* close = new QPushButton(QStringLiteral("关闭"), this);
+
+    auto* top = new QHBoxLayout;
+    top->addWidget(filterLabel);
+    top->addWidget(m_filter, 1);
+    top->addWidget(m_status);
+    auto* buttons = new QHBoxLayout;
+    for (QPushButton* b : {m_open, m_csv, m_delete, reload}) buttons->addWidget(b);
+    buttons->addStretch(1);
+    buttons->addWidget(close);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(listLabel);
+    layout->addWidget(m_view, 1);
+    layout->addLayout(buttons);
+
+    // Tab order follows the layout.
+    setTabOrder(m_filter, m_view);
+    setTabOrder(m_view, m_open);
+    setTabOrder(m_open, m_csv);
+    setTabOrder(m_csv, m_delete);
+    setTabOrder(m_delete, reload);
+    setTabOrder(reload, close);
+
+    connect(m_filter, &QLineEdit::textChanged, this, [this](const QString& text) {
+        m_proxy->setFilterText(text);
+        updateCount();
+        updateButtons();
+    });
+    connect(m_view, &QTableView::doubleClicked, this, [this] { openSelected(); });
+    connect(m_view->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this] { updateButtons(); });
+    connect(m_open, &QPushButton::clicked, this, &HistoryWindow::openSelected);
+    connect(m_csv, &QPushButton::clicked, this, &HistoryWindow::exportSelected);
+    connect(m_delete, &QPushButton::clicked, this, &HistoryWindow::deleteSelected);
+    connect(reload, &QPushButton::clicked, this, &HistoryWindow::refresh);
+    connect(close, &QPushButton::clicked, this, &HistoryWindow::reject);
+    updateButtons();
+}
+
+HistoryWindow::~HistoryWindow() = default;
+
+void HistoryWindow::showEvent(QShowEvent* event) {
+    refresh();
+    QDialog::showEvent(event);
+}
+
+void HistoryWindow::refresh() {
+    const std::optional<archive::TestSummary> selected = selectedTest();
+    QString message;
+    std::unique_ptr<archive::ArchiveReader> reader =
+        m_archivePath.isEmpty() ? nullptr : archive::ArchiveReader::open(m_archivePath, &message);
+    std::vector<archive::TestSummary> tests;
+    if (reader) {
+        tests = reader->listTests();
+        m_readError = reader->lastError();
+    } else {
+        m_readError = message.isEmpty() ? QStringLiteral("没有可用的测试档案。") : message;
+    }
+    m_model->setTests(std::move(tests));
+    if (!selected || !selectTest(selected->id)) {
+        if (m_proxy->rowCount() > 0) m_view->selectRow(0);
+    }
+    updateCount();
+    updateButtons();
+}
+
+void HistoryWindow::updateCount() {
+    if (!m_readError.isEmpty()) {
+        m_status->setText(QStringLiteral("无法读取测试档案"));
+        m_status->setToolTip(m_readError);
+        return;
+    }
+    m_status->setToolTip(QString());
+    const int shown = m_proxy->rowCount();
+    const int all = m_model->rowCount();
+    m_status->setText(shown == all ? QStringLiteral("共 %1 个实验").arg(all)
+                                   : QStringLiteral("%1 / %2 个实验").arg(shown).arg(all));
+}
+
+QString HistoryWindow::statusText() const { return m_status->text(); }
+
+void HistoryWindow::updateButtons() {
+    const bool any = selectedTest().has_value();
+    for (QPushButton* b : {m_open, m_csv, m_delete}) b->setEnabled(any);
+}
+
+std::optional<archive::TestSummary> HistoryWindow::selectedTest() const {
+    const QModelIndexList rows = m_view->selectionModel()->selectedRows();
+    if (rows.isEmpty()) return std::nullopt;
+    const QModelIndex source = m_proxy->mapToSource(rows.front());
+    if (!source.isValid()) return std::nullopt;
+    return m_model->test(source.row());
+}
+
+bool HistoryWindow::selectTest(qint64 id) {
+    const int row = m_model->rowOfId(id);
+    if (row < 0) return false;
+    const QModelIndex index = m_proxy->mapFromSource(m_model->index(row, 0));
+    if (!index.isValid()) return false;
+    m_view->selectRow(index.row());
+    m_view->scrollTo(index);
+    return true;
+}
+
+void HistoryWindow::openSelected() {
+    const std::optional<archive::TestSummary> test = selectedTest();
+    if (!test || !m_host.openTest) return;
+    // The window makes way for the test window; it keeps its place for the next time.
+    if (m_host.openTest(test->id)) hide();
+}
+
+void HistoryWindow::exportSelected() {
+    if (const std::optional<archive::TestSummary> test = selectedTest())
+        ExportTestCsv(this, m_archivePath, test->id);
+}
+
+void HistoryWindow::deleteSelected() {
+    const std::optional<archive::TestSummary> test = selectedTest();
+    if (!test) return;
+    const std::optional<qint64> viewed =
+        m_host.viewedTest ? m_host.viewedTest() : std::optional<qint64>();
+    if (DeleteArchivedTest(this, m_archivePath, *test, viewed)) refresh();
+}

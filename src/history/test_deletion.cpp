@@ -1,0 +1,65 @@
+#include "history/test_deletion.h"
+
+#include "accounts/account_file.h"
+#include "accounts/login_dialog.h"
+#include "archive/archive_reader.h"
+#include "archive/test_lock.h"
+#include "history/delete_password_dialog.h"
+#include "platform/message_box.h"
+#include "state/test_state.h"
+
+namespace {
+
+void Warn(QWidget* owner, const QString& text) {
+    MessageBox::show(owner, text, MessageBox::kAppCaption, MessageBox::Buttons::Ok,
+                     MessageBox::Icon::Exclamation);
+}
+
+bool LoggedIn(QWidget* owner) {
+    if (!g_strCurrentUser.isEmpty()) return true;
+    if (!AccountFile::ensure(owner)) return false;
+    CLoginDlg login(owner);
+    return login.exec() == QDialog::Accepted;
+}
+
+}  // namespace
+
+bool DeleteArchivedTest(QWidget* owner, const QString& archivePath,
+                        const archive::TestSummary& test, std::optional<qint64> viewedId) {
+    if (viewedId && *viewedId == test.id) {
+        Warn(owner, QStringLiteral("这项实验正在实验窗口中显示，请先关闭实验窗口，再删除。"));
+        return false;
+    }
+    // Holding the test's lock while deleting keeps any program from taking it up meanwhile.
+    const std::unique_ptr<archive::TestLock> lock =
+        archive::TestLock::tryAcquire(archivePath, test.uid);
+    if (!lock) {
+        Warn(owner, QStringLiteral("这项实验正在运行（本程序或另一个程序中），不能删除。"));
+        return false;
+    }
+    const QString question = QStringLiteral(
+                                 "确定删除 %1 %2 开始的实验（测试人员：%3，%4 条记录）吗？\n"
+                                 "实验及其全部记录将从测试档案中删除，无法恢复。")
+                                 .arg(test.testDate, test.startTime, test.tester)
+                                 .arg(test.recordCount);
+    if (MessageBox::show(owner, question, QStringLiteral("删除实验"), MessageBox::Buttons::YesNo,
+                         MessageBox::Icon::Question) != MessageBox::Yes)
+        return false;
+    if (!LoggedIn(owner)) return false;
+    {
+        CDeletePasswordDlg password(owner);
+        if (password.exec() != QDialog::Accepted) return false;
+    }
+    QString message;
+    std::unique_ptr<archive::ArchiveReader> reader =
+        archive::ArchiveReader::open(archivePath, &message);
+    if (!reader) {
+        Warn(owner, message);
+        return false;
+    }
+    if (!reader->deleteTest(test.id, &message)) {
+        Warn(owner, message + QStringLiteral("\n实验没有删除。"));
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QSortFilterProxyModel>
+
+// Sorts the test list by the model's sort keys and keeps the tests that match the filter
+// text: a part of the tester, of the organisation or of the date (as shown, "2026-12-8", or
+// with zeros, "2026-12-08"), whatever the case.
+class TestListFilter : public QSortFilterProxyModel {
+    Q_OBJECT
+
+  public:
+    explicit TestListFilter(QObject* parent = nullptr);
+
+    void setFilterText(const QString& text);
+    QString filterText() const { return m_text; }
+
+  protected:
+    bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override;
+    bool lessThan(const QModelIndex& left, const QModelIndex& right) const override;
+
+  private:
+    QString m_text;
+};

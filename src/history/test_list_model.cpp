@@ -1,0 +1,219 @@
+#include "history/test_list_model.h"
+
+#include <QDate>
+#include <QTime>
+
+#include "archive/test_states.h"
+
+namespace {
+
+// The program's own "%d-%d-%d" dates and "%02d:%02d:%02d" times, read by hand: the general
+// parsers are too slow for thousands of rows.
+bool ThreeNumbers(const QString& text, QChar separator, int out[3]) {
+    const QList<QStringView> parts = QStringView(text).split(separator);
+    if (parts.size() != 3) return false;
+    for (int i = 0; i < 3; ++i) {
+        bool ok = false;
+        out[i] = parts[i].toInt(&ok);
+        if (!ok) return false;
+    }
+    return true;
+}
+
+QDate DateOf(const QString& text) {
+    int n[3];
+    return ThreeNumbers(text, u'-', n) ? QDate(n[0], n[1], n[2]) : QDate();
+}
+
+QTime TimeOf(const QString& text) {
+    int n[3];
+    return ThreeNumbers(text, u':', n) ? QTime(n[0], n[1], n[2]) : QTime();
+}
+
+// "2104 中"; empty for no result.
+QString ResultText(const std::optional<ChargeResult>& result) {
+    if (!result) return {};
+    return AdjustedChargeText(result->adjusted) + u' ' + PenetrabilityText(result->grade);
+}
+
+}  // namespace
+
+TestListModel::TestListModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+TestListModel::Results TestListModel::resultsOf(const archive::TestSummary& test) {
+    Results results;
+    QStringList inUse;
+    for (int slot = 0; slot < archive::kChannels; ++slot) {
+        if (test.channelOff[slot] != 0) continue;
+        inUse << test.lastCharge[slot];
+        results.channels[slot] = ChargeResultOf(test.lastCharge[slot], test.diameter);
+    }
+    results.mean = MeanResultOf(inUse, test.diameter);
+    if (results.mean || std::any_of(inUse.begin(), inUse.end(),
+                                    [](const QString& t) { return ChargeNumber(t).has_value(); }))
+        results.meanText = MeanChargeText(inUse);
+    return results;
+}
+
+const TestListModel::Results& TestListModel::results(int row) const {
+    std::optional<Results>& cached = m_results[size_t(row)];
+    if (!cached) cached = resultsOf(m_rows[size_t(row)].test);
+    return *cached;
+}
+
+TestListModel::Row TestListModel::makeRow(archive::TestSummary test) {
+    Row row;
+    const QDate date = DateOf(test.testDate);
+    const QTime time = TimeOf(test.startTime);
+    if (date.isValid()) row.isoDate = date.toString(Qt::ISODate);
+    // Days and milliseconds as shown, without a time zone: only the order matters.
+    row.startKey = date.isValid() ? date.toJulianDay() * 86400000 +
+                                        (time.isValid() ? time.msecsSinceStartOfDay() : 0)
+                                  : test.startedAtMs;
+    row.test = std::move(test);
+    return row;
+}
+
+void TestListModel::setTests(std::vector<archive::TestSummary> tests) {
+    beginResetModel();
+    m_rows.clear();
+    m_rows.reserve(tests.size());
+    for (archive::TestSummary& test : tests) m_rows.push_back(makeRow(std::move(test)));
+    m_results.assign(m_rows.size(), std::nullopt);
+    endResetModel();
+}
+
+int TestListModel::rowOfId(qint64 id) const {
+    for (size_t r = 0; r < m_rows.size(); ++r)
+        if (m_rows[r].test.id == id) return int(r);
+    return -1;
+}
+
+int TestListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : int(m_rows.size());
+}
+
+int TestListModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QString TestListModel::text(int index, int column) const {
+    const archive::TestSummary& t = m_rows[size_t(index)].test;
+    switch (column) {
+        case Date:
+            return t.testDate;
+        case StartTime:
+            return t.startTime;
+        case Tester:
+            return t.tester;
+        case Organisation:
+            return t.organisation;
+        case TestMinutes:
+            return QString::number(t.testMinutes);
+        case RecordInterval:
+            return QString::number(t.recordInterval);
+        case RecordCount:
+            return QString::number(t.recordCount);
+        case State:
+            // A test whose window was closed before it came to an end was interrupted.
+            return archive::StateText(
+                t.closed && archive::IsUnfinished(t.state) ? archive::TestState::Closed : t.state);
+        case MeanCharge:
+            return results(index).meanText;
+        case MeanResult:
+            return ResultText(results(index).mean);
+        default:
+            break;
+    }
+    if (column >= FirstCharge && column < FirstResult) {
+        const int slot = column - FirstCharge;
+        return t.channelOff[slot] != 0 ? QStringLiteral("-")
+                                       : ChargeWithoutUnit(t.lastCharge[slot]);
+    }
+    if (column >= FirstResult && column < MeanCharge) {
+        const int slot = column - FirstResult;
+        if (t.channelOff[slot] != 0) return QStringLiteral("-");
+        return ResultText(results(index).channels[slot]);
+    }
+    return {};
+}
+
+QVariant TestListModel::sortKey(int index, int column) const {
+    const Row& row = m_rows[size_t(index)];
+    const archive::TestSummary& t = row.test;
+    switch (column) {
+        case Date:
+            return row.startKey;
+        case StartTime: {
+            const QTime time = TimeOf(t.startTime);
+            return time.isValid() ? QVariant(time.msecsSinceStartOfDay()) : QVariant();
+        }
+        case TestMinutes:
+            return t.testMinutes;
+        case RecordInterval:
+            return t.recordInterval;
+        case RecordCount:
+            return t.recordCount;
+        case MeanCharge:
+        case MeanResult: {
+            const std::optional<ChargeResult>& mean = results(index).mean;
+            if (!mean) return {};
+            return column == MeanCharge ? mean->charge : mean->adjusted;
+        }
+        default:
+            break;
+    }
+    if (column >= FirstCharge && column < FirstResult) {
+        const std::optional<double> q = ChargeNumber(t.lastCharge[column - FirstCharge]);
+        return q && t.channelOff[column - FirstCharge] == 0 ? QVariant(*q) : QVariant();
+    }
+    if (column >= FirstResult && column < MeanCharge) {
+        const std::optional<ChargeResult>& r = results(index).channels[column - FirstResult];
+        return r ? QVariant(r->adjusted) : QVariant();
+    }
+    return text(index, column);
+}
+
+QVariant TestListModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= int(m_rows.size())) return {};
+    switch (role) {
+        case Qt::DisplayRole:
+        case Qt::AccessibleTextRole:
+            return text(index.row(), index.column());
+        case SortRole:
+            return sortKey(index.row(), index.column());
+        case Qt::TextAlignmentRole:
+            if (index.column() == Tester || index.column() == Organisation)
+                return int(Qt::AlignLeft | Qt::AlignVCenter);
+            return int(Qt::AlignCenter);
+        default:
+            return {};
+    }
+}
+
+QVariant TestListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || (role != Qt::DisplayRole && role != Qt::ToolTipRole))
+        return QAbstractTableModel::headerData(section, orientation, role);
+    static const QStringList kFixed = {
+        QStringLiteral("测试日期"),        QStringLiteral("开始时间"),
+        QStringLiteral("测试人员"),        QStringLiteral("测试单位"),
+        QStringLiteral("试验时间\n(min)"), QStringLiteral("保存间隔\n(min)"),
+        QStringLiteral("记录数"),          QStringLiteral("状态")};
+    if (section < FirstCharge) return kFixed.value(section);
+    if (section < FirstResult)
+        return QStringLiteral("通道%1\n电通量(C)").arg(section - FirstCharge + 1);
+    const QString group = QStringLiteral("结果 ");
+    if (section < MeanCharge) {
+        const int channel = section - FirstResult + 1;
+        if (role == Qt::ToolTipRole)
+            return QStringLiteral("通道%1换算为直径95mm试件的电通量Qs及其氯离子渗透性等级")
+                .arg(channel);
+        return group + QStringLiteral("通道%1\nQs(C) 等级").arg(channel);
+    }
+    if (role == Qt::ToolTipRole)
+        return section == MeanCharge
+                   ? QStringLiteral("使用中各通道电通量的平均值")
+                   : QStringLiteral("平均值换算为直径95mm试件的电通量Qs及其氯离子渗透性等级");
+    return group + (section == MeanCharge ? QStringLiteral("平均\n电通量(C)")
+                                          : QStringLiteral("平均\nQs(C) 等级"));
+}

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <array>
+#include <optional>
+#include <vector>
+
+#include "archive/archive_rows.h"
+#include "export/penetrability.h"
+
+// The tests of the archive as a table, one row per test in the order given (newest first):
+// date, start time, tester, organisation, test minutes, record interval, record count,
+// state, each channel's final charge, then the result group: each channel's adjusted
+// charge with its class, and the mean of the channels in use with its adjusted charge and
+// class.
+// Every cell also has a sort key (SortRole) that orders numbers as numbers and dates and
+// times as such; cells without a value sort first.
+class TestListModel : public QAbstractTableModel {
+    Q_OBJECT
+
+  public:
+    static constexpr int SortRole = Qt::UserRole + 1;
+    // Columns. A result cell holds the adjusted charge and its class ("2104 中") and sorts by
+    // the adjusted charge.
+    static constexpr int Date = 0, StartTime = 1, Tester = 2, Organisation = 3, TestMinutes = 4,
+                         RecordInterval = 5, RecordCount = 6, State = 7, FirstCharge = 8,
+                         FirstResult = FirstCharge + archive::kChannels,
+                         MeanCharge = FirstResult + archive::kChannels, MeanResult = MeanCharge + 1,
+                         ColumnCount = MeanResult + 1;
+    static constexpr int chargeColumn(int slot) { return FirstCharge + slot; }
+    static constexpr int resultColumn(int slot) { return FirstResult + slot; }
+
+    // One test with what the filter and the date's order need.
+    struct Row {
+        archive::TestSummary test;
+        qint64 startKey = 0;  // the date and start time as shown (the date's sort key)
+        QString isoDate;      // the date with zeros ("2026-12-08"), empty when unreadable
+    };
+    // A test's result figures: each channel in use, and the mean of those channels.
+    struct Results {
+        std::array<std::optional<ChargeResult>, archive::kChannels> channels;
+        QString meanText;  // the mean charge, empty when there is no mean
+        std::optional<ChargeResult> mean;
+    };
+
+    explicit TestListModel(QObject* parent = nullptr);
+
+    void setTests(std::vector<archive::TestSummary> tests);
+    const archive::TestSummary& test(int row) const { return m_rows[size_t(row)].test; }
+    const Row& row(int row) const { return m_rows[size_t(row)]; }
+    // The row of the test with archive id `id`, or -1.
+    int rowOfId(qint64 id) const;
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+
+    // Worked out when a row is first shown or sorted by a result, then kept: a list of
+    // thousands of tests is shown without working out every one.
+    const Results& results(int row) const;
+    static Results resultsOf(const archive::TestSummary& test);
+
+  private:
+    static Row makeRow(archive::TestSummary test);
+    QString text(int row, int column) const;
+    QVariant sortKey(int row, int column) const;
+
+    std::vector<Row> m_rows;
+    mutable std::vector<std::optional<Results>> m_results;
+};

@@ -1,0 +1,91 @@
+#include "history/viewed_test.h"
+
+#include <QPointer>
+#include <QPushButton>
+#include <QTableWidget>
+
+#include "archive/archive_reader.h"
+#include "history/result_panel.h"
+#include "history/test_csv_export.h"
+#include "monitor/form_ids.h"
+#include "monitor/testclass.h"
+#include "platform/message_box.h"
+#include "run/archived_test_loading.h"
+
+namespace {
+
+// The panel sits below the chart frame, its left edge on the frame's.
+constexpr int kPanelGap = 10;
+constexpr int kBottomMargin = 12;
+
+bool Finished(archive::TestState state) {
+    return state == archive::TestState::FinishedByMinutes ||
+           state == archive::TestState::FinishedByInstrument;
+}
+
+}  // namespace
+
+std::optional<ViewedTest> LoadViewedTest(QWidget* owner, const QString& archivePath, qint64 id) {
+    QString message;
+    std::unique_ptr<archive::ArchiveReader> reader =
+        archivePath.isEmpty() ? nullptr : archive::ArchiveReader::open(archivePath, &message);
+    if (!reader) {
+        MessageBox::show(
+            owner, message.isEmpty() ? QStringLiteral("没有可用的测试档案。") : message,
+            MessageBox::kAppCaption, MessageBox::Buttons::Ok, MessageBox::Icon::Exclamation);
+        return std::nullopt;
+    }
+    std::optional<archive::ArchivedTest> test = reader->loadTest(id);
+    if (!test) {
+        const QString reason = reader->lastError().isEmpty()
+                                   ? QStringLiteral("测试档案中已没有这项实验。")
+                                   : reader->lastError();
+        MessageBox::show(owner, reason, MessageBox::kAppCaption, MessageBox::Buttons::Ok,
+                         MessageBox::Icon::Exclamation);
+        return std::nullopt;
+    }
+    ViewedTest viewed;
+    viewed.test = std::move(*test);
+    viewed.lastPoll = reader->lastPoll(id);
+    return viewed;
+}
+
+QString ViewedTestTitle(const archive::ArchivedTest& test) {
+    return QStringLiteral("历史实验 %1 %2（只读）")
+        .arg(test.header.testDate, test.header.startTime);
+}
+
+ResultPanel* ShowTestForViewing(Testclass& form, const ViewedTest& viewed,
+                                const QString& archivePath) {
+    const archive::ArchivedTest& test = viewed.test;
+    ShowArchivedTest(form, test);
+    if (viewed.lastPoll && !viewed.lastPoll->voltage.isEmpty())
+        form.setItemTextOnGui(FormId::Voltage, viewed.lastPoll->voltage);
+    if (Finished(test.state)) {
+        // As the window showed it at the end of the test.
+        form.setItemTextOnGui(FormId::RemainingMinutes, QStringLiteral("完成"));
+        form.setChannelStatusOnGui(QStringLiteral("完成"));
+    }
+
+    auto* panel = new ResultPanel(test, &form);
+    panel->setObjectName(QStringLiteral("resultPanel"));
+    const QRect chart = form.chartFrameRect();
+    panel->move(chart.left(), chart.bottom() + 1 + kPanelGap);
+    panel->resize(panel->minimumSize());
+    panel->show();
+    form.setMinimumHeight(panel->geometry().bottom() + 1 + kBottomMargin);
+    // Tab goes from the form's last button to the panel.
+    if (QWidget* close = form.item(FormId::CloseTest)) QWidget::setTabOrder(close, panel->table());
+    QWidget::setTabOrder(panel->table(), panel->csvButton());
+
+    QPointer<Testclass> owner(&form);
+    const qint64 id = test.id;
+    QObject::connect(panel, &ResultPanel::exportCsvRequested, &form, [owner, archivePath, id] {
+        if (owner) ExportTestCsv(owner, archivePath, id);
+    });
+    return panel;
+}
+
+ResultPanel* ResultPanelOf(const Testclass& form) {
+    return form.findChild<ResultPanel*>(QStringLiteral("resultPanel"), Qt::FindDirectChildrenOnly);
+}
