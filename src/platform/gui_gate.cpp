@@ -8,6 +8,7 @@ struct GuiGate::Task {
     enum class State { Pending, Running, Done, Dropped };
     std::function<void()> fn;
     State state = State::Pending;
+    bool waited = false;  // a caller waits for it (run); a post has nobody waiting
 };
 
 GuiGate& GuiGate::instance() {
@@ -20,23 +21,39 @@ bool GuiGate::onGuiThread() {
     return app == nullptr || QThread::currentThread() == app->thread();
 }
 
+bool GuiGate::enqueue(const std::shared_ptr<Task>& task) {
+    bool schedule = false;
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_open) return false;
+        m_pending.push_back(task);
+        // One drain carries out everything queued before it runs: a burst of posts wakes the
+        // GUI thread once.
+        schedule = !m_drainScheduled;
+        m_drainScheduled = true;
+    }
+    if (schedule) scheduleDrain();
+    return true;
+}
+
+void GuiGate::scheduleDrain() {
+    // The work travels through m_pending (guarded by our own mutex); the posted call only
+    // tells the GUI thread to look there.
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [this] { drain(); }, Qt::QueuedConnection);
+}
+
 bool GuiGate::run(std::function<void()> fn) {
     if (onGuiThread()) {
         if (!isOpen()) return false;
+        drain();
         fn();
         return true;
     }
     auto task = std::make_shared<Task>();
     task->fn = std::move(fn);
-    {
-        std::lock_guard lock(m_mutex);
-        if (!m_open) return false;
-        m_pending.push_back(task);
-    }
-    // The task itself travels through m_pending (guarded by our own mutex); the posted call
-    // only tells the GUI thread to look there.
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(), [this] { drain(); }, Qt::QueuedConnection);
+    task->waited = true;
+    if (!enqueue(task)) return false;
     std::unique_lock lock(m_mutex);
     m_done.wait(lock, [&] {
         return task->state == Task::State::Done || task->state == Task::State::Dropped;
@@ -44,7 +61,18 @@ bool GuiGate::run(std::function<void()> fn) {
     return task->state == Task::State::Done;
 }
 
+bool GuiGate::post(std::function<void()> fn) {
+    if (onGuiThread()) return run(std::move(fn));
+    auto task = std::make_shared<Task>();
+    task->fn = std::move(fn);
+    return enqueue(task);
+}
+
 void GuiGate::drain() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_drainScheduled = false;
+    }
     for (;;) {
         std::shared_ptr<Task> task;
         {
@@ -62,21 +90,22 @@ void GuiGate::drain() {
             task->state = Task::State::Done;
             task->fn = nullptr;
         }
-        m_done.notify_all();
+        if (task->waited) m_done.notify_all();
     }
 }
 
 void GuiGate::close() {
+    std::deque<std::shared_ptr<Task>> dropped;
     {
         std::lock_guard lock(m_mutex);
         m_open = false;
-        for (auto& task : m_pending) {
-            task->state = Task::State::Dropped;
-            task->fn = nullptr;
-        }
-        m_pending.clear();
+        for (auto& task : m_pending) task->state = Task::State::Dropped;
+        dropped.swap(m_pending);
     }
     m_done.notify_all();
+    // The dropped work is destroyed outside the lock: what it holds (a form's link, say)
+    // may take its own locks as it goes.
+    dropped.clear();
 }
 
 void GuiGate::open() {
