@@ -53,6 +53,7 @@ class BenchView : public LinkView {
     void channelPollDone() override {}
     void StopTest() override { ++m_stops; }
     void FinishTest(bool, const QString&) override {}
+    ResumeDecision resumeChecked(int32_t) override { return ResumeDecision::Resume; }
     bool started() const override { return true; }
     SharedEvent& stopEvent() override { return m_stopEvent; }
     MessageBox::Result message(const QString& text, const QString&, MessageBox::Buttons,
