@@ -43,6 +43,13 @@ void Testclass::OnDeviceInit() {
         m_link->message(kNoPort);
         return;
     }
+    if (!RunLink::resumeLink(m_link)) {
+        setItemTextOnGui(FormId::CommStatus, QStringLiteral("通信故障"));
+        return;
+    }
+    // Codes queued while no cycle took them (the timers of a test started after a failed
+    // check) are stale: the new cycle must not send them all at once before its check.
+    EmptyCommandQueue();
     startCommandCycleOnGui();
     setItemEnabledOnGui(FormId::InitButton, false);
     RunLink::sendCommand(QStringLiteral("00W070 1111"), m_link.get());
@@ -65,6 +72,7 @@ void Testclass::OnStartTest() {
         return;
     }
     if (g_bTesting == 0) {
+        if (!RunLink::resumeLink(m_link)) return;
         if (g_bWorkerRun == 0) {
             startCommandCycleOnGui();
             setItemEnabledOnGui(FormId::InitButton, false);

@@ -58,7 +58,7 @@ TEST(PortNames, EnvironmentNamesTheDeviceOfAPort) {
     unsetenv("KIVO_COM7");
     EXPECT_EQ(PortNames::devicePath("COM17"), "");
     EXPECT_EQ(PortNames::describe("COM17"), "");
-    if (PortNames::devicesAtStart().size() < 16) {
+    if (PortNames::devices().size() < 16) {
         EXPECT_EQ(PortNames::describe("COM16"), "未找到对应的串口设备");
     }
 }
