@@ -150,8 +150,7 @@ void DecodeReply(LinkView* view, const char* bytes, std::size_t count) {
         }
     }
     const uint8_t command = g_nCurCommand.load();
-    if (g_strReply.size() != REPLY_LENGTH || command < 1 || command > 19 || g_replyDecoded)
-        return;
+    if (g_strReply.size() != REPLY_LENGTH || command < 1 || command > 19 || g_replyDecoded) return;
     g_replyDecoded = true;
     decode(view, g_strReply, command);
 }

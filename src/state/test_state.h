@@ -53,9 +53,9 @@ extern std::array<QString, MAX_CHANNELS> g_strLastCurrent;  // current text of t
 extern std::array<QString, MAX_CHANNELS> g_strLastCharge;   // charge text of the last record
 
 // --- Run and link flags ---
-extern std::atomic<uint8_t> g_bTesting;     // a test is running
-extern RunFlag g_bWorkerRun;               // the command cycle keeps looping
-extern RunFlag g_bLinkActive;              // the receive loop keeps running
+extern std::atomic<uint8_t> g_bTesting;  // a test is running
+extern RunFlag g_bWorkerRun;             // the command cycle keeps looping
+extern RunFlag g_bLinkActive;            // the receive loop keeps running
 
 // --- Command cycle ---
 extern std::array<std::atomic<uint8_t>, COMMAND_QUEUE_SIZE> g_cmdQueue;

@@ -59,7 +59,8 @@ inline void RunOnWorker(const std::function<void()>& fn) {
 
 // Stands in for the instrument link of the run control: a port that is open or not, a link
 // that comes back or not, the commands written (with the thread that wrote them), and a
-// command cycle that starts or fails to start. A started cycle runs `cycleBody` on a link thread when one is given.
+// command cycle that starts or fails to start. A started cycle runs `cycleBody` on a link thread
+// when one is given.
 class FakeRunLink {
   public:
     FakeRunLink() {
