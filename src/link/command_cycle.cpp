@@ -35,7 +35,9 @@ class CommandCycle {
     void run() {
         while (g_bWorkerRun.load()) {
             if (stopRequested()) return;
-            if (!execute(g_nCurCommand.load())) return;
+            const uint8_t code = g_nCurCommand.load();
+            if (!execute(code)) return;
+            if (runnable(code)) m_view->commandEnded();
             // A code just taken from the queue runs at once; otherwise the cycle sleeps until
             // a code is queued or set, or it is told to stop.
             if (!takeQueuedCode() && idleWait()) return;

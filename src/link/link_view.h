@@ -32,6 +32,10 @@ class LinkView {
     // A channel poll has ended (all channels read, or cut short by a failure): the readings
     // it left in the channel table are the poll's values. Must not keep the caller waiting.
     virtual void channelPollDone() = 0;
+    // A command of the cycle has ended. A window may hold back what the command wrote until
+    // then, to show it all at once; what it holds back must be shown by now, and before any
+    // call that keeps the caller waiting. Must not keep the caller waiting.
+    virtual void commandEnded() {}
 
     // The test stops after a communication failure.
     virtual void StopTest() = 0;

@@ -1,5 +1,6 @@
 #include "link/reply_decoder.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "platform/gbk_codec.h"
@@ -18,7 +19,12 @@ constexpr std::size_t kAccumulatorLimit = REPLY_LENGTH + 1;
 // the second time perhaps against the next command.
 bool g_replyDecoded = false;
 
+// A reading as the form shows it. The instrument sends ASCII, which GBK leaves as it is;
+// only other bytes go through the codec.
 QString text(const std::string& bytes) {
+    const bool ascii = std::all_of(bytes.begin(), bytes.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (ascii) return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
     return gbk::decode(QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
 }
 

@@ -1,6 +1,8 @@
 #include "link/serial_channel.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <mutex>
 #include <vector>
@@ -105,7 +107,11 @@ QString openFailureText(const QString& name, const QString& path,
 
 // "S" + text + "E"; the instrument takes "a" ... "f" as the six characters after "9".
 QByteArray commandFrame(const QString& text) {
-    const QByteArray bytes = gbk::encode(text).value_or(text.toLatin1());
+    // The commands are ASCII, which GBK leaves as it is; only other text goes through the
+    // codec.
+    const bool ascii =
+        std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; });
+    const QByteArray bytes = ascii ? text.toLatin1() : gbk::encode(text).value_or(text.toLatin1());
     QByteArray frame;
     frame.reserve(bytes.size() + 2);
     frame.append('S');
@@ -137,8 +143,15 @@ void receiveLoop(const std::shared_ptr<LinkView>& view, const std::shared_ptr<Se
         if (result.status != Status::Data) continue;
         std::size_t count = result.count;
         while (const std::size_t missing = MissingReplyBytes(data, count)) {
-            if (!port->sleepWhileOpen(port->characterTime() * static_cast<int>(missing))) break;
-            const SerialPort::ReadResult more = port->read(data + count, buffer.size() - count, 0);
+            // Asleep while all but the last of the missing characters come in, then awake
+            // for the last one, so the reply is taken the moment it is complete.
+            const auto character = port->characterTime();
+            if (missing > 1 && !port->sleepWhileOpen(character * static_cast<int>(missing - 1)))
+                break;
+            const int lastMs = static_cast<int>(
+                std::chrono::ceil<std::chrono::milliseconds>(character * 2).count());
+            const SerialPort::ReadResult more =
+                port->read(data + count, buffer.size() - count, lastMs);
             if (more.status != Status::Data) break;  // the line is quiet: the piece goes alone
             if (data[count] == REPLY_START) {
                 // A new frame begins: the piece before it goes alone, as it came.

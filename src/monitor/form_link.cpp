@@ -33,6 +33,7 @@ FormLink::FormLink(Testclass* form)
       m_form(form) {}
 
 bool FormLink::withForm(const std::function<void(Testclass&)>& fn) {
+    flushTexts();
     bool reached = false;
     GuiGate::instance().run([&] {
         if (Testclass* form = m_form.data()) {
@@ -44,6 +45,7 @@ bool FormLink::withForm(const std::function<void(Testclass&)>& fn) {
 }
 
 void FormLink::postToForm(std::function<void(Testclass&)> fn) {
+    flushTexts();
     GuiGate::instance().post([self = shared_from_this(), fn = std::move(fn)] {
         if (Testclass* form = self->m_form.data()) fn(*form);
     });
@@ -71,9 +73,20 @@ void FormLink::postText(TextKey key, const QString& text) {
         auto it = m_texts.find(key);
         if (it != m_texts.end() && it->second == text) return;
         m_texts[key] = text;
+        m_unsent[key] = text;
     }
-    postToForm([self = shared_from_this(), key, text](Testclass& form) {
-        self->applyText(form, key, text);
+}
+
+void FormLink::flushTexts() {
+    std::map<TextKey, QString> texts;
+    {
+        std::lock_guard lock(m_textsMutex);
+        texts.swap(m_unsent);
+    }
+    if (texts.empty()) return;
+    GuiGate::instance().post([self = shared_from_this(), texts = std::move(texts)] {
+        if (Testclass* form = self->m_form.data())
+            for (const auto& [key, text] : texts) self->applyText(*form, key, text);
     });
 }
 
@@ -132,6 +145,8 @@ void FormLink::channelPollDone() {
     postToForm([](Testclass& form) { form.OnChannelPollDone(); });
 }
 
+void FormLink::commandEnded() { flushTexts(); }
+
 ResumeDecision FormLink::resumeChecked(int32_t minutes) {
     ResumeDecision decision = ResumeDecision::Refuse;
     withForm([&](Testclass& form) {
@@ -142,6 +157,7 @@ ResumeDecision FormLink::resumeChecked(int32_t minutes) {
 
 MessageBox::Result FormLink::message(const QString& text, const QString& caption,
                                      MessageBox::Buttons buttons, MessageBox::Icon icon) {
+    flushTexts();
     MessageBox::Result result = MessageBox::Cancel;
     GuiGate::instance().run([&] {
         if (Testclass* form = m_form.data())

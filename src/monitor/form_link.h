@@ -18,10 +18,12 @@ class Testclass;
 // thread never touches a destroyed form: every call goes to the GUI thread through the
 // gate and finds the form there, or does nothing once the form is gone.
 //
-// The readings, the fields the decoder writes and the end of a channel poll are handed over
-// without waiting, in order; every call that waits (a message, the stop, the finish) comes
-// after them on the same path and so finds them carried out. A text the form already shows,
-// or is about to show, is not handed over again.
+// The readings and the fields the link writes are gathered while a command runs and handed
+// to the GUI thread together, without waiting, when the command ends, when a channel poll
+// ends, and before every call that waits (a message, the stop, the finish): that call comes
+// after them on the same path and so finds them carried out. The GUI thread then wakes and
+// repaints once per command instead of once per reply. A text the form already shows, or is
+// about to show, is not handed over again.
 class FormLink : public LinkView, public std::enable_shared_from_this<FormLink> {
   public:
     explicit FormLink(Testclass* form);
@@ -37,6 +39,7 @@ class FormLink : public LinkView, public std::enable_shared_from_this<FormLink> 
     void setItemEnabled(int id, bool enabled);
 
     void channelPollDone() override;
+    void commandEnded() override;
     void StopTest() override;
     void FinishTest(bool sendStop, const QString& picturePrompt) override;
     // Asks m_resumeChecked on the GUI thread; Resume when none is set, Refuse once the form
@@ -73,10 +76,12 @@ class FormLink : public LinkView, public std::enable_shared_from_this<FormLink> 
     // A field by id ({id, -1}) or a cell of the channel table ({row, column}).
     using TextKey = std::pair<int, int>;
 
-    // Hands `fn` with the form to the GUI thread without waiting.
+    // Hands `fn` with the form to the GUI thread without waiting, after the gathered texts.
     void postToForm(std::function<void(Testclass&)> fn);
-    // Posts `text` for `key` unless the form already shows it or is about to.
+    // Gathers `text` for `key` unless the form already shows it or is about to.
     void postText(TextKey key, const QString& text);
+    // Hands the gathered texts to the GUI thread.
+    void flushTexts();
     // GUI thread: writes `text` into the form and, on the first call, starts watching the
     // form's own writes to the texts the link writes.
     void applyText(Testclass& form, TextKey key, const QString& text);
@@ -94,6 +99,7 @@ class FormLink : public LinkView, public std::enable_shared_from_this<FormLink> 
     // set when the link posts a text, forgotten when anything else writes it.
     std::mutex m_textsMutex;
     std::map<TextKey, QString> m_texts;
+    std::map<TextKey, QString> m_unsent;  // gathered, not yet handed over
     bool m_watching = false;  // GUI thread
     bool m_applying = false;  // GUI thread: the link's own write is under way
 };
