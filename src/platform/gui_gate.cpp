@@ -38,9 +38,11 @@ bool GuiGate::enqueue(const std::shared_ptr<Task>& task) {
 
 void GuiGate::scheduleDrain() {
     // The work travels through m_pending (guarded by our own mutex); the posted call only
-    // tells the GUI thread to look there.
+    // tells the GUI thread to look there. It carries nothing of its own (the gate is the
+    // one instance): Qt hands it over under a lock of its own that a thread checker cannot
+    // see, so anything it carried would look shared without a guard.
     QMetaObject::invokeMethod(
-        QCoreApplication::instance(), [this] { drain(); }, Qt::QueuedConnection);
+        QCoreApplication::instance(), [] { instance().drain(); }, Qt::QueuedConnection);
 }
 
 bool GuiGate::run(std::function<void()> fn) {
