@@ -40,6 +40,7 @@ class GuiGate {
 
   private:
     struct Task;
+    class DrainTarget;
     // Queues `task`; false when the gate is closed.
     bool enqueue(const std::shared_ptr<Task>& task);
     // Asks the GUI thread to carry out the queue.

@@ -5,6 +5,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <QTemporaryDir>
 #include <cerrno>
 
 #include "link_fixture.h"
@@ -29,16 +30,22 @@ const QString kCannotOpen = QStringLiteral("无法打开端口或端口已打开
 using PulledAdapter = LinkTest;
 
 TEST_F(PulledAdapter, NothingSpinsWhileTheDeviceIsGoneAndTheNextStartOpensItAgain) {
+    // The device node of an adapter goes with it: here a link to the terminal, as the udev
+    // names and the virtual instrument's link are.
+    QTemporaryDir dir;
+    const std::string device = dir.filePath("ttyUSB0").toStdString();
+    ASSERT_EQ(symlink(pty.slavePath().c_str(), device.c_str()), 0);
+    setenv("KIVO_COM1", device.c_str(), 1);
     SetCommandCycleTimingForTests({2, 40});
     view->m_started = true;
     g_bLinkActive = 1;
     ASSERT_TRUE(OpenLink(view, 0));
     g_bWorkerRun = 1;
     ASSERT_TRUE(StartCommandCycle(view));
-    const std::string oldPath = pty.slavePath();
 
     // Pulled out: the receive thread ends, the command cycle sleeps; neither wakes again.
     pty.closeMaster();
+    unlink(device.c_str());
     ASSERT_TRUE(pumpUntil([] { return threadsRunning() == 1; }));
     const double before = processCpuMs();
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
@@ -50,13 +57,13 @@ TEST_F(PulledAdapter, NothingSpinsWhileTheDeviceIsGoneAndTheNextStartOpensItAgai
     ASSERT_EQ(boxes.count(), 1);
     const QString text = boxes.texts()[0];
     EXPECT_TRUE(text.startsWith(kCannotOpen + "\n")) << text.toStdString();
-    EXPECT_TRUE(text.contains(QString::fromStdString(oldPath))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QString::fromStdString(device))) << text.toStdString();
     EXPECT_TRUE(text.contains("请插好")) << text.toStdString();
     EXPECT_EQ(threadsRunning(), 1);
 
-    // Plugged in again (the name may now stand for another device node).
+    // Plugged in again (behind the name, another terminal).
     Pty replugged;
-    setenv("KIVO_COM1", replugged.slavePath().c_str(), 1);
+    ASSERT_EQ(symlink(replugged.slavePath().c_str(), device.c_str()), 0);
     ScriptedPeer peer(replugged,
                       [](const std::string& text, int) { return ScriptedPeer::instrument(text); });
     EXPECT_TRUE(ResumeLink(view));
