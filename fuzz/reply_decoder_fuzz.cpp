@@ -21,6 +21,7 @@ public:
     void channelPollDone() override {}
     void StopTest() override {}
     void FinishTest(bool, const QString&) override {}
+    ResumeDecision resumeChecked(int32_t) override { return ResumeDecision::Resume; }
     bool started() const override { return false; }
     SharedEvent& stopEvent() override { return m_stop; }
     MessageBox::Result message(const QString&, const QString&, MessageBox::Buttons,

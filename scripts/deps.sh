@@ -3,7 +3,19 @@ KIVO_BUILD_PACKAGES="cmake g++ make qt6-base-dev qt6-base-dev-tools libgl-dev li
   libreoffice-dev libsqlite3-dev"
 KIVO_RUN_PACKAGES="libqt6widgets6 libsqlite3-0 qt6-qpa-plugins qt6-translations-l10n
   fonts-arphic-uming libreoffice-calc-nogui"
-KIVO_TEST_PACKAGES="clang libclang-rt-14-dev python3 python3-pil python3-xlrd xvfb xauth"
+KIVO_TEST_PACKAGES="clang libclang-rt-14-dev python3 python3-pil python3-xlrd xvfb xauth locales"
+
+# Generates locale `$1` (for example de_DE.UTF-8) unless the system has it already.
+kivo_locale() {
+    local name="$1"
+    local wanted
+    wanted="$(echo "$name" | tr '[:upper:]' '[:lower:]' | sed 's/utf-8/utf8/')"
+    locale -a 2>/dev/null | tr '[:upper:]' '[:lower:]' | grep -qx "$wanted" && return 0
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    echo "Generating the locale $name"
+    $sudo localedef -i "${name%%.*}" -f "${name#*.}" "$name"
+}
 
 # Installs the packages that are missing, with one apt-get update first.
 kivo_install() {

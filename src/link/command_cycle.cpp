@@ -4,7 +4,6 @@
 #include <array>
 #include <chrono>
 #include <mutex>
-#include <thread>
 
 #include "link/link_threads.h"
 #include "link/serial_channel.h"
@@ -34,84 +33,95 @@ class CommandCycle {
         : m_view(std::move(view)), m_timing(timing) {}
 
     void run() {
-        // A code just taken from the queue runs on the next pass without that pass's idle
-        // wait: the wait is there to keep an idle cycle quiet, not to delay the requests.
-        bool codeTaken = false;
         while (g_bWorkerRun.load()) {
-            if (codeTaken ? stopRequested() : idlePause(m_timing.passMs)) return;
-            bool goOn = true;
-            switch (g_nCurCommand.load()) {
-                case CMD_READ_TEST:
-                    goOn = readTest();
-                    break;
-                case CMD_READ_CHANNELS:
-                    goOn = readChannels();
-                    break;
-                case CMD_READ_RUNSTATE:
-                    goOn = readRunState();
-                    break;
-                default:
-                    break;
-            }
-            if (!goOn) return;
-            g_evtCommandQueued.reset();
-            const uint8_t tail = g_cmdQueueTail.load();
-            if (tail != g_cmdQueueHead.load()) {
-                g_nCurCommand = g_cmdQueue[tail].load();
-                g_cmdQueueTail =
-                    tail >= COMMAND_QUEUE_SIZE - 1 ? 0 : static_cast<uint8_t>(tail + 1);
-                codeTaken = true;
-            } else {
-                codeTaken = false;
-            }
+            if (stopRequested()) return;
+            const uint8_t code = g_nCurCommand.load();
+            if (!execute(code)) return;
+            if (runnable(code)) m_view->commandEnded();
+            // A code just taken from the queue runs at once; otherwise the cycle sleeps until
+            // a code is queued or set, or it is told to stop.
+            if (!takeQueuedCode() && idleWait()) return;
         }
     }
 
   private:
+    // Runs `code` when it is one of the cycle's; false when the thread is to end.
+    bool execute(uint8_t code) {
+        switch (code) {
+            case CMD_READ_TEST:
+                return readTest();
+            case CMD_CHECK_MINUTES:
+                return checkMinutes();
+            case CMD_READ_CHANNELS:
+                return readChannels();
+            case CMD_READ_RUNSTATE:
+                return readRunState();
+            default:
+                return true;
+        }
+    }
+
+    static bool runnable(uint8_t code) {
+        return code == CMD_READ_TEST || code == CMD_CHECK_MINUTES || code == CMD_READ_CHANNELS ||
+               code == CMD_READ_RUNSTATE;
+    }
+
+    bool takeQueuedCode() {
+        const uint8_t tail = g_cmdQueueTail.load();
+        if (tail == g_cmdQueueHead.load()) return false;
+        g_nCurCommand = g_cmdQueue[tail].load();
+        g_cmdQueueTail = tail >= COMMAND_QUEUE_SIZE - 1 ? 0 : static_cast<uint8_t>(tail + 1);
+        return true;
+    }
+
+    // Sleeps until there is something to do; true when told to stop. The event is reset
+    // before the look at the queue, so a code queued in between still wakes the wait.
+    bool idleWait() {
+        g_evtCommandQueued.reset();
+        if (runnable(g_nCurCommand.load()) || g_cmdQueueTail.load() != g_cmdQueueHead.load())
+            return stopRequested();
+        return waitFor(&g_evtCommandQueued, -1) == Wait::Stop;
+    }
+
     // The form's stop event. It may be created after the thread starts and forgotten when it
     // is set, so the last one seen is kept: once set, it stays set for this thread.
-    bool stopEventSet() {
+    const ManualResetEvent* stopEvent() {
         if (std::shared_ptr<ManualResetEvent> current = m_view->stopEvent().get())
             m_stop = std::move(current);
-        return m_stop && m_stop->isSet();
+        return m_stop.get();
     }
 
-    bool stopRequested() { return g_bWorkerRun.load() == 0 || stopEventSet(); }
+    bool stopRequested() {
+        const ManualResetEvent* stop = stopEvent();
+        return g_bWorkerRun.load() == 0 || (stop && stop->isSet());
+    }
 
-    // Waits up to `ms` for `event`, in short slices so that a request to stop ends the wait
-    // at once whatever its length.
-    Wait waitFor(ManualResetEvent* event, int ms) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        const int slice = std::max(1, std::min(m_timing.passMs, 10));
+    // Waits up to `ms` (without end when negative) for `event`; a stop (the stop event, or
+    // g_bWorkerRun cleared) ends the wait at once. Without a stop event the form's slot is
+    // looked at again now and then, as it may be filled while the cycle waits.
+    Wait waitFor(const ManualResetEvent* event, int ms) {
+        using Clock = std::chrono::steady_clock;
+        constexpr int kStopEventLookMs = 50;
+        const auto deadline = Clock::now() + std::chrono::milliseconds(ms < 0 ? 0 : ms);
         for (;;) {
-            if (stopRequested()) return Wait::Stop;
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                  deadline - std::chrono::steady_clock::now())
-                                  .count();
-            if (left <= 0) return event && event->isSet() ? Wait::Reply : Wait::Silence;
-            const int step = static_cast<int>(std::min<long long>(left, slice));
-            if (event) {
-                if (event->wait_for(step)) return Wait::Reply;
-            } else if (m_stop) {
-                m_stop->wait_for(step);
-            } else {
-                std::this_thread::sleep_for(std::chrono::milliseconds(step));
+            const ManualResetEvent* stop = stopEvent();
+            int turn = ms;
+            if (ms >= 0) {
+                const auto left =
+                    std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())
+                        .count();
+                turn = static_cast<int>(std::max<long long>(left, 0));
             }
+            if (stop == nullptr && (turn < 0 || turn > kStopEventLookMs)) turn = kStopEventLookMs;
+            const int woken = WaitForAny({stop, &g_bWorkerRun.cleared(), event}, turn);
+            if (woken == 0 || woken == 1) return Wait::Stop;
+            if (woken == 2) return Wait::Reply;
+            if (ms >= 0 && Clock::now() >= deadline) return Wait::Silence;
         }
     }
 
-    // The pause of a pass, and the short check after a repetition: true when told to stop.
+    // The short check after a repetition: true when told to stop.
     bool pause(int ms) { return waitFor(nullptr, ms) == Wait::Stop; }
-
-    // The pause of an idle pass: it ends early when a code is queued. True when told to stop.
-    bool idlePause(int ms) {
-        const int slice = std::max(1, std::min(ms, 10));
-        for (int waited = 0; waited < ms; waited += slice) {
-            if (stopRequested()) return true;
-            if (g_evtCommandQueued.wait_for(std::min(slice, ms - waited))) break;
-        }
-        return stopRequested();
-    }
 
     Wait request(ManualResetEvent& reply, const QString& text) {
         reply.reset();
@@ -203,6 +213,37 @@ class CommandCycle {
                 if (g_nRetry.load() > 5) break;
             }
             m_view->channelPollDone();
+        }
+        g_nCurCommand = 0;
+        return true;
+    }
+
+    // Code 2: the minute count of a recovered test, asked once before it resumes. The run
+    // control decides what follows.
+    bool checkMinutes() {
+        const QString text = QStringLiteral("00R031");
+        Wait wait = request(g_hEvtMinutes, text);
+        if (wait == Wait::Stop) return false;
+        bool answered = wait == Wait::Reply;
+        if (!answered) {
+            const Exchange exchange = repeat(g_hEvtMinutes, text);
+            if (exchange == Exchange::Stop) return false;
+            answered = exchange == Exchange::Answered;
+        }
+        if (!answered) {
+            m_view->setField(LinkView::Field::CommStatus, kCommFault);
+            m_view->message(QStringLiteral("通信失败1!"));
+            m_view->setButtonEnabled(LinkView::Button::Start, true);
+            g_nCurCommand = 0;
+            return true;
+        }
+        if (m_view->resumeChecked(g_nInstrumentMinutes.load()) == ResumeDecision::FinishNow) {
+            // The duration passed while the program was away: one last poll of the channels,
+            // then the end of the test as the minute count would have ended it.
+            g_nCurCommand = CMD_READ_CHANNELS;
+            if (!readChannels()) return false;
+            m_view->FinishTest(true, QStringLiteral("请确认是否保存图片！"));
+            return false;
         }
         g_nCurCommand = 0;
         return true;

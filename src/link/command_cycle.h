@@ -7,7 +7,7 @@ class LinkView;
 // The waits of the command cycle. The defaults are the program's real timings; tests may
 // run the cycle with shorter waits.
 struct CycleTiming {
-    int passMs = 10;     // a pass of the main loop waits this long on the stop event
+    int passMs = 10;     // the pause after a repeated request, before the next one
     int replyMs = 1000;  // a request waits this long for its reply
 };
 

@@ -1,9 +1,14 @@
 #pragma once
 
 #include <QString>
+#include <cstdint>
 
 #include "platform/message_box.h"
 #include "platform/shared_event.h"
+
+// What the run control makes of a recovered test once the instrument has told its minute
+// count: carry on, leave the test paused, or end it now (its duration has passed).
+enum class ResumeDecision { Resume, Refuse, FinishNow };
 
 // What the instrument link needs of the test window: the texts it shows, the two buttons it
 // enables, the readings of the channel table, and the stop and finish procedures. Every call
@@ -27,11 +32,19 @@ class LinkView {
     // A channel poll has ended (all channels read, or cut short by a failure): the readings
     // it left in the channel table are the poll's values. Must not keep the caller waiting.
     virtual void channelPollDone() = 0;
+    // A command of the cycle has ended. A window may hold back what the command wrote until
+    // then, to show it all at once; what it holds back must be shown by now, and before any
+    // call that keeps the caller waiting. Must not keep the caller waiting.
+    virtual void commandEnded() {}
 
     // The test stops after a communication failure.
     virtual void StopTest() = 0;
     // The instrument reports the end of the test.
     virtual void FinishTest(bool sendStop, const QString& picturePrompt) = 0;
+
+    // The instrument's minute count, asked before a recovered test resumes, has come
+    // (command code 2). The caller waits for the decision, made on the GUI thread.
+    virtual ResumeDecision resumeChecked(int32_t minutes) = 0;
 
     // A test has been started in this window (m_bStarted).
     virtual bool started() const = 0;

@@ -1,5 +1,6 @@
 #include "link/reply_decoder.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "platform/gbk_codec.h"
@@ -13,8 +14,17 @@ namespace {
 // is all it keeps: enough to know that it is too long, however long the garbage runs.
 std::string g_strReply;
 constexpr std::size_t kAccumulatorLimit = REPLY_LENGTH + 1;
+// The text in g_strReply has been decoded and has not changed since. An end byte that
+// arrives apart from its twelve characters would otherwise decode the same reply twice,
+// the second time perhaps against the next command.
+bool g_replyDecoded = false;
 
+// A reading as the form shows it. The instrument sends ASCII, which GBK leaves as it is;
+// only other bytes go through the codec.
 QString text(const std::string& bytes) {
+    const bool ascii = std::all_of(bytes.begin(), bytes.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (ascii) return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
     return gbk::decode(QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
 }
 
@@ -76,6 +86,13 @@ void decodeChannelReply(LinkView* view, const std::string& reply, const std::str
     (current ? g_hEvtCurrent : g_hEvtCharge).set();
 }
 
+// Code 2: only the minute count, kept for the run control; the command cycle acts on it.
+void decodeMinutesCheckReply(const std::string& code, const std::string& value) {
+    if (code != "31") return;
+    g_nInstrumentMinutes = leadingInteger(value);
+    g_hEvtMinutes.set();  // after the count, which the cycle reads once it wakes
+}
+
 void decodeRunStateReply(LinkView* view, const std::string& code, const std::string& value) {
     if (code != "71") return;
     g_hEvtRunState.set();
@@ -89,6 +106,9 @@ void decode(LinkView* view, const std::string& reply, uint8_t command) {
     switch (command) {
         case CMD_READ_TEST:
             decodeTestReply(view, code, value);
+            break;
+        case CMD_CHECK_MINUTES:
+            decodeMinutesCheckReply(code, value);
             break;
         case CMD_READ_CHANNELS:
             decodeChannelReply(view, reply, code, value);
@@ -120,6 +140,7 @@ void DecodeReply(LinkView* view, const char* bytes, std::size_t count) {
     std::size_t i = 0;
     if (bytes[0] == REPLY_START) {
         g_strReply.clear();
+        g_replyDecoded = false;
         i = 1;
     }
     for (; i < count; ++i) {
@@ -129,13 +150,20 @@ void DecodeReply(LinkView* view, const char* bytes, std::size_t count) {
             break;
         }
         if (byte == '\0') continue;
-        if (g_strReply.size() < kAccumulatorLimit) g_strReply.push_back(byte);
+        if (g_strReply.size() < kAccumulatorLimit) {
+            g_strReply.push_back(byte);
+            g_replyDecoded = false;
+        }
     }
     const uint8_t command = g_nCurCommand.load();
-    if (g_strReply.size() != REPLY_LENGTH || command < 1 || command > 19) return;
+    if (g_strReply.size() != REPLY_LENGTH || command < 1 || command > 19 || g_replyDecoded) return;
+    g_replyDecoded = true;
     decode(view, g_strReply, command);
 }
 
 const std::string& ReplyAccumulator() { return g_strReply; }
 
-void ResetReplyAccumulator() { g_strReply.clear(); }
+void ResetReplyAccumulator() {
+    g_strReply.clear();
+    g_replyDecoded = false;
+}

@@ -1,13 +1,15 @@
 #include "link/serial_channel.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "link/link_threads.h"
 #include "link/reply_decoder.h"
+#include "link/reply_frame.h"
 #include "platform/gbk_codec.h"
 #include "platform/message_box.h"
 #include "platform/port_names.h"
@@ -32,17 +34,21 @@ const QString kNoThread = QStringLiteral("创建接收线程失败!");
 const QString kNotOpen = QStringLiteral("串口未打开!");
 
 constexpr std::size_t kReceiveBufferSize = 1024;
-constexpr int kPassMs = 10;
-// How long one pass waits for input on an open port. Input ends the wait at once, and so
-// does closing the port (as every stop of the link that does not come from this thread
-// does), so a longer wait only saves wake-ups of an idle line.
-constexpr int kReadWaitMs = 50;
-constexpr int kCloseGraceMs = 100;
 
-// The open port, null when none is open. Every thread takes its own reference for the
-// length of one operation, so closing never pulls the device from under a reader.
+// The instrument's line: 9600 baud, 8 data bits, no parity, one stop bit.
+const SerialPort::LineSettings kInstrumentLine{9600, 8, SerialPort::OneStopBit,
+                                               SerialPort::NoParity};
+
+// The open port, null when none is open, and the port name it was opened by. Every thread
+// takes its own reference for the length of one operation, so closing never pulls the
+// device from under a reader.
 std::mutex g_comMutex;
 std::shared_ptr<SerialPort> g_hCom;
+QString g_comName;
+// Set once the newest receive thread has ended. Each receive thread waits for the one
+// before it to end before it reads, so two of them never decode at the same time, even
+// when the port is reopened while the old one is still carrying a reply to the form.
+std::shared_ptr<ManualResetEvent> g_receiverDone;
 
 std::atomic<ReceiveSink> g_receiveSink{nullptr};
 
@@ -101,7 +107,11 @@ QString openFailureText(const QString& name, const QString& path,
 
 // "S" + text + "E"; the instrument takes "a" ... "f" as the six characters after "9".
 QByteArray commandFrame(const QString& text) {
-    const QByteArray bytes = gbk::encode(text).value_or(text.toLatin1());
+    // The commands are ASCII, which GBK leaves as it is; only other text goes through the
+    // codec.
+    const bool ascii =
+        std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; });
+    const QByteArray bytes = ascii ? text.toLatin1() : gbk::encode(text).value_or(text.toLatin1());
     QByteArray frame;
     frame.reserve(bytes.size() + 2);
     frame.append('S');
@@ -110,31 +120,76 @@ QByteArray commandFrame(const QString& text) {
     return frame;
 }
 
-bool waitForStop(const std::shared_ptr<ManualResetEvent>& stop, int ms) {
-    if (stop) return stop->wait_for(ms);
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-    return false;
+void handOver(LinkView* view, const char* bytes, std::size_t count) {
+    const ReceiveSink sink = g_receiveSink.load();
+    (sink ? sink : &DecodeReply)(view, bytes, count);
 }
 
-// One pass: check the stop event and the link flag, wait at most kPassMs for input, hand
-// what came to the decoder. A port whose device has gone is not read again; the thread
-// idles until it is told to stop, and the command cycle reports the silence.
-void receiveLoop(const std::shared_ptr<LinkView>& view,
+// Reads `port` until it closes or its device goes, the stop event is set or g_bLinkActive
+// is cleared, and hands every block to the decoder. The thread sleeps until one of those
+// happens or input comes; a reply that has begun is given the time its remaining bytes
+// need on the line, so that it is taken in one piece.
+void receiveLoop(const std::shared_ptr<LinkView>& view, const std::shared_ptr<SerialPort>& port,
                  const std::shared_ptr<ManualResetEvent>& stop) {
     std::vector<char> buffer(kReceiveBufferSize);
-    while (g_bLinkActive.load()) {
-        if (stop && stop->isSet()) break;
-        const std::shared_ptr<SerialPort> port = currentPort();
-        if (!port || !port->isOpen()) {
-            if (waitForStop(stop, kPassMs)) break;
-            continue;
-        }
+    char* const data = buffer.data();
+    const int stopFd = stop ? stop->fd() : -1;
+    for (;;) {
+        if (!g_bLinkActive.load() || (stop && stop->isSet())) break;
         const SerialPort::ReadResult result =
-            port->read(buffer.data(), buffer.size(), kReadWaitMs);
-        if (result.status != SerialPort::ReadStatus::Data) continue;
-        const ReceiveSink sink = g_receiveSink.load();
-        (sink ? sink : &DecodeReply)(view.get(), buffer.data(), result.count);
+            port->read(data, buffer.size(), -1, {stopFd, g_bLinkActive.cleared().fd()});
+        using Status = SerialPort::ReadStatus;
+        if (result.status == Status::Closed || result.status == Status::HungUp) break;
+        if (result.status != Status::Data) continue;
+        std::size_t count = result.count;
+        while (const std::size_t missing = MissingReplyBytes(data, count)) {
+            // Asleep while all but the last of the missing characters come in, then awake
+            // for the last one, so the reply is taken the moment it is complete.
+            const auto character = port->characterTime();
+            if (missing > 1 && !port->sleepWhileOpen(character * static_cast<int>(missing - 1)))
+                break;
+            const int lastMs = static_cast<int>(
+                std::chrono::ceil<std::chrono::milliseconds>(character * 2).count());
+            const SerialPort::ReadResult more =
+                port->read(data + count, buffer.size() - count, lastMs);
+            if (more.status != Status::Data) break;  // the line is quiet: the piece goes alone
+            if (data[count] == REPLY_START) {
+                // A new frame begins: the piece before it goes alone, as it came.
+                handOver(view.get(), data, count);
+                std::memmove(data, data + count, more.count);
+                count = more.count;
+            } else {
+                count += more.count;
+            }
+        }
+        handOver(view.get(), data, count);
     }
+}
+
+// Starts the receive thread of `port`; false when it cannot be created.
+bool startReceiver(const std::shared_ptr<LinkView>& view, const std::shared_ptr<SerialPort>& port) {
+    std::shared_ptr<ManualResetEvent> stop = g_hRxStopEvent.create();
+    auto done = std::make_shared<ManualResetEvent>();
+    std::shared_ptr<ManualResetEvent> before;
+    {
+        std::lock_guard lock(g_comMutex);
+        before = g_receiverDone;
+        g_receiverDone = done;
+    }
+    LinkThreads::joinFinished();
+    const bool started = LinkThreads::start([view, port, stop, before, done] {
+        // The one before ends soon: its port is closed or gone, or it is told to stop. It
+        // may still be handing its last reply to the form.
+        if (before) before->wait();
+        receiveLoop(view, port, stop);
+        done->set();
+    });
+    if (!started) {
+        // Nothing waits on a thread that never ran.
+        if (before) before->wait();
+        done->set();
+    }
+    return started;
 }
 
 }  // namespace
@@ -146,12 +201,10 @@ bool OpenLink(std::shared_ptr<LinkView> view, uint8_t portIndex) {
                  QStringLiteral("\n端口序号 %1 不在 COM1～COM16 之内。").arg(portIndex + 1));
         return false;
     }
-    if (!OpenPort(g_strComNames[portIndex], 9600, 8, SerialPort::OneStopBit, SerialPort::NoParity,
-                  view.get()))
+    if (!OpenPort(g_strComNames[portIndex], kInstrumentLine.baudRate, kInstrumentLine.dataBits,
+                  kInstrumentLine.stopBits, kInstrumentLine.parity, view.get()))
         return false;
-    std::shared_ptr<ManualResetEvent> stop = g_hRxStopEvent.create();
-    LinkThreads::joinFinished();
-    if (!LinkThreads::start([view, stop] { receiveLoop(view, stop); })) {
+    if (!startReceiver(view, currentPort())) {
         show(view.get(), kNoThread);
         ClosePort();
         return false;
@@ -160,12 +213,67 @@ bool OpenLink(std::shared_ptr<LinkView> view, uint8_t portIndex) {
 }
 
 void CloseLink() {
+    // Closing the port ends its receive thread; the stop event tells it as well. The
+    // thread is not waited for here: the next one waits for it before it reads.
     ClosePort();
-    if (std::shared_ptr<ManualResetEvent> stop = g_hRxStopEvent.get()) {
-        stop->set();
-        std::this_thread::sleep_for(std::chrono::milliseconds(kCloseGraceMs));
-        g_hRxStopEvent.clear();
+    g_hRxStopEvent.setAndClose();
+}
+
+bool ResumeLink(std::shared_ptr<LinkView> view) {
+    std::shared_ptr<SerialPort> port;
+    QString name;
+    std::shared_ptr<ManualResetEvent> receiverDone;
+    {
+        std::lock_guard lock(g_comMutex);
+        port = g_hCom;
+        name = g_comName;
+        receiverDone = g_receiverDone;
     }
+    if (!port) return true;  // no port: the caller's own check speaks
+    if (port->hungUp() || !port->isOpen()) {
+        // The device went away (adapter pulled out). Whatever stands behind the name now
+        // is opened: the same adapter plugged in again, maybe under another device name.
+        const QString oldPath = QString::fromStdString(port->path());
+        PortNames::refresh();
+        const QString path = PortNames::devicePath(name);
+        SerialPort::OpenFailure failure;
+        std::shared_ptr<SerialPort> fresh =
+            path.isEmpty() ? nullptr
+                           : SerialPort::open(path.toStdString(), kInstrumentLine, &failure);
+        if (!fresh) {
+            const int err = failure.err;
+            const bool absent =
+                path.isEmpty() || (failure.step == SerialPort::OpenStep::Open &&
+                                   (err == ENOENT || err == ENODEV || err == ENXIO));
+            show(view.get(),
+                 absent ? kCannotOpen +
+                              QStringLiteral("\n%1 的设备 %2 已断开，现在仍未找到：请插好串口线或 "
+                                             "USB 转串口适配器后再试。")
+                                  .arg(name, oldPath)
+                        : openFailureText(name, path, failure));
+            return false;
+        }
+        {
+            std::lock_guard lock(g_comMutex);
+            g_hCom = fresh;
+        }
+        port->close();
+        g_bLinkActive = 1;
+        if (!startReceiver(view, fresh)) {
+            show(view.get(), kNoThread);
+            return false;
+        }
+        return true;
+    }
+    // The receive loop ends with a test (FinishTest); a new start needs it again.
+    if (g_bLinkActive.load() == 0 || !receiverDone || receiverDone->isSet()) {
+        g_bLinkActive = 1;
+        if (!startReceiver(view, port)) {
+            show(view.get(), kNoThread);
+            return false;
+        }
+    }
+    return true;
 }
 
 bool OpenPort(const QString& name, int baudRate, int dataBits, int stopBits, int parity,
@@ -175,6 +283,7 @@ bool OpenPort(const QString& name, int baudRate, int dataBits, int stopBits, int
                                       .arg(QString::fromStdString(open->path())));
         return false;
     }
+    PortNames::refresh();  // an adapter plugged in since the last look is found
     const QString path = PortNames::devicePath(name);
     if (path.isEmpty()) {
         show(owner, kCannotOpen + QStringLiteral("\n%1 没有对应的串口设备：请接好串口线或 USB "
@@ -192,6 +301,7 @@ bool OpenPort(const QString& name, int baudRate, int dataBits, int stopBits, int
     }
     std::lock_guard lock(g_comMutex);
     g_hCom = std::move(port);
+    g_comName = name;
     return true;
 }
 
@@ -220,6 +330,9 @@ void SendCommand(const QString& text, LinkView* owner) {
     port->write(frame.constData(), static_cast<std::size_t>(frame.size()));
 }
 
-void ReceiveThreadProc(std::shared_ptr<LinkView> view) { receiveLoop(view, g_hRxStopEvent.get()); }
+void ReceiveThreadProc(std::shared_ptr<LinkView> view) {
+    if (std::shared_ptr<SerialPort> port = currentPort())
+        receiveLoop(view, port, g_hRxStopEvent.get());
+}
 
 void SetReceiveSinkForTests(ReceiveSink sink) { g_receiveSink = sink; }

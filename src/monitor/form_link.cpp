@@ -1,11 +1,31 @@
 #include "monitor/form_link.h"
 
-#include <QCoreApplication>
-#include <QMetaObject>
+#include <QLineEdit>
+#include <QTableWidget>
 
 #include "monitor/form_ids.h"
 #include "monitor/testclass.h"
 #include "platform/gui_gate.h"
+
+namespace {
+
+int fieldId(LinkView::Field field) {
+    switch (field) {
+        case LinkView::Field::CommStatus:
+            return FormId::CommStatus;
+        case LinkView::Field::RemainingMinutes:
+            return FormId::RemainingMinutes;
+        case LinkView::Field::Voltage:
+            return FormId::Voltage;
+        case LinkView::Field::Temperature:
+            return FormId::Temperature;
+    }
+    return 0;
+}
+
+constexpr int kFieldKey = -1;
+
+}  // namespace
 
 FormLink::FormLink(Testclass* form)
     : m_saveChart([](Testclass& f) { f.OnSaveChart(); }),
@@ -13,6 +33,7 @@ FormLink::FormLink(Testclass* form)
       m_form(form) {}
 
 bool FormLink::withForm(const std::function<void(Testclass&)>& fn) {
+    flushTexts();
     bool reached = false;
     GuiGate::instance().run([&] {
         if (Testclass* form = m_form.data()) {
@@ -21,6 +42,13 @@ bool FormLink::withForm(const std::function<void(Testclass&)>& fn) {
         }
     });
     return reached;
+}
+
+void FormLink::postToForm(std::function<void(Testclass&)> fn) {
+    flushTexts();
+    GuiGate::instance().post([self = shared_from_this(), fn = std::move(fn)] {
+        if (Testclass* form = self->m_form.data()) fn(*form);
+    });
 }
 
 void FormLink::detach() { m_form = nullptr; }
@@ -39,54 +67,101 @@ void FormLink::setItemEnabled(int id, bool enabled) {
     withForm([&](Testclass& form) { form.setItemEnabledOnGui(id, enabled); });
 }
 
-namespace {
-
-int fieldId(LinkView::Field field) {
-    switch (field) {
-        case LinkView::Field::CommStatus:
-            return FormId::CommStatus;
-        case LinkView::Field::RemainingMinutes:
-            return FormId::RemainingMinutes;
-        case LinkView::Field::Voltage:
-            return FormId::Voltage;
-        case LinkView::Field::Temperature:
-            return FormId::Temperature;
+void FormLink::postText(TextKey key, const QString& text) {
+    {
+        std::lock_guard lock(m_textsMutex);
+        auto it = m_texts.find(key);
+        if (it != m_texts.end() && it->second == text) return;
+        m_texts[key] = text;
+        m_unsent[key] = text;
     }
-    return 0;
 }
 
-}  // namespace
+void FormLink::flushTexts() {
+    std::map<TextKey, QString> texts;
+    {
+        std::lock_guard lock(m_textsMutex);
+        texts.swap(m_unsent);
+    }
+    if (texts.empty()) return;
+    GuiGate::instance().post([self = shared_from_this(), texts = std::move(texts)] {
+        if (Testclass* form = self->m_form.data())
+            for (const auto& [key, text] : texts) self->applyText(*form, key, text);
+    });
+}
 
-void FormLink::setField(Field field, const QString& text) { setItemText(fieldId(field), text); }
+void FormLink::applyText(Testclass& form, TextKey key, const QString& text) {
+    watch(form);
+    m_applying = true;
+    if (key.second == kFieldKey) {
+        // An unchanged text is not set again: the field would repaint all the same.
+        if (form.itemTextOnGui(key.first) != text) form.setItemTextOnGui(key.first, text);
+    } else {
+        form.setChannelCellOnGui(key.first, key.second, text);
+    }
+    m_applying = false;
+}
+
+void FormLink::watch(Testclass& form) {
+    if (m_watching) return;
+    m_watching = true;
+    // Whatever else writes these texts (the run control, the form itself) makes the link's
+    // knowledge of them void, so its next text goes over again.
+    std::weak_ptr<FormLink> weak = weak_from_this();
+    auto forget = [weak](TextKey key) {
+        std::shared_ptr<FormLink> self = weak.lock();
+        if (!self || self->m_applying) return;
+        std::lock_guard lock(self->m_textsMutex);
+        self->m_texts.erase(key);
+    };
+    for (int id :
+         {FormId::CommStatus, FormId::RemainingMinutes, FormId::Voltage, FormId::Temperature}) {
+        if (auto* edit = qobject_cast<QLineEdit*>(form.item(id)))
+            QObject::connect(edit, &QLineEdit::textChanged, edit, [forget, id] {
+                forget({id, kFieldKey});
+            });
+    }
+    QObject::connect(form.m_listChannels, &QTableWidget::itemChanged, form.m_listChannels,
+                     [forget](QTableWidgetItem* item) {
+                         forget({item->row(), item->column()});
+                     });
+}
+
+void FormLink::setField(Field field, const QString& text) {
+    postText({fieldId(field), kFieldKey}, text);
+}
 
 void FormLink::setButtonEnabled(Button button, bool enabled) {
-    setItemEnabled(button == Button::Init ? FormId::InitButton : FormId::StartButton, enabled);
+    const int id = button == Button::Init ? FormId::InitButton : FormId::StartButton;
+    postToForm([id, enabled](Testclass& form) { form.setItemEnabledOnGui(id, enabled); });
 }
 
 void FormLink::setReading(int row, Reading reading, const QString& text) {
     const int column = reading == Reading::Current ? ChannelColumn::Current : ChannelColumn::Charge;
-    withForm([&](Testclass& form) { form.setChannelCellOnGui(row, column, text); });
+    postText({row, column}, text);
+}
+
+void FormLink::channelPollDone() {
+    postToForm([](Testclass& form) { form.OnChannelPollDone(); });
+}
+
+void FormLink::commandEnded() { flushTexts(); }
+
+ResumeDecision FormLink::resumeChecked(int32_t minutes) {
+    ResumeDecision decision = ResumeDecision::Refuse;
+    withForm([&](Testclass& form) {
+        decision = m_resumeChecked ? m_resumeChecked(form, minutes) : ResumeDecision::Resume;
+    });
+    return decision;
 }
 
 MessageBox::Result FormLink::message(const QString& text, const QString& caption,
                                      MessageBox::Buttons buttons, MessageBox::Icon icon) {
+    flushTexts();
     MessageBox::Result result = MessageBox::Cancel;
     GuiGate::instance().run([&] {
         if (Testclass* form = m_form.data())
             result = MessageBox::show(form, text, caption, buttons, icon);
     });
     return result;
-}
-
-void FormLink::channelPollDone() {
-    QCoreApplication* app = QCoreApplication::instance();
-    if (app == nullptr) return;
-    QMetaObject::invokeMethod(
-        app,
-        [self = weak_from_this()] {
-            if (std::shared_ptr<FormLink> link = self.lock()) {
-                if (Testclass* form = link->m_form.data()) form->OnChannelPollDone();
-            }
-        },
-        Qt::QueuedConnection);
 }

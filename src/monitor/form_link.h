@@ -4,16 +4,26 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
+#include <utility>
 
-#include "platform/message_box.h"
 #include "link/link_view.h"
+#include "platform/message_box.h"
 
 class Testclass;
 
 // The test form as the link threads see it. It lives as long as any thread holds it, so a
 // thread never touches a destroyed form: every call goes to the GUI thread through the
 // gate and finds the form there, or does nothing once the form is gone.
+//
+// The readings and the fields the link writes are gathered while a command runs and handed
+// to the GUI thread together, without waiting, when the command ends, when a channel poll
+// ends, and before every call that waits (a message, the stop, the finish): that call comes
+// after them on the same path and so finds them carried out. The GUI thread then wakes and
+// repaints once per command instead of once per reply. A text the form already shows, or is
+// about to show, is not handed over again.
 class FormLink : public LinkView, public std::enable_shared_from_this<FormLink> {
   public:
     explicit FormLink(Testclass* form);
@@ -22,18 +32,22 @@ class FormLink : public LinkView, public std::enable_shared_from_this<FormLink> 
     void setButtonEnabled(Button button, bool enabled) override;
     void setReading(int row, Reading reading, const QString& text) override;
 
-    // The form's fields and cells, from any thread (carried out on the GUI thread).
+    // The form's fields and cells, from any thread (carried out on the GUI thread while the
+    // caller waits).
     void setItemText(int id, const QString& text);
     QString itemText(int id);
     void setItemEnabled(int id, bool enabled);
 
-    // Tells the form on the GUI thread, without waiting.
     void channelPollDone() override;
+    void commandEnded() override;
     // A communication failure stops the test.
     void StopTest() override;
     // The stop itself, whatever its cause (any thread).
     void stopTest();
     void FinishTest(bool sendStop, const QString& picturePrompt) override;
+    // Asks m_resumeChecked on the GUI thread; Resume when none is set, Refuse once the form
+    // is gone.
+    ResumeDecision resumeChecked(int32_t minutes) override;
 
     bool started() const override { return m_bStarted.load() != 0; }
     SharedEvent& stopEvent() override { return m_hStopEvent; }
@@ -57,8 +71,25 @@ class FormLink : public LinkView, public std::enable_shared_from_this<FormLink> 
     // OnSaveExcel (tests may watch them). They run on the GUI thread.
     std::function<void(Testclass&)> m_saveChart;
     std::function<void(Testclass&)> m_saveExcel;
+    // The run control's decision on a recovered test, given the instrument's minute count
+    // (GUI thread). Set before the command cycle asks (command code 2).
+    std::function<ResumeDecision(Testclass&, int32_t minutes)> m_resumeChecked;
 
   private:
+    // A field by id ({id, -1}) or a cell of the channel table ({row, column}).
+    using TextKey = std::pair<int, int>;
+
+    // Hands `fn` with the form to the GUI thread without waiting, after the gathered texts.
+    void postToForm(std::function<void(Testclass&)> fn);
+    // Gathers `text` for `key` unless the form already shows it or is about to.
+    void postText(TextKey key, const QString& text);
+    // Hands the gathered texts to the GUI thread.
+    void flushTexts();
+    // GUI thread: writes `text` into the form and, on the first call, starts watching the
+    // form's own writes to the texts the link writes.
+    void applyText(Testclass& form, TextKey key, const QString& text);
+    void watch(Testclass& form);
+
     // Asks `question` (empty caption, OK and Cancel, exclamation) and on OK runs `save`,
     // both with the form on the GUI thread; nothing when the form is gone.
     void askAndSave(const QString& question, const std::function<void(Testclass&)>& save);
@@ -66,4 +97,12 @@ class FormLink : public LinkView, public std::enable_shared_from_this<FormLink> 
     static void showStopped(Testclass& form, const QString& status);
 
     QPointer<Testclass> m_form;  // touched only on the GUI thread
+
+    // The text each key will show once the posted work has run, as far as the link knows:
+    // set when the link posts a text, forgotten when anything else writes it.
+    std::mutex m_textsMutex;
+    std::map<TextKey, QString> m_texts;
+    std::map<TextKey, QString> m_unsent;  // gathered, not yet handed over
+    bool m_watching = false;  // GUI thread
+    bool m_applying = false;  // GUI thread: the link's own write is under way
 };

@@ -1,13 +1,39 @@
 #include "platform/gui_gate.h"
 
 #include <QCoreApplication>
-#include <QMetaObject>
+#include <QEvent>
+#include <QObject>
 #include <QThread>
+
+// Qt passes the wake-up event between threads under a lock of its own, built without the
+// thread checker; these annotations tell the checker about that hand-over (and are empty in
+// every other build).
+#if defined(__SANITIZE_THREAD__)
+extern "C" void __tsan_acquire(void* address);
+extern "C" void __tsan_release(void* address);
+#define KIVO_HANDED_OVER(address) __tsan_release(address)
+#define KIVO_TAKEN_OVER(address) __tsan_acquire(address)
+#else
+#define KIVO_HANDED_OVER(address) static_cast<void>(address)
+#define KIVO_TAKEN_OVER(address) static_cast<void>(address)
+#endif
 
 struct GuiGate::Task {
     enum class State { Pending, Running, Done, Dropped };
     std::function<void()> fn;
     State state = State::Pending;
+    bool waited = false;  // a caller waits for it (run); a post has nobody waiting
+};
+
+// Receives the gate's wake-up on the GUI thread. Every event it gets means "look at the
+// queue"; the event itself carries nothing.
+class GuiGate::DrainTarget : public QObject {
+  public:
+    bool event(QEvent*) override {
+        KIVO_TAKEN_OVER(this);
+        instance().drain();
+        return true;
+    }
 };
 
 GuiGate& GuiGate::instance() {
@@ -20,23 +46,45 @@ bool GuiGate::onGuiThread() {
     return app == nullptr || QThread::currentThread() == app->thread();
 }
 
+bool GuiGate::enqueue(const std::shared_ptr<Task>& task) {
+    bool schedule = false;
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_open) return false;
+        m_pending.push_back(task);
+        // One drain carries out everything queued before it runs: a burst of posts wakes the
+        // GUI thread once.
+        schedule = !m_drainScheduled;
+        m_drainScheduled = true;
+    }
+    if (schedule) scheduleDrain();
+    return true;
+}
+
+void GuiGate::scheduleDrain() {
+    // The work travels through m_pending (guarded by our own mutex); the posted event only
+    // tells the GUI thread to look there.
+    static DrainTarget* const target = [] {
+        auto* t = new DrainTarget;
+        t->moveToThread(QCoreApplication::instance()->thread());
+        return t;
+    }();
+    auto* wake = new QEvent(QEvent::User);
+    KIVO_HANDED_OVER(target);
+    QCoreApplication::postEvent(target, wake);
+}
+
 bool GuiGate::run(std::function<void()> fn) {
     if (onGuiThread()) {
         if (!isOpen()) return false;
+        drain();
         fn();
         return true;
     }
     auto task = std::make_shared<Task>();
     task->fn = std::move(fn);
-    {
-        std::lock_guard lock(m_mutex);
-        if (!m_open) return false;
-        m_pending.push_back(task);
-    }
-    // The task itself travels through m_pending (guarded by our own mutex); the posted call
-    // only tells the GUI thread to look there.
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(), [this] { drain(); }, Qt::QueuedConnection);
+    task->waited = true;
+    if (!enqueue(task)) return false;
     std::unique_lock lock(m_mutex);
     m_done.wait(lock, [&] {
         return task->state == Task::State::Done || task->state == Task::State::Dropped;
@@ -44,7 +92,18 @@ bool GuiGate::run(std::function<void()> fn) {
     return task->state == Task::State::Done;
 }
 
+bool GuiGate::post(std::function<void()> fn) {
+    if (onGuiThread()) return run(std::move(fn));
+    auto task = std::make_shared<Task>();
+    task->fn = std::move(fn);
+    return enqueue(task);
+}
+
 void GuiGate::drain() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_drainScheduled = false;
+    }
     for (;;) {
         std::shared_ptr<Task> task;
         {
@@ -62,21 +121,22 @@ void GuiGate::drain() {
             task->state = Task::State::Done;
             task->fn = nullptr;
         }
-        m_done.notify_all();
+        if (task->waited) m_done.notify_all();
     }
 }
 
 void GuiGate::close() {
+    std::deque<std::shared_ptr<Task>> dropped;
     {
         std::lock_guard lock(m_mutex);
         m_open = false;
-        for (auto& task : m_pending) {
-            task->state = Task::State::Dropped;
-            task->fn = nullptr;
-        }
-        m_pending.clear();
+        for (auto& task : m_pending) task->state = Task::State::Dropped;
+        dropped.swap(m_pending);
     }
     m_done.notify_all();
+    // The dropped work is destroyed outside the lock: what it holds (a form's link, say)
+    // may take its own locks as it goes.
+    dropped.clear();
 }
 
 void GuiGate::open() {

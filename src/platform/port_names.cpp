@@ -10,6 +10,9 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <algorithm>
+#include <map>
+#include <mutex>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -43,19 +46,51 @@ bool kernelConsole(const QString& sysEntry) {
 
 QString envName(int n) { return QStringLiteral("KIVO_COM%1").arg(n); }
 
-// Manufacturer and product of the USB device above a tty, when there is one.
-QString usbProduct(const QString& sysEntry) {
+// What tells a USB adapter apart: maker and product, its serial number when it has one,
+// and the USB socket it sits in (the USB device's name in sysfs, "1-1.2"). Empty for a
+// tty without a USB device above it.
+QString usbIdentity(const QString& sysEntry) {
     QString dir = QFileInfo(sysEntry + QStringLiteral("/device")).canonicalFilePath();
     for (int level = 0; level < 4 && !dir.isEmpty() && dir != QStringLiteral("/"); ++level) {
         const QString product = readAttribute(dir + QStringLiteral("/product"));
         if (!product.isEmpty()) {
             const QString maker = readAttribute(dir + QStringLiteral("/manufacturer"));
-            return maker.isEmpty() || product.startsWith(maker) ? product : maker + ' ' + product;
+            QString text =
+                maker.isEmpty() || product.startsWith(maker) ? product : maker + ' ' + product;
+            const QString serial = readAttribute(dir + QStringLiteral("/serial"));
+            if (!serial.isEmpty()) text += QStringLiteral("，序列号 ") + serial;
+            return text + QStringLiteral("，USB 接口 ") + QFileInfo(dir).fileName();
         }
         dir = QFileInfo(dir).path();
     }
     return {};
 }
+
+// Device path (resolved) -> its stable name under `byIdDir`.
+std::map<QString, QString> stableNames(const QString& byIdDir) {
+    std::map<QString, QString> names;
+    const QDir dir(byIdDir);
+    for (const QString& entry :
+         dir.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+        const QString target = QFileInfo(dir.filePath(entry)).canonicalFilePath();
+        if (target.isEmpty()) continue;
+        auto it = names.find(target);
+        // Two names for one device: the smaller one, so the order does not depend on the
+        // listing.
+        if (it == names.end() || entry < it->second) names[target] = entry;
+    }
+    return names;
+}
+
+struct Folders {
+    QString dev = QStringLiteral("/dev");
+    QString sys = QStringLiteral("/sys/class/tty");
+};
+
+std::mutex g_mutex;
+Folders g_folders;
+QStringList g_devices;
+bool g_looked = false;
 
 }  // namespace
 
@@ -67,10 +102,14 @@ int portNumber(const QString& name) {
     return n <= kPortCount ? n : 0;
 }
 
-QStringList scanSerialDevices(const QString& devDir, const QString& sysTtyDir) {
+QStringList scanSerialDevices(const QString& devDir, const QString& sysTtyDir,
+                              const QString& byIdDir) {
     static const QRegularExpression pattern(QStringLiteral("^tty(USB|ACM|S)([0-9]+)$"));
     const QStringList groups = {QStringLiteral("USB"), QStringLiteral("ACM"), QStringLiteral("S")};
-    std::vector<std::pair<std::pair<int, int>, QString>> found;  // (group, number) -> name
+    const std::map<QString, QString> stable =
+        stableNames(byIdDir.isEmpty() ? devDir + QStringLiteral("/serial/by-id") : byIdDir);
+    // Sorted by (has no stable name, stable name, group, number).
+    std::vector<std::pair<std::tuple<bool, QString, int, int>, QString>> found;
     const QStringList entries =
         QDir(devDir).entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot);
     for (const QString& entry : entries) {
@@ -81,7 +120,11 @@ QStringList scanSerialDevices(const QString& devDir, const QString& sysTtyDir) {
         const QString sysEntry = sysTtyDir + '/' + entry;
         if (kernelConsole(sysEntry)) continue;
         if (match.captured(1) == QStringLiteral("S") && !realUart(devPath, sysEntry)) continue;
-        found.push_back({{group, match.captured(2).toInt()}, devPath});
+        const auto name = stable.find(QFileInfo(devPath).canonicalFilePath());
+        const bool unnamed = name == stable.end();
+        found.push_back(
+            {{unnamed, unnamed ? QString() : name->second, group, match.captured(2).toInt()},
+             devPath});
     }
     std::sort(found.begin(), found.end(),
               [](const auto& a, const auto& b) { return a.first < b.first; });
@@ -90,9 +133,35 @@ QStringList scanSerialDevices(const QString& devDir, const QString& sysTtyDir) {
     return paths;
 }
 
-QStringList devicesAtStart() {
-    static const QStringList devices = scanSerialDevices();
-    return devices;
+void refresh() {
+    Folders folders;
+    {
+        std::lock_guard lock(g_mutex);
+        folders = g_folders;
+    }
+    const QStringList found = scanSerialDevices(folders.dev, folders.sys);
+    std::lock_guard lock(g_mutex);
+    g_devices = found;
+    g_looked = true;
+}
+
+QStringList devices() {
+    {
+        std::lock_guard lock(g_mutex);
+        if (g_looked) return g_devices;
+    }
+    refresh();
+    std::lock_guard lock(g_mutex);
+    return g_devices;
+}
+
+void setFoldersForTests(const QString& devDir, const QString& sysTtyDir) {
+    {
+        std::lock_guard lock(g_mutex);
+        g_folders.dev = devDir.isEmpty() ? QStringLiteral("/dev") : devDir;
+        g_folders.sys = sysTtyDir.isEmpty() ? QStringLiteral("/sys/class/tty") : sysTtyDir;
+    }
+    refresh();
 }
 
 QString devicePath(const QString& name) {
@@ -100,8 +169,8 @@ QString devicePath(const QString& name) {
     if (n == 0) return {};
     const QByteArray override = qgetenv(envName(n).toLatin1().constData());
     if (!override.isEmpty()) return QFile::decodeName(override);
-    const QStringList devices = devicesAtStart();
-    return n <= devices.size() ? devices[n - 1] : QString();
+    const QStringList found = devices();
+    return n <= found.size() ? found[n - 1] : QString();
 }
 
 QString describe(const QString& name) {
@@ -114,10 +183,14 @@ QString describe(const QString& name) {
         text += QStringLiteral("（由环境变量 %1 指定）").arg(envName(n));
     const QFileInfo info(path);
     if (!info.exists()) return text + QStringLiteral("，设备不存在");
-    const QString sysEntry =
-        QStringLiteral("/sys/class/tty/") + QFileInfo(info.canonicalFilePath()).fileName();
-    const QString product = usbProduct(sysEntry);
-    if (!product.isEmpty()) return text + QStringLiteral(" (") + product + ')';
+    QString sysDir;
+    {
+        std::lock_guard lock(g_mutex);
+        sysDir = g_folders.sys;
+    }
+    const QString sysEntry = sysDir + '/' + QFileInfo(info.canonicalFilePath()).fileName();
+    const QString identity = usbIdentity(sysEntry);
+    if (!identity.isEmpty()) return text + QStringLiteral(" (") + identity + ')';
     if (info.fileName().startsWith(QStringLiteral("ttyS"))) {
         const QString port = readAttribute(sysEntry + QStringLiteral("/port"));
         return text + QStringLiteral(" (板载串口") +

@@ -124,6 +124,12 @@ SerialPort::OpenFailure configure(int fd, const SerialPort::LineSettings& line) 
     return {};
 }
 
+std::chrono::microseconds lineCharacterTime(const SerialPort::LineSettings& line) {
+    const int bits = 1 + line.dataBits + (line.parity == SerialPort::NoParity ? 0 : 1) +
+                     (line.stopBits == SerialPort::TwoStopBits ? 2 : 1);
+    return std::chrono::microseconds(line.baudRate > 0 ? bits * 1000000LL / line.baudRate : 0);
+}
+
 bool deviceGone(int err) { return err == EIO || err == ENXIO || err == ENODEV || err == EBADF; }
 
 }  // namespace
@@ -136,6 +142,9 @@ std::shared_ptr<SerialPort> SerialPort::open(const std::string& path, const Line
         result = {OpenStep::Open, errno};
     } else if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         result = {OpenStep::Lock, errno};
+    } else if (ioctl(fd, TIOCEXCL) != 0) {
+        // Every real terminal takes it; a device that refuses it is not one.
+        result = {OpenStep::Settings, errno};
     } else {
         result = configure(fd, settings);
     }
@@ -145,16 +154,20 @@ std::shared_ptr<SerialPort> SerialPort::open(const std::string& path, const Line
         if (wakeFd < 0) result = {OpenStep::Open, errno};
     }
     if (result.step != OpenStep::None) {
-        if (fd >= 0) ::close(fd);
+        if (fd >= 0) {
+            ioctl(fd, TIOCNXCL);
+            ::close(fd);
+        }
         if (failure) *failure = result;
         return nullptr;
     }
     if (failure) *failure = {};
-    return std::shared_ptr<SerialPort>(new SerialPort(path, fd, wakeFd));
+    return std::shared_ptr<SerialPort>(
+        new SerialPort(path, fd, wakeFd, lineCharacterTime(settings)));
 }
 
-SerialPort::SerialPort(std::string path, int fd, int wakeFd)
-    : m_path(std::move(path)), m_fd(fd), m_wakeFd(wakeFd) {}
+SerialPort::SerialPort(std::string path, int fd, int wakeFd, std::chrono::microseconds character)
+    : m_path(std::move(path)), m_fd(fd), m_wakeFd(wakeFd), m_characterTime(character) {}
 
 SerialPort::~SerialPort() {
     close();
@@ -184,6 +197,10 @@ void SerialPort::close() {
     // again at once.
     m_idle.wait(lock, [this] { return m_users == 0; });
     if (!m_released) {
+        // The exclusive mode belongs to the terminal, not to this descriptor: a terminal that
+        // stays open elsewhere (a pseudo-terminal's other side held by the instrument's
+        // program) would keep it and turn the next opening away.
+        ioctl(m_fd, TIOCNXCL);
         ::close(m_fd);
         m_released = true;
     }
@@ -199,18 +216,28 @@ void SerialPort::releaseAfterHangUp() {
     close();
 }
 
-SerialPort::ReadResult SerialPort::read(char* buffer, std::size_t capacity, int waitMs) {
+SerialPort::ReadResult SerialPort::read(char* buffer, std::size_t capacity, int waitMs,
+                                        std::initializer_list<int> wakeOn) {
     if (m_hungUp) return {ReadStatus::HungUp, 0};
     if (!enter()) return {ReadStatus::Closed, 0};
 
+    constexpr std::size_t kMaxWakeFds = 4;
+    pollfd fds[2 + kMaxWakeFds] = {{m_fd, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
+    nfds_t count = 2;
+    for (int fd : wakeOn)
+        if (fd >= 0 && count < 2 + kMaxWakeFds) fds[count++] = {fd, POLLIN, 0};
+
     ReadResult result;
     bool gone = false;
-    pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
-    const int ready = ::poll(fds, 2, waitMs);
+    const int ready = ::poll(fds, count, waitMs < 0 ? -1 : waitMs);
+    bool woken = false;
+    for (nfds_t i = 2; i < count; ++i) woken = woken || fds[i].revents != 0;
     if (ready < 0) {
         gone = errno != EINTR && errno != EAGAIN;
     } else if (fds[1].revents != 0) {
         result.status = ReadStatus::Closed;
+    } else if (woken && fds[0].revents == 0) {
+        result.status = ReadStatus::Woken;
     } else if (fds[0].revents & POLLNVAL) {
         gone = true;
     } else if (fds[0].revents != 0) {
@@ -231,6 +258,15 @@ SerialPort::ReadResult SerialPort::read(char* buffer, std::size_t capacity, int 
         return {ReadStatus::HungUp, 0};
     }
     return result;
+}
+
+bool SerialPort::sleepWhileOpen(std::chrono::microseconds time) {
+    if (m_hungUp) return false;
+    pollfd fd{m_wakeFd, POLLIN, 0};
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(time).count();
+    const timespec wait{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+    if (::ppoll(&fd, 1, &wait, nullptr) > 0) return false;
+    return isOpen();
 }
 
 bool SerialPort::write(const char* data, std::size_t size, int stallLimitMs) {

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -44,6 +46,7 @@ class SerialPort {
         Nothing,  // nothing arrived within the wait
         Closed,   // the port has been closed
         HungUp,   // the device is gone (adapter pulled out, far end closed)
+        Woken,    // one of the descriptors to wake on became readable first
     };
     struct ReadResult {
         ReadStatus status = ReadStatus::Nothing;
@@ -51,7 +54,10 @@ class SerialPort {
     };
 
     // Opens `path` for exclusive use and applies `settings`, raw, with no flow control,
-    // then discards whatever waits in either direction. Null on failure, with `failure` set.
+    // then discards whatever waits in either direction. Exclusive twice over: an advisory
+    // lock (flock) for programs that ask for it, and the terminal's own exclusive mode
+    // (TIOCEXCL), which turns away every later open() of the device, lock or no lock.
+    // Null on failure, with `failure` set.
     static std::shared_ptr<SerialPort> open(const std::string& path, const LineSettings& settings,
                                             OpenFailure* failure);
 
@@ -59,9 +65,19 @@ class SerialPort {
     SerialPort(const SerialPort&) = delete;
     SerialPort& operator=(const SerialPort&) = delete;
 
-    // Waits at most `waitMs` for input and reads what is there, at most `capacity` bytes.
-    // After a hang-up the device is released and every later read reports HungUp at once.
-    ReadResult read(char* buffer, std::size_t capacity, int waitMs);
+    // Waits at most `waitMs` (without end when negative) for input and reads what is there,
+    // at most `capacity` bytes. The wait also ends when the port closes or when one of
+    // `wakeOn` (descriptors such as a ManualResetEvent's) becomes readable. After a hang-up
+    // the device is released and every later read reports HungUp at once.
+    ReadResult read(char* buffer, std::size_t capacity, int waitMs,
+                    std::initializer_list<int> wakeOn = {});
+
+    // Sleeps for `time` unless the port closes first (false then). Input does not end it:
+    // this is how a reader lets the rest of a frame come in before it reads again.
+    bool sleepWhileOpen(std::chrono::microseconds time);
+
+    // How long one character takes on the line: start bit, data bits, parity, stop bits.
+    std::chrono::microseconds characterTime() const { return m_characterTime; }
 
     // Writes `data` whole, as one frame that no other thread's frame can split. Gives up
     // when the port closes, the device fails, or the output stays blocked for
@@ -76,7 +92,7 @@ class SerialPort {
     const std::string& path() const { return m_path; }
 
   private:
-    SerialPort(std::string path, int fd, int wakeFd);
+    SerialPort(std::string path, int fd, int wakeFd, std::chrono::microseconds characterTime);
 
     // Counts a thread in; false when the port is closed.
     bool enter();
@@ -87,6 +103,7 @@ class SerialPort {
     const std::string m_path;
     const int m_fd;
     const int m_wakeFd;  // becomes readable when the port closes, waking poll()
+    const std::chrono::microseconds m_characterTime;
 
     mutable std::mutex m_useMutex;
     std::condition_variable m_idle;

@@ -16,6 +16,7 @@ QString deviceTip(int index) {
 }  // namespace
 
 void FillPortList(QComboBox* list) {
+    PortNames::refresh();  // adapters plugged in since the last look are in the list
     list->clear();
     for (int i = 0; i < static_cast<int>(g_strComNames.size()); ++i) {
         list->addItem(g_strComNames[static_cast<size_t>(i)]);

@@ -23,6 +23,9 @@ void TakeUpRecoveredTest(Testclass& form, RecoveredTest recovered) {
     form.setItemEnabledOnGui(FormId::InitButton, false);
     g_resumeFromMinutes = LastRecordMinutes(recovered.test);
     g_pendingForm = &form;
+    form.link()->m_resumeChecked = [](Testclass& f, int32_t minutes) {
+        return DecideResume(f, minutes);
+    };
     ArchivedRun::adopt(form, recovered.test, std::move(recovered.lock));
 }
 
@@ -36,7 +39,7 @@ void StartResumeCheck(Testclass& form) {
     g_nCurCommand = CMD_CHECK_MINUTES;
 }
 
-ResumeOutcome DecideResume(Testclass& form, int32_t minutes) {
+ResumeDecision DecideResume(Testclass& form, int32_t minutes) {
     g_pendingForm = nullptr;
     if (minutes < g_resumeFromMinutes) {
         form.setItemEnabledOnGui(FormId::StartButton, false);
@@ -44,13 +47,13 @@ ResumeOutcome DecideResume(Testclass& form, int32_t minutes) {
         ArchivedRun::changeState(archive::TestState::Interrupted);
         form.link()->message(
             QStringLiteral("仪器已重新启动，无法继续原实验；已保存的记录可以导出。"));
-        return ResumeOutcome::Refuse;
+        return ResumeDecision::Refuse;
     }
     // Compared as the reply decoder compares the count with the duration.
     if (static_cast<uint32_t>(minutes) >= static_cast<uint32_t>(g_nTestMinutes))
-        return ResumeOutcome::FinishNow;
+        return ResumeDecision::FinishNow;
     form.setItemEnabledOnGui(FormId::StartButton, true);
     form.StartRunningOnGui();
     ArchivedRun::started(form);
-    return ResumeOutcome::Resume;
+    return ResumeDecision::Resume;
 }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "link/link_view.h"
 #include "run/recovery_offer.h"
 
 class Testclass;
@@ -23,5 +24,5 @@ void StartResumeCheck(Testclass& form);
 // at or above the last record's and below the test's duration, the test resumes; below it,
 // the instrument was restarted and the test cannot go on; at the duration or above, the
 // instrument finished while the program was down.
-enum class ResumeOutcome { Resume, Refuse, FinishNow };
-ResumeOutcome DecideResume(Testclass& form, int32_t minutes);
+// The command cycle asks it through the form's link once the instrument has answered.
+ResumeDecision DecideResume(Testclass& form, int32_t minutes);

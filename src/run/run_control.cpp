@@ -45,6 +45,13 @@ void Testclass::OnDeviceInit() {
         m_link->message(kNoPort);
         return;
     }
+    if (!RunLink::resumeLink(m_link)) {
+        setItemTextOnGui(FormId::CommStatus, QStringLiteral("通信故障"));
+        return;
+    }
+    // Codes queued while no cycle took them (the timers of a test started after a failed
+    // check) are stale: the new cycle must not send them all at once before its check.
+    EmptyCommandQueue();
     startCommandCycleOnGui();
     setItemEnabledOnGui(FormId::InitButton, false);
     RunLink::sendCommand(QStringLiteral("00W070 1111"), m_link.get());
@@ -66,9 +73,12 @@ void Testclass::OnStartTest() {
         m_link->message(kNoPort);
         return;
     }
-    if (g_bTesting == 0 && ResumeCheckPending(*this)) {
-        StartResumeCheck(*this);
-        return;
+    if (g_bTesting == 0) {
+        if (!RunLink::resumeLink(m_link)) return;
+        if (ResumeCheckPending(*this)) {
+            StartResumeCheck(*this);
+            return;
+        }
     }
     const bool starting = g_bTesting == 0;
     if (starting)

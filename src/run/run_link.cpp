@@ -23,6 +23,11 @@ bool portIsOpen() {
     return h.portIsOpen ? h.portIsOpen() : PortIsOpen();
 }
 
+bool resumeLink(std::shared_ptr<LinkView> view) {
+    Hooks h = hooks();
+    return h.resumeLink ? h.resumeLink(std::move(view)) : ResumeLink(std::move(view));
+}
+
 void sendCommand(const QString& text, LinkView* owner) {
     Hooks h = hooks();
     if (h.sendCommand)

@@ -15,13 +15,12 @@ std::array<QString, MAX_CHANNELS> g_strLastCurrent;
 std::array<QString, MAX_CHANNELS> g_strLastCharge;
 
 std::atomic<uint8_t> g_bTesting{0};
-std::atomic<uint8_t> g_bWorkerRun{0};
-std::atomic<uint8_t> g_bLinkActive{0};
+RunFlag g_bWorkerRun{0};
+RunFlag g_bLinkActive{0};
 
 std::array<std::atomic<uint8_t>, COMMAND_QUEUE_SIZE> g_cmdQueue{};
 std::atomic<uint8_t> g_cmdQueueHead{0};
 std::atomic<uint8_t> g_cmdQueueTail{0};
-std::atomic<uint8_t> g_nCurCommand{0};
 std::atomic<uint32_t> g_nRetry{0};
 std::atomic<int32_t> g_nInstrumentMinutes{-1};
 
@@ -32,6 +31,7 @@ ManualResetEvent g_hEvtCharge;
 ManualResetEvent g_hEvtRunState;
 
 ManualResetEvent g_evtCommandQueued;
+CommandCode g_nCurCommand{g_evtCommandQueued};
 
 SharedEvent g_hRxStopEvent;
 
@@ -71,8 +71,8 @@ void ResetTestStateForTests() {
     g_nCurCommand = 0;
     g_nRetry = 0;
     g_nInstrumentMinutes = -1;
-    for (auto* e :
-         {&g_hEvtTemperature, &g_hEvtMinutes, &g_hEvtCurrent, &g_hEvtCharge, &g_hEvtRunState})
+    for (auto* e : {&g_hEvtTemperature, &g_hEvtMinutes, &g_hEvtCurrent, &g_hEvtCharge,
+                    &g_hEvtRunState, &g_evtCommandQueued})
         e->reset();
     g_hRxStopEvent.clear();
     g_strCurrentUser.clear();

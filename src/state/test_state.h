@@ -7,6 +7,8 @@
 
 #include "platform/manual_reset_event.h"
 #include "platform/shared_event.h"
+#include "state/command_code.h"
+#include "state/run_flag.h"
 
 // The state of the one test the program runs at a time. Channel k (counted from 1) is
 // array slot, channel-table row and history list k - 1.
@@ -21,7 +23,7 @@ inline constexpr int CHANNELS_IN_USE = 6;
 
 // Command codes of the command queue.
 inline constexpr uint8_t CMD_READ_TEST = 1;
-// The minute count alone, before a recovered test resumes.
+// A recovered test asks the instrument's minute count once before it resumes.
 inline constexpr uint8_t CMD_CHECK_MINUTES = 2;
 inline constexpr uint8_t CMD_READ_CHANNELS = 3;
 inline constexpr uint8_t CMD_READ_RUNSTATE = 6;
@@ -51,15 +53,15 @@ extern std::array<QString, MAX_CHANNELS> g_strLastCurrent;  // current text of t
 extern std::array<QString, MAX_CHANNELS> g_strLastCharge;   // charge text of the last record
 
 // --- Run and link flags ---
-extern std::atomic<uint8_t> g_bTesting;     // a test is running
-extern std::atomic<uint8_t> g_bWorkerRun;   // the command cycle keeps looping
-extern std::atomic<uint8_t> g_bLinkActive;  // the receive loop keeps running
+extern std::atomic<uint8_t> g_bTesting;  // a test is running
+extern RunFlag g_bWorkerRun;             // the command cycle keeps looping
+extern RunFlag g_bLinkActive;            // the receive loop keeps running
 
 // --- Command cycle ---
 extern std::array<std::atomic<uint8_t>, COMMAND_QUEUE_SIZE> g_cmdQueue;
 extern std::atomic<uint8_t> g_cmdQueueHead;  // next slot to write
 extern std::atomic<uint8_t> g_cmdQueueTail;  // next slot to read
-extern std::atomic<uint8_t> g_nCurCommand;   // code being executed, 0 when idle
+extern CommandCode g_nCurCommand;            // code being executed, 0 when idle
 extern std::atomic<uint32_t> g_nRetry;       // above 5: communication has failed
 
 // The instrument's minute count from its latest "31" reply; -1 before the first one.
@@ -72,8 +74,7 @@ extern ManualResetEvent g_hEvtCurrent;
 extern ManualResetEvent g_hEvtCharge;
 extern ManualResetEvent g_hEvtRunState;
 
-// Set by EnqueueCommand, so an idle command cycle takes a new code at once instead of at
-// the end of its pause.
+// Set by EnqueueCommand and by every new g_nCurCommand: the idle command cycle sleeps on it.
 extern ManualResetEvent g_evtCommandQueued;
 
 // Stops the receive thread; none while no link has been opened.

@@ -76,6 +76,7 @@ TEST_F(TestclassData, WorkerWritesAreCarriedOutOnTheGuiThread) {
         link->setItemText(FormId::CommStatus, QStringLiteral("通信正常"));
         link->setReading(2, LinkView::Reading::Current, QStringLiteral("12.50(mA)"));
         link->setReading(7, LinkView::Reading::Current, QStringLiteral("ignored"));
+        link->commandEnded();  // the readings of a command are handed over at its end
         done = true;
     });
     while (!done) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);

@@ -273,3 +273,119 @@ TEST_F(CommandCycleTest, StopEndsEveryWaitAtOnce) {
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<std::string> times(int n, const std::string& text) {
+    return std::vector<std::string>(static_cast<std::size_t>(n), text);
+}
+
+// At the real timing a reply may take most of the second the cycle waits for it.
+TEST_F(CommandCycleTest, AReplyAfterSixHundredMillisecondsNeedsNoRepeatAtTheRealTiming) {
+    ScriptedPeer peer(pty, [](const std::string& text, int) {
+        if (text == "10R010") std::this_thread::sleep_for(std::chrono::milliseconds(600));
+        return ScriptedPeer::instrument(text);
+    });
+    view->m_started = true;
+    start(CycleTiming{});
+    EnqueueCommand(CMD_READ_CHANNELS);
+    ASSERT_TRUE(pumpUntil([&] { return peer.count("15R060") == 1 && idle(); }, 10000));
+    EXPECT_EQ(peer.requests(), channelRequests());
+    EXPECT_EQ(view->channelCell(0, 4), "10.50(mA)");
+    EXPECT_EQ(g_nRetry.load(), 0u);
+    EXPECT_EQ(boxes.count(), 0);
+}
+
+// A retry sequence that ends with an answer on its fifth repeat leaves the count at 5; the
+// next silence still gets its own six repeats and its message.
+TEST_F(CommandCycleTest, AnAnswerOnTheSixthSendStillLeavesTheNextSilenceReported) {
+    watchMessages();
+    ScriptedPeer peer(pty, [](const std::string& text, int nth) -> std::optional<std::string> {
+        if ((text == "10R010" && nth < 6) || text == "10R060") return std::nullopt;
+        return ScriptedPeer::instrument(text);
+    });
+    view->m_started = true;
+    start({2, 80});
+    EnqueueCommand(CMD_READ_CHANNELS);
+    ASSERT_TRUE(pumpUntil([&] { return view->stops() == 1 && idle(); }, 10000));
+    std::vector<std::string> expected = times(6, "10R010");
+    for (const std::string& r : times(7, "10R060")) expected.push_back(r);
+    EXPECT_EQ(peer.requests(), expected);
+    EXPECT_EQ(view->channelCell(0, 4), "10.50(mA)");
+    ASSERT_EQ(shown().size(), 1u);
+    EXPECT_EQ(shown()[0].text, "通信失败4!");
+    EXPECT_EQ(shown()[0].status, "通信故障");
+}
+
+// Code 2, the minute count of a recovered test: asked with repeats, never finishing the test
+// by itself; the run control's decision says what follows.
+TEST_F(CommandCycleTest, MinuteCheckUnansweredReportsAndLeavesTheCycleIdle) {
+    watchMessages();
+    g_nTestMinutes = 360;
+    ScriptedPeer peer(pty, silentOn("00R031"));
+    start({2, 60});
+    g_nCurCommand = CMD_CHECK_MINUTES;
+    ASSERT_TRUE(pumpUntil([&] { return shown().size() == 1 && idle(); }));
+    EXPECT_EQ(peer.requests(), times(7, "00R031"));
+    EXPECT_EQ(shown()[0].text, "通信失败1!");
+    EXPECT_EQ(shown()[0].status, "通信故障");
+    EXPECT_TRUE(pumpUntil([&] { return view->enabled(FormId::StartButton); }));
+    EXPECT_TRUE(view->checkedMinutes().empty());
+    EXPECT_EQ(view->stops(), 0);
+    EXPECT_TRUE(view->finishes().empty());
+
+    // The cycle runs on and takes the next code.
+    EnqueueCommand(CMD_READ_RUNSTATE);
+    EXPECT_TRUE(pumpUntil([&] { return peer.count("02R071") == 1 && idle(); }));
+    EXPECT_EQ(threadsRunning(), 2);
+}
+
+TEST_F(CommandCycleTest, MinuteCheckAnsweredAsksTheRunControlAndResumesOrRefuses) {
+    g_nTestMinutes = 360;
+    ScriptedPeer peer(pty, [](const std::string& text, int nth) -> std::optional<std::string> {
+        if (text == "00R031" && nth == 1) return std::nullopt;  // the first repeat answers
+        if (text == "00R031") return std::string("0031 0000042");
+        return ScriptedPeer::instrument(text);
+    });
+    start({2, 100});
+    g_nCurCommand = CMD_CHECK_MINUTES;
+    ASSERT_TRUE(pumpUntil([&] { return view->checkedMinutes().size() == 1 && idle(); }));
+    EXPECT_EQ(view->checkedMinutes()[0], 42);
+    EXPECT_EQ(g_nInstrumentMinutes.load(), 42);
+    EXPECT_EQ(peer.requests(), times(2, "00R031"));
+    EXPECT_EQ(view->itemText(FormId::CommStatus), "通信正常");
+    EXPECT_EQ(view->itemText(FormId::RemainingMinutes), "");  // the run control's to show
+
+    view->m_decision = ResumeDecision::Refuse;
+    g_nCurCommand = CMD_CHECK_MINUTES;
+    ASSERT_TRUE(pumpUntil([&] { return view->checkedMinutes().size() == 2 && idle(); }));
+    pumpFor(50);
+    EXPECT_EQ(peer.requests(), times(3, "00R031"));
+    EXPECT_TRUE(view->finishes().empty());
+    EXPECT_EQ(view->pollsDone(), 0);
+    EXPECT_EQ(boxes.count(), 0);
+    EXPECT_EQ(threadsRunning(), 2);
+}
+
+TEST_F(CommandCycleTest, MinuteCheckPastTheDurationPollsOnceAndFinishes) {
+    g_nTestMinutes = 360;
+    ScriptedPeer peer(pty, [](const std::string& text, int) -> std::optional<std::string> {
+        if (text == "00R031") return std::string("0031 0000400");
+        return ScriptedPeer::instrument(text);
+    });
+    view->m_decision = ResumeDecision::FinishNow;
+    start({2, 200});
+    g_nCurCommand = CMD_CHECK_MINUTES;
+    ASSERT_TRUE(pumpUntil([&] { return view->finishes().size() == 1 && threadsRunning() == 1; }));
+    std::vector<std::string> expected = {"00R031"};
+    for (const std::string& r : channelRequests()) expected.push_back(r);
+    EXPECT_EQ(peer.requests(), expected);
+    EXPECT_EQ(view->checkedMinutes(), std::vector<int32_t>{400});
+    EXPECT_TRUE(view->finishes()[0].sendStop);
+    EXPECT_EQ(view->finishes()[0].prompt, "请确认是否保存图片！");
+    EXPECT_EQ(view->pollsDone(), 1);
+    EXPECT_EQ(view->channelCell(5, 5), "25.25(C)");
+    EXPECT_TRUE(idle());
+}
+
+}  // namespace

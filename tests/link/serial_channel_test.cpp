@@ -9,6 +9,7 @@
 #include <set>
 
 #include "link_fixture.h"
+#include "platform/port_names.h"
 #include "platform/serial_port.h"
 
 namespace {
@@ -331,6 +332,28 @@ TEST_F(SerialChannel, DeadDeviceIsLeftAloneFailureIsReportedAndReopeningWorks) {
     EXPECT_EQ(boxes.count(), 1);
     EXPECT_TRUE(stopLinkThreads(view));
     peer.stop();
+}
+
+}  // namespace
+
+namespace {
+
+// An adapter plugged in after the program started is opened without a restart.
+TEST_F(SerialChannel, APortPluggedInAfterTheStartOpens) {
+    QTemporaryDir root;
+    const QString dev = root.filePath("dev");
+    QDir().mkpath(dev);
+    unsetenv("KIVO_COM1");
+    PortNames::setFoldersForTests(dev, root.filePath("sys"));
+    EXPECT_FALSE(openCom());
+    ASSERT_EQ(boxes.count(), 1);
+    EXPECT_TRUE(boxes.texts()[0].contains("COM1 没有对应的串口设备"));
+
+    ASSERT_TRUE(QFile::link(QString::fromStdString(pty.slavePath()), dev + "/ttyUSB0"));
+    EXPECT_TRUE(openCom());
+    SendCommand(QStringLiteral("00R030"));
+    EXPECT_EQ(pty.read(8, 2000), "S00R030E");
+    PortNames::setFoldersForTests({}, {});
 }
 
 }  // namespace

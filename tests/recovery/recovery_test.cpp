@@ -151,7 +151,7 @@ TEST_F(Recovery, YesTakesTheTestUpWhereItStood) {
     EXPECT_TRUE(ResumeCheckPending(*f));
 
     // At minute 20 the test goes on from its last record.
-    EXPECT_EQ(DecideResume(*f, 20), ResumeOutcome::Resume);
+    EXPECT_EQ(DecideResume(*f, 20), ResumeDecision::Resume);
     EXPECT_EQ(m_link.commands(), QStringList{"01W071 1111"});
     EXPECT_EQ(f->itemTextOnGui(FormId::StartButton), "暂停");
     EXPECT_TRUE(f->item(FormId::StartButton)->isEnabled());
@@ -172,7 +172,7 @@ TEST_F(Recovery, AnInstrumentThatWasRestartedCannotGoOn) {
     ASSERT_NE(f, nullptr);
     f->OnStartTest();
     m_boxes.clear();
-    EXPECT_EQ(DecideResume(*f, 3), ResumeOutcome::Refuse);  // below the last record's 15
+    EXPECT_EQ(DecideResume(*f, 3), ResumeDecision::Refuse);  // below the last record's 15
     EXPECT_EQ(m_boxes.texts(),
               QStringList{"仪器已重新启动，无法继续原实验；已保存的记录可以导出。"});
     EXPECT_TRUE(m_link.commands().isEmpty());
@@ -187,7 +187,7 @@ TEST_F(Recovery, AnInstrumentThatFinishedMeanwhileIsFinishedAtOnce) {
     Testclass* f = recover();
     ASSERT_NE(f, nullptr);
     f->OnStartTest();
-    EXPECT_EQ(DecideResume(*f, 60), ResumeOutcome::FinishNow);
+    EXPECT_EQ(DecideResume(*f, 60), ResumeDecision::FinishNow);
     EXPECT_TRUE(m_link.commands().isEmpty());  // no start: it would start the instrument afresh
 }
 

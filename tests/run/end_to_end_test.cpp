@@ -8,6 +8,7 @@
 #include <csignal>
 
 #include "app/polling_timers.h"
+#include "link/command_cycle.h"
 #include "monitor/form_ids.h"
 #include "monitor/testclass.h"
 #include "platform/time_scale.h"
@@ -113,6 +114,129 @@ TEST(EndToEnd, ATestRunsToItsEndAgainstTheVirtualInstrument) {
     const qsizetype start = requests.indexOf("01W071 1111");
     const qsizetype stop = requests.indexOf("00W071 0000");
     EXPECT_TRUE(init >= 0 && start > init && stop > start) << requests.toStdString();
+}
+
+// The test state, a test window's flags and the virtual instrument as COM1, at `speed`;
+// the command cycle gives up on silence within a second.
+void PrepareRun(const QString& link, int speed) {
+    ResetTestStateForTests();
+    qputenv("KIVO_COM1", link.toLocal8Bit());
+    TimeScale::setFactor(speed);
+    g_nTestMinutes = 1000;
+    g_nRecordInterval = 1;
+    g_bLinkActive = 1;
+    SetCommandCycleTimingForTests({2, 100});
+}
+
+void EndRun() {
+    SetCommandCycleTimingForTests(CycleTiming{});
+    TimeScale::setFactor(1);
+    qunsetenv("KIVO_COM1");
+}
+
+QStringList Requests(const QString& log) {
+    QFile file(log);
+    QStringList texts;
+    if (!file.open(QIODevice::ReadOnly)) return texts;
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        const qsizetype tab = line.indexOf('\t');
+        if (tab >= 0) texts << QString::fromLatin1(line.mid(tab + 1));
+    }
+    return texts;
+}
+
+// The adapter is pulled out mid-test (the instrument's link goes away with its terminal)
+// and plugged in again: the next 开始实验 opens the device by itself.
+TEST(EndToEnd, AnInstrumentPulledOutAndPluggedInAgainIsUsedByTheNextStart) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString link = dir.filePath("com1");
+    constexpr int kSpeed = 30;
+    auto instrument = std::make_unique<Instrument>(link, dir.filePath("first.log"), kSpeed);
+    ASSERT_TRUE(PumpUntil([&] { return QFile::exists(link); }));
+    PrepareRun(link, kSpeed);
+    ScriptedMessageBoxes boxes;
+    PollingTimers timers;
+    {
+        Testclass form;
+        form.OnInitialUpdate();
+        form.OnDeviceInit();
+        ASSERT_TRUE(PumpUntil([&] { return form.item(FormId::StartButton)->isEnabled(); }));
+        form.OnStartTest();
+        ASSERT_TRUE(PumpUntil(
+            [&] { return form.channelCellOnGui(5, ChannelColumn::Charge).endsWith("(C)"); }));
+
+        instrument.reset();  // pulled out
+        ASSERT_TRUE(PumpUntil([&] { return boxes.count() == 1 && g_bTesting == 0; }, 10000));
+        EXPECT_TRUE(boxes.texts()[0].startsWith("通信失败")) << boxes.texts()[0].toStdString();
+        EXPECT_EQ(form.itemTextOnGui(FormId::CommStatus), "通信故障");
+
+        form.OnStartTest();  // still out: the message says what to do, nothing starts
+        ASSERT_EQ(boxes.count(), 2);
+        EXPECT_TRUE(boxes.texts()[1].contains(link)) << boxes.texts()[1].toStdString();
+        EXPECT_TRUE(boxes.texts()[1].contains("请插好"));
+        EXPECT_EQ(g_bTesting, 0);
+
+        const QString log = dir.filePath("second.log");
+        instrument = std::make_unique<Instrument>(link, log, kSpeed);  // plugged in again
+        ASSERT_TRUE(PumpUntil([&] { return QFile::exists(link); }));
+        form.setChannelCellOnGui(5, ChannelColumn::Charge, QString());
+        form.OnStartTest();
+        EXPECT_EQ(g_bTesting, 1);
+        ASSERT_TRUE(PumpUntil(
+            [&] { return form.channelCellOnGui(5, ChannelColumn::Charge).endsWith("(C)"); }));
+        EXPECT_EQ(form.itemTextOnGui(FormId::CommStatus), "通信正常");
+        PumpFor(1000);
+        EXPECT_EQ(boxes.count(), 2) << boxes.texts().join(' ').toStdString();
+        EXPECT_EQ(g_bTesting, 1);
+        const QStringList requests = Requests(log);
+        ASSERT_FALSE(requests.isEmpty());
+        EXPECT_EQ(requests[0], "01W071 1111");
+        form.OnStartTest();  // pause
+    }
+    EndRun();
+}
+
+// After the end of a test the window can start again: the receive loop, ended with the
+// test, runs again and the polls are answered, with no failure reported.
+TEST(EndToEnd, ATestStartedAgainAfterItsEndIsPolledAsBefore) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString link = dir.filePath("com1");
+    const QString log = dir.filePath("requests.log");
+    constexpr int kSpeed = 60;  // a minute of the instrument each second
+    Instrument instrument(link, log, kSpeed);
+    ASSERT_TRUE(PumpUntil([&] { return QFile::exists(link); }));
+    PrepareRun(link, kSpeed);
+    g_nTestMinutes = 1;
+    ScriptedMessageBoxes boxes;
+    boxes.answer({MessageBox::Cancel, MessageBox::Cancel});
+    PollingTimers timers;
+    {
+        Testclass form;
+        form.OnInitialUpdate();
+        form.OnStartTest();
+        ASSERT_TRUE(PumpUntil([&] { return boxes.count() >= 2; }, 20000));
+        EXPECT_EQ(form.itemTextOnGui(FormId::RemainingMinutes), "完成");
+        ASSERT_TRUE(PumpUntil([] {
+            LinkThreads::joinFinished();
+            return LinkThreads::count() == 0;
+        }));
+
+        g_nTestMinutes = 1000;  // the operator carries on with a longer run
+        form.setChannelCellOnGui(0, ChannelColumn::Current, QString());
+        form.OnStartTest();
+        EXPECT_EQ(g_bTesting, 1);
+        ASSERT_TRUE(PumpUntil(
+            [&] { return form.channelCellOnGui(0, ChannelColumn::Current).endsWith("(mA)"); }));
+        PumpFor(1000);
+        EXPECT_EQ(boxes.count(), 2) << boxes.texts().join(' ').toStdString();
+        EXPECT_EQ(g_bTesting, 1);
+        EXPECT_EQ(form.itemTextOnGui(FormId::CommStatus), "通信正常");
+        EXPECT_EQ(Requests(log).count("01W071 1111"), 2);
+        form.OnStartTest();  // pause
+    }
+    EndRun();
 }
 
 }  // namespace

@@ -148,3 +148,45 @@ TEST_F(RunControl, StartPauseAndResume) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(RunControl, ANewInitialisationDropsTheCodesQueuedBeforeIt) {
+    auto form = openForm();
+    for (int i = 0; i < 5; ++i) EnqueueCommand(i % 2 ? CMD_READ_RUNSTATE : CMD_READ_TEST);
+    form->OnDeviceInit();
+    EXPECT_EQ(g_cmdQueueHead.load(), g_cmdQueueTail.load());
+    EXPECT_EQ(link.cycleStarts, 1);
+    EXPECT_EQ(link.commands(), QStringList{"00W070 1111"});
+}
+
+// The link cannot be brought back (the adapter is still out): neither button does anything
+// more than the link's own message; once it is back, both work again.
+TEST_F(RunControl, ADeviceStillGoneStopsTheStartAndTheInitialisation) {
+    auto form = openForm();
+    link.resumeSucceeds = false;
+    form->OnStartTest();
+    EXPECT_EQ(link.resumes, 1);
+    EXPECT_EQ(g_bTesting, 0);
+    EXPECT_FALSE(form->started());
+    EXPECT_EQ(form->itemTextOnGui(FormId::StartTime), "00:00:00");
+    EXPECT_EQ(form->itemTextOnGui(FormId::StartButton), "开始实验");
+
+    form->OnDeviceInit();
+    EXPECT_EQ(link.resumes, 2);
+    EXPECT_EQ(form->itemTextOnGui(FormId::CommStatus), "通信故障");
+    EXPECT_TRUE(enabled(*form, FormId::InitButton));
+    EXPECT_EQ(link.cycleStarts, 0);
+    EXPECT_TRUE(link.commands().isEmpty());
+
+    link.resumeSucceeds = true;
+    form->OnStartTest();
+    EXPECT_EQ(link.resumes, 3);
+    EXPECT_EQ(g_bTesting, 1);
+    EXPECT_EQ(link.commands(), QStringList{"01W071 1111"});
+    form->OnStartTest();  // the pause asks nothing of the link
+    EXPECT_EQ(link.resumes, 3);
+    EXPECT_EQ(boxes.count(), 0);
+}
+
+}  // namespace

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <regex>
 #include <string>
 #include <thread>
@@ -254,6 +255,43 @@ TEST_F(SimProcessTest, RefusesBadArgumentsAndForeignFiles) {
     std::ofstream(link) << "keep me";
     EXPECT_EQ(run({"--link", link}), 1);
     EXPECT_EQ(ReadLines(link), std::vector<std::string>{"keep me"});
+}
+
+// A test that crashes must not leave its instrument running (holding ctest's output open
+// until the time-out): the simulator ends with the process that started it.
+TEST_F(SimProcessTest, EndsWithTheProcessThatStartedIt) {
+    int input[2];
+    ASSERT_EQ(::pipe(input), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, input[0], STDIN_FILENO);
+    posix_spawn_file_actions_addclose(&actions, input[1]);
+    // A shell starts the simulator and then waits for its input to end.
+    std::vector<std::string> args = {"/bin/sh", "-c", "\"$0\" --link \"$1\" >/dev/null & read x",
+                                     kSimPath, link};
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t shell = -1;
+    const int rc = ::posix_spawn(&shell, "/bin/sh", &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(input[0]);
+    ASSERT_EQ(rc, 0);
+    auto linked = [&] {
+        struct stat st {};
+        return ::lstat(link.c_str(), &st) == 0;
+    };
+    auto waitFor = [](const std::function<bool()>& done) {
+        const auto deadline = Clock::now() + std::chrono::seconds(5);
+        while (!done() && Clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return done();
+    };
+    EXPECT_TRUE(waitFor(linked));
+
+    ::close(input[1]);  // the shell ends; the simulator was not told anything
+    ::waitpid(shell, nullptr, 0);
+    EXPECT_TRUE(waitFor([&] { return !linked(); })) << "the simulator outlived its parent";
 }
 
 }  // namespace

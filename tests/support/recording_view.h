@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <atomic>
 #include <map>
 #include <mutex>
 #include <utility>
@@ -83,6 +84,16 @@ public:
         std::lock_guard lock(m_mutex);
         m_finishes.push_back({sendStop, picturePrompt});
     }
+    // Records the minute count and answers with m_decision.
+    ResumeDecision resumeChecked(int32_t minutes) override {
+        std::lock_guard lock(m_mutex);
+        m_checkedMinutes.push_back(minutes);
+        return m_decision.load();
+    }
+    std::vector<int32_t> checkedMinutes() {
+        std::lock_guard lock(m_mutex);
+        return m_checkedMinutes;
+    }
     MessageBox::Result message(const QString& text, const QString& caption,
                                MessageBox::Buttons buttons, MessageBox::Icon icon) override {
         return MessageBox::show(nullptr, text, caption, buttons, icon);
@@ -121,6 +132,7 @@ public:
     }
 
     bool m_started = false;
+    std::atomic<ResumeDecision> m_decision{ResumeDecision::Resume};
 
 private:
     std::mutex m_mutex;
@@ -129,6 +141,7 @@ private:
     std::map<std::pair<int, int>, QString> m_cells;
     std::vector<std::pair<int, QString>> m_itemWrites;
     std::vector<Finish> m_finishes;
+    std::vector<int32_t> m_checkedMinutes;
     int m_stops = 0;
     int m_pollsDone = 0;
     int m_cellWriteAttempts = 0;

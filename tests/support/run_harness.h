@@ -57,9 +57,10 @@ inline void RunOnWorker(const std::function<void()>& fn) {
     worker.join();
 }
 
-// Stands in for the instrument link of the run control: a port that is open or not, the
-// commands written (with the thread that wrote them), and a command cycle that starts or
-// fails to start. A started cycle runs `cycleBody` on a link thread when one is given.
+// Stands in for the instrument link of the run control: a port that is open or not, a link
+// that comes back or not, the commands written (with the thread that wrote them), and a
+// command cycle that starts or fails to start. A started cycle runs `cycleBody` on a link thread
+// when one is given.
 class FakeRunLink {
   public:
     FakeRunLink() {
@@ -80,6 +81,10 @@ class FakeRunLink {
                                }
                                if (body) return LinkThreads::start([body, view] { body(view); });
                                return true;
+                           },
+                           [this](std::shared_ptr<LinkView>) {
+                               ++resumes;
+                               return resumeSucceeds.load();
                            }});
     }
     ~FakeRunLink() { RunLink::setHooksForTests({}); }
@@ -105,6 +110,8 @@ class FakeRunLink {
     std::atomic<bool> portOpen{true};
     std::atomic<bool> cycleCanStart{true};
     std::atomic<int> cycleStarts{0};
+    std::atomic<bool> resumeSucceeds{true};  // ResumeLink: the device is back (or never left)
+    std::atomic<int> resumes{0};
 
   private:
     mutable std::mutex m_mutex;

@@ -42,6 +42,7 @@ void SetShotTestParameters() {
 
 NoInstrument::NoInstrument() {
     RunLink::setHooksForTests(RunLink::Hooks{[] { return true; }, [](const QString&, LinkView*) {},
+                                             [](std::shared_ptr<LinkView>) { return true; },
                                              [](std::shared_ptr<LinkView>) { return true; }});
 }
 

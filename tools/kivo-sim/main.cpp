@@ -2,6 +2,7 @@
 
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -84,9 +85,19 @@ struct PendingRequest {
     std::string text;
 };
 
+// The instrument ends with the program that started it (a test, a benchmark, the run
+// script): a parent that crashes leaves no instrument behind holding its terminal and its
+// output open. The signal stays pending until the main loop waits, and ends it like a
+// SIGTERM, link removed.
+void EndWithParent(pid_t parentAtStart) {
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (::getppid() != parentAtStart) g_stopRequested = 1;  // it died before the line above
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    const pid_t parentAtStart = ::getppid();
     const ParsedOptions parsed = ParseSimOptions(std::vector<std::string>(argv + 1, argv + argc));
     if (!parsed.error.empty()) {
         std::fprintf(stderr, "kivo-sim: %s\n", parsed.error.c_str());
@@ -99,6 +110,7 @@ int main(int argc, char** argv) {
     }
 
     const sigset_t waitMask = InstallSignals();
+    EndWithParent(parentAtStart);
 
     std::string error;
     RequestLog log;

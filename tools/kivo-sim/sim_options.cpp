@@ -178,7 +178,8 @@ std::string SimHelpText() {
 
 A virtual flux tester on a pseudo-terminal. It links PATH to the terminal, prints PATH as its
 first line, and answers the instrument's serial protocol until SIGINT or SIGTERM, which
-remove the link. Point the program's port at PATH (for example KIVO_COM1=PATH).
+remove the link, or until the process that started it ends (then it ends the same way).
+Point the program's port at PATH (for example KIVO_COM1=PATH).
 
 The model: six cells at 60 V with initial currents of 30 to 220 mA drawn from the seed; a
 cell's current grows by 2 % per kelvin above 20 C, its heat (60 V x current) warms it
