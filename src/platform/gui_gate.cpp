@@ -25,12 +25,15 @@ struct GuiGate::Task {
     bool waited = false;  // a caller waits for it (run); a post has nobody waiting
 };
 
-// Receives the gate's wake-up on the GUI thread. Every event it gets means "look at the
-// queue"; the event itself carries nothing.
+// Receives the gate's wake-up on the GUI thread: a bare event that means "look at the
+// queue". (Qt's own events, such as the one that moves it to the GUI thread, pass by.)
 class GuiGate::DrainTarget : public QObject {
   public:
-    bool event(QEvent*) override {
+    static constexpr QEvent::Type kWake = QEvent::User;
+
+    bool event(QEvent* event) override {
         KIVO_TAKEN_OVER(this);
+        if (event->type() != kWake) return QObject::event(event);
         instance().drain();
         return true;
     }
@@ -69,7 +72,7 @@ void GuiGate::scheduleDrain() {
         t->moveToThread(QCoreApplication::instance()->thread());
         return t;
     }();
-    auto* wake = new QEvent(QEvent::User);
+    auto* wake = new QEvent(DrainTarget::kWake);
     KIVO_HANDED_OVER(target);
     QCoreApplication::postEvent(target, wake);
 }
