@@ -78,31 +78,6 @@ TEST_F(PulledAdapter, NothingSpinsWhileTheDeviceIsGoneAndTheNextStartOpensItAgai
     EXPECT_EQ(threadsRunning(), 2);
 }
 
-// The receive loop ends with a test (FinishTest clears g_bLinkActive); a new start brings it
-// back, so the replies of the new run are read.
-TEST_F(PulledAdapter, AReceiveLoopEndedByAFinishRunsAgainAtTheNextStart) {
-    g_nCurCommand = CMD_READ_CHANNELS;  // the decoder takes channel replies
-    g_bLinkActive = 1;
-    ASSERT_TRUE(OpenLink(view, 0));
-    g_bLinkActive = 0;
-    ASSERT_TRUE(pumpUntil([] { return threadsRunning() == 0; }));
-
-    EXPECT_TRUE(ResumeLink(view));
-    EXPECT_EQ(g_bLinkActive.load(), 1);
-    pty.write(
-        "\x04"
-        "0110 0010.00\x05");
-    EXPECT_TRUE(pumpUntil([&] { return view->channelCell(1, 4) == "10.00(mA)"; }));
-    EXPECT_EQ(boxes.count(), 0);
-    EXPECT_EQ(threadsRunning(), 1);
-}
-
-TEST_F(PulledAdapter, WithoutAPortThereIsNothingToResume) {
-    EXPECT_TRUE(ResumeLink(view));
-    EXPECT_EQ(threadsRunning(), 0);
-    EXPECT_EQ(boxes.count(), 0);
-}
-
 // Tries to open `path` as an unprivileged program would (a terminal program, cat); the
 // errno of the failed open(), 0 when it opened.
 int openAsAnotherProgram(const std::string& path) {

@@ -95,12 +95,4 @@ TEST_F(FormLinkHandOver, ATextTheFormShowsIsNotHandedOverAgainUnlessSomethingEls
     EXPECT_TRUE(PumpUntil([&] { return status() == "通信正常"; }));
 }
 
-TEST_F(FormLinkHandOver, TextsOfAFormThatWentAwayAreDropped) {
-    RunOnWorker([&] { link->setReading(0, LinkView::Reading::Current, QStringLiteral("1")); });
-    form.reset();
-    RunOnWorker([&] { link->commandEnded(); });
-    PumpFor(20);
-    EXPECT_EQ(boxes.count(), 0);
-}
-
 }  // namespace
