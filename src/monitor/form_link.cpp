@@ -24,6 +24,7 @@ int fieldId(LinkView::Field field) {
 }
 
 constexpr int kFieldKey = -1;
+const std::pair<int, int> kTemperatureKey{FormId::Temperature, kFieldKey};
 
 }  // namespace
 
@@ -67,14 +68,12 @@ void FormLink::setItemEnabled(int id, bool enabled) {
     withForm([&](Testclass& form) { form.setItemEnabledOnGui(id, enabled); });
 }
 
-void FormLink::postText(TextKey key, const QString& text) {
-    {
-        std::lock_guard lock(m_textsMutex);
-        auto it = m_texts.find(key);
-        if (it != m_texts.end() && it->second == text) return;
-        m_texts[key] = text;
-        m_unsent[key] = text;
-    }
+void FormLink::postText(TextKey key, const QString& text, bool always) {
+    std::lock_guard lock(m_textsMutex);
+    auto it = m_texts.find(key);
+    if (!always && it != m_texts.end() && it->second == text) return;
+    m_texts[key] = text;
+    m_unsent[key] = text;
 }
 
 void FormLink::flushTexts() {
@@ -85,8 +84,16 @@ void FormLink::flushTexts() {
     }
     if (texts.empty()) return;
     GuiGate::instance().post([self = shared_from_this(), texts = std::move(texts)] {
-        if (Testclass* form = self->m_form.data())
-            for (const auto& [key, text] : texts) self->applyText(*form, key, text);
+        Testclass* form = self->m_form.data();
+        if (form == nullptr) return;
+        for (const auto& [key, text] : texts) self->applyText(*form, key, text);
+        // After every text of the command is shown: the watcher may pause the test and
+        // open a box. A copy runs, so that a new start may replace the watcher meanwhile.
+        const auto temperature = texts.find(kTemperatureKey);
+        if (temperature != texts.end() && self->m_temperatureShown) {
+            const auto watcher = self->m_temperatureShown;
+            watcher(*form, temperature->second);
+        }
     });
 }
 
@@ -128,7 +135,7 @@ void FormLink::watch(Testclass& form) {
 }
 
 void FormLink::setField(Field field, const QString& text) {
-    postText({fieldId(field), kFieldKey}, text);
+    postText({fieldId(field), kFieldKey}, text, field == Field::Temperature);
 }
 
 void FormLink::setButtonEnabled(Button button, bool enabled) {

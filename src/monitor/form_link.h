@@ -23,7 +23,8 @@ class Testclass;
 // ends, and before every call that waits (a message, the stop, the finish): that call comes
 // after them on the same path and so finds them carried out. The GUI thread then wakes and
 // repaints once per command instead of once per reply. A text the form already shows, or is
-// about to show, is not handed over again.
+// about to show, is not handed over again; the specimen temperature is the exception: every
+// reading goes over, so that whoever watches it sees each one.
 class FormLink : public LinkView, public std::enable_shared_from_this<FormLink> {
   public:
     explicit FormLink(Testclass* form);
@@ -74,6 +75,9 @@ class FormLink : public LinkView, public std::enable_shared_from_this<FormLink> 
     // The run control's decision on a recovered test, given the instrument's minute count
     // (GUI thread). Set before the command cycle asks (command code 2).
     std::function<ResumeDecision(Testclass&, int32_t minutes)> m_resumeChecked;
+    // Called with every specimen temperature reading once the form shows it, whether or not
+    // its text changed (GUI thread). The run control watches the temperature through it.
+    std::function<void(Testclass&, const QString& text)> m_temperatureShown;
 
   private:
     // A field by id ({id, -1}) or a cell of the channel table ({row, column}).
@@ -81,8 +85,9 @@ class FormLink : public LinkView, public std::enable_shared_from_this<FormLink> 
 
     // Hands `fn` with the form to the GUI thread without waiting, after the gathered texts.
     void postToForm(std::function<void(Testclass&)> fn);
-    // Gathers `text` for `key` unless the form already shows it or is about to.
-    void postText(TextKey key, const QString& text);
+    // Gathers `text` for `key` unless the form already shows it or is about to (unless
+    // `always`).
+    void postText(TextKey key, const QString& text, bool always = false);
     // Hands the gathered texts to the GUI thread.
     void flushTexts();
     // GUI thread: writes `text` into the form and, on the first call, starts watching the

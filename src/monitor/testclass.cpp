@@ -33,7 +33,8 @@ struct FieldSpec {
     int x, y, w, h;
 };
 
-// The visible read-only fields with their labels, left to right.
+// The read-only fields with their labels, left to right; the specimen temperature stands in
+// a frame of its own at the right.
 constexpr FieldSpec kFields[] = {
     {FormId::StartTime, "开始时间", 36, 207, 71, 14},
     {FormId::RemainingMinutes, "剩余时间(Min)", 121, 207, 62, 14},
@@ -43,6 +44,7 @@ constexpr FieldSpec kFields[] = {
     {FormId::Tester, "测试人员", 389, 207, 50, 14},
     {FormId::TestDate, "测试日期", 453, 207, 50, 14},
     {FormId::CommStatus, "通信状态", 517, 207, 40, 14},
+    {FormId::Temperature, "试件温度(℃)", 594, 206, 45, 14},
 };
 
 struct ButtonSpec {
@@ -98,6 +100,7 @@ void Testclass::buildControls() {
     etchedFrame(this, du(20, 15, 343, 156));
     etchedFrame(this, du(374, 15, 280, 156));
     etchedFrame(this, du(20, 180, 548, 54));
+    etchedFrame(this, du(580, 180, 74, 54));  // around the specimen temperature
     m_items[FormId::ChartFrame] = etchedFrame(this, du(20, 241, 548, 197));
 
     struct Heading {
@@ -140,13 +143,6 @@ void Testclass::buildControls() {
         setTabOrder(previous, field);
         previous = field;
     }
-    // The specimen temperature is written by the decoder but never shown.
-    auto* temperature = new QLineEdit(this);
-    temperature->setReadOnly(true);
-    temperature->setGeometry(du(594, 206, 45, 14));
-    temperature->hide();
-    m_items[FormId::Temperature] = temperature;
-
     for (const ButtonSpec& b : kButtons) {
         auto* button = new QPushButton(QString::fromUtf8(b.text), this);
         button->setGeometry(du(b.x, b.y, 67, 19));

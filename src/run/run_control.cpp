@@ -9,6 +9,7 @@
 #include "run/archived_run.h"
 #include "run/recovered_test.h"
 #include "run/run_link.h"
+#include "run/temperature_watch.h"
 
 // Device initialisation, start and pause of a test on the form (GUI thread).
 
@@ -98,6 +99,7 @@ void Testclass::StartRunningOnGui() {
         setItemEnabledOnGui(FormId::InitButton, false);
     }
     g_bTesting = 1;
+    WatchTemperature(*this);
     setChannelStatusOnGui(QStringLiteral("运行"));
     setItemTextOnGui(FormId::StartButton, QStringLiteral("暂停"));
     setSaveButtonsEnabledOnGui(false);

@@ -67,6 +67,8 @@ void FillTwoHoursIn(Testclass& form) {
     form.setItemTextOnGui(FormId::StartTime, QStringLiteral("09:12:30"));
     form.setItemTextOnGui(FormId::RemainingMinutes, QString::number(360 - minutesRun));
     form.setItemTextOnGui(FormId::Voltage, QStringLiteral("60.1"));
+    // The specimens have warmed by two degrees or so.
+    form.setItemTextOnGui(FormId::Temperature, QString::number(22.0 + minutesRun / 60.0, 'f', 1));
     form.setItemTextOnGui(FormId::TestDate, QStringLiteral("2024-5-20"));
 }
 
