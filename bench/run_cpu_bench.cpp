@@ -6,6 +6,9 @@
 //   run_cpu_bench [running-seconds [waiting-seconds]]
 //       (defaults 60 and 20; KIVO_SIM names the simulator)
 //
+// The archive is attached as in the program: the running test's row, states, records and polls
+// are written to an archive in the bench's scratch folder.
+//
 // The states, in the order an operator meets them: the test window open (idle), after the
 // device initialisation, running, paused by the operator, paused by a communication failure
 // (the instrument falls silent), and paused with the adapter pulled out (the instrument's
@@ -32,6 +35,7 @@
 #include "monitor/form_ids.h"
 #include "monitor/testclass.h"
 #include "platform/message_box.h"
+#include "run/archive_session.h"
 #include "sim_process.h"
 #include "state/test_state.h"
 
@@ -93,6 +97,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     qputenv("KIVO_COM1", QByteArray::fromStdString(sim.link));
+    const QString archiveFile = QString::fromLocal8Bit(folder) + QStringLiteral("/kivo.sqlite");
+    ArchiveSession::open(archiveFile);
 
     g_nTestMinutes = 100000;
     g_nRecordInterval = 1;
@@ -146,6 +152,10 @@ int main(int argc, char** argv) {
     }
     LinkThreads::joinAll();
     StopSim(sim);
+    ArchiveSession::close();
+    for (const char* suffix : {"", "-wal", "-shm"})
+        unlink((archiveFile + QLatin1String(suffix)).toLocal8Bit().constData());
+    rmdir((archiveFile + QStringLiteral(".locks")).toLocal8Bit().constData());
     rmdir(folder);
 
     std::printf(

@@ -66,6 +66,12 @@ class OperatorRun : public ::testing::Test {
             link, m_dir.filePath(QStringLiteral("requests.log")), options);
         ASSERT_TRUE(m_instrument->running());
         ASSERT_TRUE(PumpUntil([&] { return m_instrument->linked(); }));
+        startProgram(link, speed);
+    }
+
+    // Starts the program with COM1 on the instrument at `link` and its timers `speed` times
+    // as fast as the wall clock.
+    void startProgram(const QString& link, int speed) {
         qputenv("KIVO_COM1", link.toLocal8Bit());
         TimeScale::setFactor(speed);
         m_app = std::make_unique<CKivoApp>();
@@ -108,9 +114,9 @@ class OperatorRun : public ::testing::Test {
         return script.seen();
     }
 
-    // Closes the main window as the operator does (the exit password asked), and waits for
-    // every link thread to end.
-    void closeProgram() {
+    // Closes the main window as the operator does (the exit password asked while a test window
+    // is open), and waits for every link thread to end.
+    void closeProgram(bool passwordAsked = true) {
         ModalScript script;
         script.then<CExitDlg>([](CExitDlg* d) {
             static_cast<QLineEdit*>(d->item(CExitDlg::IdPassword))->setText(kPassword);
@@ -119,7 +125,7 @@ class OperatorRun : public ::testing::Test {
         QPointer<CMainFrame> main = frame();
         EXPECT_TRUE(main->close());
         EXPECT_TRUE(PumpUntil([&] { return main.isNull(); }));
-        EXPECT_EQ(script.seen(), QStringList{"CExitDlg"});
+        EXPECT_EQ(script.seen(), passwordAsked ? QStringList{"CExitDlg"} : QStringList{});
         LinkThreads::joinFinished();
         EXPECT_EQ(LinkThreads::count(), 0);
         EXPECT_EQ(g_bLinkActive.load(), 0);

@@ -24,9 +24,16 @@ const Shot kShots[] = {
     {"test-form", "test-form.png", &RenderTestForm},
     {"history", "history.png", &RenderHistoryWindow},
     {"history-view", "history-view.png", &RenderHistoryView},
+    {"recovery", "recovery.png", &RenderRecoveryQuestion},
 };
 
 }  // namespace
+
+MessageBox::Result AnswerOk(QWidget*, const MessageBox::Request& request) {
+    std::fprintf(stderr, "kivo-shots: message \"%s\" answered OK\n",
+                 request.text.toLocal8Bit().constData());
+    return MessageBox::Ok;
+}
 
 int main(int argc, char* argv[]) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -36,11 +43,7 @@ int main(int argc, char* argv[]) {
     InstallQtChineseTranslations(app);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     // No box may wait for an answer here.
-    MessageBox::setResponder([](QWidget*, const MessageBox::Request& request) {
-        std::fprintf(stderr, "kivo-shots: message \"%s\" answered OK\n",
-                     request.text.toLocal8Bit().constData());
-        return MessageBox::Ok;
-    });
+    MessageBox::setResponder(&AnswerOk);
 
     QString out = QStringLiteral("docs");
     QStringList wanted;

@@ -2,6 +2,8 @@
 
 #include <QImage>
 
+#include "platform/message_box.h"
+
 // One picture of the documentation: a window of the program in a believable state,
 // rendered offscreen. Each shot builds its own state and leaves nothing behind.
 struct Shot {
@@ -26,3 +28,8 @@ QImage RenderParameters();
 QImage RenderHistoryWindow();
 // The main window at 1280x960 with the newest of those tests opened in view mode.
 QImage RenderHistoryView();
+// The question after the login of "新建实验" when a test's program died, over the main window.
+QImage RenderRecoveryQuestion();
+
+// Answers a box OK and says so on standard error: no box may wait for an answer here.
+MessageBox::Result AnswerOk(QWidget* owner, const MessageBox::Request& request);

@@ -1,0 +1,194 @@
+// The program on an archive it cannot use: in a read-only folder, on a disk that fills up
+// mid-test, a file that is not a database, an archive another program keeps busy. Each says so
+// once, naming the file and the cause, and the test runs to its end against the virtual
+// instrument with its exports as usual. A damaged file is kept aside, never overwritten.
+
+#include <unistd.h>
+
+#include "archive/archive_fixture.h"
+#include "archive/archive_open.h"
+#include "archive/sqlite_handle.h"
+#include "bad_input/bad_input_cases.h"
+#include "e2e/operator_fixture.h"
+#include "run/archive_session.h"
+
+namespace {
+
+using ArchiveTesting::ChildProcess;
+using ArchiveTesting::RunProgram;
+
+const QString kConsequence = QStringLiteral("本次实验照常进行");
+
+class ArchiveFile : public OperatorRun {
+  protected:
+    void SetUp() override {
+        OperatorRun::SetUp();
+        m_formerArchive = qgetenv("KIVO_ARCHIVE");
+    }
+    void TearDown() override {
+        OperatorRun::TearDown();  // the program ends first: nothing holds the files below
+        if (!m_immutable.isEmpty()) RunProgram("chattr", {"-i", m_immutable});
+        if (!m_mounted.isEmpty()) BadInput::Unmount(m_mounted);
+        qputenv("KIVO_ARCHIVE", m_formerArchive);
+    }
+
+    // A test of two minutes through the windows, with the archive at `file`: the pictures
+    // saved at the end, the text data after it. `midTest` runs once the first record has been
+    // taken. Returns every message other than the two questions at the end.
+    QStringList runTest(const QString& file, const std::function<void()>& midTest = {}) {
+        qputenv("KIVO_ARCHIVE", file.toLocal8Bit());
+        startBench(30);
+        if (HasFatalFailure()) return {};
+        EXPECT_EQ(openTestWindow(2, QStringLiteral("陈刚"), QStringLiteral("质检站")),
+                  (QStringList{"CLoginDlg", "CParamDlg"}));
+        if (form() == nullptr) return {};
+        initialise();
+        m_files.answer({m_dir.filePath(QStringLiteral("图.bmp")), QString()});
+        click(FormId::StartButton);
+        EXPECT_TRUE(PumpUntil([&] { return form()->historyRowCount(0) >= 1; }, 20000));
+        if (midTest) midTest();
+        EXPECT_TRUE(PumpUntil(
+            [&] {
+                LinkThreads::joinFinished();
+                return m_boxes.texts().contains("请确认是否保存数据！") &&
+                       LinkThreads::count() == 0;
+            },
+            30000))
+            << m_boxes.texts().join(' ').toStdString();
+        EXPECT_EQ(field(FormId::RemainingMinutes), "完成");
+        m_rows = form()->historyRowCount(0);
+        EXPECT_GE(m_rows, 3);
+
+        // The exports hold the window's records.
+        const QString data = m_dir.filePath(QStringLiteral("数据.bln"));
+        m_files.answer({data});
+        click(FormId::SaveText);
+        const QStringList lines = readTextData(data);
+        EXPECT_EQ(lines.size(), m_rows + 1);
+        const QStringList first = historyRows(0);
+        for (int r = 0; r < m_rows && r + 1 < lines.size(); ++r)
+            EXPECT_TRUE(lines[r + 1].startsWith(first[r] + ":")) << r;
+        for (int channel = 1; channel <= 9; ++channel)
+            EXPECT_TRUE(QFile::exists(m_dir.filePath(QStringLiteral("图通道%1.bmp").arg(channel))))
+                << channel;
+        closeProgram();
+
+        QStringList messages;
+        for (const QString& text : m_boxes.texts())
+            if (!text.startsWith(QStringLiteral("请确认是否保存"))) messages << text;
+        return messages;
+    }
+
+    // The tests of the archive at `file`.
+    static std::vector<archive::TestSummary> ArchivedTests(const QString& file) {
+        QString message;
+        const auto reader = archive::ArchiveReader::open(file, &message);
+        EXPECT_TRUE(reader) << message.toStdString();
+        return reader ? reader->listTests() : std::vector<archive::TestSummary>{};
+    }
+    // The records of the one test of the archive at `file`.
+    static int ArchivedRecords(const QString& file) {
+        const std::vector<archive::TestSummary> tests = ArchivedTests(file);
+        EXPECT_EQ(tests.size(), 1u);
+        return tests.empty() ? -1 : tests.front().recordCount;
+    }
+
+    QByteArray m_formerArchive;
+    QString m_immutable, m_mounted;
+    int m_rows = 0;
+};
+
+TEST_F(ArchiveFile, AReadOnlyFolderIsNamedOnceAndTheTestRunsWithoutTheArchive) {
+    const QString folder = m_dir.filePath(QStringLiteral("只读"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
+    if (::access(QFile::encodeName(folder).constData(), W_OK) == 0) {
+        // Root writes through any mode: the folder is made immutable instead.
+        if (RunProgram("chattr", {"+i", folder}) != 0)
+            GTEST_SKIP() << "no way to make a folder read-only here";
+        m_immutable = folder;
+    }
+    const QString file = QDir(folder).filePath(QStringLiteral("kivo.sqlite"));
+    const QStringList messages = runTest(file);
+    ASSERT_EQ(messages.size(), 1) << messages.join('|').toStdString();
+    EXPECT_TRUE(messages[0].contains(file)) << messages[0].toStdString();
+    EXPECT_TRUE(messages[0].contains(QStringLiteral("没有写入权限"))) << messages[0].toStdString();
+    EXPECT_TRUE(messages[0].contains(kConsequence));
+    EXPECT_FALSE(QFile::exists(file));
+}
+
+TEST_F(ArchiveFile, ADiskThatFillsUpMidTestIsNamedOnceAndWhatWasCommittedStays) {
+    const QString disk = m_dir.filePath(QStringLiteral("disk"));
+    ASSERT_TRUE(QDir().mkpath(disk));
+    if (::getuid() != 0 ||
+        RunProgram("mount", {"-t", "tmpfs", "-o", "size=1m", "tmpfs", disk}) != 0)
+        GTEST_SKIP() << "no small disk to fill here";
+    m_mounted = disk;
+    const QString file = QDir(disk).filePath(QStringLiteral("kivo.sqlite"));
+    const QStringList messages = runTest(file, [&] {
+        ASSERT_TRUE(ArchiveSession::writer()->flush(10000));
+        ASSERT_TRUE(BadInput::FillDisk(disk));
+    });
+    ASSERT_EQ(messages.size(), 1) << messages.join('|').toStdString();
+    EXPECT_TRUE(messages[0].contains(file)) << messages[0].toStdString();
+    EXPECT_TRUE(messages[0].contains(QStringLiteral("磁盘已满"))) << messages[0].toStdString();
+    EXPECT_TRUE(messages[0].contains(kConsequence));
+    QFile::remove(QDir(disk).filePath(QStringLiteral("filler")));
+    const int kept = ArchivedRecords(file);
+    EXPECT_GE(kept, 1);
+    EXPECT_LT(kept, m_rows);
+}
+
+TEST_F(ArchiveFile, AFileThatIsNotADatabaseIsKeptAsideAndANewArchiveKeepsTheTest) {
+    const QString file = m_dir.filePath(QStringLiteral("kivo.sqlite"));
+    const QByteArray content = QByteArray("实验记录 不是数据库\r\n").repeated(500);
+    {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(content);
+    }
+    const QStringList messages = runTest(file);
+    const QStringList aside =
+        QDir(m_dir.path()).entryList({QStringLiteral("kivo.sqlite.damaged-*")}, QDir::Files);
+    ASSERT_EQ(aside.size(), 1) << QDir(m_dir.path()).entryList().join(' ').toStdString();
+    const QString asidePath = m_dir.filePath(aside[0]);
+    EXPECT_EQ(ArchiveTesting::ReadFile(asidePath), content);
+    ASSERT_EQ(messages.size(), 1) << messages.join('|').toStdString();
+    EXPECT_TRUE(messages[0].contains(file)) << messages[0].toStdString();
+    EXPECT_TRUE(messages[0].contains(asidePath)) << messages[0].toStdString();
+    EXPECT_EQ(ArchivedRecords(file), m_rows);
+}
+
+TEST_F(ArchiveFile, AnArchiveAnotherProgramKeepsBusyIsNamedOnceAndTheTestGoesOn) {
+    const QString file = m_dir.filePath(QStringLiteral("kivo.sqlite"));
+    ASSERT_TRUE(archive::OpenArchive(file).db);
+    ChildProcess holder("ArchiveFileChild.HoldsTheArchive", "hold", {{"PATH", file}});
+    ASSERT_TRUE(holder.waitForLine("held"));
+    const QStringList messages = runTest(file, [&] {
+        // The test's first write waits for the archive, then gives up on it.
+        EXPECT_TRUE(PumpUntil([&] { return m_boxes.texts().join(' ').contains("占用"); },
+                              3 * archive::kBusyTimeoutMs));
+        holder.write("release\n");
+    });
+    EXPECT_EQ(holder.wait(), 0);
+    ASSERT_EQ(messages.size(), 1) << messages.join('|').toStdString();
+    EXPECT_TRUE(messages[0].contains(file)) << messages[0].toStdString();
+    EXPECT_TRUE(messages[0].contains(QStringLiteral("占用超过 4 秒"))) << messages[0].toStdString();
+    EXPECT_TRUE(messages[0].contains(kConsequence));
+    EXPECT_TRUE(ArchivedTests(file).empty());  // the writer gave up on the test's first write
+}
+
+// The other program: an exclusive transaction on the archive until told to let go.
+TEST(ArchiveFileChild, HoldsTheArchive) {
+    if (ArchiveTesting::ChildRole() != "hold") GTEST_SKIP() << "run by ArchiveFile";
+    archive::Connection db(ArchiveTesting::ChildParam("PATH"), SQLITE_OPEN_READWRITE);
+    archive::ConfigureConnection(db, archive::kBusyTimeoutMs);
+    db.exec("BEGIN EXCLUSIVE");
+    ArchiveTesting::Report("held");
+    char line[16];
+    while (::read(0, line, sizeof line) < 0 && errno == EINTR) {
+    }
+    db.exec("COMMIT");
+}
+
+}  // namespace
