@@ -57,15 +57,20 @@ void decodeTestReply(LinkView* view, const std::string& code, const std::string&
         if (!voltage.empty()) voltage.pop_back();
         view->setField(LinkView::Field::Voltage, text(voltage));
     } else if (code == "31") {
-        g_hEvtMinutes.set();
         const int32_t count = leadingInteger(value);
         g_nInstrumentMinutes = count;
         const auto minutes = static_cast<uint32_t>(count);
         const auto duration = static_cast<uint32_t>(g_nTestMinutes);
         if (minutes < duration) {
+            // Handed over before the cycle wakes, so it goes to the form with the rest of
+            // this command's texts rather than a command later.
             view->setField(LinkView::Field::RemainingMinutes,
                               QString::number(static_cast<int32_t>(duration - minutes)));
+            g_hEvtMinutes.set();
         } else {
+            // The cycle is woken first: the end waits for the operator's answers, and the
+            // cycle must not take the wait for a silence and ask again.
+            g_hEvtMinutes.set();
             view->FinishTest(true, QStringLiteral("请确认是否保存图片！"));
         }
     }
