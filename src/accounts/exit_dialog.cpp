@@ -3,7 +3,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 
 #include "platform/message_box.h"
 #include "state/test_state.h"
@@ -19,13 +18,7 @@ CExitDlg::CExitDlg(QWidget* parent) : IdDialog(parent, QStringLiteral("退出系
     label->setGeometry(du(29, 35, 46, 10));
     label->setBuddy(password);
 
-    auto* ok = bind(1, new QPushButton(QStringLiteral("确定"), this));
-    ok->setGeometry(du(27, 70, 50, 14));
-    ok->setDefault(true);
-    auto* cancel = bind(2, new QPushButton(QStringLiteral("取消"), this));
-    cancel->setGeometry(du(105, 70, 50, 14));
-    connect(ok, &QPushButton::clicked, this, &CExitDlg::accept);
-    connect(cancel, &QPushButton::clicked, this, &CExitDlg::reject);
+    addOkCancel(27, 105, 70);
     password->setFocus();
 }
 

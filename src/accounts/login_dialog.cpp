@@ -5,7 +5,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <algorithm>
 
 #include "accounts/account_file.h"
@@ -45,13 +44,7 @@ CLoginDlg::CLoginDlg(QWidget* parent) : IdDialog(parent, QStringLiteral("登陆�
     passwordLabel->setGeometry(du(27, 52, 46, 10));
     passwordLabel->setBuddy(password);
 
-    auto* ok = bind(1, new QPushButton(QStringLiteral("确定"), this));
-    ok->setGeometry(du(30, 79, 50, 14));
-    ok->setDefault(true);
-    auto* cancel = bind(2, new QPushButton(QStringLiteral("取消"), this));
-    cancel->setGeometry(du(104, 79, 50, 14));
-    connect(ok, &QPushButton::clicked, this, &CLoginDlg::accept);
-    connect(cancel, &QPushButton::clicked, this, &CLoginDlg::reject);
+    addOkCancel(30, 104, 79);
 
     const auto records = AccountFile::read(parent);
     if (!records) return;

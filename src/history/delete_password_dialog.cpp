@@ -23,13 +23,7 @@ CDeletePasswordDlg::CDeletePasswordDlg(QWidget* parent)
     label->setGeometry(du(29, 41, 46, 10));
     label->setBuddy(password);
 
-    auto* ok = bind(1, new QPushButton(QStringLiteral("确定"), this));
-    ok->setGeometry(du(27, 70, 50, 14));
-    ok->setDefault(true);
-    auto* cancel = bind(2, new QPushButton(QStringLiteral("取消"), this));
-    cancel->setGeometry(du(105, 70, 50, 14));
-    connect(ok, &QPushButton::clicked, this, &CDeletePasswordDlg::accept);
-    connect(cancel, &QPushButton::clicked, this, &CDeletePasswordDlg::reject);
+    const auto [ok, cancel] = addOkCancel(27, 105, 70);
     setTabOrder(password, ok);
     setTabOrder(ok, cancel);
     password->setFocus();

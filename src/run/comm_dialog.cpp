@@ -3,7 +3,6 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
-#include <QPushButton>
 
 #include "run/port_list.h"
 #include "state/test_state.h"
@@ -16,13 +15,7 @@ CCommDlg::CCommDlg(QWidget* parent) : IdDialog(parent, QStringLiteral("通信设
     port->setAccessibleName(QStringLiteral("COM 选择"));
     FillPortList(port);
 
-    auto* ok = bind(1, new QPushButton(QStringLiteral("确认"), this));
-    ok->setGeometry(du(45, 64, 50, 14));
-    ok->setDefault(true);
-    auto* cancel = bind(2, new QPushButton(QStringLiteral("取消"), this));
-    cancel->setGeometry(du(140, 64, 50, 14));
-    connect(ok, &QPushButton::clicked, this, &CCommDlg::accept);
-    connect(cancel, &QPushButton::clicked, this, &CCommDlg::reject);
+    addOkCancel(45, 140, 64, QStringLiteral("确认"));
 
     m_nComPort = g_nComPort;
     port->setCurrentIndex(m_nComPort);

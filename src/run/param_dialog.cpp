@@ -57,15 +57,9 @@ CParamDlg::CParamDlg(QWidget* parent) : IdDialog(parent, QStringLiteral("参数�
         previous = field;
     }
 
-    auto* ok = bind(1, new QPushButton(QStringLiteral("确定"), this));
-    ok->setGeometry(du(72, 163, 50, 14));
-    ok->setDefault(true);
-    auto* cancel = bind(2, new QPushButton(QStringLiteral("取消"), this));
-    cancel->setGeometry(du(185, 163, 50, 14));
+    const auto [ok, cancel] = addOkCancel(72, 185, 163);
     setTabOrder(previous, ok);
     setTabOrder(ok, cancel);
-    connect(ok, &QPushButton::clicked, this, &CParamDlg::accept);
-    connect(cancel, &QPushButton::clicked, this, &CParamDlg::reject);
 
     // The same defaults at every opening: nothing of an earlier test is shown.
     port->setCurrentIndex(m_nComPort);
