@@ -102,13 +102,7 @@ TEST_F(CrashRecovery, AKilledTestIsTakenUpAndEndsWithEveryRecordInTheArchiveAndT
     m_files.answer({charts, report});
     m_boxes.answer({MessageBox::Ok, m_office ? MessageBox::Ok : MessageBox::Cancel});
     click(FormId::StartButton);
-    ASSERT_TRUE(PumpUntil(
-        [&] {
-            LinkThreads::joinFinished();
-            return m_boxes.count() >= 3 && LinkThreads::count() == 0;
-        },
-        120000))
-        << m_boxes.texts().join(' ').toStdString();
+    ASSERT_TRUE(waitForTestEnd(3, 120000));
     EXPECT_EQ(m_boxes.texts(), (QStringList{RecoveryQuestionOf(killed), "请确认是否保存图片！",
                                             "请确认是否保存数据！"}));
     EXPECT_EQ(field(FormId::RemainingMinutes), "完成");
@@ -241,13 +235,7 @@ TEST_F(CrashRecovery, AnInstrumentThatReachedTheDurationMeanwhileIsReadOnceAndFi
     m_files.answer({charts});
     m_boxes.answer({MessageBox::Ok, MessageBox::Cancel});
     click(FormId::StartButton);
-    ASSERT_TRUE(PumpUntil(
-        [&] {
-            LinkThreads::joinFinished();
-            return m_boxes.count() >= 3 && LinkThreads::count() == 0;
-        },
-        30000))
-        << m_boxes.texts().join(' ').toStdString();
+    ASSERT_TRUE(waitForTestEnd(3, 30000));
     EXPECT_EQ(m_boxes.texts(), (QStringList{RecoveryQuestionOf(killed), "请确认是否保存图片！",
                                             "请确认是否保存数据！"}));
     EXPECT_EQ(field(FormId::RemainingMinutes), "完成");

@@ -85,13 +85,7 @@ class ProgramOnArchive : public OperatorRun {
             PumpFor(600000);
             FAIL() << "not killed";
         }
-        ASSERT_TRUE(PumpUntil(
-            [&] {
-                LinkThreads::joinFinished();
-                return m_boxes.count() >= 2 && LinkThreads::count() == 0;
-            },
-            120000))
-            << m_boxes.texts().join(' ').toStdString();
+        ASSERT_TRUE(waitForTestEnd(2, 120000));
         ArchiveTesting::Report("rows " + QByteArray::number(form()->historyRowCount(0)));
         closeProgram();
     }

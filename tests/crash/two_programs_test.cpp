@@ -41,13 +41,7 @@ TEST_F(TwoPrograms, TwoCopiesOnTwoInstrumentsShareTheArchiveAndBothTestsEndWhole
     initialise();
     m_boxes.answer({MessageBox::Cancel, MessageBox::Cancel});
     click(FormId::StartButton);
-    ASSERT_TRUE(PumpUntil(
-        [&] {
-            LinkThreads::joinFinished();
-            return m_boxes.count() >= 2 && LinkThreads::count() == 0;
-        },
-        60000))
-        << m_boxes.texts().join(' ').toStdString();
+    ASSERT_TRUE(waitForTestEnd(2, 60000));
     EXPECT_EQ(m_boxes.texts(), (QStringList{"请确认是否保存图片！", "请确认是否保存数据！"}));
     const QString ownUid = ArchivedRun::uid();
     const int ownRows = form()->historyRowCount(0);

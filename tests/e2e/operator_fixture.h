@@ -114,6 +114,19 @@ class OperatorRun : public ::testing::Test {
         return script.seen();
     }
 
+    // Waits until the test has ended: `boxes` messages shown and every link thread gone. On a
+    // time-out it says which messages were shown.
+    ::testing::AssertionResult waitForTestEnd(int boxes, int timeoutMs) {
+        const bool ended = PumpUntil(
+            [&] {
+                LinkThreads::joinFinished();
+                return m_boxes.count() >= boxes && LinkThreads::count() == 0;
+            },
+            timeoutMs);
+        if (ended) return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << m_boxes.texts().join(' ').toStdString();
+    }
+
     // Closes the main window as the operator does (the exit password asked while a test window
     // is open), and waits for every link thread to end.
     void closeProgram(bool passwordAsked = true) {

@@ -67,13 +67,7 @@ TEST_F(OperatorRun, AShortTestRunsToItsEndAndEveryExportHoldsItsRecords) {
 
     // The instrument's minute count reaches the duration: both questions, both saves, and
     // the link threads end by themselves.
-    ASSERT_TRUE(PumpUntil(
-        [&] {
-            LinkThreads::joinFinished();
-            return m_boxes.count() >= 2 && LinkThreads::count() == 0;
-        },
-        50000))
-        << m_boxes.texts().join(' ').toStdString();
+    ASSERT_TRUE(waitForTestEnd(2, 50000));
     EXPECT_EQ(m_boxes.texts(), (QStringList{"请确认是否保存图片！", "请确认是否保存数据！"}));
     EXPECT_EQ(field(FormId::RemainingMinutes), "完成");
     EXPECT_EQ(field(FormId::StartButton), "开始实验");
@@ -186,13 +180,7 @@ TEST_F(OperatorRun, TheInstrumentStoppingByItselfEndsTheTestWithoutAStopCommand)
     initialise();
     m_boxes.answer({MessageBox::Cancel, MessageBox::Cancel});
     click(FormId::StartButton);
-    ASSERT_TRUE(PumpUntil(
-        [&] {
-            LinkThreads::joinFinished();
-            return m_boxes.count() >= 2 && LinkThreads::count() == 0;
-        },
-        30000))
-        << m_boxes.texts().join(' ').toStdString();
+    ASSERT_TRUE(waitForTestEnd(2, 30000));
     EXPECT_EQ(m_boxes.texts(), (QStringList{"请确认是否保存图片2！", "请确认是否保存数据！"}));
     EXPECT_TRUE(m_files.requests().empty());
     EXPECT_EQ(field(FormId::RemainingMinutes), "完成");

@@ -41,12 +41,7 @@ class Reexport : public OperatorRun {
         m_files.answer({path("live.bmp"), path("live.xls")});
         m_boxes.answer({MessageBox::Ok, m_office ? MessageBox::Ok : MessageBox::Cancel});
         click(FormId::StartButton);
-        ASSERT_TRUE(PumpUntil(
-            [&] {
-                LinkThreads::joinFinished();
-                return m_boxes.count() >= 2 && LinkThreads::count() == 0;
-            },
-            50000));
+        ASSERT_TRUE(waitForTestEnd(2, 50000));
         m_files.answer({path("live.bln")});
         click(FormId::SaveText);
         ModalScript script;

@@ -1,13 +1,10 @@
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <QFile>
 #include <QTemporaryDir>
-#include <csignal>
 
 #include "app/polling_timers.h"
+#include "e2e/virtual_instrument.h"
 #include "link/command_cycle.h"
 #include "monitor/form_ids.h"
 #include "monitor/testclass.h"
@@ -16,39 +13,7 @@
 #include "support/scripted_dialogs.h"
 #include "state/test_state.h"
 
-extern char** environ;
-
 namespace {
-
-// The virtual instrument on a pseudo-terminal, for one test.
-class Instrument {
-  public:
-    Instrument(const QString& link, const QString& log, int speed) {
-        const std::string sim = std::string(KIVO_BINARY_DIR) + "/tools/kivo-sim/kivo-sim";
-        std::vector<std::string> args = {sim,
-                                         "--link",
-                                         link.toStdString(),
-                                         "--log",
-                                         log.toStdString(),
-                                         "--speed",
-                                         std::to_string(speed)};
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        if (::posix_spawn(&m_pid, sim.c_str(), nullptr, nullptr, argv.data(), environ) != 0)
-            m_pid = -1;
-    }
-    ~Instrument() {
-        if (m_pid <= 0) return;
-        ::kill(m_pid, SIGTERM);
-        int status = 0;
-        ::waitpid(m_pid, &status, 0);
-    }
-    bool running() const { return m_pid > 0; }
-
-  private:
-    pid_t m_pid = -1;
-};
 
 // A whole test against the virtual instrument: initialise, start, records at every
 // interval, and the end when the instrument's minute count reaches the duration.
@@ -58,7 +23,7 @@ TEST(EndToEnd, ATestRunsToItsEndAgainstTheVirtualInstrument) {
     const QString link = dir.filePath("com1");
     const QString log = dir.filePath("requests.log");
     constexpr int kSpeed = 30;
-    Instrument instrument(link, log, kSpeed);
+    VirtualInstrument instrument(link, log, QStringList{"--speed", QString::number(kSpeed)});
     ASSERT_TRUE(instrument.running());
     ASSERT_TRUE(PumpUntil([&] { return QFile::exists(link); }));
 
@@ -152,7 +117,8 @@ TEST(EndToEnd, AnInstrumentPulledOutAndPluggedInAgainIsUsedByTheNextStart) {
     ASSERT_TRUE(dir.isValid());
     const QString link = dir.filePath("com1");
     constexpr int kSpeed = 30;
-    auto instrument = std::make_unique<Instrument>(link, dir.filePath("first.log"), kSpeed);
+    const QStringList speed{"--speed", QString::number(kSpeed)};
+    auto instrument = std::make_unique<VirtualInstrument>(link, dir.filePath("first.log"), speed);
     ASSERT_TRUE(PumpUntil([&] { return QFile::exists(link); }));
     PrepareRun(link, kSpeed);
     ScriptedMessageBoxes boxes;
@@ -178,7 +144,7 @@ TEST(EndToEnd, AnInstrumentPulledOutAndPluggedInAgainIsUsedByTheNextStart) {
         EXPECT_EQ(g_bTesting, 0);
 
         const QString log = dir.filePath("second.log");
-        instrument = std::make_unique<Instrument>(link, log, kSpeed);  // plugged in again
+        instrument = std::make_unique<VirtualInstrument>(link, log, speed);  // plugged in again
         ASSERT_TRUE(PumpUntil([&] { return QFile::exists(link); }));
         form.setChannelCellOnGui(5, ChannelColumn::Charge, QString());
         form.OnStartTest();
@@ -205,7 +171,7 @@ TEST(EndToEnd, ATestStartedAgainAfterItsEndIsPolledAsBefore) {
     const QString link = dir.filePath("com1");
     const QString log = dir.filePath("requests.log");
     constexpr int kSpeed = 60;  // a minute of the instrument each second
-    Instrument instrument(link, log, kSpeed);
+    VirtualInstrument instrument(link, log, QStringList{"--speed", QString::number(kSpeed)});
     ASSERT_TRUE(PumpUntil([&] { return QFile::exists(link); }));
     PrepareRun(link, kSpeed);
     g_nTestMinutes = 1;
