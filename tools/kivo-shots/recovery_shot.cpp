@@ -1,6 +1,4 @@
 #include <QApplication>
-#include <QDate>
-#include <QDateTime>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPainter>
@@ -12,6 +10,7 @@
 #include "app/main_frame.h"
 #include "archive/archive_writer.h"
 #include "mid_test.h"
+#include "past_tests.h"
 #include "platform/message_box.h"
 #include "run/archive_session.h"
 #include "shot_folder.h"
@@ -23,36 +22,9 @@ namespace {
 // minutes, and the polls between them.
 void WriteInterruptedTest(const QString& path) {
     archive::ArchiveWriter writer(path, [](const QString&) {});
-    archive::TestHeader h;
-    h.uid = QStringLiteral("5b0c0000-0000-4000-8000-0000000000aa");
-    h.testDate = QStringLiteral("2026-12-8");
-    h.startTime = QStringLiteral("08:12:40");
-    h.startedAtMs = QDateTime(QDate(2026, 12, 8), QTime(8, 12, 40)).toMSecsSinceEpoch();
-    h.user = QStringLiteral("admin");
-    h.portName = QStringLiteral("COM1");
-    h.voltage = QStringLiteral("60.0");
-    h.testMinutes = 360;
-    h.recordInterval = 5;
-    h.diameter = 100;
-    h.tester = QStringLiteral("李明");
-    h.organisation = QStringLiteral("市建设工程质量检测中心");
-    writer.beginTest(h);
-    double charge[6] = {};
-    for (int minute = 0; minute <= 135; ++minute) {
-        archive::RecordRow r;
-        r.minutes = minute;
-        r.temperature = QString::number(22.0 + minute / 60.0, 'f', 1);
-        r.atMs = h.startedAtMs + qint64(minute) * 60000 + 5000;
-        for (int slot = 0; slot < 6; ++slot) {
-            const double mA = 90.0 + 12 * slot + minute * 0.1;
-            if (minute > 0) charge[slot] += mA * 0.06;
-            r.current[slot] = QString::number(mA, 'f', 2) + QStringLiteral("(mA)");
-            r.charge[slot] = QString::number(charge[slot], 'f', 1) + QStringLiteral("(C)");
-        }
-        if (minute % 5 != 0) continue;
-        r.number = minute / 5 + 1;
-        writer.addRecord(h.uid, r);
-    }
+    const PastTest died = {"2026-12-8", "08:12:40", "李明", "市建设工程质量检测中心", 360, 135,
+                           100, 90, archive::TestState::Running};
+    WritePastTest(writer, died, QStringLiteral("5b0c0000-0000-4000-8000-0000000000aa"), 1);
     writer.flush(60000);
 }
 
