@@ -3,7 +3,9 @@
 #include <QDateTime>
 #include <QObject>
 #include <QUuid>
+#include <memory>
 #include <mutex>
+#include <utility>
 
 #include "archive/archive_writer.h"
 #include "archive/test_lock.h"
@@ -26,6 +28,13 @@ qint64 now() { return QDateTime::currentMSecsSinceEpoch(); }
 QString currentUid() {
     std::lock_guard lock(g_mutex);
     return g_uid;
+}
+
+// The window's test and the archive's writer; no writer when either is missing.
+std::pair<QString, std::shared_ptr<archive::ArchiveWriter>> currentTest() {
+    QString uid = currentUid();
+    if (uid.isEmpty()) return {};
+    return {std::move(uid), ArchiveSession::writer()};
 }
 
 std::optional<int> instrumentMinutes() {
@@ -95,15 +104,12 @@ void started(Testclass& form) {
 }
 
 void changeState(archive::TestState state) {
-    const QString uid = currentUid();
-    if (uid.isEmpty()) return;
-    if (auto writer = ArchiveSession::writer()) writer->changeState(uid, state, now());
+    const auto [uid, writer] = currentTest();
+    if (writer) writer->changeState(uid, state, now());
 }
 
 void recorded(const Testclass& form, int row) {
-    const QString uid = currentUid();
-    if (uid.isEmpty()) return;
-    const std::shared_ptr<archive::ArchiveWriter> writer = ArchiveSession::writer();
+    const auto [uid, writer] = currentTest();
     if (!writer) return;
     archive::RecordRow record;
     record.number = row + 1;
@@ -119,9 +125,7 @@ void recorded(const Testclass& form, int row) {
 }
 
 void polled(const Testclass& form) {
-    const QString uid = currentUid();
-    if (uid.isEmpty()) return;
-    const std::shared_ptr<archive::ArchiveWriter> writer = ArchiveSession::writer();
+    const auto [uid, writer] = currentTest();
     if (!writer) return;
     archive::PollRow poll;
     poll.atMs = now();
