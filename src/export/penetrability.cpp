@@ -88,9 +88,23 @@ std::optional<ChargeResult> MeanResultOf(const QStringList& chargeTexts, int dia
     if (std::none_of(chargeTexts.begin(), chargeTexts.end(),
                      [](const QString& text) { return ChargeNumber(text).has_value(); }))
         return std::nullopt;
-    const QString mean = MeanChargeText(chargeTexts);
-    if (mean.isEmpty()) return std::nullopt;
-    return ChargeResultOf(mean, diameterMm);
+    return ChargeResultOf(MeanChargeText(chargeTexts), diameterMm);
+}
+
+TestResults ResultsOf(const std::array<QString, archive::kChannels>& charges,
+                      const std::array<uint8_t, archive::kChannels>& channelOff, int diameterMm) {
+    TestResults results;
+    QStringList inUse;
+    for (int slot = 0; slot < archive::kChannels; ++slot) {
+        if (channelOff[slot] != 0) continue;
+        inUse << charges[slot];
+        results.channels[slot] = ChargeResultOf(charges[slot], diameterMm);
+    }
+    results.mean = MeanResultOf(inUse, diameterMm);
+    if (std::any_of(inUse.begin(), inUse.end(),
+                    [](const QString& t) { return ChargeNumber(t).has_value(); }))
+        results.meanText = MeanChargeText(inUse);
+    return results;
 }
 
 QString AdjustedChargeText(double adjusted) { return QString::number(adjusted, 'f', 0); }

@@ -2,7 +2,11 @@
 
 #include <QString>
 #include <QStringList>
+#include <array>
+#include <cstdint>
 #include <optional>
+
+#include "archive/archive_rows.h"
 
 // The result of a test as the report sheet computes it: the charge passed Q, adjusted to a
 // 95 mm specimen, Qs = ROUND(Q × (95 / d)², 0) with d the specimen diameter in mm, and the
@@ -43,6 +47,18 @@ QString MeanChargeText(const QStringList& chargeTexts);
 // The mean's Q, Qs and class: MeanChargeText adjusted and classed as a single charge;
 // nothing when none of the texts is a number (a test without records).
 std::optional<ChargeResult> MeanResultOf(const QStringList& chargeTexts, int diameterMm);
+
+// A test's result figures: each channel in use, and the mean of those channels.
+struct TestResults {
+    std::array<std::optional<ChargeResult>, archive::kChannels> channels;
+    QString meanText;  // the mean charge when any channel's charge is a number, else empty
+    std::optional<ChargeResult> mean;
+};
+
+// The figures of a test from the charge texts of its last record (empty texts for a test
+// without records), the channels that are off left out.
+TestResults ResultsOf(const std::array<QString, archive::kChannels>& charges,
+                      const std::array<uint8_t, archive::kChannels>& channelOff, int diameterMm);
 
 // Qs as the report shows it: whole coulombs without decimals ("3456").
 QString AdjustedChargeText(double adjusted);

@@ -49,20 +49,17 @@ ResultPanel::ResultPanel(const archive::ArchivedTest& test, QWidget* parent) : Q
     m_table->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_table->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
-    const archive::RecordRow* last = test.records.empty() ? nullptr : &test.records.back();
-    QStringList inUse;
+    const std::array<QString, archive::kChannels> charges =
+        test.records.empty() ? std::array<QString, archive::kChannels>{}
+                             : test.records.back().charge;
+    const TestResults results = ResultsOf(charges, test.header.channelOff, diameter);
     for (int slot = 0; slot < archive::kChannels; ++slot) {
-        if (test.header.channelOff[slot] != 0) {
+        if (test.header.channelOff[slot] != 0)
             Fill(m_table, slot, std::nullopt, QStringLiteral("-"));
-            continue;
-        }
-        const QString charge = last ? last->charge[slot] : QString();
-        inUse << charge;
-        Fill(m_table, slot, last ? ChargeResultOf(charge, diameter) : std::nullopt,
-             ChargeWithoutUnit(charge));
+        else
+            Fill(m_table, slot, results.channels[slot], ChargeWithoutUnit(charges[slot]));
     }
-    const std::optional<ChargeResult> mean = MeanResultOf(inUse, diameter);
-    Fill(m_table, MeanColumn, mean, mean ? MeanChargeText(inUse) : QString());
+    Fill(m_table, MeanColumn, results.mean, results.mean ? results.meanText : QString());
 
     m_csv = new QPushButton(QStringLiteral("导出CSV"), this);
     // Placed as the form's buttons are, in their column.

@@ -40,24 +40,12 @@ QString ResultText(const std::optional<ChargeResult>& result) {
 
 TestListModel::TestListModel(QObject* parent) : QAbstractTableModel(parent) {}
 
-TestListModel::Results TestListModel::resultsOf(const archive::TestSummary& test) {
-    Results results;
-    QStringList inUse;
-    for (int slot = 0; slot < archive::kChannels; ++slot) {
-        if (test.channelOff[slot] != 0) continue;
-        inUse << test.lastCharge[slot];
-        results.channels[slot] = ChargeResultOf(test.lastCharge[slot], test.diameter);
-    }
-    results.mean = MeanResultOf(inUse, test.diameter);
-    if (results.mean || std::any_of(inUse.begin(), inUse.end(),
-                                    [](const QString& t) { return ChargeNumber(t).has_value(); }))
-        results.meanText = MeanChargeText(inUse);
-    return results;
-}
-
 const TestListModel::Results& TestListModel::results(int row) const {
     std::optional<Results>& cached = m_results[size_t(row)];
-    if (!cached) cached = resultsOf(m_rows[size_t(row)].test);
+    if (!cached) {
+        const archive::TestSummary& test = m_rows[size_t(row)].test;
+        cached = ResultsOf(test.lastCharge, test.channelOff, test.diameter);
+    }
     return *cached;
 }
 

@@ -36,12 +36,7 @@ class TestListModel : public QAbstractTableModel {
         qint64 startKey = 0;  // the date and start time as shown (the date's sort key)
         QString isoDate;      // the date with zeros ("2026-12-08"), empty when unreadable
     };
-    // A test's result figures: each channel in use, and the mean of those channels.
-    struct Results {
-        std::array<std::optional<ChargeResult>, archive::kChannels> channels;
-        QString meanText;  // the mean charge, empty when there is no mean
-        std::optional<ChargeResult> mean;
-    };
+    using Results = TestResults;
 
     explicit TestListModel(QObject* parent = nullptr);
 
@@ -60,7 +55,6 @@ class TestListModel : public QAbstractTableModel {
     // Worked out when a row is first shown or sorted by a result, then kept: a list of
     // thousands of tests is shown without working out every one.
     const Results& results(int row) const;
-    static Results resultsOf(const archive::TestSummary& test);
 
   private:
     static Row makeRow(archive::TestSummary test);
