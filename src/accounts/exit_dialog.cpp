@@ -7,7 +7,7 @@
 #include "platform/message_box.h"
 #include "state/test_state.h"
 
-CExitDlg::CExitDlg(QWidget* parent) : IdDialog(parent, QStringLiteral("退出系统"), 187, 91) {
+CExitDlg::CExitDlg(QWidget* parent) : PasswordCheckDialog(parent, QStringLiteral("退出系统"), 187, 91) {
     auto* frame = new QGroupBox(this);
     frame->setGeometry(du(7, 7, 173, 58));
 
@@ -20,15 +20,6 @@ CExitDlg::CExitDlg(QWidget* parent) : IdDialog(parent, QStringLiteral("退出系
 
     addOkCancel(27, 105, 70);
     password->setFocus();
-}
-
-void CExitDlg::accept() {
-    if (static_cast<QLineEdit*>(item(IdPassword))->text() == g_strCurrentPassword) {
-        IdDialog::accept();
-        return;
-    }
-    MessageBox::show(this, QStringLiteral("密码错误,请重新输入"), QStringLiteral("密码错误"),
-                     MessageBox::Buttons::Ok, MessageBox::Icon::Exclamation);
 }
 
 bool RunExitDialog(QWidget* owner) {

@@ -9,7 +9,7 @@
 #include "state/test_state.h"
 
 CDeletePasswordDlg::CDeletePasswordDlg(QWidget* parent)
-    : IdDialog(parent, QStringLiteral("删除实验"), 187, 91) {
+    : PasswordCheckDialog(parent, QStringLiteral("删除实验"), 187, 91) {
     auto* frame = new QGroupBox(this);
     frame->setGeometry(du(7, 7, 173, 58));
 
@@ -29,11 +29,3 @@ CDeletePasswordDlg::CDeletePasswordDlg(QWidget* parent)
     password->setFocus();
 }
 
-void CDeletePasswordDlg::accept() {
-    if (static_cast<QLineEdit*>(item(IdPassword))->text() == g_strCurrentPassword) {
-        IdDialog::accept();
-        return;
-    }
-    MessageBox::show(this, QStringLiteral("密码错误,请重新输入"), QStringLiteral("密码错误"),
-                     MessageBox::Buttons::Ok, MessageBox::Icon::Exclamation);
-}
