@@ -1,6 +1,5 @@
 #include "link/reply_decoder.h"
 
-#include <algorithm>
 #include <cstdlib>
 
 #include "platform/gbk_codec.h"
@@ -19,13 +18,9 @@ constexpr std::size_t kAccumulatorLimit = REPLY_LENGTH + 1;
 // the second time perhaps against the next command.
 bool g_replyDecoded = false;
 
-// A reading as the form shows it. The instrument sends ASCII, which GBK leaves as it is;
-// only other bytes go through the codec.
+// A reading as the form shows it.
 QString text(const std::string& bytes) {
-    const bool ascii = std::all_of(bytes.begin(), bytes.end(),
-                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-    if (ascii) return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
-    return gbk::decode(QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
+    return gbk::decode(QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size())));
 }
 
 // Decimal digits up to the first non-digit, 0 when there are none, modulo 256.

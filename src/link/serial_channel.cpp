@@ -1,6 +1,5 @@
 #include "link/serial_channel.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -107,11 +106,7 @@ QString openFailureText(const QString& name, const QString& path,
 
 // "S" + text + "E"; the instrument takes "a" ... "f" as the six characters after "9".
 QByteArray commandFrame(const QString& text) {
-    // The commands are ASCII, which GBK leaves as it is; only other text goes through the
-    // codec.
-    const bool ascii =
-        std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; });
-    const QByteArray bytes = ascii ? text.toLatin1() : gbk::encode(text).value_or(text.toLatin1());
+    const QByteArray bytes = gbk::encode(text).value_or(text.toLatin1());
     QByteArray frame;
     frame.reserve(bytes.size() + 2);
     frame.append('S');

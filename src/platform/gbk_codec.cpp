@@ -2,6 +2,7 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <vector>
 
@@ -42,12 +43,19 @@ bool convert(const char* to, const char* from, const QByteArray& in, QByteArray&
 }  // namespace
 
 std::optional<QByteArray> encode(const QString& text) {
+    // ASCII is the same in GBK, and most texts (every command, every reading) are ASCII: they
+    // need no converter.
+    if (std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; }))
+        return text.toLatin1();
     QByteArray out;
     if (!convert("GBK", "UTF-8", text.toUtf8(), out, false, {}, 0)) return std::nullopt;
     return out;
 }
 
 QString decode(const QByteArray& bytes) {
+    if (std::all_of(bytes.begin(), bytes.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return QString::fromLatin1(bytes);
     QByteArray out;
     convert("UTF-8", "GBK", bytes, out, true, QByteArray("\xEF\xBF\xBD"), 1);
     return QString::fromUtf8(out);
