@@ -116,13 +116,17 @@ void GuiGate::drain() {
             m_pending.pop_front();
             task->state = Task::State::Running;
         }
+        std::function<void()> fn;
+        fn.swap(task->fn);  // the task keeps nothing of it
         ++m_running;
-        task->fn();
+        fn();
         --m_running;
+        // Destroyed outside the lock: what it holds (a form's link, say) may take its own
+        // locks as it goes.
+        fn = nullptr;
         {
             std::lock_guard lock(m_mutex);
             task->state = Task::State::Done;
-            task->fn = nullptr;
         }
         if (task->waited) m_done.notify_all();
     }
