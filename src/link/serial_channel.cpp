@@ -180,9 +180,10 @@ bool startReceiver(const std::shared_ptr<LinkView>& view, const std::shared_ptr<
         done->set();
     });
     if (!started) {
-        // Nothing waits on a thread that never ran.
-        if (before) before->wait();
-        done->set();
+        // A thread that never ran is taken out of the chain without waiting for the one
+        // before, which may itself be waiting for the GUI thread that runs this.
+        std::lock_guard lock(g_comMutex);
+        if (g_receiverDone == done) g_receiverDone = before;
     }
     return started;
 }
