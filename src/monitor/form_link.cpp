@@ -24,7 +24,6 @@ int fieldId(LinkView::Field field) {
 }
 
 constexpr int kFieldKey = -1;
-const std::pair<int, int> kTemperatureKey{FormId::Temperature, kFieldKey};
 
 }  // namespace
 
@@ -68,31 +67,33 @@ void FormLink::setItemEnabled(int id, bool enabled) {
     withForm([&](Testclass& form) { form.setItemEnabledOnGui(id, enabled); });
 }
 
-void FormLink::postText(TextKey key, const QString& text, bool always) {
+void FormLink::postText(TextKey key, const QString& text) {
     std::lock_guard lock(m_textsMutex);
     auto it = m_texts.find(key);
-    if (!always && it != m_texts.end() && it->second == text) return;
+    if (it != m_texts.end() && it->second == text) return;
     m_texts[key] = text;
     m_unsent[key] = text;
 }
 
 void FormLink::flushTexts() {
     std::map<TextKey, QString> texts;
+    std::optional<QString> temperature;
     {
         std::lock_guard lock(m_textsMutex);
         texts.swap(m_unsent);
+        temperature.swap(m_temperatureReading);
     }
-    if (texts.empty()) return;
-    GuiGate::instance().post([self = shared_from_this(), texts = std::move(texts)] {
+    if (texts.empty() && !temperature) return;
+    GuiGate::instance().post([self = shared_from_this(), texts = std::move(texts),
+                              temperature = std::move(temperature)] {
         Testclass* form = self->m_form.data();
         if (form == nullptr) return;
         for (const auto& [key, text] : texts) self->applyText(*form, key, text);
         // After every text of the command is shown: the watcher may pause the test and
         // open a box. A copy runs, so that a new start may replace the watcher meanwhile.
-        const auto temperature = texts.find(kTemperatureKey);
-        if (temperature != texts.end() && self->m_temperatureShown) {
+        if (temperature && self->m_temperatureShown) {
             const auto watcher = self->m_temperatureShown;
-            watcher(*form, temperature->second);
+            watcher(*form, *temperature);
         }
     });
 }
@@ -135,7 +136,12 @@ void FormLink::watch(Testclass& form) {
 }
 
 void FormLink::setField(Field field, const QString& text) {
-    postText({fieldId(field), kFieldKey}, text, field == Field::Temperature);
+    if (field == Field::Temperature) {
+        // Every reading is watched, whether or not its text changed.
+        std::lock_guard lock(m_textsMutex);
+        m_temperatureReading = text;
+    }
+    postText({fieldId(field), kFieldKey}, text);
 }
 
 void FormLink::setButtonEnabled(Button button, bool enabled) {
@@ -164,11 +170,9 @@ ResumeDecision FormLink::resumeChecked(int32_t minutes) {
 
 MessageBox::Result FormLink::message(const QString& text, const QString& caption,
                                      MessageBox::Buttons buttons, MessageBox::Icon icon) {
-    flushTexts();
     MessageBox::Result result = MessageBox::Cancel;
-    GuiGate::instance().run([&] {
-        if (Testclass* form = m_form.data())
-            result = MessageBox::show(form, text, caption, buttons, icon);
+    withForm([&](Testclass& form) {
+        result = MessageBox::show(&form, text, caption, buttons, icon);
     });
     return result;
 }

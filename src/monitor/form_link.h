@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <utility>
 
 #include "link/link_view.h"
@@ -23,8 +24,8 @@ class Testclass;
 // ends, and before every call that waits (a message, the stop, the finish): that call comes
 // after them on the same path and so finds them carried out. The GUI thread then wakes and
 // repaints once per command instead of once per reply. A text the form already shows, or is
-// about to show, is not handed over again; the specimen temperature is the exception: every
-// reading goes over, so that whoever watches it sees each one.
+// about to show, is not handed over again; the specimen temperature's last reading goes to
+// its watch all the same, so that the watch sees each one.
 class FormLink : public LinkView, public std::enable_shared_from_this<FormLink> {
   public:
     explicit FormLink(Testclass* form);
@@ -85,9 +86,8 @@ class FormLink : public LinkView, public std::enable_shared_from_this<FormLink> 
 
     // Hands `fn` with the form to the GUI thread without waiting, after the gathered texts.
     void postToForm(std::function<void(Testclass&)> fn);
-    // Gathers `text` for `key` unless the form already shows it or is about to (unless
-    // `always`).
-    void postText(TextKey key, const QString& text, bool always = false);
+    // Gathers `text` for `key` unless the form already shows it or is about to.
+    void postText(TextKey key, const QString& text);
     // Hands the gathered texts to the GUI thread.
     void flushTexts();
     // GUI thread: writes `text` into the form and, on the first call, starts watching the
@@ -108,6 +108,7 @@ class FormLink : public LinkView, public std::enable_shared_from_this<FormLink> 
     std::mutex m_textsMutex;
     std::map<TextKey, QString> m_texts;
     std::map<TextKey, QString> m_unsent;  // gathered, not yet handed over
+    std::optional<QString> m_temperatureReading;  // the last one, not yet handed to the watch
     bool m_watching = false;  // GUI thread
     bool m_applying = false;  // GUI thread: the link's own write is under way
 };
