@@ -8,12 +8,11 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
-#include "archive/archive_reader.h"
+#include "history/archive_access.h"
 #include "history/test_csv_export.h"
 #include "history/test_deletion.h"
 #include "history/test_list_filter.h"
 #include "history/test_list_model.h"
-#include "platform/message_box.h"
 
 HistoryWindow::HistoryWindow(QWidget* owner, QString archivePath, Host host)
     : QDialog(owner), m_archivePath(std::move(archivePath)), m_host(std::move(host)) {
@@ -139,14 +138,13 @@ void HistoryWindow::showEvent(QShowEvent* event) {
 void HistoryWindow::refresh() {
     const std::optional<archive::TestSummary> selected = selectedTest();
     QString message;
-    std::unique_ptr<archive::ArchiveReader> reader =
-        m_archivePath.isEmpty() ? nullptr : archive::ArchiveReader::open(m_archivePath, &message);
+    std::unique_ptr<archive::ArchiveReader> reader = OpenArchiveReader(m_archivePath, &message);
     std::vector<archive::TestSummary> tests;
     if (reader) {
         tests = reader->listTests();
         m_readError = reader->lastError();
     } else {
-        m_readError = message.isEmpty() ? QStringLiteral("没有可用的测试档案。") : message;
+        m_readError = message;
     }
     m_model->setTests(std::move(tests));
     if (!selected || !selectTest(selected->id)) {

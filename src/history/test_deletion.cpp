@@ -4,16 +4,12 @@
 #include "accounts/login_dialog.h"
 #include "archive/archive_reader.h"
 #include "archive/test_lock.h"
+#include "history/archive_access.h"
 #include "history/delete_password_dialog.h"
 #include "platform/message_box.h"
 #include "state/test_state.h"
 
 namespace {
-
-void Warn(QWidget* owner, const QString& text) {
-    MessageBox::show(owner, text, MessageBox::kAppCaption, MessageBox::Buttons::Ok,
-                     MessageBox::Icon::Exclamation);
-}
 
 bool LoggedIn(QWidget* owner) {
     if (!g_strCurrentUser.isEmpty()) return true;
@@ -27,14 +23,14 @@ bool LoggedIn(QWidget* owner) {
 bool DeleteArchivedTest(QWidget* owner, const QString& archivePath,
                         const archive::TestSummary& test, std::optional<qint64> viewedId) {
     if (viewedId && *viewedId == test.id) {
-        Warn(owner, QStringLiteral("这项实验正在实验窗口中显示，请先关闭实验窗口，再删除。"));
+        WarnOperator(owner, QStringLiteral("这项实验正在实验窗口中显示，请先关闭实验窗口，再删除。"));
         return false;
     }
     // Holding the test's lock while deleting keeps any program from taking it up meanwhile.
     const std::unique_ptr<archive::TestLock> lock =
         archive::TestLock::tryAcquire(archivePath, test.uid);
     if (!lock) {
-        Warn(owner, QStringLiteral("这项实验正在运行（本程序或另一个程序中），不能删除。"));
+        WarnOperator(owner, QStringLiteral("这项实验正在运行（本程序或另一个程序中），不能删除。"));
         return false;
     }
     const QString question = QStringLiteral(
@@ -54,11 +50,11 @@ bool DeleteArchivedTest(QWidget* owner, const QString& archivePath,
     std::unique_ptr<archive::ArchiveReader> reader =
         archive::ArchiveReader::open(archivePath, &message);
     if (!reader) {
-        Warn(owner, message);
+        WarnOperator(owner, message);
         return false;
     }
     if (!reader->deleteTest(test.id, &message)) {
-        Warn(owner, message + QStringLiteral("\n实验没有删除。"));
+        WarnOperator(owner, message + QStringLiteral("\n实验没有删除。"));
         return false;
     }
     return true;

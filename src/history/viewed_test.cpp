@@ -4,7 +4,7 @@
 #include <QPushButton>
 #include <QTableWidget>
 
-#include "archive/archive_reader.h"
+#include "history/archive_access.h"
 #include "history/result_panel.h"
 #include "history/test_csv_export.h"
 #include "monitor/form_ids.h"
@@ -26,24 +26,10 @@ bool Finished(archive::TestState state) {
 }  // namespace
 
 std::optional<ViewedTest> LoadViewedTest(QWidget* owner, const QString& archivePath, qint64 id) {
-    QString message;
-    std::unique_ptr<archive::ArchiveReader> reader =
-        archivePath.isEmpty() ? nullptr : archive::ArchiveReader::open(archivePath, &message);
-    if (!reader) {
-        MessageBox::show(
-            owner, message.isEmpty() ? QStringLiteral("没有可用的测试档案。") : message,
-            MessageBox::kAppCaption, MessageBox::Buttons::Ok, MessageBox::Icon::Exclamation);
-        return std::nullopt;
-    }
-    std::optional<archive::ArchivedTest> test = reader->loadTest(id);
-    if (!test) {
-        const QString reason = reader->lastError().isEmpty()
-                                   ? QStringLiteral("测试档案中已没有这项实验。")
-                                   : reader->lastError();
-        MessageBox::show(owner, reason, MessageBox::kAppCaption, MessageBox::Buttons::Ok,
-                         MessageBox::Icon::Exclamation);
-        return std::nullopt;
-    }
+    std::unique_ptr<archive::ArchiveReader> reader = OpenArchiveReaderOrWarn(owner, archivePath);
+    if (!reader) return std::nullopt;
+    std::optional<archive::ArchivedTest> test = LoadTestOrWarn(owner, *reader, id);
+    if (!test) return std::nullopt;
     ViewedTest viewed;
     viewed.test = std::move(*test);
     viewed.lastPoll = reader->lastPoll(id);
