@@ -40,6 +40,16 @@ QString failureReason(const QString& path, QFileDevice::FileError error) {
 
 }  // namespace
 
+QString ReplaceFileContentsOrExplain(const QString& path, const QByteArray& bytes,
+                                     const QString& what) {
+    const bool existed = QFileInfo::exists(path);
+    QString reason;
+    if (ReplaceFileContents(path, bytes, &reason)) return {};
+    QString text = QStringLiteral("无法保存%1：\n%2\n%3").arg(what, path, reason);
+    if (existed) text += QStringLiteral("\n原有的同名文件没有改动。");
+    return text;
+}
+
 QString ReadOnlyTargetReason(const QString& path) {
     const QByteArray name = QFile::encodeName(path);
     struct stat st {};

@@ -13,6 +13,12 @@
 // explanation of the cause for the operator. A read-only target is never replaced.
 bool ReplaceFileContents(const QString& path, const QByteArray& bytes, QString* reason = nullptr);
 
+// ReplaceFileContents for a save the operator asked for: empty on success, otherwise the
+// text to show: "无法保存" + `what` + the path and the cause, and that the file already there
+// (if one was) has not been changed.
+QString ReplaceFileContentsOrExplain(const QString& path, const QByteArray& bytes,
+                                     const QString& what);
+
 // Why the file already at `path` must not be replaced, in Chinese for the operator: it has no
 // write permission bits (judged by the bits, as root may write anyway), this user may not
 // write it, or it is marked immutable or append-only. Empty when there is no such file or

@@ -35,14 +35,11 @@ void Testclass::OnSaveText() {
                          MessageBox::Icon::Exclamation);
         return;
     }
-    const bool existed = QFileInfo::exists(path);
-    QString reason;
-    if (!ReplaceFileContents(path, file.bytes, &reason)) {
-        QString text = QStringLiteral("无法保存文本数据文件：\n%1\n%2").arg(path, reason);
-        if (existed) text += QStringLiteral("\n原有的同名文件没有改动。");
-        MessageBox::show(this, text, MessageBox::kAppCaption, MessageBox::Buttons::Ok,
+    const QString failure =
+        ReplaceFileContentsOrExplain(path, file.bytes, QStringLiteral("文本数据文件"));
+    if (!failure.isEmpty())
+        MessageBox::show(this, failure, MessageBox::kAppCaption, MessageBox::Buttons::Ok,
                          MessageBox::Icon::Exclamation);
-    }
 }
 
 void Testclass::OnSaveChart() {
