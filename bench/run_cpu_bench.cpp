@@ -22,6 +22,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
@@ -88,16 +89,16 @@ int main(int argc, char** argv) {
         return MessageBox::Cancel;
     });
 
-    char folder[] = "/tmp/kivo-cpu-bench-XXXXXX";
-    if (!mkdtemp(folder)) return 1;
+    QTemporaryDir folder;
+    if (!folder.isValid()) return 1;
     SimProcess sim;
-    if (!StartSim(std::string(folder) + "/com1", {"--line-timing"}, &sim)) {
+    if (!StartSim(folder.filePath(QStringLiteral("com1")).toStdString(), {"--line-timing"}, &sim)) {
         std::fprintf(stderr, "cannot start %s\n", SimProgram().c_str());
         StopSim(sim);
         return 1;
     }
     qputenv("KIVO_COM1", QByteArray::fromStdString(sim.link));
-    const QString archiveFile = QString::fromLocal8Bit(folder) + QStringLiteral("/kivo.sqlite");
+    const QString archiveFile = folder.filePath(QStringLiteral("kivo.sqlite"));
     ArchiveSession::open(archiveFile);
 
     g_nTestMinutes = 100000;
@@ -153,10 +154,6 @@ int main(int argc, char** argv) {
     LinkThreads::joinAll();
     StopSim(sim);
     ArchiveSession::close();
-    for (const char* suffix : {"", "-wal", "-shm"})
-        unlink((archiveFile + QLatin1String(suffix)).toLocal8Bit().constData());
-    rmdir((archiveFile + QStringLiteral(".locks")).toLocal8Bit().constData());
-    rmdir(folder);
 
     std::printf(
         "CPU of the whole program, all threads (kivo-sim --line-timing, real speed, polls every "
