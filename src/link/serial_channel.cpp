@@ -63,6 +63,13 @@ void show(LinkView* owner, const QString& text) {
         MessageBox::show(nullptr, text);
 }
 
+// The opening failed because no device stands behind the path.
+bool deviceAbsent(const SerialPort::OpenFailure& failure) {
+    const int err = failure.err;
+    return failure.step == SerialPort::OpenStep::Open &&
+           (err == ENOENT || err == ENODEV || err == ENXIO);
+}
+
 // The fixed message of a failed opening, with the cause and what to do about it when known.
 QString openFailureText(const QString& name, const QString& path,
                         const SerialPort::OpenFailure& failure) {
@@ -70,7 +77,7 @@ QString openFailureText(const QString& name, const QString& path,
     const int err = failure.err;
     switch (failure.step) {
         case Step::Open:
-            if (err == ENOENT || err == ENODEV || err == ENXIO)
+            if (deviceAbsent(failure))
                 return kCannotOpen +
                        QStringLiteral(
                            "\n设备 %1 不存在：请检查串口线或 USB 转串口适配器是否已接好。")
@@ -226,6 +233,7 @@ bool ResumeLink(std::shared_ptr<LinkView> view) {
         receiverDone = g_receiverDone;
     }
     if (!port) return true;  // no port: the caller's own check speaks
+    bool reopened = false;
     if (port->hungUp() || !port->isOpen()) {
         // The device went away (adapter pulled out). Whatever stands behind the name now
         // is opened: the same adapter plugged in again, maybe under another device name.
@@ -237,10 +245,7 @@ bool ResumeLink(std::shared_ptr<LinkView> view) {
             path.isEmpty() ? nullptr
                            : SerialPort::open(path.toStdString(), kInstrumentLine, &failure);
         if (!fresh) {
-            const int err = failure.err;
-            const bool absent =
-                path.isEmpty() || (failure.step == SerialPort::OpenStep::Open &&
-                                   (err == ENOENT || err == ENODEV || err == ENXIO));
+            const bool absent = path.isEmpty() || deviceAbsent(failure);
             show(view.get(),
                  absent ? kCannotOpen +
                               QStringLiteral("\n%1 的设备 %2 已断开，现在仍未找到：请插好串口线或 "
@@ -254,15 +259,12 @@ bool ResumeLink(std::shared_ptr<LinkView> view) {
             g_hCom = fresh;
         }
         port->close();
-        g_bLinkActive = 1;
-        if (!startReceiver(view, fresh)) {
-            show(view.get(), kNoThread);
-            return false;
-        }
-        return true;
+        port = std::move(fresh);
+        reopened = true;
     }
-    // The receive loop ends with a test (FinishTest); a new start needs it again.
-    if (g_bLinkActive.load() == 0 || !receiverDone || receiverDone->isSet()) {
+    // The receive loop ends with a test (FinishTest); a new start needs it again, and a port
+    // opened afresh needs its own.
+    if (reopened || g_bLinkActive.load() == 0 || !receiverDone || receiverDone->isSet()) {
         g_bLinkActive = 1;
         if (!startReceiver(view, port)) {
             show(view.get(), kNoThread);
