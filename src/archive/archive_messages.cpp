@@ -49,7 +49,31 @@ QString CauseText(const SqlError& error, const QString& path, int busyTimeoutMs)
 }
 
 QString WriterConsequence() {
-    return QStringLiteral("本次实验照常进行，记录仍可用“保存文本数据”等按钮导出，但不再存入档案。");
+    return QStringLiteral(
+        "本次实验照常进行，记录仍可用“保存文本数据”等按钮导出。程序会每隔 10 秒重试，"
+        "档案恢复后自动补写全部记录。");
+}
+
+QString WritesRestoredText(const QString& path) {
+    return QStringLiteral("测试档案已恢复写入：%1。此前未能写入的记录已全部补写。").arg(path);
+}
+
+QString UnwrittenAtEndText(const QString& path, const QStringList& tests) {
+    return QStringLiteral(
+               "程序结束前仍有记录未能存入测试档案 %1：%2。"
+               "这些记录只保存在已导出的文件（“保存文本数据”等）中。")
+        .arg(path, tests.join(QStringLiteral("；")));
+}
+
+QString NoWalText(const QString& path) {
+    return QStringLiteral(
+               "测试档案 %1 无法使用：它所在文件夹的文件系统不支持档案所需的 WAL 日志方式"
+               "（共享内存）。请把档案放在本机磁盘上。")
+        .arg(path);
+}
+
+QString DamagedInUseText() {
+    return QStringLiteral("另一个程序正在使用该档案，待它关闭后再把损坏的文件改名保存。");
 }
 
 QString CannotOpenText(const QString& path, const QString& cause) {

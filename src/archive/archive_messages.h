@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include "archive/sqlite_handle.h"
 
@@ -14,6 +15,15 @@ QString CauseText(const SqlError& error, const QString& path, int busyTimeoutMs)
 
 // What the writer's failure means for the running test.
 QString WriterConsequence();
+// The archive takes writes again after a failure: everything kept meanwhile is in it.
+QString WritesRestoredText(const QString& path);
+// Said before the program ends when some records could not be archived: `tests` names each
+// test ("2026-12-9 08:05:09 开始的实验") with its count of unwritten records.
+QString UnwrittenAtEndText(const QString& path, const QStringList& tests);
+// The folder's file system gives the archive no shared memory for its WAL journal.
+QString NoWalText(const QString& path);
+// A damaged archive that another copy of the program still has open.
+QString DamagedInUseText();
 
 QString CannotOpenText(const QString& path, const QString& cause);
 QString CannotWriteText(const QString& path, const QString& cause);

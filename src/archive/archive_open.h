@@ -4,25 +4,36 @@
 #include <memory>
 
 #include "archive/archive_schema.h"
+#include "archive/archive_use.h"
 #include "archive/sqlite_handle.h"
 
-// Opens the archive for use: the connection's settings, the journal, the schema brought up to
-// date. A file that SQLite finds damaged or not a database is renamed aside (never
-// overwritten) and a new archive started in its place; an archive of a newer program is left
-// as it is.
+// Opens the archive for use: the connection's settings, the journal (WAL, which the archive
+// needs: readers never block the writer), the schema brought up to date. A file that SQLite
+// finds damaged or not a database is reported; the writer (and only it) renames it aside (never
+// overwritten) and starts a new archive in its place, provided no other copy of the program has
+// the file open. An archive of a newer program is left as it is.
 namespace archive {
 
 // How long a connection waits for another copy of the program to finish its write.
 constexpr int kBusyTimeoutMs = 4000;
 
+// What is done with a damaged file.
+enum class Damage {
+    Report,     // readers: say so and leave it
+    MoveAside,  // the writer: moved aside when no other program has it open
+    KnownDamaged,  // the writer met the damage while writing: moved aside as above, unchecked
+};
+
 struct OpenedArchive {
+    std::unique_ptr<ArchiveUse> use;  // held while the connection lives
     std::unique_ptr<Connection> db;  // null when the archive cannot be used
     // Why it cannot be used, or what was done to make it usable; empty when all went well.
     QString message;
+    bool movedAside = false;  // the archive was new-made in place of a damaged one
 };
 
 OpenedArchive OpenArchive(const QString& path, int busyTimeoutMs = kBusyTimeoutMs,
-                          int version = kArchiveVersion);
+                          int version = kArchiveVersion, Damage damage = Damage::Report);
 
 // The settings every connection runs with; used by OpenArchive and by anything (tests,
 // benchmarks) that opens the file by itself.

@@ -46,11 +46,13 @@ std::unique_ptr<ArchiveReader> ArchiveReader::open(const QString& path, QString*
     OpenedArchive opened = OpenArchive(path);
     if (message) *message = opened.message;
     if (!opened.db) return nullptr;
-    return std::unique_ptr<ArchiveReader>(new ArchiveReader(path, std::move(opened.db)));
+    return std::unique_ptr<ArchiveReader>(
+        new ArchiveReader(path, std::move(opened.use), std::move(opened.db)));
 }
 
-ArchiveReader::ArchiveReader(QString path, std::unique_ptr<Connection> db)
-    : m_path(std::move(path)), m_db(std::move(db)) {}
+ArchiveReader::ArchiveReader(QString path, std::unique_ptr<ArchiveUse> use,
+                             std::unique_ptr<Connection> db)
+    : m_path(std::move(path)), m_use(std::move(use)), m_db(std::move(db)) {}
 
 ArchiveReader::~ArchiveReader() = default;
 

@@ -9,6 +9,7 @@
 
 namespace archive {
 
+class ArchiveUse;
 class Connection;
 
 // Reads the archive, and makes the few changes the history window makes, on the caller's
@@ -16,9 +17,8 @@ class Connection;
 // returns nothing and leaves the reason in lastError().
 class ArchiveReader {
   public:
-    // Null when the archive cannot be used; `message` then says why. An archive that was
-    // damaged is renamed aside and a new one opened: the reader is usable and `message`
-    // says what was done.
+    // Null when the archive cannot be used; `message` then says why. A damaged archive is
+    // reported and left as it is (the writer deals with it).
     static std::unique_ptr<ArchiveReader> open(const QString& path, QString* message);
     ~ArchiveReader();
 
@@ -33,11 +33,12 @@ class ArchiveReader {
     QString lastError() const { return m_lastError; }
 
   private:
-    ArchiveReader(QString path, std::unique_ptr<Connection> db);
+    ArchiveReader(QString path, std::unique_ptr<ArchiveUse> use, std::unique_ptr<Connection> db);
     std::vector<TestSummary> summaries(const char* where);
     std::vector<PollRow> pollRows(qint64 id, const char* order);
 
     QString m_path;
+    std::unique_ptr<ArchiveUse> m_use;  // outlives the connection
     std::unique_ptr<Connection> m_db;
     QString m_lastError;
 };

@@ -5,12 +5,15 @@
 #include <condition_variable>
 #include <deque>
 #include <limits>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <vector>
 
 #include "archive/archive_messages.h"
 #include "archive/archive_open.h"
+#include "archive/test_endings.h"
+#include "archive/test_lock.h"
 #include "archive/test_writes.h"
 
 namespace archive {
@@ -32,16 +35,33 @@ struct PollItem {
 };
 // A test's start, a state change or a record: rare beside the polls, so they travel whole.
 struct OtherItem {
-    enum class Kind { Begin, State, Record };
+    enum class Kind { Begin, Resume, State, Record };
     OtherItem(Kind kind, QString uid) : kind(kind), uid(std::move(uid)) {}
     Kind kind;
     QString uid;
     TestState state = TestState::Running;
     qint64 atMs = 0;
-    std::unique_ptr<const TestHeader> header;
-    std::unique_ptr<const RecordRow> record;
+    std::shared_ptr<const TestHeader> header;
+    std::shared_ptr<const RecordRow> record;
+    std::shared_ptr<const ArchivedTest> resumed;
     quint64 seq = 0;
 };
+struct ReleaseItem {
+    quint64 seq;
+    std::unique_ptr<TestLock> lock;
+};
+
+// Everything committed of a test under way, to write it anew into a new archive.
+struct TestLog {
+    std::shared_ptr<const TestHeader> header;
+    std::vector<StateChange> states;
+    std::map<int, RecordRow> records;
+    std::vector<PollRow> polls;
+};
+
+QString TestName(const TestHeader& header) {
+    return QStringLiteral("%1 %2 开始的实验").arg(header.testDate, header.startTime);
+}
 
 }  // namespace
 
@@ -50,7 +70,8 @@ ArchiveWriter::Options::Options()
       pollBatch(15),
       pollWaitMs(10000),
       maxWaitingPolls(50000),
-      closeWaitMs(5000) {}
+      closeWaitMs(5000),
+      retryMs(10000) {}
 
 struct ArchiveWriter::Shared {
     QString path;
@@ -59,21 +80,32 @@ struct ArchiveWriter::Shared {
 
     std::mutex mutex;              // guards everything below up to `failed`
     std::condition_variable work;  // the thread waits here for work
-    std::condition_variable done;  // flush and the destructor wait here for progress
+    std::condition_variable done;  // flush and close() wait here for progress
     std::deque<PollItem> polls;    // polls are kept apart so the oldest can be dropped
     std::deque<OtherItem> others;  // tests, state changes, records
-    quint64 nextSeq = 1;           // the order of the calls, across both queues
-    quint64 inFlight = kNone;      // the lowest number being written now
+    std::deque<ReleaseItem> releases;
+    std::map<QString, QString> names;  // each test handed, as the operator knows it
+    quint64 nextSeq = 1;               // the order of the calls, across the queues
+    quint64 inFlight = kNone;          // the lowest number being written now
     int flushWaiters = 0;
+    bool retryNow = false;  // a record came while the archive failed
     bool stopping = false;
+    bool lastTry = false;  // the archive failed at the end and was tried once more
     Clock::time_point stopDeadline;
     bool finished = false;
     qint64 dropped = 0;
     std::atomic<bool> failed{false};
-    std::atomic<bool> failing{false};  // the one message is on its way
 
     std::mutex handlerMutex;  // a handler runs under it; the owner leaving takes it too
     bool abandoned = false;
+
+    // The thread's own, untouched by the callers.
+    OpenedArchive opened;
+    std::unique_ptr<TestWrites> writes;
+    bool reported = false;      // the failure has been told and not yet its end
+    bool damaged = false;       // the last failure was a damaged file
+    Clock::time_point nextTry;  // while there is no connection
+    std::map<QString, TestLog> logs;
 
     quint64 lowestPending() const {
         quint64 low = inFlight;
@@ -85,32 +117,34 @@ struct ArchiveWriter::Shared {
     bool hasWork(Clock::time_point now) const {
         if (!others.empty() || (stopping && !polls.empty())) return true;
         if (polls.empty()) return false;
-        return failed || flushWaiters > 0 || polls.size() >= size_t(options.pollBatch) ||
+        return flushWaiters > 0 || polls.size() >= size_t(options.pollBatch) ||
                now >= polls.front().handedAt + milliseconds(options.pollWaitMs);
     }
 
     void push(OtherItem item) {
-        if (failed) return;
         {
             std::lock_guard lock(mutex);
+            if (finished) return;
             item.seq = nextSeq++;
+            if (item.kind == OtherItem::Kind::Record) retryNow = true;
             others.push_back(std::move(item));
         }
         work.notify_one();
     }
 
-    void tell(const std::function<void()>& call) {
+    void tell(const QString& message) {
         std::lock_guard lock(handlerMutex);
-        if (!abandoned) call();
+        if (!abandoned && onFailure) onFailure(message);
     }
 
-    // Called on the thread without the queue's lock. The message is out before failed() says
-    // so, and before a flush waiting for this returns.
-    void fail(const QString& message) {
-        if (failing.exchange(true)) return;
-        tell([&] {
-            if (onFailure) onFailure(message);
-        });
+    // Thread only, without the queue's lock. The message is out before failed() says so, and
+    // before a flush waiting for this returns.
+    void fail(QString message) {  // a copy: the connection's message goes with it
+        disconnect();
+        nextTry = Clock::now() + milliseconds(options.retryMs);
+        if (reported) return;
+        reported = true;
+        tell(message + WriterConsequence());
         {
             std::lock_guard lock(mutex);
             failed = true;
@@ -118,105 +152,238 @@ struct ArchiveWriter::Shared {
         done.notify_all();
     }
 
-    void run();
-    void write(TestWrites& writes, std::vector<PollItem>& batch, std::optional<OtherItem>& other);
-};
-
-void ArchiveWriter::Shared::run() {
-    OpenedArchive opened = OpenArchive(path, options.busyTimeoutMs);
-    std::unique_ptr<TestWrites> writes;
-    if (!opened.db) {
-        fail(opened.message + WriterConsequence());
-    } else {
-        try {
-            writes = std::make_unique<TestWrites>(*opened.db);
-        } catch (const SqlError& error) {
-            fail(CannotOpenText(path, CauseText(error, path, options.busyTimeoutMs)) +
-                 WriterConsequence());
-        }
-        if (writes && !opened.message.isEmpty())
-            tell([&] {
-                if (onFailure) onFailure(opened.message + QStringLiteral("本次实验存入新档案。"));
-            });
+    // Thread only, without the queue's lock: the archive takes writes again and all that was
+    // kept is written.
+    void restored() {
+        reported = false;
+        tell(WritesRestoredText(path));
+        std::lock_guard lock(mutex);
+        failed = false;
     }
 
+    // The statements, then the connection, then the hold on the file.
+    void disconnect() {
+        writes.reset();
+        opened.db.reset();
+        opened = OpenedArchive();
+    }
+
+    void run();
+    bool connect();
+    void takeUpEndings();
+    void writeAnew();
+    void write(std::vector<PollItem>& batch, std::optional<OtherItem>& other);
+    void logged(std::vector<PollItem>& batch, std::optional<OtherItem>& other);
+    std::vector<ReleaseItem> dueReleases();
+};
+
+// Opens the archive, writes the endings other programs left and the tests that a new archive
+// lacks. False (after the message) when the archive cannot be used yet.
+bool ArchiveWriter::Shared::connect() {
+    opened = OpenArchive(path, options.busyTimeoutMs, kArchiveVersion,
+                         damaged ? Damage::KnownDamaged : Damage::MoveAside);
+    if (!opened.db) {
+        fail(opened.message);
+        return false;
+    }
+    try {
+        writes = std::make_unique<TestWrites>(*opened.db);
+        damaged = false;
+        if (opened.movedAside) tell(opened.message + QStringLiteral("本次实验存入新档案。"));
+        takeUpEndings();
+        writeAnew();
+        return true;
+    } catch (const SqlError& error) {
+        damaged = error.primary() == SQLITE_CORRUPT || error.primary() == SQLITE_NOTADB;
+        fail(CannotWriteText(path, CauseText(error, path, options.busyTimeoutMs)));
+        return false;
+    }
+}
+
+void ArchiveWriter::Shared::takeUpEndings() {
+    for (const QString& uid : TestEndings::waiting(path)) {
+        // Its program has let go of it; one that takes it up first writes it.
+        const std::unique_ptr<TestLock> lock = TestLock::tryAcquireEnded(path, uid);
+        if (!lock) continue;
+        for (const StateChange& change : TestEndings::read(path, uid))
+            writes->changeState(uid, change.state, change.atMs);
+        TestEndings::remove(path, uid);
+    }
+}
+
+// The tests under way that the archive does not hold (it was new-made in place of a damaged
+// one) are written whole, as far as they were committed before.
+void ArchiveWriter::Shared::writeAnew() {
+    for (auto& [uid, log] : logs) {
+        if (!log.header || writes->holds(uid)) continue;
+        writes->beginTest(*log.header);
+        for (const StateChange& change : log.states)
+            writes->changeState(uid, change.state, change.atMs);
+        for (const auto& [number, record] : log.records) writes->addRecord(uid, record);
+        std::vector<std::pair<QString, const PollRow*>> rows;
+        for (const PollRow& poll : log.polls) {
+            rows.emplace_back(uid, &poll);
+            if (rows.size() == kMostPollsAtOnce) {
+                writes->addPolls(rows);
+                rows.clear();
+            }
+        }
+        if (!rows.empty()) writes->addPolls(rows);
+    }
+}
+
+std::vector<ReleaseItem> ArchiveWriter::Shared::dueReleases() {
+    std::vector<ReleaseItem> due;
+    const quint64 low = lowestPending();
+    while (!releases.empty() && releases.front().seq < low) {
+        due.push_back(std::move(releases.front()));
+        releases.pop_front();
+    }
+    return due;
+}
+
+void ArchiveWriter::Shared::run() {
     std::unique_lock lock(mutex);
     for (;;) {
-        while (!hasWork(Clock::now()) && !(stopping && others.empty() && polls.empty())) {
+        if (std::vector<ReleaseItem> due = dueReleases(); !due.empty()) {
+            lock.unlock();
+            for (ReleaseItem& item : due) logs.erase(item.lock->uid());
+            due.clear();  // the locks go
+            lock.lock();
+            continue;
+        }
+        const bool empty = others.empty() && polls.empty();
+        if (stopping && (empty || Clock::now() > stopDeadline || lastTry)) break;
+
+        if (!writes) {
+            if (!stopping && !retryNow && Clock::now() < nextTry) {
+                work.wait_until(lock, nextTry);
+                continue;
+            }
+            lastTry = stopping;
+            retryNow = false;
+            lock.unlock();
+            const bool ready = connect();
+            lock.lock();
+            if (ready && reported && others.empty() && polls.empty() && inFlight == kNone) {
+                lock.unlock();
+                restored();
+                lock.lock();
+            }
+            if (ready) lastTry = false;
+            done.notify_all();
+            continue;
+        }
+        if (!hasWork(Clock::now())) {
+            if (stopping) break;
             if (polls.empty())
                 work.wait(lock);
             else
                 work.wait_until(lock, polls.front().handedAt + milliseconds(options.pollWaitMs));
+            continue;
         }
-        if (others.empty() && polls.empty()) break;
 
-        // The polls handed before the next other item, or else that item.
+        // The tests, state changes and records first; then the polls, oldest first.
         std::vector<PollItem> batch;
         std::optional<OtherItem> other;
-        const quint64 limit = others.empty() ? kNone : others.front().seq;
-        while (!polls.empty() && polls.front().seq < limit && batch.size() < kMostPollsAtOnce) {
-            batch.push_back(std::move(polls.front()));
-            polls.pop_front();
-        }
-        if (batch.empty()) {
+        if (!others.empty()) {
             other = std::move(others.front());
             others.pop_front();
-        }
-        inFlight = batch.empty() ? other->seq : batch.front().seq;
-        const bool drop = failed || !writes || (stopping && Clock::now() > stopDeadline);
-        lock.unlock();
-        if (!drop) {
-            try {
-                write(*writes, batch, other);
-            } catch (const SqlError& error) {
-                writes.reset();
-                opened.db.reset();
-                fail(CannotWriteText(path, CauseText(error, path, options.busyTimeoutMs)) +
-                     WriterConsequence());
+        } else {
+            while (!polls.empty() && batch.size() < kMostPollsAtOnce) {
+                batch.push_back(std::move(polls.front()));
+                polls.pop_front();
             }
         }
-        batch.clear();
-        other.reset();
+        inFlight = batch.empty() ? other->seq : batch.front().seq;
+        lock.unlock();
+        bool written = false;
+        try {
+            write(batch, other);
+            written = true;
+        } catch (const SqlError& error) {
+            damaged = error.primary() == SQLITE_CORRUPT || error.primary() == SQLITE_NOTADB;
+            fail(CannotWriteText(path, CauseText(error, path, options.busyTimeoutMs)));
+        }
+        if (written) logged(batch, other);
         lock.lock();
         inFlight = kNone;
+        if (!written) {
+            retryNow = false;
+            // Kept, in their places, for the next try.
+            if (other) others.push_front(std::move(*other));
+            for (auto it = batch.rbegin(); it != batch.rend(); ++it)
+                polls.push_front(std::move(*it));
+        } else if (reported && others.empty() && polls.empty()) {
+            lock.unlock();
+            restored();
+            lock.lock();
+        }
         done.notify_all();
     }
     lock.unlock();
-    writes.reset();
-    opened.db.reset();
+    disconnect();
     lock.lock();
     finished = true;
     done.notify_all();
 }
 
-void ArchiveWriter::Shared::write(TestWrites& writes, std::vector<PollItem>& batch,
-                                  std::optional<OtherItem>& other) {
+void ArchiveWriter::Shared::write(std::vector<PollItem>& batch, std::optional<OtherItem>& other) {
     if (!batch.empty()) {
         std::vector<std::pair<QString, const PollRow*>> rows;
         rows.reserve(batch.size());
         for (const PollItem& item : batch) rows.emplace_back(item.uid, &item.row);
-        writes.addPolls(rows);
+        writes->addPolls(rows);
         return;
     }
     const OtherItem& item = *other;
     switch (item.kind) {
         case OtherItem::Kind::Begin:
-            writes.beginTest(*item.header);
+            writes->beginTest(*item.header);
+            break;
+        case OtherItem::Kind::Resume:
             break;
         case OtherItem::Kind::State:
-            if (writes.changeState(item.uid, item.state, item.atMs) == 0)
+            if (writes->changeState(item.uid, item.state, item.atMs) == 0)
                 qWarning("archive: a state change for test %s, which is not in the archive",
                          qPrintable(item.uid));
             break;
         case OtherItem::Kind::Record:
-            if (writes.addRecord(item.uid, *item.record) == 0) {
+            if (writes->addRecord(item.uid, *item.record) == 0) {
                 qWarning("archive: record %d of test %s, which is not in the archive",
                          item.record->number, qPrintable(item.uid));
             } else if (options.onRecordCommitted) {
-                tell([&] { options.onRecordCommitted(item.uid, item.record->number); });
+                std::lock_guard handlers(handlerMutex);
+                if (!abandoned) options.onRecordCommitted(item.uid, item.record->number);
             }
             break;
     }
+}
+
+// What was just committed, kept for the tests under way.
+void ArchiveWriter::Shared::logged(std::vector<PollItem>& batch, std::optional<OtherItem>& other) {
+    for (PollItem& item : batch) {
+        const auto log = logs.find(item.uid);
+        if (log != logs.end()) log->second.polls.push_back(std::move(item.row));
+    }
+    if (!other) return;
+    if (other->kind == OtherItem::Kind::Begin) {
+        logs[other->uid].header = other->header;
+        return;
+    }
+    if (other->kind == OtherItem::Kind::Resume) {
+        TestLog& log = logs[other->uid];
+        log.header = std::make_shared<const TestHeader>(other->resumed->header);
+        log.states = other->resumed->states;
+        for (const RecordRow& record : other->resumed->records) log.records[record.number] = record;
+        return;
+    }
+    const auto log = logs.find(other->uid);
+    if (log == logs.end()) return;
+    if (other->kind == OtherItem::Kind::State)
+        log->second.states.push_back({other->state, other->atMs});
+    else if (other->kind == OtherItem::Kind::Record)
+        log->second.records[other->record->number] = *other->record;
 }
 
 ArchiveWriter::ArchiveWriter(QString path, FailureHandler onFailure, Options options)
@@ -224,34 +391,84 @@ ArchiveWriter::ArchiveWriter(QString path, FailureHandler onFailure, Options opt
     m_shared->path = std::move(path);
     m_shared->onFailure = std::move(onFailure);
     m_shared->options = std::move(options);
+    m_shared->nextTry = Clock::now();
     m_thread = std::thread([shared = m_shared] { shared->run(); });
 }
 
-ArchiveWriter::~ArchiveWriter() {
+ArchiveWriter::~ArchiveWriter() { close(); }
+
+std::vector<ArchiveWriter::Unwritten> ArchiveWriter::close() {
+    if (m_closed) return {};
+    m_closed = true;
     Shared& s = *m_shared;
     std::unique_lock lock(s.mutex);
     s.stopping = true;
     s.stopDeadline = Clock::now() + milliseconds(s.options.closeWaitMs);
     s.work.notify_all();
-    // Past the deadline the thread drops what is left; a write under way may still wait out
-    // a busy archive first.
-    const auto bound = milliseconds(s.options.closeWaitMs + s.options.busyTimeoutMs + 2000);
+    // Past the deadline the thread leaves what is left; a write under way (or the last try of
+    // a failed archive) may still wait out a busy archive first.
+    const auto bound = milliseconds(s.options.closeWaitMs + 2 * s.options.busyTimeoutMs + 2000);
     const bool finished = s.done.wait_for(lock, bound, [&] { return s.finished; });
-    lock.unlock();
-    if (finished) {
-        m_thread.join();
-        return;
+    if (!finished) {
+        // The disk has stalled: the thread keeps its own share of the state and ends when the
+        // system call returns, without calling anything of ours.
+        lock.unlock();
+        {
+            std::lock_guard handlers(s.handlerMutex);
+            s.abandoned = true;
+        }
+        lock.lock();
+        s.finished = true;  // nothing more is taken
     }
-    // The disk has stalled: the thread keeps its own share of the state and ends when the
-    // system call returns, without calling anything of ours.
-    std::lock_guard handlers(s.handlerMutex);
-    s.abandoned = true;
-    m_thread.detach();
+
+    // What was not written: the records are counted, the state changes left for the next
+    // program, and only then the locks let go.
+    std::map<QString, std::vector<StateChange>> endings;
+    std::map<QString, int> records;
+    for (const OtherItem& item : s.others) {
+        if (item.kind == OtherItem::Kind::State) endings[item.uid].push_back({item.state, item.atMs});
+        if (item.kind == OtherItem::Kind::Record) ++records[item.uid];
+    }
+    std::deque<ReleaseItem> releases;
+    releases.swap(s.releases);
+    s.others.clear();
+    s.polls.clear();
+    std::vector<Unwritten> unwritten;
+    for (const auto& [uid, count] : records) {
+        const auto name = s.names.find(uid);
+        unwritten.push_back(
+            {uid, name != s.names.end() ? name->second : QStringLiteral("实验 %1").arg(uid), count});
+    }
+    const QString path = s.path;
+    lock.unlock();
+
+    if (finished) m_thread.join();
+    else m_thread.detach();
+    for (const auto& [uid, changes] : endings)
+        if (!TestEndings::leave(path, uid, changes))
+            qWarning("archive: the ending of test %s could not be left beside the archive",
+                     qPrintable(uid));
+    releases.clear();
+    return unwritten;
 }
 
 void ArchiveWriter::beginTest(const TestHeader& header) {
     OtherItem item{OtherItem::Kind::Begin, header.uid};
-    item.header = std::make_unique<const TestHeader>(header);
+    item.header = std::make_shared<const TestHeader>(header);
+    {
+        std::lock_guard lock(m_shared->mutex);
+        m_shared->names[header.uid] = TestName(header);
+    }
+    m_shared->push(std::move(item));
+}
+
+void ArchiveWriter::resumeTest(const ArchivedTest& test) {
+    OtherItem item{OtherItem::Kind::Resume, test.header.uid};
+    item.resumed = std::make_shared<const ArchivedTest>(test);
+    {
+        std::lock_guard lock(m_shared->mutex);
+        m_shared->names[test.header.uid] = TestName(test.header);
+    }
     m_shared->push(std::move(item));
 }
 
@@ -264,18 +481,18 @@ void ArchiveWriter::changeState(const QString& uid, TestState state, qint64 atMs
 
 void ArchiveWriter::addRecord(const QString& uid, const RecordRow& record) {
     OtherItem item{OtherItem::Kind::Record, uid};
-    item.record = std::make_unique<const RecordRow>(record);
+    item.record = std::make_shared<const RecordRow>(record);
     m_shared->push(std::move(item));
 }
 
 void ArchiveWriter::addPoll(const QString& uid, const PollRow& poll) {
     Shared& s = *m_shared;
-    if (s.failed) return;
     // Copied before the lock is taken: the caller holds the lock only to queue it.
     PollItem item{0, uid, poll, Clock::now()};
     bool wake = false;
     {
         std::lock_guard lock(s.mutex);
+        if (s.finished) return;
         item.seq = s.nextSeq++;
         s.polls.push_back(std::move(item));
         if (s.polls.size() > size_t(s.options.maxWaitingPolls)) {
@@ -289,14 +506,27 @@ void ArchiveWriter::addPoll(const QString& uid, const PollRow& poll) {
     if (wake) s.work.notify_one();
 }
 
+void ArchiveWriter::release(std::unique_ptr<TestLock> lock) {
+    if (!lock) return;
+    Shared& s = *m_shared;
+    {
+        std::lock_guard guard(s.mutex);
+        if (s.finished) return;  // the lock goes here and now
+        s.releases.push_back({s.nextSeq++, std::move(lock)});
+    }
+    s.work.notify_one();
+}
+
 bool ArchiveWriter::flush(int timeoutMs) {
     Shared& s = *m_shared;
     std::unique_lock lock(s.mutex);
     const quint64 target = s.nextSeq - 1;
     ++s.flushWaiters;
     s.work.notify_one();
-    const bool done = s.done.wait_for(lock, milliseconds(timeoutMs),
-                                      [&] { return s.failed || s.lowestPending() > target; });
+    const bool done = s.done.wait_for(lock, milliseconds(timeoutMs), [&] {
+        return s.failed || (s.lowestPending() > target &&
+                            (s.releases.empty() || s.releases.front().seq > target));
+    });
     --s.flushWaiters;
     return done && !s.failed;
 }

@@ -24,6 +24,8 @@ class TestWrites {
     int changeState(const QString& uid, TestState state, qint64 atMs);
     int addRecord(const QString& uid, const RecordRow& record);
     int addPolls(const std::vector<std::pair<QString, const PollRow*>>& polls);
+    // Whether the archive holds the test.
+    bool holds(const QString& uid) { return testId(uid) != 0; }
 
   private:
     Connection& m_db;

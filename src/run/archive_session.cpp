@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 
+#include "archive/archive_messages.h"
 #include "archive/archive_writer.h"
 #include "monitor/testclass.h"
 #include "platform/message_box.h"
@@ -30,12 +31,23 @@ void open(const QString& path) {
 
 void close() {
     std::shared_ptr<archive::ArchiveWriter> writer;
+    QString file;
     {
         std::lock_guard lock(g_mutex);
         writer.swap(g_writer);
-        g_path.clear();
+        file.swap(g_path);
     }
-    writer.reset();  // the last reference writes what is pending, then ends its thread
+    if (!writer) return;
+    const std::vector<archive::ArchiveWriter::Unwritten> unwritten = writer->close();
+    writer.reset();
+    if (unwritten.empty() || QCoreApplication::instance() == nullptr) return;
+    // Said before the program ends: the operator still has the exports of those records.
+    QStringList tests;
+    for (const archive::ArchiveWriter::Unwritten& test : unwritten)
+        tests << QStringLiteral("%1有 %2 条记录").arg(test.test).arg(test.records);
+    MessageBox::show(QApplication::activeWindow(), archive::UnwrittenAtEndText(file, tests),
+                     MessageBox::kAppCaption, MessageBox::Buttons::Ok,
+                     MessageBox::Icon::Exclamation);
 }
 
 std::shared_ptr<archive::ArchiveWriter> writer() {

@@ -14,7 +14,8 @@ namespace ArchiveSession {
 
 // Starts the writer on `path` (the archive file of this program unless told otherwise).
 void open(const QString& path);
-// Writes what is still pending and ends the writer.
+// Writes what is still pending and ends the writer; records that could not be archived are
+// named to the operator (a message box) before it returns.
 void close();
 
 // The writer, or null when there is none. Any thread; the caller's reference keeps the writer

@@ -67,7 +67,8 @@ archive::TestHeader headerOf(const Testclass& form, const QString& uid) {
     return h;
 }
 
-// The window goes: the test is closed (a finished test keeps its ending) and its lock let go.
+// The window goes: the test is closed (a finished test keeps its ending) and its lock let go
+// once that is in the archive (or left beside it), so that no copy takes it for a crashed test.
 void watchWindow(Testclass& form, const QString& uid) {
     QObject::connect(&form, &QObject::destroyed, [uid] {
         std::unique_ptr<archive::TestLock> lock;
@@ -77,8 +78,10 @@ void watchWindow(Testclass& form, const QString& uid) {
             g_uid.clear();
             lock.swap(g_lock);
         }
-        if (auto writer = ArchiveSession::writer())
+        if (auto writer = ArchiveSession::writer()) {
             writer->changeState(uid, archive::TestState::Closed, now());
+            writer->release(std::move(lock));
+        }
     });
 }
 
@@ -93,10 +96,15 @@ void started(Testclass& form) {
         return;
     }
     uid = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    // A lock without its file still keeps the copies of this computer off the test.
+    QString unshared;
+    std::unique_ptr<archive::TestLock> testLock =
+        archive::TestLock::tryAcquire(ArchiveSession::path(), uid, &unshared);
+    if (!unshared.isEmpty()) ArchiveSession::reportFailure(unshared);
     {
         std::lock_guard lock(g_mutex);
         g_uid = uid;
-        g_lock = archive::TestLock::tryAcquire(ArchiveSession::path(), uid);
+        g_lock = std::move(testLock);
     }
     writer->beginTest(headerOf(form, uid));
     writer->changeState(uid, archive::TestState::Running, now());
@@ -147,6 +155,7 @@ void adopt(Testclass& form, const archive::ArchivedTest& test,
         g_uid = test.header.uid;
         g_lock = std::move(lock);
     }
+    if (auto writer = ArchiveSession::writer()) writer->resumeTest(test);
     watchWindow(form, test.header.uid);
 }
 

@@ -148,11 +148,11 @@ TEST_F(ArchiveRoundTrip, ARecordHandedAgainReplacesItsFormerSelf) {
     EXPECT_EQ(reader->loadTest(list[0].id)->records, (std::vector{Record(1), again}));
 }
 
-TEST_F(ArchiveRoundTrip, PollsWaitForABatchButNeverPastARecord) {
+TEST_F(ArchiveRoundTrip, ARecordGoesAheadOfWaitingPollsWhichWaitForABatch) {
     std::atomic<int> committed{0};
     std::atomic<qint64> pollsAtCommit{-1};
     ArchiveWriter::Options options;
-    options.pollWaitMs = 3'600'000;  // here only a full batch or a record writes polls
+    options.pollWaitMs = 3'600'000;  // here only a full batch writes polls
     options.onRecordCommitted = [&](const QString&, int number) {
         pollsAtCommit = count("SELECT count(*) FROM poll");
         committed = number;
@@ -163,13 +163,17 @@ TEST_F(ArchiveRoundTrip, PollsWaitForABatchButNeverPastARecord) {
     for (int n = 0; n < 3; ++n) writer.addPoll("t", Poll(n));
     writer.addRecord("t", Record(1));
     ASSERT_TRUE(WaitFor([&] { return committed == 1; }));
-    EXPECT_EQ(pollsAtCommit, 3);  // on disk before the record's commit returned
+    EXPECT_EQ(pollsAtCommit, 0);  // the record did not wait behind the polls
 
-    for (int n = 3; n < 3 + 14; ++n) writer.addPoll("t", Poll(n));
+    for (int n = 3; n < 3 + 11; ++n) writer.addPoll("t", Poll(n));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    EXPECT_EQ(count("SELECT count(*) FROM poll"), 3);
-    writer.addPoll("t", Poll(17));
-    EXPECT_TRUE(WaitFor([&] { return count("SELECT count(*) FROM poll") == 18; }));
+    EXPECT_EQ(count("SELECT count(*) FROM poll"), 0);
+    writer.addPoll("t", Poll(14));
+    EXPECT_TRUE(WaitFor([&] { return count("SELECT count(*) FROM poll") == 15; }));
+    // In the order they were handed.
+    EXPECT_EQ(count("SELECT count(*) FROM poll p JOIN poll q ON q.seq = p.seq + 1 "
+                    "WHERE q.at_ms < p.at_ms"),
+              0);
 }
 
 TEST_F(ArchiveRoundTrip, APollThatWaitedLongEnoughIsWrittenWithoutABatch) {

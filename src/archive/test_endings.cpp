@@ -1,0 +1,88 @@
+#include "archive/test_endings.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+
+#include "archive/lock_folder.h"
+
+namespace archive::TestEndings {
+namespace {
+
+const QString kSuffix = QStringLiteral(".ended");
+
+QString fileOf(const QString& archivePath, const QString& uid) {
+    QString name = uid;
+    name.replace(QLatin1Char('/'), QLatin1Char('_'));  // a name never leaves the folder
+    return LockFolder(archivePath) + QLatin1Char('/') + name + kSuffix;
+}
+
+bool writeAll(int fd, const QByteArray& bytes) {
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += n;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool leave(const QString& archivePath, const QString& uid,
+           const std::vector<StateChange>& changes) {
+    if (!MakeLockFolder(archivePath)) return false;
+    QByteArray text;
+    for (const StateChange& change : changes)
+        text += QByteArray(StateName(change.state)) + ' ' + QByteArray::number(change.atMs) + '\n';
+    // Written whole under another name, then renamed: a reader sees all of it or nothing.
+    const QString target = fileOf(archivePath, uid);
+    const QByteArray temporary = QFile::encodeName(target + QStringLiteral(".new"));
+    const int fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0664);
+    if (fd < 0) return false;
+    ::fchmod(fd, 0664);
+    const bool written = writeAll(fd, text) && ::fsync(fd) == 0;
+    ::close(fd);
+    if (!written || ::rename(temporary.constData(), QFile::encodeName(target).constData()) != 0) {
+        ::unlink(temporary.constData());
+        return false;
+    }
+    return true;
+}
+
+bool pending(const QString& archivePath, const QString& uid) {
+    return QFile::exists(fileOf(archivePath, uid));
+}
+
+QStringList waiting(const QString& archivePath) {
+    QStringList uids;
+    const QStringList names =
+        QDir(LockFolder(archivePath)).entryList({QLatin1Char('*') + kSuffix}, QDir::Files);
+    for (const QString& name : names) uids << name.chopped(kSuffix.size());
+    return uids;
+}
+
+std::vector<StateChange> read(const QString& archivePath, const QString& uid) {
+    std::vector<StateChange> changes;
+    QFile file(fileOf(archivePath, uid));
+    if (!file.open(QIODevice::ReadOnly)) return changes;
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        const QList<QByteArray> words = line.trimmed().split(' ');
+        if (words.size() != 2) continue;
+        bool ok = false;
+        const qint64 atMs = words[1].toLongLong(&ok);
+        const std::optional<TestState> state = StateFromName(QString::fromLatin1(words[0]));
+        if (ok && state) changes.push_back({*state, atMs});
+    }
+    return changes;
+}
+
+void remove(const QString& archivePath, const QString& uid) {
+    ::unlink(QFile::encodeName(fileOf(archivePath, uid)).constData());
+}
+
+}  // namespace archive::TestEndings
