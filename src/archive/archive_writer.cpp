@@ -88,7 +88,10 @@ struct ArchiveWriter::Shared {
     quint64 nextSeq = 1;               // the order of the calls, across the queues
     quint64 inFlight = kNone;          // the lowest number being written now
     int flushWaiters = 0;
-    bool retryNow = false;  // a record came while the archive failed
+    bool retryNow = false;  // a record or state change came since the last try
+    bool trying = false;    // the archive is being opened
+    bool connected = false;  // the writer has the archive open
+    bool releasing = false;  // locks taken from `releases` are being let go
     bool stopping = false;
     bool lastTry = false;  // the archive failed at the end and was tried once more
     Clock::time_point stopDeadline;
@@ -126,7 +129,7 @@ struct ArchiveWriter::Shared {
             std::lock_guard lock(mutex);
             if (finished) return;
             item.seq = nextSeq++;
-            if (item.kind == OtherItem::Kind::Record) retryNow = true;
+            retryNow = true;  // a failed archive is tried again at once
             others.push_back(std::move(item));
         }
         work.notify_one();
@@ -152,13 +155,14 @@ struct ArchiveWriter::Shared {
         done.notify_all();
     }
 
-    // Thread only, without the queue's lock: the archive takes writes again and all that was
+    // Thread only, with the queue's lock: the archive takes writes again and all that was
     // kept is written.
-    void restored() {
+    void restored(std::unique_lock<std::mutex>& lock) {
         reported = false;
-        tell(WritesRestoredText(path));
-        std::lock_guard lock(mutex);
         failed = false;
+        lock.unlock();
+        tell(WritesRestoredText(path));
+        lock.lock();
     }
 
     // The statements, then the connection, then the hold on the file.
@@ -246,10 +250,13 @@ void ArchiveWriter::Shared::run() {
     std::unique_lock lock(mutex);
     for (;;) {
         if (std::vector<ReleaseItem> due = dueReleases(); !due.empty()) {
+            releasing = true;
             lock.unlock();
             for (ReleaseItem& item : due) logs.erase(item.lock->uid());
             due.clear();  // the locks go
             lock.lock();
+            releasing = false;
+            done.notify_all();
             continue;
         }
         const bool empty = others.empty() && polls.empty();
@@ -262,14 +269,14 @@ void ArchiveWriter::Shared::run() {
             }
             lastTry = stopping;
             retryNow = false;
+            trying = true;
             lock.unlock();
             const bool ready = connect();
             lock.lock();
-            if (ready && reported && others.empty() && polls.empty() && inFlight == kNone) {
-                lock.unlock();
-                restored();
-                lock.lock();
-            }
+            trying = false;
+            connected = ready;
+            if (ready && reported && others.empty() && polls.empty() && inFlight == kNone)
+                restored(lock);
             if (ready) lastTry = false;
             done.notify_all();
             continue;
@@ -310,14 +317,13 @@ void ArchiveWriter::Shared::run() {
         inFlight = kNone;
         if (!written) {
             retryNow = false;
+            connected = false;
             // Kept, in their places, for the next try.
             if (other) others.push_front(std::move(*other));
             for (auto it = batch.rbegin(); it != batch.rend(); ++it)
                 polls.push_front(std::move(*it));
         } else if (reported && others.empty() && polls.empty()) {
-            lock.unlock();
-            restored();
-            lock.lock();
+            restored(lock);
         }
         done.notify_all();
     }
@@ -524,8 +530,10 @@ bool ArchiveWriter::flush(int timeoutMs) {
     ++s.flushWaiters;
     s.work.notify_one();
     const bool done = s.done.wait_for(lock, milliseconds(timeoutMs), [&] {
-        return s.failed || (s.lowestPending() > target &&
-                            (s.releases.empty() || s.releases.front().seq > target));
+        // A failed archive about to be tried again is waited for.
+        if (s.failed && !s.connected && !s.retryNow && !s.trying) return true;
+        return s.lowestPending() > target && !s.releasing &&
+               (s.releases.empty() || s.releases.front().seq > target);
     });
     --s.flushWaiters;
     return done && !s.failed;

@@ -20,8 +20,11 @@ bool MakeLockFolder(const QString& archivePath) {
     const QByteArray folder = QFile::encodeName(LockFolder(archivePath));
     // The mode is set outright: mkdir's is cut by the umask.
     if (::mkdir(folder.constData(), kFolderMode) == 0) ::chmod(folder.constData(), kFolderMode);
+    const int made = errno;
     struct stat st {};
-    return ::stat(folder.constData(), &st) == 0 && S_ISDIR(st.st_mode);
+    if (::stat(folder.constData(), &st) == 0 && S_ISDIR(st.st_mode)) return true;
+    errno = made;  // why it could not be made
+    return false;
 }
 
 int OpenSharedFile(const QString& path) {

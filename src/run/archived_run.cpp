@@ -100,7 +100,8 @@ void started(Testclass& form) {
     QString unshared;
     std::unique_ptr<archive::TestLock> testLock =
         archive::TestLock::tryAcquire(ArchiveSession::path(), uid, &unshared);
-    if (!unshared.isEmpty()) ArchiveSession::reportFailure(unshared);
+    // Said like an archive failure, unless the archive's own failure has been said already.
+    if (!unshared.isEmpty() && !writer->failed()) ArchiveSession::reportFailure(unshared);
     {
         std::lock_guard lock(g_mutex);
         g_uid = uid;

@@ -87,7 +87,7 @@ TEST_F(ArchiveBadConditions, AFolderThatIsMissingOrReadOnlyIsNamedWithItsCause) 
     EXPECT_TRUE(readerMessage.contains(file));
 }
 
-TEST_F(ArchiveBadConditions, AFullDiskMidTestStopsTheArchiveWithOneMessage) {
+TEST_F(ArchiveBadConditions, AFullDiskMidTestIsNamedOnceAndOnceFreedGetsEverything) {
     const QString disk = dir.filePath("disk");
     ASSERT_TRUE(QDir().mkpath(disk));
     if (::getuid() != 0 ||
@@ -96,27 +96,36 @@ TEST_F(ArchiveBadConditions, AFullDiskMidTestStopsTheArchiveWithOneMessage) {
     m_mounted = disk;
     const QString file = QDir(disk).filePath("kivo.sqlite");
     Messages messages;
-    {
-        ArchiveWriter writer(file, messages.handler());
-        writer.beginTest(Header("t"));
-        writer.addRecord("t", Record(1));
-        ASSERT_TRUE(writer.flush(10000));
-        ASSERT_TRUE(BadInput::FillDisk(disk));
-        for (int n = 2; n <= 40; ++n) {
-            for (int p = 0; p < 20; ++p) writer.addPoll("t", Poll(n * 20 + p));
-            writer.addRecord("t", Record(n));
-        }
-        EXPECT_FALSE(writer.flush(20000));
-        EXPECT_TRUE(writer.failed());
+    ArchiveWriter::Options options;
+    options.retryMs = 3'600'000;  // here only a new record tries again
+    ArchiveWriter writer(file, messages.handler(), options);
+    writer.beginTest(Header("t"));
+    writer.addRecord("t", Record(1));
+    ASSERT_TRUE(writer.flush(10000));
+    ASSERT_TRUE(BadInput::FillDisk(disk));
+    for (int n = 2; n <= 40; ++n) {
+        for (int p = 0; p < 20; ++p) writer.addPoll("t", Poll(n * 20 + p));
+        writer.addRecord("t", Record(n));
     }
+    EXPECT_FALSE(writer.flush(20000));
+    EXPECT_TRUE(writer.failed());
     ASSERT_EQ(messages.all().size(), 1);
     const QString text = messages.all()[0];
     EXPECT_TRUE(text.contains(file)) << text.toStdString();
     EXPECT_TRUE(text.contains(QStringLiteral("磁盘已满"))) << text.toStdString();
+
     QFile::remove(QDir(disk).filePath("filler"));
-    auto reader = ArchiveReader::open(file, nullptr);  // what was committed is still there
+    writer.addRecord("t", Record(41));
+    ASSERT_TRUE(writer.flush(20000));
+    EXPECT_FALSE(writer.failed());
+    ASSERT_EQ(messages.all().size(), 2);
+    EXPECT_TRUE(messages.all()[1].contains(QStringLiteral("测试档案已恢复写入：") + file));
+    auto reader = ArchiveReader::open(file, nullptr);
     ASSERT_TRUE(reader);
-    EXPECT_GE(reader->listTests().at(0).recordCount, 1);
+    const auto test = reader->loadTest(reader->listTests().at(0).id);
+    ASSERT_EQ(test->records.size(), 41u);
+    EXPECT_EQ(test->records.back(), Record(41));
+    EXPECT_EQ(reader->polls(test->id).size(), 39u * 20);
 }
 
 TEST_F(ArchiveBadConditions, ADamagedFileIsKeptAsideAndANewArchiveStarted) {

@@ -1,0 +1,233 @@
+// The archive's failure paths keep their word: a damaged archive is moved aside only by a
+// writer that has it alone, and the test under way is written anew into the new one; a closed
+// test's lock goes only once its ending is in the archive, or beside it for the next program;
+// the lock files are the group's whatever the umask; an archive that cannot run its WAL journal
+// is named and left alone.
+
+#include <sys/stat.h>
+
+#include "archive/archive_open.h"
+#include "archive/archive_use.h"
+#include "archive/lock_folder.h"
+#include "archive/sqlite_handle.h"
+#include "archive/test_endings.h"
+#include "archive/test_lock.h"
+#include "archive_fixture.h"
+
+namespace {
+
+using namespace ArchiveTesting;
+
+const QByteArray kGarbage = QByteArray("实验记录，不是数据库\n").repeated(400);
+
+class ArchiveHealing : public ArchiveTest {
+  protected:
+    void TearDown() override {
+        if (!m_immutable.isEmpty()) RunProgram("chattr", {"-i", m_immutable});
+    }
+    void damage() {
+        for (const char* suffix : {"-wal", "-shm"}) QFile::remove(path() + suffix);
+        QFile file(path());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(kGarbage);
+    }
+    QStringList aside() const {
+        return QDir(dir.path()).entryList({"kivo.sqlite.damaged-*"}, QDir::Files);
+    }
+    std::optional<ArchivedTest> onlyTest() const {
+        auto reader = ArchiveReader::open(path(), nullptr);
+        if (!reader || reader->listTests().size() != 1) return std::nullopt;
+        return reader->loadTest(reader->listTests()[0].id);
+    }
+    static int Mode(const QString& file) {
+        struct stat st {};
+        return ::stat(QFile::encodeName(file).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+    }
+    QString m_immutable;
+};
+
+TEST_F(ArchiveHealing, ADamagedArchiveIsReplacedAndTheTestUnderWayWrittenAnewWhole) {
+    Messages messages;
+    ArchiveWriter::Options options;
+    options.busyTimeoutMs = 200;
+    options.retryMs = 3'600'000;  // here only a new record tries again
+    ArchiveWriter writer(path(), messages.handler(), options);
+    writer.beginTest(Header("t"));
+    writer.changeState("t", TestState::Paused, 7);
+    std::vector<PollRow> polls;
+    for (int n = 1; n <= 3; ++n) {
+        writer.addRecord("t", Record(n));
+        for (int p = 0; p < 20; ++p) polls.push_back(Poll(n * 20 + p));
+        for (int p = 0; p < 20; ++p) writer.addPoll("t", polls[size_t((n - 1) * 20 + p)]);
+    }
+    ASSERT_TRUE(writer.flush(10000));
+    {
+        // A write that fails lets go of the file; meanwhile it is damaged.
+        Connection blocker(path(), SQLITE_OPEN_READWRITE);
+        blocker.exec("BEGIN EXCLUSIVE");
+        writer.addRecord("t", Record(4));
+        ASSERT_TRUE(WaitFor([&] { return writer.failed(); }));
+        blocker.exec("COMMIT");
+    }
+    damage();
+    writer.addRecord("t", Record(5));
+    ASSERT_TRUE(writer.flush(10000));
+    EXPECT_FALSE(writer.failed());
+
+    ASSERT_EQ(aside().size(), 1);
+    EXPECT_EQ(ReadFile(dir.filePath(aside()[0])), kGarbage);
+    const std::optional<ArchivedTest> test = onlyTest();
+    ASSERT_TRUE(test);
+    EXPECT_EQ(test->header, Header("t"));
+    EXPECT_EQ(test->state, TestState::Paused);
+    EXPECT_EQ(test->records, (std::vector{Record(1), Record(2), Record(3), Record(4), Record(5)}));
+    EXPECT_EQ(ArchiveReader::open(path(), nullptr)->polls(test->id), polls);
+    const QStringList said = messages.all();
+    ASSERT_EQ(said.size(), 3) << said.join('|').toStdString();
+    EXPECT_TRUE(said[0].contains(QStringLiteral("占用"))) << said[0].toStdString();
+    EXPECT_TRUE(said[1].contains(dir.filePath(aside()[0]))) << said[1].toStdString();
+    EXPECT_EQ(said[2], QStringLiteral("测试档案已恢复写入：%1。此前未能写入的记录已全部补写。").arg(path()));
+}
+
+TEST_F(ArchiveHealing, AReaderLeavesADamagedArchiveAloneAndTheWriterWaitsUntilItIsAlone) {
+    damage();
+    QString message;
+    EXPECT_FALSE(ArchiveReader::open(path(), &message));
+    EXPECT_TRUE(message.contains(path()) && message.contains(QStringLiteral("已损坏")))
+        << message.toStdString();
+
+    auto otherCopy = std::make_unique<ArchiveUse>(path());  // has the file open
+    Messages messages;
+    ArchiveWriter::Options options;
+    options.retryMs = 3'600'000;
+    ArchiveWriter writer(path(), messages.handler(), options);
+    writer.beginTest(Header("t"));
+    writer.addRecord("t", Record(1));
+    EXPECT_FALSE(writer.flush(10000));
+    EXPECT_EQ(ReadFile(path()), kGarbage);
+    EXPECT_TRUE(aside().isEmpty());
+    ASSERT_EQ(messages.all().size(), 1);
+    EXPECT_TRUE(messages.all()[0].contains(QStringLiteral("另一个程序正在使用")))
+        << messages.all()[0].toStdString();
+
+    otherCopy.reset();
+    writer.addRecord("t", Record(2));
+    ASSERT_TRUE(writer.flush(10000));
+    ASSERT_EQ(aside().size(), 1);
+    EXPECT_EQ(ReadFile(dir.filePath(aside()[0])), kGarbage);
+    const std::optional<ArchivedTest> test = onlyTest();
+    ASSERT_TRUE(test);
+    EXPECT_EQ(test->records, (std::vector{Record(1), Record(2)}));
+}
+
+TEST_F(ArchiveHealing, AClosedTestsLockGoesOnlyOnceItsEndingIsInTheArchiveOrBesideIt) {
+    {
+        // The archive busy for a moment: the lock waits for the ending's commit.
+        ArchiveWriter writer(path(), {});
+        writer.beginTest(Header("a"));
+        ASSERT_TRUE(writer.flush(10000));
+        std::unique_ptr<TestLock> lock = TestLock::tryAcquire(path(), "a");
+        ASSERT_TRUE(lock);
+        Connection blocker(path(), SQLITE_OPEN_READWRITE);
+        blocker.exec("BEGIN EXCLUSIVE");
+        writer.changeState("a", TestState::Closed, 9);
+        writer.release(std::move(lock));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_FALSE(TestLock::tryAcquire(path(), "a"));  // another copy leaves it alone
+        blocker.exec("COMMIT");
+        ASSERT_TRUE(writer.flush(10000));
+        EXPECT_TRUE(TestLock::tryAcquire(path(), "a"));
+    }
+    {
+        // An exit whose writes cannot be finished: the ending is left beside the archive.
+        Connection blocker(path(), SQLITE_OPEN_READWRITE);
+        ArchiveWriter::Options options;
+        options.busyTimeoutMs = 200;
+        options.closeWaitMs = 300;
+        ArchiveWriter writer(path(), {}, options);
+        writer.beginTest(Header("b", 1'796'000'100'000));
+        writer.addRecord("b", Record(1));
+        ASSERT_TRUE(writer.flush(10000));
+        std::unique_ptr<TestLock> lock = TestLock::tryAcquire(path(), "b");
+        ASSERT_TRUE(lock);
+        blocker.exec("BEGIN EXCLUSIVE");
+        writer.addRecord("b", Record(2));
+        writer.changeState("b", TestState::FinishedByMinutes, 10);
+        writer.changeState("b", TestState::Closed, 11);
+        writer.release(std::move(lock));
+        const std::vector<ArchiveWriter::Unwritten> unwritten = writer.close();
+        ASSERT_EQ(unwritten.size(), 1u);
+        EXPECT_EQ(unwritten[0].test, QStringLiteral("2026-12-8 08:05:09 开始的实验"));
+        EXPECT_EQ(unwritten[0].records, 1);
+        EXPECT_TRUE(TestEndings::pending(path(), "b"));
+        EXPECT_FALSE(TestLock::tryAcquire(path(), "b"));  // never offered as crashed
+        blocker.exec("COMMIT");
+    }
+    auto reader = ArchiveReader::open(path(), nullptr);
+    ASSERT_EQ(reader->unfinishedTests().size(), 1u);  // as the archive has it, still running
+    ArchiveWriter next(path(), {});
+    // The next program writes the ending; then the lock is free and the test ended.
+    ASSERT_TRUE(WaitFor(
+        [&] { return reader->unfinishedTests().empty() && TestLock::tryAcquire(path(), "b"); },
+        10000));
+    EXPECT_FALSE(TestEndings::pending(path(), "b"));
+    const auto b = reader->loadTest(reader->listTests().at(0).id);
+    EXPECT_EQ(b->state, TestState::FinishedByMinutes);
+    EXPECT_TRUE(b->closed);
+    EXPECT_EQ(b->records, std::vector{Record(1)});
+}
+
+TEST_F(ArchiveHealing, LockFilesAreTheGroupsWhateverTheUmaskAndALockWithoutItsFileIsSaid) {
+    const mode_t former = ::umask(077);
+    std::unique_ptr<TestLock> lock = TestLock::tryAcquire(path(), "t");
+    const auto use = std::make_unique<ArchiveUse>(path());
+    const bool left = TestEndings::leave(path(), "e", {{TestState::Closed, 1}});
+    ::umask(former);
+    ASSERT_TRUE(lock);
+    ASSERT_TRUE(left);
+    EXPECT_EQ(Mode(LockFolder(path())), 02775);
+    EXPECT_EQ(Mode(TestLock::lockPath(path(), "t")), 0664);
+    EXPECT_EQ(Mode(LockFolder(path()) + "/archive.use"), 0664);
+    EXPECT_EQ(Mode(LockFolder(path()) + "/e.ended"), 0664);
+
+    // A lock folder that cannot be made: the test is still held on this computer, and it is said.
+    const QString folder = dir.filePath("read-only");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
+    if (::access(QFile::encodeName(folder).constData(), W_OK) == 0) {
+        m_immutable = folder;
+        if (RunProgram("chattr", {"+i", folder}) != 0) GTEST_SKIP() << "no read-only folder here";
+    }
+    const QString other = QDir(folder).filePath("kivo.sqlite");
+    QString unshared;
+    std::unique_ptr<TestLock> held = TestLock::tryAcquire(other, "u", &unshared);
+    ASSERT_TRUE(held);
+    EXPECT_TRUE(unshared.contains(TestLock::lockPath(other, "u"))) << unshared.toStdString();
+    EXPECT_TRUE(unshared.contains(QStringLiteral("没有写入权限"))) << unshared.toStdString();
+    EXPECT_FALSE(TestLock::tryAcquire(other, "u", &unshared));
+}
+
+TEST_F(ArchiveHealing, AFileSystemWithoutSharedMemoryIsNamedOnceAndLeftAlone) {
+    // SQLite's own VFS without locks or shared memory stands for such a file system.
+    sqlite3_vfs* const plain = sqlite3_vfs_find(nullptr);
+    sqlite3_vfs* const none = sqlite3_vfs_find("unix-none");
+    ASSERT_TRUE(none);
+    sqlite3_vfs_register(none, 1);
+    Messages messages;
+    QString readerMessage;
+    {
+        ArchiveWriter writer(path(), messages.handler());
+        writer.beginTest(Header("t"));
+        EXPECT_FALSE(writer.flush(10000));
+        EXPECT_FALSE(ArchiveReader::open(path(), &readerMessage));
+    }
+    sqlite3_vfs_register(plain, 1);
+    ASSERT_EQ(messages.all().size(), 1);
+    for (const QString& text : {messages.all()[0], readerMessage}) {
+        EXPECT_TRUE(text.contains(path())) << text.toStdString();
+        EXPECT_TRUE(text.contains(QStringLiteral("文件系统不支持"))) << text.toStdString();
+    }
+    EXPECT_TRUE(messages.all()[0].contains(QStringLiteral("本次实验照常进行")));
+}
+
+}  // namespace
