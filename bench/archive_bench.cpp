@@ -256,7 +256,8 @@ int main(int argc, char** argv) {
         const QString folder = dir.filePath("later");
         ArchiveWriter::Options options;
         options.retryMs = 3'600'000;
-        ArchiveWriter writer(folder + "/kept.sqlite", [](const QString&) {}, options);
+        ArchiveWriter writer(
+            folder + "/kept.sqlite", [](const QString&) {}, options);
         const double before = RssMiB();
         writer.beginTest(Header("kept"));
         for (int n = 1; n <= kSixHourPolls; ++n) {
@@ -265,9 +266,13 @@ int main(int argc, char** argv) {
         }
         writer.flush(10000);
         const double grown = RssMiB() - before;
-        std::printf("%-40s %9d %9.1f %9.1f %7.2f
-", "six-hour test kept, archive failing",
-                    kSixHourPolls, grown, kStallLimitMiB, grown / kStallLimitMiB);
+        std::printf(
+            "%-40s %9d %9.1f %9.1f %7.2f
+            ", " six -
+                hour test kept,
+            archive failing ",
+            kSixHourPolls,
+            grown, kStallLimitMiB, grown / kStallLimitMiB);
         QDir().mkpath(folder);
         const auto start = Clock::now();
         writer.addRecord("kept", Record(kSixHourRecords));  // tried again at once

@@ -62,7 +62,8 @@ Outcome Prepare(Connection& db, int busyTimeoutMs, int version, int* found) {
     };
     // SQLite answers with the mode it runs in: without shared memory for the WAL index it
     // stays in its rollback journal, where a reader blocks the writer.
-    if (!isWal(db.queryText("PRAGMA journal_mode")) && !isWal(db.queryText("PRAGMA journal_mode=WAL")))
+    if (!isWal(db.queryText("PRAGMA journal_mode")) &&
+        !isWal(db.queryText("PRAGMA journal_mode=WAL")))
         return Outcome::NoWal;
     ConfigureConnection(db, busyTimeoutMs);
     // Reading the whole schema makes SQLite report a damaged file now rather than mid-test.

@@ -19,14 +19,14 @@ constexpr int kBusyTimeoutMs = 4000;
 
 // What is done with a damaged file.
 enum class Damage {
-    Report,     // readers: say so and leave it
-    MoveAside,  // the writer: moved aside when no other program has it open
+    Report,        // readers: say so and leave it
+    MoveAside,     // the writer: moved aside when no other program has it open
     KnownDamaged,  // the writer met the damage while writing: moved aside as above, unchecked
 };
 
 struct OpenedArchive {
     std::unique_ptr<ArchiveUse> use;  // held while the connection lives
-    std::unique_ptr<Connection> db;  // null when the archive cannot be used
+    std::unique_ptr<Connection> db;   // null when the archive cannot be used
     // Why it cannot be used, or what was done to make it usable; empty when all went well.
     QString message;
     bool movedAside = false;  // the archive was new-made in place of a damaged one

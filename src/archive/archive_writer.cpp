@@ -88,8 +88,8 @@ struct ArchiveWriter::Shared {
     quint64 nextSeq = 1;               // the order of the calls, across the queues
     quint64 inFlight = kNone;          // the lowest number being written now
     int flushWaiters = 0;
-    bool retryNow = false;  // a record or state change came since the last try
-    bool trying = false;    // the archive is being opened
+    bool retryNow = false;   // a record or state change came since the last try
+    bool trying = false;     // the archive is being opened
     bool connected = false;  // the writer has the archive open
     bool releasing = false;  // locks taken from `releases` are being let go
     bool stopping = false;
@@ -120,7 +120,8 @@ struct ArchiveWriter::Shared {
     bool hasWork(Clock::time_point now) const {
         if (!others.empty() || (stopping && !polls.empty())) return true;
         if (polls.empty()) return false;
-        return flushWaiters > 0 || polls.size() >= size_t(options.pollBatch) ||
+        // After a failure everything kept is written at once, the polls too.
+        return reported || flushWaiters > 0 || polls.size() >= size_t(options.pollBatch) ||
                now >= polls.front().handedAt + milliseconds(options.pollWaitMs);
     }
 
@@ -432,7 +433,8 @@ std::vector<ArchiveWriter::Unwritten> ArchiveWriter::close() {
     std::map<QString, std::vector<StateChange>> endings;
     std::map<QString, int> records;
     for (const OtherItem& item : s.others) {
-        if (item.kind == OtherItem::Kind::State) endings[item.uid].push_back({item.state, item.atMs});
+        if (item.kind == OtherItem::Kind::State)
+            endings[item.uid].push_back({item.state, item.atMs});
         if (item.kind == OtherItem::Kind::Record) ++records[item.uid];
     }
     std::deque<ReleaseItem> releases;
@@ -443,13 +445,16 @@ std::vector<ArchiveWriter::Unwritten> ArchiveWriter::close() {
     for (const auto& [uid, count] : records) {
         const auto name = s.names.find(uid);
         unwritten.push_back(
-            {uid, name != s.names.end() ? name->second : QStringLiteral("实验 %1").arg(uid), count});
+            {uid, name != s.names.end() ? name->second : QStringLiteral("实验 %1").arg(uid),
+             count});
     }
     const QString path = s.path;
     lock.unlock();
 
-    if (finished) m_thread.join();
-    else m_thread.detach();
+    if (finished)
+        m_thread.join();
+    else
+        m_thread.detach();
     for (const auto& [uid, changes] : endings)
         if (!TestEndings::leave(path, uid, changes))
             qWarning("archive: the ending of test %s could not be left beside the archive",

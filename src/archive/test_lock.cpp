@@ -37,8 +37,7 @@ int BindName(const QString& uid) {
 
 QString ErrnoText(int error) {
     if (error == ENOSPC || error == EDQUOT) return QStringLiteral("磁盘已满");
-    if (error == EACCES || error == EPERM || error == EROFS)
-        return QStringLiteral("没有写入权限");
+    if (error == EACCES || error == EPERM || error == EROFS) return QStringLiteral("没有写入权限");
     return QStringLiteral("系统错误 %1").arg(error);
 }
 
@@ -103,8 +102,9 @@ std::unique_ptr<TestLock> TestLock::acquire(const QString& archivePath, const QS
         ::close(nameFd);
         return nullptr;
     }
-    *unshared = QStringLiteral("实验锁 %1 无法建立：%2。本实验照常进行，本机的其他程序仍知道它在运行。")
-                    .arg(path, ErrnoText(error));
+    *unshared =
+        QStringLiteral("实验锁 %1 无法建立：%2。本实验照常进行，本机的其他程序仍知道它在运行。")
+            .arg(path, ErrnoText(error));
     return std::unique_ptr<TestLock>(new TestLock(uid, path, -1, nameFd));
 }
 

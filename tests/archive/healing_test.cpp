@@ -86,7 +86,8 @@ TEST_F(ArchiveHealing, ADamagedArchiveIsReplacedAndTheTestUnderWayWrittenAnewWho
     ASSERT_EQ(said.size(), 3) << said.join('|').toStdString();
     EXPECT_TRUE(said[0].contains(QStringLiteral("占用"))) << said[0].toStdString();
     EXPECT_TRUE(said[1].contains(dir.filePath(aside()[0]))) << said[1].toStdString();
-    EXPECT_EQ(said[2], QStringLiteral("测试档案已恢复写入：%1。此前未能写入的记录已全部补写。").arg(path()));
+    EXPECT_EQ(said[2],
+              QStringLiteral("测试档案已恢复写入：%1。此前未能写入的记录已全部补写。").arg(path()));
 }
 
 TEST_F(ArchiveHealing, AReaderLeavesADamagedArchiveAloneAndTheWriterWaitsUntilItIsAlone) {

@@ -116,6 +116,13 @@ TEST_F(ArchiveFile, AReadOnlyFolderIsNamedOnceAndTheTestRunsWithoutTheArchive) {
     EXPECT_TRUE(messages[0].contains(QStringLiteral("没有写入权限"))) << messages[0].toStdString();
     EXPECT_TRUE(messages[0].contains(kConsequence));
     EXPECT_FALSE(QFile::exists(file));
+    // The program ends: before it does, it says what could not be archived.
+    m_app.reset();
+    const QString last = m_boxes.texts().last();
+    EXPECT_TRUE(last.startsWith(QStringLiteral("程序结束前仍有记录未能存入测试档案 ") + file))
+        << last.toStdString();
+    EXPECT_TRUE(last.contains(QStringLiteral("开始的实验有 %1 条记录").arg(m_rows)))
+        << last.toStdString();
 }
 
 TEST_F(ArchiveFile, ADiskThatFillsUpAndIsFreedMidTestGetsEveryRecordAndNoRecoveryQuestion) {
@@ -129,11 +136,11 @@ TEST_F(ArchiveFile, ADiskThatFillsUpAndIsFreedMidTestGetsEveryRecordAndNoRecover
     const QStringList messages = runTest(file, [&] {
         ASSERT_TRUE(ArchiveSession::writer()->flush(10000));
         ASSERT_TRUE(BadInput::FillDisk(disk));
-        EXPECT_TRUE(PumpUntil([&] { return m_boxes.texts().join(' ').contains("磁盘已满"); },
-                              20000));
+        EXPECT_TRUE(
+            PumpUntil([&] { return m_boxes.texts().join(' ').contains("磁盘已满"); }, 20000));
         QFile::remove(QDir(disk).filePath(QStringLiteral("filler")));
-        EXPECT_TRUE(PumpUntil([&] { return m_boxes.texts().join(' ').contains("已恢复写入"); },
-                              20000));
+        EXPECT_TRUE(
+            PumpUntil([&] { return m_boxes.texts().join(' ').contains("已恢复写入"); }, 20000));
     });
     ASSERT_EQ(messages.size(), 2) << messages.join('|').toStdString();
     EXPECT_TRUE(messages[0].contains(file)) << messages[0].toStdString();
@@ -182,8 +189,8 @@ TEST_F(ArchiveFile, AnArchiveAnotherProgramKeepsBusyIsNamedOnceAndGetsTheTestOnc
         EXPECT_TRUE(PumpUntil([&] { return m_boxes.texts().join(' ').contains("占用"); },
                               3 * archive::kBusyTimeoutMs));
         holder.write("release\n");
-        EXPECT_TRUE(PumpUntil([&] { return m_boxes.texts().join(' ').contains("已恢复写入"); },
-                              20000));
+        EXPECT_TRUE(
+            PumpUntil([&] { return m_boxes.texts().join(' ').contains("已恢复写入"); }, 20000));
     });
     EXPECT_EQ(holder.wait(), 0);
     ASSERT_EQ(messages.size(), 2) << messages.join('|').toStdString();
