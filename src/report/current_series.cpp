@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "export/poll_csv.h"
+#include "report/reading_value.h"
 
 namespace {
 
@@ -24,12 +24,7 @@ bool CoveredByPolls(const std::vector<archive::PollRow>& polls, qint64 atMs) {
 }
 
 // "12.50(mA)" → 12.5; NaN for a text that is not a number.
-double CurrentOf(const QString& text) {
-    const QString number = ReadingNumber(text);
-    bool ok = false;
-    const double value = number.toDouble(&ok);
-    return ok ? value : std::nan("");
-}
+double CurrentOf(const QString& text) { return ReadingValue(text).value_or(std::nan("")); }
 
 }  // namespace
 

@@ -97,7 +97,7 @@ int Chart(QPainter& p, int y, const ReportContent& c) {
         const double px = toPoint({v, 0}).x();
         p.drawText(QRectF(px - 80, frame.bottom() + 8, 160, 36), Qt::AlignCenter, AxisNumber(v));
     }
-    p.drawText(QRect(kLeft, frame.top() - 45, 400, 40), Qt::AlignLeft | Qt::AlignVCenter,
+    p.drawText(QRect(kLeft, frame.top() - 72, 400, 40), Qt::AlignLeft | Qt::AlignVCenter,
                QStringLiteral("电流(mA)"));
     p.drawText(QRect(frame.right() - 400, frame.bottom() + 44, 400, 40),
                Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("时间(min)"));

@@ -2,19 +2,13 @@
 
 #include <algorithm>
 
-#include "export/poll_csv.h"
+#include "report/reading_value.h"
 
 namespace {
 
 using archive::TestState;
 
-std::optional<double> Number(const QString& text) {
-    const QString number = ReadingNumber(text);
-    if (number.isEmpty()) return std::nullopt;
-    bool ok = false;
-    const double value = number.toDouble(&ok);
-    return ok ? std::optional<double>(value) : std::nullopt;
-}
+std::optional<double> Number(const QString& text) { return ReadingValue(text); }
 
 // Whether the two polls before `atMs` both read at least the temperature watch's limit.
 bool PausedByHeat(const std::vector<archive::PollRow>& polls, qint64 atMs) {
