@@ -8,7 +8,11 @@
 #include <QPushButton>
 #include <QTableView>
 
+#include <QComboBox>
+#include <QTableWidget>
+
 #include "accounts/login_dialog.h"
+#include "app/grading_dialog.h"
 #include "app/child_frame.h"
 #include "archive/test_lock.h"
 #include "history/delete_password_dialog.h"
@@ -235,6 +239,27 @@ TEST_F(HistoryWindowTest, AChannelOffAndAnUnfinishedTestShowAsTheyWere) {
     ASSERT_NE(f, nullptr);
     EXPECT_EQ(f->channelCellOnGui(0, ChannelColumn::Status), "停止");
     EXPECT_EQ(f->itemTextOnGui(FormId::RemainingMinutes), "350");
+}
+
+TEST_F(HistoryWindowTest, TheGradingSchemeChosenInTheSettingsIsKeptAndShownEverywhere) {
+    HistoryWindow* w = history();
+    {
+        ModalScript script;
+        script.then<GradingDialog>([](GradingDialog* d) {
+            EXPECT_EQ(d->schemeBox()->currentText(), "氯离子渗透性等级");
+            d->schemeBox()->setCurrentIndex(1);
+            d->accept();
+        });
+        frame()->command(CMainFrame::ID_GRADING)->trigger();
+        EXPECT_EQ(script.seen(), QStringList{"GradingDialog"});
+    }
+    EXPECT_EQ(StoredGradingScheme(), GradingScheme::DurabilityGrades);
+    EXPECT_EQ(column(w, M::groupColumn(0)), (QStringList{"4600 Q-I", "993 Q-IV", "135 Q-V"}));
+    Testclass* f = view(dec9().uid);
+    ASSERT_NE(f, nullptr);
+    ResultPanel* panel = ResultPanelOf(*f);
+    EXPECT_EQ(panel->table()->verticalHeaderItem(ResultPanel::GradeRow)->text(), "电通量耐久性等级");
+    EXPECT_EQ(panel->cell(ResultPanel::GradeRow, 0), "Q-IV");
 }
 
 TEST_F(HistoryWindowTest, EnterOpensTheSelectedTest) {
