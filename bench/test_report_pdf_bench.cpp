@@ -1,6 +1,7 @@
 // Time of the test report (试验报告) as PDF for a six-hour test polled every two seconds:
 // 10 800 polls and 361 records in the archive, with pauses, a recovery and an overheat.
-// Timed from the archive read to the PDF's bytes; the goal is 500 ms.
+// Timed from the archive read to the PDF's bytes, five runs; the slowest is set against the
+// goal of 500 ms.
 //
 //   test_report_pdf_bench [report.pdf]   (the report is kept only when named)
 
@@ -109,7 +110,7 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    double best = 1e9;
+    double best = 1e9, slowest = 0;
     QByteArray pdf;
     std::printf("%-6s %10s %10s %10s %10s\n", "run", "read ms", "content ms", "pdf ms", "total ms");
     for (int run = 1; run <= 5; ++run) {
@@ -135,14 +136,17 @@ int main(int argc, char** argv) {
         const double pdfMs = Ms(t2);
         const double total = Ms(t0);
         best = std::min(best, total);
+        slowest = std::max(slowest, total);
         std::printf("%-6d %10.1f %10.1f %10.1f %10.1f   (%zu polls, %zu records)\n", run, readMs,
                     contentMs, pdfMs, total, polls.size(), test->records.size());
     }
-    std::printf("best %.1f ms of %.0f ms allowed: ratio %.2f %s (PDF %lld bytes)\n", best, kGoalMs,
-                best / kGoalMs, best <= kGoalMs ? "PASS" : "FAIL", qlonglong(pdf.size()));
+    std::printf("fastest %.1f ms, slowest %.1f ms of %.0f ms allowed: ratio %.2f %s (PDF %lld "
+                "bytes)\n",
+                best, slowest, kGoalMs, slowest / kGoalMs, slowest <= kGoalMs ? "PASS" : "FAIL",
+                qlonglong(pdf.size()));
     if (argc > 1) {
         QFile out(QString::fromLocal8Bit(argv[1]));
         if (!out.open(QIODevice::WriteOnly) || out.write(pdf) != pdf.size()) return 1;
     }
-    return pdf.isEmpty() || best > kGoalMs ? 1 : 0;
+    return pdf.isEmpty() || slowest > kGoalMs ? 1 : 0;
 }
