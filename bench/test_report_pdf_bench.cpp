@@ -34,8 +34,7 @@ bool WriteSixHourTest(const QString& path) {
     archive::ArchiveWriter writer(path, [](const QString& message) {
         std::fprintf(stderr, "archive: %s\n", message.toLocal8Bit().constData());
     });
-    const qint64 start =
-        QDateTime(QDate(2026, 12, 8), QTime(8, 30, 0)).toMSecsSinceEpoch();
+    const qint64 start = QDateTime(QDate(2026, 12, 8), QTime(8, 30, 0)).toMSecsSinceEpoch();
     archive::TestHeader h;
     h.uid = QStringLiteral("bench-six-hours");
     h.testDate = QStringLiteral("2026-12-8");
@@ -118,8 +117,8 @@ int main(int argc, char** argv) {
         QString message;
         std::unique_ptr<archive::ArchiveReader> reader =
             archive::ArchiveReader::open(archivePath, &message);
-        const std::vector<archive::TestSummary> tests = reader ? reader->listTests()
-                                                               : std::vector<archive::TestSummary>{};
+        const std::vector<archive::TestSummary> tests =
+            reader ? reader->listTests() : std::vector<archive::TestSummary>{};
         if (tests.empty()) {
             std::fprintf(stderr, "no test in the archive: %s\n", message.toLocal8Bit().constData());
             return 1;
@@ -140,10 +139,11 @@ int main(int argc, char** argv) {
         std::printf("%-6d %10.1f %10.1f %10.1f %10.1f   (%zu polls, %zu records)\n", run, readMs,
                     contentMs, pdfMs, total, polls.size(), test->records.size());
     }
-    std::printf("fastest %.1f ms, slowest %.1f ms of %.0f ms allowed: ratio %.2f %s (PDF %lld "
-                "bytes)\n",
-                best, slowest, kGoalMs, slowest / kGoalMs, slowest <= kGoalMs ? "PASS" : "FAIL",
-                qlonglong(pdf.size()));
+    std::printf(
+        "fastest %.1f ms, slowest %.1f ms of %.0f ms allowed: ratio %.2f %s (PDF %lld "
+        "bytes)\n",
+        best, slowest, kGoalMs, slowest / kGoalMs, slowest <= kGoalMs ? "PASS" : "FAIL",
+        qlonglong(pdf.size()));
     if (argc > 1) {
         QFile out(QString::fromLocal8Bit(argv[1]));
         if (!out.open(QIODevice::WriteOnly) || out.write(pdf) != pdf.size()) return 1;

@@ -16,6 +16,11 @@ QString GradingSchemeName(GradingScheme scheme) {
                                                      : QStringLiteral("氯离子渗透性等级");
 }
 
+QString GradingSchemeShortName(GradingScheme scheme) {
+    return scheme == GradingScheme::DurabilityGrades ? QStringLiteral("耐久性等级")
+                                                     : QStringLiteral("渗透性等级");
+}
+
 QString DurabilityGradeText(double adjustedCharge) {
     if (adjustedCharge >= 4000) return QStringLiteral("Q-I");
     if (adjustedCharge >= 2000) return QStringLiteral("Q-II");

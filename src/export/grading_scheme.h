@@ -16,6 +16,9 @@ enum class GradingScheme {
 // The scheme's name as every grade shown names it: "氯离子渗透性等级" / "电通量耐久性等级".
 QString GradingSchemeName(GradingScheme scheme);
 
+// The short name a column heading gives: "渗透性等级" / "耐久性等级".
+QString GradingSchemeShortName(GradingScheme scheme);
+
 // The grade of an adjusted charge Qs (whole coulombs) in `scheme`: "中", "Q-III".
 QString GradeText(double adjustedCharge, GradingScheme scheme);
 

@@ -40,10 +40,10 @@ QString ChargeWithoutUnit(const QString& text);
 // number or the diameter is zero.
 std::optional<ChargeResult> ChargeResultOf(const QString& chargeText, int diameterMm);
 
-// The mean charge of a set of channels as the spreadsheet template computes it, as a text with two decimals: for three channels the
-// report's own mean (ChargeMean), for any other count their values added in order and
-// divided by the count. Texts that are not numbers count as 0, as on the report. Empty for
-// no channel.
+// The mean charge of a set of channels as the spreadsheet template computes it, as a text with two
+// decimals: for three channels the report's own mean (ChargeMean), for any other count their values
+// added in order and divided by the count. Texts that are not numbers count as 0, as on the report.
+// Empty for no channel.
 QString MeanChargeText(const QStringList& chargeTexts);
 
 // The mean's Q, Qs and class: MeanChargeText adjusted and classed as a single charge;
@@ -67,8 +67,8 @@ constexpr int kGroups = archive::kChannels / kGroupSize;
 struct GroupResult {
     std::vector<int> members;  // the channels (0-based) that gave a charge, in order
     GroupRule rule = GroupRule::Mean;
-    int leftOut = -1;      // the channel left out under MeanOfOther
-    double value = 0;      // Qs of the group, whole coulombs (halves away from zero)
+    int leftOut = -1;  // the channel left out under MeanOfOther
+    double value = 0;  // Qs of the group, whole coulombs (halves away from zero)
 };
 
 // The group value of the adjusted charges `adjusted` of channels `members` (same order); nothing

@@ -15,8 +15,9 @@ class TestListModel;
 
 // "历史实验": every test of the archive, newest first, sortable by any column, with a filter
 // on the tester, the organisation or the date. A test can be opened in the test window (view
-// mode), exported as CSV, its test report saved as PDF or printed, or deleted. One instance, not modal, owned by the main window; the
-// list is read again whenever the window is shown and after a deletion.
+// mode), exported as CSV, its test report saved as PDF or printed, or deleted. One instance, not
+// modal, owned by the main window; the list is read again whenever the window is shown and after a
+// deletion.
 class HistoryWindow : public QDialog {
     Q_OBJECT
 

@@ -82,6 +82,7 @@ void TestListModel::setTests(std::vector<archive::TestSummary> tests) {
 void TestListModel::setGradingScheme(GradingScheme scheme) {
     if (scheme == m_scheme) return;
     m_scheme = scheme;
+    emit headerDataChanged(Qt::Horizontal, FirstResult, ColumnCount - 1);
     if (!m_rows.empty())
         emit dataChanged(index(0, FirstResult), index(rowCount() - 1, ColumnCount - 1));
 }
@@ -215,7 +216,9 @@ QVariant TestListModel::headerData(int section, Qt::Orientation orientation, int
             return QStringLiteral("通道%1换算为直径95mm试件的电通量Qs及其%2")
                 .arg(channel)
                 .arg(GradingSchemeName(m_scheme));
-        return group + QStringLiteral("通道%1\nQs(C) 等级").arg(channel);
+        return group + QStringLiteral("通道%1\nQs(C) %2")
+                           .arg(channel)
+                           .arg(GradingSchemeShortName(m_scheme));
     }
     const int number = section - FirstGroup + 1;
     if (role == Qt::ToolTipRole)
@@ -224,5 +227,6 @@ QVariant TestListModel::headerData(int section, Qt::Orientation orientation, int
             .arg((number - 1) * kGroupSize + 1)
             .arg(number * kGroupSize)
             .arg(GradingSchemeName(m_scheme));
-    return group + QStringLiteral("第%1组\nQs(C) 等级").arg(number);
+    return group +
+           QStringLiteral("第%1组\nQs(C) %2").arg(number).arg(GradingSchemeShortName(m_scheme));
 }

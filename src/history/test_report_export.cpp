@@ -34,8 +34,7 @@ std::optional<ReportContent> ReadReport(QWidget* owner, const QString& archivePa
         WarnOperator(owner, readError + QStringLiteral("\n试验报告没有生成。"));
         return std::nullopt;
     }
-    if (proposedName)
-        *proposedName = QStringLiteral("试验报告_") + content->reportNumber;
+    if (proposedName) *proposedName = QStringLiteral("试验报告_") + content->reportNumber;
     return content;
 }
 
@@ -43,8 +42,7 @@ std::optional<ReportContent> ReadReport(QWidget* owner, const QString& archivePa
 
 bool ExportTestReportPdf(QWidget* owner, const QString& archivePath, qint64 id) {
     QString proposedName;
-    const std::optional<ReportContent> content =
-        ReadReport(owner, archivePath, id, &proposedName);
+    const std::optional<ReportContent> content = ReadReport(owner, archivePath, id, &proposedName);
     if (!content) return false;
 
     FileDialog::SaveRequest request;
@@ -79,7 +77,8 @@ bool PrintTestReportOf(QWidget* owner, const QString& archivePath, qint64 id) {
     const bool printed = PrintTestReport(printer, *content);
     QApplication::restoreOverrideCursor();
     if (!printed)
-        WarnOperator(owner, QStringLiteral("打印机 %1 无法打开，试验报告没有打印。")
-                                .arg(printer.printerName()));
+        WarnOperator(
+            owner,
+            QStringLiteral("打印机 %1 无法打开，试验报告没有打印。").arg(printer.printerName()));
     return printed;
 }

@@ -16,9 +16,9 @@ struct Sample {
 };
 
 bool CoveredByPolls(const std::vector<archive::PollRow>& polls, qint64 atMs) {
-    const auto next = std::lower_bound(
-        polls.begin(), polls.end(), atMs,
-        [](const archive::PollRow& poll, qint64 at) { return poll.atMs < at; });
+    const auto next =
+        std::lower_bound(polls.begin(), polls.end(), atMs,
+                         [](const archive::PollRow& poll, qint64 at) { return poll.atMs < at; });
     if (next != polls.end() && next->atMs - atMs <= kPollGapMs) return true;
     return next != polls.begin() && atMs - std::prev(next)->atMs <= kPollGapMs;
 }
@@ -40,9 +40,9 @@ CurrentSeries CurrentSeriesOf(const archive::ArchivedTest& test,
 
     CurrentSeries series;
     if (samples.empty()) return series;
-    const qint64 start =
-        test.header.startedAtMs > 0 ? std::min(test.header.startedAtMs, samples.front().atMs)
-                                    : samples.front().atMs;
+    const qint64 start = test.header.startedAtMs > 0
+                             ? std::min(test.header.startedAtMs, samples.front().atMs)
+                             : samples.front().atMs;
     series.lastMinute = double(samples.back().atMs - start) / 60000.0;
     const double span = std::max(series.lastMinute, 1e-9);
     columns = std::max(columns, 1);

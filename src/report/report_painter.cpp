@@ -19,8 +19,8 @@ constexpr int kWidth = kRight - kLeft;
 constexpr int kBody = 35, kSmall = 30, kTitle = 65;
 
 const std::array<QColor, archive::kChannels> kChannelColours = {
-    QColor(200, 30, 30),  QColor(30, 90, 200), QColor(20, 140, 60),
-    QColor(200, 120, 0),  QColor(130, 40, 170), QColor(0, 140, 150)};
+    QColor(200, 30, 30), QColor(30, 90, 200),  QColor(20, 140, 60),
+    QColor(200, 120, 0), QColor(130, 40, 170), QColor(0, 140, 150)};
 
 QFont Font(int size, bool bold = false) { return songFont(size, bold ? 700 : 400); }
 
@@ -229,12 +229,13 @@ void SecondPage(QPainter& p, const ReportContent& c) {
     Heading(p, y, QStringLiteral("说明"));
     y += 60;
     p.setFont(Font(kSmall));
-    const QString notes = QStringLiteral(
-        "1. 换算电通量Qs = Q × (95 / d)²，d为试件直径(mm)，四舍五入取整。\n"
-        "2. 每组三个试件（通道1–3、4–6）：取三个Qs的平均值；其中一个与中间值相差超过中间值的15%"
-        "时，取其余两个的平均值；两个与中间值相差均超过15%时，取中间值。组值四舍五入取整。\n"
-        "3. 等级按%1评定。")
-                              .arg(c.schemeName);
+    const QString notes =
+        QStringLiteral(
+            "1. 换算电通量Qs = Q × (95 / d)²，d为试件直径(mm)，四舍五入取整。\n"
+            "2. 每组三个试件（通道1–3、4–6）：取三个Qs的平均值；其中一个与中间值相差超过中间值的15%"
+            "时，取其余两个的平均值；两个与中间值相差均超过15%时，取中间值。组值四舍五入取整。\n"
+            "3. 等级按%1评定。")
+            .arg(c.schemeName);
     const QRect noteBox(kLeft, y, kWidth, 300);
     p.drawText(noteBox, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, notes);
 

@@ -13,9 +13,9 @@ std::optional<double> Number(const QString& text) { return ReadingValue(text); }
 // Whether the two polls before `atMs` both read at least the temperature watch's limit.
 bool PausedByHeat(const std::vector<archive::PollRow>& polls, qint64 atMs) {
     constexpr double kLimit = 90.0;
-    const auto end = std::upper_bound(
-        polls.begin(), polls.end(), atMs,
-        [](qint64 at, const archive::PollRow& poll) { return at < poll.atMs; });
+    const auto end =
+        std::upper_bound(polls.begin(), polls.end(), atMs,
+                         [](qint64 at, const archive::PollRow& poll) { return at < poll.atMs; });
     if (end - polls.begin() < 2) return false;
     for (auto it = end - 2; it != end; ++it) {
         const std::optional<double> celsius = Number(it->temperature);
@@ -72,7 +72,7 @@ std::vector<TestEvent> TestEvents(const archive::ArchivedTest& test,
 }
 
 std::optional<HighestTemperature> HighestTemperatureOf(const archive::ArchivedTest& test,
-                                                      const std::vector<archive::PollRow>& polls) {
+                                                       const std::vector<archive::PollRow>& polls) {
     std::optional<HighestTemperature> highest;
     auto consider = [&](const QString& text, qint64 atMs) {
         const std::optional<double> celsius = Number(text);

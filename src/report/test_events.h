@@ -30,4 +30,4 @@ struct HighestTemperature {
 
 // The highest temperature of the polls, or of the records when there are no polls.
 std::optional<HighestTemperature> HighestTemperatureOf(const archive::ArchivedTest& test,
-                                                      const std::vector<archive::PollRow>& polls);
+                                                       const std::vector<archive::PollRow>& polls);

@@ -1,19 +1,18 @@
 // The history window over an archive of made-up tests: the list, its order, sorting and
 // filter, a test opened in view mode, the CSV export and deletion.
 
+#include <QComboBox>
 #include <QFile>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QTableView>
-
-#include <QComboBox>
 #include <QTableWidget>
 
 #include "accounts/login_dialog.h"
-#include "app/grading_dialog.h"
 #include "app/child_frame.h"
+#include "app/grading_dialog.h"
 #include "archive/test_lock.h"
 #include "history/delete_password_dialog.h"
 #include "history/result_panel.h"
@@ -258,7 +257,8 @@ TEST_F(HistoryWindowTest, TheGradingSchemeChosenInTheSettingsIsKeptAndShownEvery
     Testclass* f = view(dec9().uid);
     ASSERT_NE(f, nullptr);
     ResultPanel* panel = ResultPanelOf(*f);
-    EXPECT_EQ(panel->table()->verticalHeaderItem(ResultPanel::GradeRow)->text(), "电通量耐久性等级");
+    EXPECT_EQ(panel->table()->verticalHeaderItem(ResultPanel::GradeRow)->text(),
+              "电通量耐久性等级");
     EXPECT_EQ(panel->cell(ResultPanel::GradeRow, 0), "Q-IV");
 }
 

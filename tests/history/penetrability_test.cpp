@@ -80,7 +80,7 @@ TEST(GroupValue, TheRuleFollowsHowManySpecimensLieMoreThan15PercentFromTheMedian
         {{849, 1000, 1151}, GroupRule::Median, 1000, -1},
         {{3000, 500, 1000}, GroupRule::Median, 1000, -1},  // in any order
         {{0, 0, 0}, GroupRule::Mean, 0, -1},
-        {{0, 0, 7}, GroupRule::MeanOfOther, 0, 2},  // a median of 0: any other differs
+        {{0, 0, 7}, GroupRule::MeanOfOther, 0, 2},        // a median of 0: any other differs
         {{1001, 1002}, GroupRule::Incomplete, 1002, -1},  // 1001.5 rounds up
         {{2345}, GroupRule::Incomplete, 2345, -1},
     };
@@ -125,17 +125,15 @@ TEST(Grading, EachSchemeAtItsBounds) {
         const char* durability;
     };
     const Case cases[] = {
-        {4001, "高", "Q-I"},   {4000, "中", "Q-I"},   {3999, "中", "Q-II"},
-        {2000, "中", "Q-II"},  {1999, "低", "Q-III"}, {1000, "低", "Q-III"},
-        {999, "很低", "Q-IV"}, {500, "很低", "Q-IV"}, {499, "很低", "Q-V"},
-        {100, "很低", "Q-V"},  {99, "可忽略", "Q-V"}, {0, "可忽略", "Q-V"},
+        {4001, "高", "Q-I"},   {4000, "中", "Q-I"},   {3999, "中", "Q-II"},  {2000, "中", "Q-II"},
+        {1999, "低", "Q-III"}, {1000, "低", "Q-III"}, {999, "很低", "Q-IV"}, {500, "很低", "Q-IV"},
+        {499, "很低", "Q-V"},  {100, "很低", "Q-V"},  {99, "可忽略", "Q-V"}, {0, "可忽略", "Q-V"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(GradeText(c.qs, GradingScheme::PenetrabilityClasses),
                   QString::fromUtf8(c.classes))
             << c.qs;
-        EXPECT_EQ(GradeText(c.qs, GradingScheme::DurabilityGrades),
-                  QString::fromUtf8(c.durability))
+        EXPECT_EQ(GradeText(c.qs, GradingScheme::DurabilityGrades), QString::fromUtf8(c.durability))
             << c.qs;
     }
 }

@@ -23,7 +23,8 @@ QString Run(const QString& tool, const QStringList& args) {
     QProcess p;
     p.start(tool, args);
     if (!p.waitForFinished(30000) || p.exitCode() != 0) {
-        ADD_FAILURE() << tool.toStdString() << " failed: " << p.readAllStandardError().toStdString();
+        ADD_FAILURE() << tool.toStdString()
+                      << " failed: " << p.readAllStandardError().toStdString();
         return {};
     }
     return QString::fromUtf8(p.readAllStandardOutput());
@@ -110,10 +111,10 @@ TEST_F(TestReport, AnEndedTestsReportCarriesThePanelsFiguresOnTwoA4PagesAndPrint
     EXPECT_EQ(m_boxes.count(), 0) << m_boxes.texts().join(' ').toStdString();
 
     const QString text = PdfText(path("list.pdf"));
-    for (const char* words : {"混凝土氯离子电通量试验报告", "王建国", "市建设工程质量检测中心",
-                              "第1页共2页", "第2页共2页", "试验：", "审核：", "批准：",
-                              "电通量耐久性等级", "开始试验", "达到试验时间，试验完成",
-                              "试验中最高温度"})
+    for (const char* words :
+         {"混凝土氯离子电通量试验报告", "王建国", "市建设工程质量检测中心", "第1页共2页",
+          "第2页共2页", "试验：", "审核：", "批准：", "电通量耐久性等级", "开始试验",
+          "达到试验时间，试验完成", "试验中最高温度"})
         EXPECT_TRUE(text.contains(QString::fromUtf8(words))) << words;
     EXPECT_TRUE(text.contains(QRegularExpression(
         QStringLiteral("报告编号：DTL-\\d{8}-%1").arg(summary.id, 4, 10, QChar('0')))));
@@ -132,15 +133,18 @@ TEST_F(TestReport, AnEndedTestsReportCarriesThePanelsFiguresOnTwoA4PagesAndPrint
         ASSERT_FALSE(qs.isEmpty()) << slot;
         EXPECT_TRUE(grade.startsWith("Q-")) << grade.toStdString();
         // A table row: channel, specimen number, Q, Qs, grade, the final current.
-        const QString row = QString::number(slot + 1) + form()->channelCellOnGui(slot, ChannelColumn::SpecimenNo) + q + qs + grade;
+        const QString row = QString::number(slot + 1) +
+                            form()->channelCellOnGui(slot, ChannelColumn::SpecimenNo) + q + qs +
+                            grade;
         EXPECT_TRUE(text.contains(row)) << row.toStdString();
     }
     for (int g = 0; g < 2; ++g) {
         ASSERT_TRUE(results.groups[g]);
-        const QString row = GroupName(g) +
-                            panel->cell(ResultPanel::AdjustedRow, ResultPanel::FirstGroupColumn + g) +
-                            panel->cell(ResultPanel::GradeRow, ResultPanel::FirstGroupColumn + g) +
-                            GroupRuleText(*results.groups[g]).remove(QRegularExpression("\\s"));
+        const QString row =
+            GroupName(g) +
+            panel->cell(ResultPanel::AdjustedRow, ResultPanel::FirstGroupColumn + g) +
+            panel->cell(ResultPanel::GradeRow, ResultPanel::FirstGroupColumn + g) +
+            GroupRuleText(*results.groups[g]).remove(QRegularExpression("\\s"));
         EXPECT_TRUE(text.contains(row)) << row.toStdString();
     }
     ExpectFontsEmbedded(path("list.pdf"));

@@ -5,13 +5,13 @@
 // Answers every print dialog by sending the job to a PDF file, as a printer that prints to a
 // file does, so a test can read what would have come out of the printer; "" cancels.
 class ScriptedPrintDialog {
-public:
+  public:
     explicit ScriptedPrintDialog(QString pdfPath);
     ~ScriptedPrintDialog();
 
     int shown() const { return m_shown; }
 
-private:
+  private:
     QString m_path;
     int m_shown = 0;
 };
