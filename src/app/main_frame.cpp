@@ -72,9 +72,13 @@ void CMainFrame::buildMenu() {
     QMenu* test = menuBar()->addMenu(QStringLiteral("实验(&E)"));
     add(test, ID_NEW_TEST, QStringLiteral("新建实验"), QKeySequence(Qt::CTRL | Qt::Key_N));
     add(test, ID_HISTORY, QStringLiteral("历史实验"), QKeySequence(Qt::CTRL | Qt::Key_H));
+    test->addSeparator();
+    add(test, ID_REPORT_PDF, QStringLiteral("导出试验报告PDF"), {});
+    add(test, ID_REPORT_PRINT, QStringLiteral("打印试验报告"), QKeySequence(Qt::CTRL | Qt::Key_P));
     QMenu* settings = menuBar()->addMenu(QStringLiteral("系统设置(&S)"));
     add(settings, ID_COMM_PORT, QStringLiteral("通信端口"), {});
     add(settings, ID_USERS, QStringLiteral("用户管理"), {});
+    add(settings, ID_GRADING, QStringLiteral("结果评定"), {});
     QMenu* exit = menuBar()->addMenu(QStringLiteral("退出系统(&X)"));
     add(exit, ID_CLOSE_TEST, QStringLiteral("退出"), {});
     add(menuBar(), ID_SUPPORT, QStringLiteral("技术支持(&H)"), QKeySequence(Qt::Key_F1));
@@ -104,7 +108,8 @@ Testclass* CMainFrame::testForm() const { return m_pTestFrame ? m_pTestFrame->fo
 // The form's commands have no handler while there is no form.
 void CMainFrame::updateCommands() {
     const Testclass* form = testForm();
-    for (int id : {ID_USERS, ID_CLOSE_TEST}) command(id)->setEnabled(form != nullptr);
+    for (int id : {ID_USERS, ID_CLOSE_TEST, ID_REPORT_PDF, ID_REPORT_PRINT})
+        command(id)->setEnabled(form != nullptr);
     // A test shown in view mode has no port.
     command(ID_COMM_PORT)->setEnabled(form != nullptr && !form->viewOnly());
 }
@@ -126,6 +131,13 @@ void CMainFrame::OnCommand(int id) {
             break;
         case ID_CLOSE_TEST:
             if (form) form->OnCloseTest();
+            break;
+        case ID_REPORT_PDF:
+        case ID_REPORT_PRINT:
+            OnTestReport(id == ID_REPORT_PRINT);
+            break;
+        case ID_GRADING:
+            OnGrading();
             break;
         case ID_SUPPORT:
             if (form) {

@@ -29,6 +29,9 @@ class CMainFrame : public QMainWindow {
     static constexpr int ID_CLOSE_TEST = 32788;
     static constexpr int ID_USERS = 32789;
     static constexpr int ID_SUPPORT = 32790;
+    static constexpr int ID_REPORT_PDF = 32791;
+    static constexpr int ID_REPORT_PRINT = 32792;
+    static constexpr int ID_GRADING = 32793;
 
     explicit CMainFrame(QWidget* parent = nullptr);
     ~CMainFrame() override;
@@ -51,6 +54,11 @@ class CMainFrame : public QMainWindow {
     bool OpenArchivedTest(qint64 id);
     // The archive id of the test the test window shows in view mode.
     std::optional<qint64> viewedTestId() const { return m_viewedTestId; }
+    // "导出试验报告PDF" / "打印试验报告": the report of the test the test window shows, once
+    // that test has ended.
+    void OnTestReport(bool print);
+    // 系统设置 → "结果评定".
+    void OnGrading();
     // Runs menu command `id` as the menu does.
     void OnCommand(int id);
     // Closes the test window (the form's exit command); the form is destroyed with it.

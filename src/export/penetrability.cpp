@@ -91,19 +91,81 @@ std::optional<ChargeResult> MeanResultOf(const QStringList& chargeTexts, int dia
     return ChargeResultOf(MeanChargeText(chargeTexts), diameterMm);
 }
 
+std::optional<GroupResult> GroupResultOf(const std::vector<int>& members,
+                                         const std::vector<double>& adjusted) {
+    if (members.empty() || members.size() != adjusted.size()) return std::nullopt;
+    GroupResult group;
+    group.members = members;
+    if (adjusted.size() != size_t(kGroupSize)) {
+        double sum = 0;
+        for (double q : adjusted) sum += q;
+        group.rule = GroupRule::Incomplete;
+        group.value = RoundWhole(sum / static_cast<double>(adjusted.size()));
+        return group;
+    }
+    std::array<double, kGroupSize> sorted{adjusted[0], adjusted[1], adjusted[2]};
+    std::sort(sorted.begin(), sorted.end());
+    const double median = sorted[1];
+    // 100·|Qs − median| > 15·median: exact for whole coulombs, so 15 % itself agrees.
+    std::vector<int> outside;
+    for (int i = 0; i < kGroupSize; ++i)
+        if (100.0 * std::fabs(adjusted[size_t(i)] - median) > 15.0 * median) outside.push_back(i);
+    if (outside.empty()) {
+        group.rule = GroupRule::Mean;
+        group.value = RoundWhole((adjusted[0] + adjusted[1] + adjusted[2]) / 3.0);
+    } else if (outside.size() == 1) {
+        group.rule = GroupRule::MeanOfOther;
+        group.leftOut = members[size_t(outside[0])];
+        double sum = 0;
+        for (int i = 0; i < kGroupSize; ++i)
+            if (i != outside[0]) sum += adjusted[size_t(i)];
+        group.value = RoundWhole(sum / 2.0);
+    } else {
+        group.rule = GroupRule::Median;
+        group.value = median;
+    }
+    return group;
+}
+
+QString GroupRuleText(const GroupResult& group) {
+    switch (group.rule) {
+        case GroupRule::Mean:
+            return QStringLiteral("三个试件的平均值");
+        case GroupRule::MeanOfOther:
+            return QStringLiteral("通道%1与中间值相差超过15%，取其余两个的平均值")
+                .arg(group.leftOut + 1);
+        case GroupRule::Median:
+            return QStringLiteral("两个试件与中间值相差超过15%，取中间值");
+        case GroupRule::Incomplete:
+            break;
+    }
+    return QStringLiteral("仅%1个试件，取其平均值").arg(group.members.size());
+}
+
+QString GroupName(int group) {
+    return QStringLiteral("第%1组（通道%2–%3）")
+        .arg(group + 1)
+        .arg(group * kGroupSize + 1)
+        .arg(group * kGroupSize + kGroupSize);
+}
+
 TestResults ResultsOf(const std::array<QString, archive::kChannels>& charges,
                       const std::array<uint8_t, archive::kChannels>& channelOff, int diameterMm) {
     TestResults results;
-    QStringList inUse;
     for (int slot = 0; slot < archive::kChannels; ++slot) {
         if (channelOff[slot] != 0) continue;
-        inUse << charges[slot];
         results.channels[slot] = ChargeResultOf(charges[slot], diameterMm);
     }
-    results.mean = MeanResultOf(inUse, diameterMm);
-    if (std::any_of(inUse.begin(), inUse.end(),
-                    [](const QString& t) { return ChargeNumber(t).has_value(); }))
-        results.meanText = MeanChargeText(inUse);
+    for (int g = 0; g < kGroups; ++g) {
+        std::vector<int> members;
+        std::vector<double> adjusted;
+        for (int slot = g * kGroupSize; slot < (g + 1) * kGroupSize; ++slot) {
+            if (!results.channels[slot]) continue;
+            members.push_back(slot);
+            adjusted.push_back(results.channels[slot]->adjusted);
+        }
+        results.groups[g] = GroupResultOf(members, adjusted);
+    }
     return results;
 }
 

@@ -8,11 +8,13 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
+#include "export/grading_scheme.h"
 #include "history/archive_access.h"
 #include "history/test_csv_export.h"
 #include "history/test_deletion.h"
 #include "history/test_list_filter.h"
 #include "history/test_list_model.h"
+#include "history/test_report_export.h"
 
 HistoryWindow::HistoryWindow(QWidget* owner, QString archivePath, Host host)
     : QDialog(owner), m_archivePath(std::move(archivePath)), m_host(std::move(host)) {
@@ -64,8 +66,6 @@ HistoryWindow::HistoryWindow(QWidget* owner, QString archivePath, Host host)
                 return QStringLiteral("市建设工程质量检测中心");
             case TestListModel::State:
                 return QStringLiteral("通信故障");
-            case TestListModel::MeanCharge:
-                return QStringLiteral("00000.00");
             default:
                 return column >= TestListModel::FirstResult ? QStringLiteral("00000 可忽略")
                                                             : QStringLiteral("00000.0");
@@ -87,6 +87,8 @@ HistoryWindow::HistoryWindow(QWidget* owner, QString archivePath, Host host)
     m_open->setDefault(true);
     m_csv = new QPushButton(QStringLiteral("导出CSV(&C)"), this);
     m_delete = new QPushButton(QStringLiteral("删除(&D)"), this);
+    m_report = new QPushButton(QStringLiteral("导出报告PDF(&B)"), this);
+    m_print = new QPushButton(QStringLiteral("打印(&P)"), this);
     auto* reload = new QPushButton(QStringLiteral("刷新(&R)"), this);
     auto* close = new QPushButton(QStringLiteral("关闭"), this);
 
@@ -95,7 +97,8 @@ HistoryWindow::HistoryWindow(QWidget* owner, QString archivePath, Host host)
     top->addWidget(m_filter, 1);
     top->addWidget(m_status);
     auto* buttons = new QHBoxLayout;
-    for (QPushButton* b : {m_open, m_csv, m_delete, reload}) buttons->addWidget(b);
+    for (QPushButton* b : {m_open, m_csv, m_report, m_print, m_delete, reload})
+        buttons->addWidget(b);
     buttons->addStretch(1);
     buttons->addWidget(close);
     auto* layout = new QVBoxLayout(this);
@@ -108,7 +111,9 @@ HistoryWindow::HistoryWindow(QWidget* owner, QString archivePath, Host host)
     setTabOrder(m_filter, m_view);
     setTabOrder(m_view, m_open);
     setTabOrder(m_open, m_csv);
-    setTabOrder(m_csv, m_delete);
+    setTabOrder(m_csv, m_report);
+    setTabOrder(m_report, m_print);
+    setTabOrder(m_print, m_delete);
     setTabOrder(m_delete, reload);
     setTabOrder(reload, close);
 
@@ -122,6 +127,8 @@ HistoryWindow::HistoryWindow(QWidget* owner, QString archivePath, Host host)
             [this] { updateButtons(); });
     connect(m_open, &QPushButton::clicked, this, &HistoryWindow::openSelected);
     connect(m_csv, &QPushButton::clicked, this, &HistoryWindow::exportSelected);
+    connect(m_report, &QPushButton::clicked, this, &HistoryWindow::exportReportSelected);
+    connect(m_print, &QPushButton::clicked, this, &HistoryWindow::printSelected);
     connect(m_delete, &QPushButton::clicked, this, &HistoryWindow::deleteSelected);
     connect(reload, &QPushButton::clicked, this, &HistoryWindow::refresh);
     connect(close, &QPushButton::clicked, this, &HistoryWindow::reject);
@@ -146,6 +153,7 @@ void HistoryWindow::refresh() {
     } else {
         m_readError = message;
     }
+    m_model->setGradingScheme(StoredGradingScheme());
     m_model->setTests(std::move(tests));
     if (!selected || !selectTest(selected->id)) {
         if (m_proxy->rowCount() > 0) m_view->selectRow(0);
@@ -170,8 +178,10 @@ void HistoryWindow::updateCount() {
 QString HistoryWindow::statusText() const { return m_status->text(); }
 
 void HistoryWindow::updateButtons() {
-    const bool any = selectedTest().has_value();
-    for (QPushButton* b : {m_open, m_csv, m_delete}) b->setEnabled(any);
+    const std::optional<archive::TestSummary> test = selectedTest();
+    for (QPushButton* b : {m_open, m_csv, m_delete}) b->setEnabled(test.has_value());
+    // A report needs records.
+    for (QPushButton* b : {m_report, m_print}) b->setEnabled(test && test->recordCount > 0);
 }
 
 std::optional<archive::TestSummary> HistoryWindow::selectedTest() const {
@@ -202,6 +212,16 @@ void HistoryWindow::openSelected() {
 void HistoryWindow::exportSelected() {
     if (const std::optional<archive::TestSummary> test = selectedTest())
         ExportTestCsv(this, m_archivePath, test->id);
+}
+
+void HistoryWindow::exportReportSelected() {
+    if (const std::optional<archive::TestSummary> test = selectedTest())
+        ExportTestReportPdf(this, m_archivePath, test->id);
+}
+
+void HistoryWindow::printSelected() {
+    if (const std::optional<archive::TestSummary> test = selectedTest())
+        PrintTestReportOf(this, m_archivePath, test->id);
 }
 
 void HistoryWindow::deleteSelected() {

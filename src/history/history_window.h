@@ -15,8 +15,9 @@ class TestListModel;
 
 // "历史实验": every test of the archive, newest first, sortable by any column, with a filter
 // on the tester, the organisation or the date. A test can be opened in the test window (view
-// mode), exported as CSV, or deleted. One instance, not modal, owned by the main window; the
-// list is read again whenever the window is shown and after a deletion.
+// mode), exported as CSV, its test report saved as PDF or printed, or deleted. One instance, not
+// modal, owned by the main window; the list is read again whenever the window is shown and after a
+// deletion.
 class HistoryWindow : public QDialog {
     Q_OBJECT
 
@@ -43,6 +44,8 @@ class HistoryWindow : public QDialog {
     // The buttons' commands (also driven by tests).
     void openSelected();
     void exportSelected();
+    void exportReportSelected();
+    void printSelected();
     void deleteSelected();
 
     QTableView* view() const { return m_view; }
@@ -68,5 +71,7 @@ class HistoryWindow : public QDialog {
     QPushButton* m_open = nullptr;
     QPushButton* m_csv = nullptr;
     QPushButton* m_delete = nullptr;
+    QPushButton* m_report = nullptr;
+    QPushButton* m_print = nullptr;
     QString m_readError;
 };

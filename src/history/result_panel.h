@@ -4,32 +4,43 @@
 
 #include "archive/archive_rows.h"
 
+class QLabel;
 class QPushButton;
 class QTableWidget;
 
 // The result of an archived test at a glance, for the view window: for each channel in use
 // the charge passed Q (its last record's charge), the charge adjusted to a 95 mm specimen and
-// the penetrability class, and the same for the mean of the channels in use; beside it the
-// button "导出CSV". The live test window has no such panel.
+// its grade in the lab's grading scheme, then each group of three with its value, grade and
+// the rule that gave the value; beside it the buttons "导出CSV", "导出报告PDF" and "打印".
+// The live test window has no such panel.
 class ResultPanel : public QWidget {
     Q_OBJECT
 
   public:
     // Rows of the table.
     static constexpr int ChargeRow = 0, AdjustedRow = 1, GradeRow = 2;
-    // Columns: one per channel, then the mean.
-    static constexpr int MeanColumn = archive::kChannels;
+    // Columns: one per channel, then one per group of three.
+    static constexpr int FirstGroupColumn = archive::kChannels;
 
     explicit ResultPanel(const archive::ArchivedTest& test, QWidget* parent = nullptr);
 
     QString cell(int row, int column) const;
     QTableWidget* table() const { return m_table; }
     QPushButton* csvButton() const { return m_csv; }
+    QPushButton* reportButton() const { return m_report; }
+    QPushButton* printButton() const { return m_print; }
+    // How each group's value was taken, as shown below the table.
+    QString rulesText() const;
 
   signals:
     void exportCsvRequested();
+    void exportReportRequested();
+    void printRequested();
 
   private:
     QTableWidget* m_table = nullptr;
     QPushButton* m_csv = nullptr;
+    QPushButton* m_report = nullptr;
+    QPushButton* m_print = nullptr;
+    QLabel* m_rules = nullptr;
 };

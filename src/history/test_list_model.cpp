@@ -31,9 +31,17 @@ QTime TimeOf(const QString& text) {
 }
 
 // "2104 中"; empty for no result.
-QString ResultText(const std::optional<ChargeResult>& result) {
+QString ResultText(const std::optional<ChargeResult>& result, GradingScheme scheme) {
     if (!result) return {};
-    return AdjustedChargeText(result->adjusted) + u' ' + PenetrabilityText(result->grade);
+    return AdjustedChargeText(result->adjusted) + u' ' + GradeText(result->adjusted, scheme);
+}
+
+// "2104 Q-II", "1500* Q-III" for a group short of three specimens.
+QString GroupText(const std::optional<GroupResult>& group, GradingScheme scheme) {
+    if (!group) return {};
+    return AdjustedChargeText(group->value) +
+           (group->rule == GroupRule::Incomplete ? QStringLiteral("* ") : QStringLiteral(" ")) +
+           GradeText(group->value, scheme);
 }
 
 }  // namespace
@@ -71,6 +79,14 @@ void TestListModel::setTests(std::vector<archive::TestSummary> tests) {
     endResetModel();
 }
 
+void TestListModel::setGradingScheme(GradingScheme scheme) {
+    if (scheme == m_scheme) return;
+    m_scheme = scheme;
+    emit headerDataChanged(Qt::Horizontal, FirstResult, ColumnCount - 1);
+    if (!m_rows.empty())
+        emit dataChanged(index(0, FirstResult), index(rowCount() - 1, ColumnCount - 1));
+}
+
 int TestListModel::rowOfId(qint64 id) const {
     for (size_t r = 0; r < m_rows.size(); ++r)
         if (m_rows[r].test.id == id) return int(r);
@@ -106,10 +122,6 @@ QString TestListModel::text(int index, int column) const {
             // A test whose window was closed before it came to an end was interrupted.
             return archive::StateText(
                 t.closed && archive::IsUnfinished(t.state) ? archive::TestState::Closed : t.state);
-        case MeanCharge:
-            return results(index).meanText;
-        case MeanResult:
-            return ResultText(results(index).mean);
         default:
             break;
     }
@@ -118,11 +130,13 @@ QString TestListModel::text(int index, int column) const {
         return t.channelOff[slot] != 0 ? QStringLiteral("-")
                                        : ChargeWithoutUnit(t.lastCharge[slot]);
     }
-    if (column >= FirstResult && column < MeanCharge) {
+    if (column >= FirstResult && column < FirstGroup) {
         const int slot = column - FirstResult;
         if (t.channelOff[slot] != 0) return QStringLiteral("-");
-        return ResultText(results(index).channels[slot]);
+        return ResultText(results(index).channels[slot], m_scheme);
     }
+    if (column >= FirstGroup && column < ColumnCount)
+        return GroupText(results(index).groups[column - FirstGroup], m_scheme);
     return {};
 }
 
@@ -142,12 +156,6 @@ QVariant TestListModel::sortKey(int index, int column) const {
             return t.recordInterval;
         case RecordCount:
             return t.recordCount;
-        case MeanCharge:
-        case MeanResult: {
-            const std::optional<ChargeResult>& mean = results(index).mean;
-            if (!mean) return {};
-            return column == MeanCharge ? mean->charge : mean->adjusted;
-        }
         default:
             break;
     }
@@ -155,9 +163,13 @@ QVariant TestListModel::sortKey(int index, int column) const {
         const std::optional<double> q = ChargeNumber(t.lastCharge[column - FirstCharge]);
         return q && t.channelOff[column - FirstCharge] == 0 ? QVariant(*q) : QVariant();
     }
-    if (column >= FirstResult && column < MeanCharge) {
+    if (column >= FirstResult && column < FirstGroup) {
         const std::optional<ChargeResult>& r = results(index).channels[column - FirstResult];
         return r ? QVariant(r->adjusted) : QVariant();
+    }
+    if (column >= FirstGroup && column < ColumnCount) {
+        const std::optional<GroupResult>& g = results(index).groups[column - FirstGroup];
+        return g ? QVariant(g->value) : QVariant();
     }
     return text(index, column);
 }
@@ -170,6 +182,13 @@ QVariant TestListModel::data(const QModelIndex& index, int role) const {
             return text(index.row(), index.column());
         case SortRole:
             return sortKey(index.row(), index.column());
+        case Qt::ToolTipRole:
+            if (index.column() >= FirstGroup) {
+                const std::optional<GroupResult>& g =
+                    results(index.row()).groups[index.column() - FirstGroup];
+                if (g) return GroupRuleText(*g);
+            }
+            return {};
         case Qt::TextAlignmentRole:
             if (index.column() == Tester || index.column() == Organisation)
                 return int(Qt::AlignLeft | Qt::AlignVCenter);
@@ -191,17 +210,23 @@ QVariant TestListModel::headerData(int section, Qt::Orientation orientation, int
     if (section < FirstResult)
         return QStringLiteral("通道%1\n电通量(C)").arg(section - FirstCharge + 1);
     const QString group = QStringLiteral("结果 ");
-    if (section < MeanCharge) {
+    if (section < FirstGroup) {
         const int channel = section - FirstResult + 1;
         if (role == Qt::ToolTipRole)
-            return QStringLiteral("通道%1换算为直径95mm试件的电通量Qs及其氯离子渗透性等级")
-                .arg(channel);
-        return group + QStringLiteral("通道%1\nQs(C) 等级").arg(channel);
+            return QStringLiteral("通道%1换算为直径95mm试件的电通量Qs及其%2")
+                .arg(channel)
+                .arg(GradingSchemeName(m_scheme));
+        return group + QStringLiteral("通道%1\nQs(C) %2")
+                           .arg(channel)
+                           .arg(GradingSchemeShortName(m_scheme));
     }
+    const int number = section - FirstGroup + 1;
     if (role == Qt::ToolTipRole)
-        return section == MeanCharge
-                   ? QStringLiteral("使用中各通道电通量的平均值")
-                   : QStringLiteral("平均值换算为直径95mm试件的电通量Qs及其氯离子渗透性等级");
-    return group + (section == MeanCharge ? QStringLiteral("平均\n电通量(C)")
-                                          : QStringLiteral("平均\nQs(C) 等级"));
+        return QStringLiteral("第%1组（通道%2–%3）三个试件的组值Qs及其%4；带*的组不足三个试件")
+            .arg(number)
+            .arg((number - 1) * kGroupSize + 1)
+            .arg(number * kGroupSize)
+            .arg(GradingSchemeName(m_scheme));
+    return group +
+           QStringLiteral("第%1组\nQs(C) %2").arg(number).arg(GradingSchemeShortName(m_scheme));
 }

@@ -6,13 +6,14 @@
 #include <vector>
 
 #include "archive/archive_rows.h"
+#include "export/grading_scheme.h"
 #include "export/penetrability.h"
 
 // The tests of the archive as a table, one row per test in the order given (newest first):
 // date, start time, tester, organisation, test minutes, record interval, record count,
 // state, each channel's final charge, then the result group: each channel's adjusted
-// charge with its class, and the mean of the channels in use with its adjusted charge and
-// class.
+// charge with its grade, and each group of three with its value and grade (a group short of
+// three specimens marked "*", the rule that gave the value as the cell's tool tip).
 // Every cell also has a sort key (SortRole) that orders numbers as numbers and dates and
 // times as such; cells without a value sort first.
 class TestListModel : public QAbstractTableModel {
@@ -20,15 +21,16 @@ class TestListModel : public QAbstractTableModel {
 
   public:
     static constexpr int SortRole = Qt::UserRole + 1;
-    // Columns. A result cell holds the adjusted charge and its class ("2104 中") and sorts by
+    // Columns. A result cell holds the adjusted charge and its grade ("2104 中") and sorts by
     // the adjusted charge.
     static constexpr int Date = 0, StartTime = 1, Tester = 2, Organisation = 3, TestMinutes = 4,
                          RecordInterval = 5, RecordCount = 6, State = 7, FirstCharge = 8,
                          FirstResult = FirstCharge + archive::kChannels,
-                         MeanCharge = FirstResult + archive::kChannels, MeanResult = MeanCharge + 1,
-                         ColumnCount = MeanResult + 1;
+                         FirstGroup = FirstResult + archive::kChannels,
+                         ColumnCount = FirstGroup + kGroups;
     static constexpr int chargeColumn(int slot) { return FirstCharge + slot; }
     static constexpr int resultColumn(int slot) { return FirstResult + slot; }
+    static constexpr int groupColumn(int group) { return FirstGroup + group; }
 
     // One test with what the filter and the date's order need.
     struct Row {
@@ -41,6 +43,8 @@ class TestListModel : public QAbstractTableModel {
     explicit TestListModel(QObject* parent = nullptr);
 
     void setTests(std::vector<archive::TestSummary> tests);
+    // The scheme the grades are shown in (the penetrability classes until set).
+    void setGradingScheme(GradingScheme scheme);
     const archive::TestSummary& test(int row) const { return m_rows[size_t(row)].test; }
     const Row& row(int row) const { return m_rows[size_t(row)]; }
     // The row of the test with archive id `id`, or -1.
@@ -63,4 +67,5 @@ class TestListModel : public QAbstractTableModel {
 
     std::vector<Row> m_rows;
     mutable std::vector<std::optional<Results>> m_results;
+    GradingScheme m_scheme = GradingScheme::PenetrabilityClasses;
 };

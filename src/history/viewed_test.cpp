@@ -7,6 +7,7 @@
 #include "history/archive_access.h"
 #include "history/result_panel.h"
 #include "history/test_csv_export.h"
+#include "history/test_report_export.h"
 #include "monitor/form_ids.h"
 #include "monitor/testclass.h"
 #include "platform/message_box.h"
@@ -63,11 +64,19 @@ ResultPanel* ShowTestForViewing(Testclass& form, const ViewedTest& viewed,
     // Tab goes from the form's last button to the panel.
     if (QWidget* close = form.item(FormId::CloseTest)) QWidget::setTabOrder(close, panel->table());
     QWidget::setTabOrder(panel->table(), panel->csvButton());
+    QWidget::setTabOrder(panel->csvButton(), panel->reportButton());
+    QWidget::setTabOrder(panel->reportButton(), panel->printButton());
 
     QPointer<Testclass> owner(&form);
     const qint64 id = test.id;
     QObject::connect(panel, &ResultPanel::exportCsvRequested, &form, [owner, archivePath, id] {
         if (owner) ExportTestCsv(owner, archivePath, id);
+    });
+    QObject::connect(panel, &ResultPanel::exportReportRequested, &form, [owner, archivePath, id] {
+        if (owner) ExportTestReportPdf(owner, archivePath, id);
+    });
+    QObject::connect(panel, &ResultPanel::printRequested, &form, [owner, archivePath, id] {
+        if (owner) PrintTestReportOf(owner, archivePath, id);
     });
     return panel;
 }

@@ -1,5 +1,5 @@
 // Qt's own dialogs in Chinese: the save dialog the exports open (the non-native one that
-// headless runs show) and its question before it replaces a file.
+// headless runs show) and its question before it replaces a file, and the print dialog.
 
 #include "platform/qt_translations.h"
 
@@ -14,6 +14,8 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPrintDialog>
+#include <QPrinter>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -21,6 +23,7 @@
 #include <memory>
 
 #include "platform/file_dialog.h"
+#include "platform/print_dialog.h"
 
 namespace {
 
@@ -122,3 +125,26 @@ TEST_F(QtTranslations, FieldContextMenuIsChinese) {
 }
 
 }  // namespace
+
+// The print dialog of the test report: Qt's own, in Chinese; cancelling it prints nothing.
+TEST_F(QtTranslations, PrintDialogIsChinese) {
+    QString title;
+    QStringList buttons;
+    QTimer driver;
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+        auto* dialog = qobject_cast<QPrintDialog*>(QApplication::activeModalWidget());
+        if (dialog == nullptr) return;
+        title = dialog->windowTitle();
+        for (QPushButton* b : dialog->findChildren<QPushButton*>())
+            if (b->isVisible()) buttons << b->text();
+        dialog->reject();
+    });
+    driver.start(20);
+    QPrinter printer;
+    EXPECT_FALSE(PrintDialog::choose(nullptr, printer));
+    driver.stop();
+    EXPECT_EQ(title, QStringLiteral("打印试验报告"));
+    ASSERT_FALSE(buttons.isEmpty());
+    for (const QString& b : buttons) EXPECT_TRUE(HasChinese(b)) << b.toStdString();
+    EXPECT_TRUE(buttons.contains(QStringLiteral("打印(&P)"))) << buttons.join(' ').toStdString();
+}

@@ -1,15 +1,18 @@
 // The history window over an archive of made-up tests: the list, its order, sorting and
 // filter, a test opened in view mode, the CSV export and deletion.
 
+#include <QComboBox>
 #include <QFile>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QTableView>
+#include <QTableWidget>
 
 #include "accounts/login_dialog.h"
 #include "app/child_frame.h"
+#include "app/grading_dialog.h"
 #include "archive/test_lock.h"
 #include "history/delete_password_dialog.h"
 #include "history/result_panel.h"
@@ -69,7 +72,7 @@ TEST_F(HistoryWindowTest, TheMenuItemFollowsNewTestAndOpensOneWindow) {
     for (QAction* a : frame()->menuBar()->actions())
         if (a->text() == "实验(&E)") menu = a->menu();
     ASSERT_NE(menu, nullptr);
-    ASSERT_EQ(menu->actions().size(), 2);
+    ASSERT_EQ(menu->actions().size(), 5);
     EXPECT_EQ(menu->actions()[0]->text(), "新建实验");
     EXPECT_EQ(menu->actions()[1]->text(), "历史实验");
     EXPECT_EQ(menu->actions()[1]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_H));
@@ -101,11 +104,19 @@ TEST_F(HistoryWindowTest, ListsEveryTestNewestFirstWithItsStateAndResult) {
     EXPECT_EQ(column(w, M::resultColumn(0)), (QStringList{"4500 高", "903 很低", "45 可忽略"}));
     EXPECT_EQ(column(w, M::resultColumn(2)), (QStringList{"4700 高", "1083 低", "226 很低"}));
     EXPECT_EQ(column(w, M::resultColumn(5)), (QStringList{"-", "1354 低", "496 很低"}));
-    // The mean of the channels in use: five on 2026-12-10, six on the others.
-    EXPECT_EQ(column(w, M::MeanCharge), (QStringList{"4700.00", "1250.00", "300.00"}));
-    EXPECT_EQ(column(w, M::MeanResult), (QStringList{"4700 高", "1128 低", "271 很低"}));
+    // The groups of three: on 2026-12-10 channel 6 is off, so its second group has two
+    // specimens (marked); on 2026-11-30 the Qs 45, 135, 226 lie more than 15 % either side of
+    // the median, which is taken.
+    EXPECT_EQ(column(w, M::groupColumn(0)), (QStringList{"4600 高", "993 很低", "135 很低"}));
+    EXPECT_EQ(column(w, M::groupColumn(1)), (QStringList{"4850* 高", "1264 低", "406 很低"}));
+    EXPECT_EQ(w->model()->index(2, M::groupColumn(0)).data(Qt::ToolTipRole).toString(),
+              "两个试件与中间值相差超过15%，取中间值");
     EXPECT_TRUE(
-        w->model()->headerData(M::MeanResult, Qt::Horizontal).toString().startsWith("结果"));
+        w->model()->headerData(M::groupColumn(1), Qt::Horizontal).toString().startsWith("结果"));
+    // In the durability grades once the lab chose them.
+    w->model()->setGradingScheme(GradingScheme::DurabilityGrades);
+    EXPECT_EQ(column(w, M::groupColumn(1)), (QStringList{"4850* Q-I", "1264 Q-III", "406 Q-V"}));
+    EXPECT_EQ(column(w, M::resultColumn(5)), (QStringList{"-", "1354 Q-III", "496 Q-V"}));
 }
 
 TEST_F(HistoryWindowTest, SortsNumbersAsNumbersAndDatesAsDates) {
@@ -121,9 +132,9 @@ TEST_F(HistoryWindowTest, SortsNumbersAsNumbersAndDatesAsDates) {
     // A channel that is off has no value: it comes first.
     w->view()->sortByColumn(M::resultColumn(5), Qt::AscendingOrder);
     EXPECT_EQ(column(w, M::resultColumn(5)), (QStringList{"-", "496 很低", "1354 低"}));
-    // By the adjusted charge, not by the text: "1128" would come before "271".
-    w->view()->sortByColumn(M::MeanResult, Qt::DescendingOrder);
-    EXPECT_EQ(column(w, M::MeanResult), (QStringList{"4700 高", "1128 低", "271 很低"}));
+    // By the group value, not by the text: "993" would come before "4600".
+    w->view()->sortByColumn(M::groupColumn(0), Qt::DescendingOrder);
+    EXPECT_EQ(column(w, M::groupColumn(0)), (QStringList{"4600 高", "993 很低", "135 很低"}));
 }
 
 TEST_F(HistoryWindowTest, TheFilterMatchesTesterOrganisationOrDate) {
@@ -190,9 +201,10 @@ TEST_F(HistoryWindowTest, AnOpenedTestIsShownAsItWasWithNothingRunning) {
     EXPECT_EQ(panel->cell(ResultPanel::AdjustedRow, 0), "903");
     EXPECT_EQ(panel->cell(ResultPanel::GradeRow, 0), "很低");
     EXPECT_EQ(panel->cell(ResultPanel::GradeRow, 2), "低");
-    EXPECT_EQ(panel->cell(ResultPanel::ChargeRow, ResultPanel::MeanColumn), "1250.00");
-    EXPECT_EQ(panel->cell(ResultPanel::AdjustedRow, ResultPanel::MeanColumn), "1128");
-    EXPECT_EQ(panel->cell(ResultPanel::GradeRow, ResultPanel::MeanColumn), "低");
+    EXPECT_EQ(panel->cell(ResultPanel::AdjustedRow, ResultPanel::FirstGroupColumn), "993");
+    EXPECT_EQ(panel->cell(ResultPanel::GradeRow, ResultPanel::FirstGroupColumn), "很低");
+    EXPECT_EQ(panel->cell(ResultPanel::AdjustedRow, ResultPanel::FirstGroupColumn + 1), "1264");
+    EXPECT_EQ(panel->rulesText(), "第1组：三个试件的平均值；第2组：三个试件的平均值");
 
     // "关    闭" without the exit password; the archive keeps the test as it was.
     {
@@ -217,7 +229,8 @@ TEST_F(HistoryWindowTest, AChannelOffAndAnUnfinishedTestShowAsTheyWere) {
     ResultPanel* panel = ResultPanelOf(*f);
     EXPECT_EQ(panel->cell(ResultPanel::ChargeRow, 5), "-");
     EXPECT_EQ(panel->cell(ResultPanel::AdjustedRow, 5), "");
-    EXPECT_EQ(panel->cell(ResultPanel::GradeRow, ResultPanel::MeanColumn), "高");
+    EXPECT_EQ(panel->cell(ResultPanel::AdjustedRow, ResultPanel::FirstGroupColumn + 1), "4850*");
+    EXPECT_EQ(panel->rulesText(), "第1组：三个试件的平均值；第2组：仅2个试件，取其平均值");
     f->OnCloseTest();
     ASSERT_TRUE(PumpUntil([&] { return form() == nullptr; }));
 
@@ -225,6 +238,28 @@ TEST_F(HistoryWindowTest, AChannelOffAndAnUnfinishedTestShowAsTheyWere) {
     ASSERT_NE(f, nullptr);
     EXPECT_EQ(f->channelCellOnGui(0, ChannelColumn::Status), "停止");
     EXPECT_EQ(f->itemTextOnGui(FormId::RemainingMinutes), "350");
+}
+
+TEST_F(HistoryWindowTest, TheGradingSchemeChosenInTheSettingsIsKeptAndShownEverywhere) {
+    HistoryWindow* w = history();
+    {
+        ModalScript script;
+        script.then<GradingDialog>([](GradingDialog* d) {
+            EXPECT_EQ(d->schemeBox()->currentText(), "氯离子渗透性等级");
+            d->schemeBox()->setCurrentIndex(1);
+            d->accept();
+        });
+        frame()->command(CMainFrame::ID_GRADING)->trigger();
+        EXPECT_EQ(script.seen(), QStringList{"GradingDialog"});
+    }
+    EXPECT_EQ(StoredGradingScheme(), GradingScheme::DurabilityGrades);
+    EXPECT_EQ(column(w, M::groupColumn(0)), (QStringList{"4600 Q-I", "993 Q-IV", "135 Q-V"}));
+    Testclass* f = view(dec9().uid);
+    ASSERT_NE(f, nullptr);
+    ResultPanel* panel = ResultPanelOf(*f);
+    EXPECT_EQ(panel->table()->verticalHeaderItem(ResultPanel::GradeRow)->text(),
+              "电通量耐久性等级");
+    EXPECT_EQ(panel->cell(ResultPanel::GradeRow, 0), "Q-IV");
 }
 
 TEST_F(HistoryWindowTest, EnterOpensTheSelectedTest) {

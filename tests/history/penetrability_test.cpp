@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "export/grading_scheme.h"
 #include "export/report_plan.h"
 
 namespace {
@@ -59,4 +60,80 @@ TEST(Penetrability, TheMeanOfThreeIsTheReportsMeanAndAnyOtherCountAPlainAverage)
     ASSERT_TRUE(mean);
     EXPECT_DOUBLE_EQ(mean->charge, ChargeValue(ChargeMean(three[0], three[1], three[2])));
     EXPECT_EQ(mean->adjusted, ChargeResultOf(MeanChargeText(three), 100)->adjusted);
+}
+
+TEST(GroupValue, TheRuleFollowsHowManySpecimensLieMoreThan15PercentFromTheMedian) {
+    // Qs of three specimens; 15 % of the median exactly still agrees.
+    struct Case {
+        std::vector<double> qs;
+        GroupRule rule;
+        double value;
+        int leftOut;  // channel (0-based), -1 for none
+    };
+    const Case cases[] = {
+        {{1000, 1100, 1200}, GroupRule::Mean, 1100, -1},
+        {{850, 1000, 1150}, GroupRule::Mean, 1000, -1},        // both exactly 15 %
+        {{849, 1000, 1150}, GroupRule::MeanOfOther, 1075, 0},  // (1000 + 1150) / 2
+        {{1000, 1151, 950}, GroupRule::MeanOfOther, 975, 1},   // one above
+        {{1000, 1001, 1000}, GroupRule::Mean, 1000, -1},       // 1000.33 rounds down
+        {{1000, 1001, 1002}, GroupRule::Mean, 1001, -1},
+        {{849, 1000, 1151}, GroupRule::Median, 1000, -1},
+        {{3000, 500, 1000}, GroupRule::Median, 1000, -1},  // in any order
+        {{0, 0, 0}, GroupRule::Mean, 0, -1},
+        {{0, 0, 7}, GroupRule::MeanOfOther, 0, 2},        // a median of 0: any other differs
+        {{1001, 1002}, GroupRule::Incomplete, 1002, -1},  // 1001.5 rounds up
+        {{2345}, GroupRule::Incomplete, 2345, -1},
+    };
+    for (const Case& c : cases) {
+        std::vector<int> members;
+        for (size_t i = 0; i < c.qs.size(); ++i) members.push_back(int(i));
+        const std::optional<GroupResult> g = GroupResultOf(members, c.qs);
+        ASSERT_TRUE(g);
+        EXPECT_EQ(g->rule, c.rule) << c.qs[0];
+        EXPECT_EQ(g->value, c.value) << c.qs[0];
+        EXPECT_EQ(g->leftOut, c.leftOut) << c.qs[0];
+    }
+    EXPECT_FALSE(GroupResultOf({}, {}));
+}
+
+TEST(GroupValue, ChannelsOffOrWithoutANumberLeaveTheirGroupShort) {
+    // Channels 1–3 at 95 mm with one outlier; channel 5 off and channel 6 without a charge.
+    const std::array<QString, 6> charges = {"1000.0(C)", "1400.0(C)", "1050.0(C)",
+                                            "600.0(C)",  "9999(C)",   "-"};
+    const TestResults r = ResultsOf(charges, {0, 0, 0, 0, 1, 0}, 95);
+    ASSERT_TRUE(r.groups[0] && r.groups[1]);
+    EXPECT_EQ(r.groups[0]->rule, GroupRule::MeanOfOther);
+    EXPECT_EQ(r.groups[0]->leftOut, 1);
+    EXPECT_EQ(r.groups[0]->value, 1025);
+    EXPECT_EQ(GroupRuleText(*r.groups[0]), "通道2与中间值相差超过15%，取其余两个的平均值");
+    EXPECT_EQ(r.groups[1]->rule, GroupRule::Incomplete);
+    EXPECT_EQ(r.groups[1]->members, std::vector<int>{3});
+    EXPECT_EQ(r.groups[1]->value, 600);
+    EXPECT_EQ(GroupRuleText(*r.groups[1]), "仅1个试件，取其平均值");
+    // No channel in use, or a test without records: no group value.
+    const TestResults none = ResultsOf({}, {1, 1, 1, 1, 1, 1}, 95);
+    EXPECT_FALSE(none.groups[0] || none.groups[1]);
+    const TestResults noRecords = ResultsOf({}, {}, 95);
+    EXPECT_FALSE(noRecords.groups[0] || noRecords.groups[1]);
+    EXPECT_FALSE(noRecords.channels[0]);
+}
+
+TEST(Grading, EachSchemeAtItsBounds) {
+    struct Case {
+        double qs;
+        const char* classes;
+        const char* durability;
+    };
+    const Case cases[] = {
+        {4001, "高", "Q-I"},   {4000, "中", "Q-I"},   {3999, "中", "Q-II"},  {2000, "中", "Q-II"},
+        {1999, "低", "Q-III"}, {1000, "低", "Q-III"}, {999, "很低", "Q-IV"}, {500, "很低", "Q-IV"},
+        {499, "很低", "Q-V"},  {100, "很低", "Q-V"},  {99, "可忽略", "Q-V"}, {0, "可忽略", "Q-V"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(GradeText(c.qs, GradingScheme::PenetrabilityClasses),
+                  QString::fromUtf8(c.classes))
+            << c.qs;
+        EXPECT_EQ(GradeText(c.qs, GradingScheme::DurabilityGrades), QString::fromUtf8(c.durability))
+            << c.qs;
+    }
 }

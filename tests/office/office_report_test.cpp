@@ -313,6 +313,9 @@ TEST_F(OfficeReport, TemplateHasTheSheetsAndTheLabelsBesideEveryFilledCell) {
     for (const auto& [cell, label] : labels) {
         EXPECT_EQ(At(book, report, cell).value.toString(), QString::fromUtf8(label)) << cell;
     }
+    // The standard diameter beside the formulas is a number, not a text that looks like one.
+    EXPECT_EQ(At(book, report, "F4").type, 2);
+    EXPECT_EQ(At(book, report, "F4").value.toDouble(), 95.0);
 }
 
 TEST_F(OfficeReport, OfficeThatIsMissingFailsToStart) {

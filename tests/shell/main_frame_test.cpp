@@ -91,13 +91,15 @@ TEST_F(MainFrameTest, StartsMaximisedWithItsMenuAndStatusBar) {
             for (QAction* item : a->menu()->actions()) entry += "/" + item->text();
         menus << entry;
     }
-    EXPECT_EQ(menus, (QStringList{QStringLiteral("实验/新建实验/历史实验"),
-                                  QStringLiteral("系统设置/通信端口/用户管理"),
-                                  QStringLiteral("退出系统/退出"), QStringLiteral("技术支持")}));
+    EXPECT_EQ(menus,
+              (QStringList{QStringLiteral("实验/新建实验/历史实验//导出试验报告PDF/打印试验报告"),
+                           QStringLiteral("系统设置/通信端口/用户管理/结果评定"),
+                           QStringLiteral("退出系统/退出"), QStringLiteral("技术支持")}));
     EXPECT_TRUE(m_frame->command(CMainFrame::ID_NEW_TEST)->isEnabled());
     EXPECT_TRUE(m_frame->command(CMainFrame::ID_HISTORY)->isEnabled());
     EXPECT_TRUE(m_frame->command(CMainFrame::ID_SUPPORT)->isEnabled());
-    for (int id : {CMainFrame::ID_COMM_PORT, CMainFrame::ID_USERS, CMainFrame::ID_CLOSE_TEST})
+    for (int id : {CMainFrame::ID_COMM_PORT, CMainFrame::ID_USERS, CMainFrame::ID_CLOSE_TEST,
+                   CMainFrame::ID_REPORT_PDF, CMainFrame::ID_REPORT_PRINT})
         EXPECT_FALSE(m_frame->command(id)->isEnabled()) << id;
 
     QStringList panes;
@@ -140,7 +142,8 @@ TEST_F(MainFrameTest, FirstNewTestCreatesTheAccountFileLogsInAndOpensTheTestWind
     EXPECT_EQ(g_bLinkActive.load(), 1);
     EXPECT_EQ(g_strCurrentUser, "admin");
     EXPECT_EQ(m_frame->windowTitle(), QStringLiteral("混凝土氯离子电通量测定仪"));
-    for (int id : {CMainFrame::ID_COMM_PORT, CMainFrame::ID_USERS, CMainFrame::ID_CLOSE_TEST})
+    for (int id : {CMainFrame::ID_COMM_PORT, CMainFrame::ID_USERS, CMainFrame::ID_CLOSE_TEST,
+                   CMainFrame::ID_REPORT_PDF, CMainFrame::ID_REPORT_PRINT})
         EXPECT_TRUE(m_frame->command(id)->isEnabled()) << id;
 
     // A double-click on the window or on the icon Qt shows for it in the menu bar neither

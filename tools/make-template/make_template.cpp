@@ -59,6 +59,9 @@ class SheetWriter {
         uno::Reference<text::XTextRange>(range(address), uno::UNO_QUERY_THROW)
             ->setString(ToOUString(value));
     }
+    void number(const char* address, double value) const {
+        m_sheet->getCellByPosition(Column(address), Row(address))->setValue(value);
+    }
     void formula(const char* address, const QString& value) const {
         m_sheet->getCellByPosition(Column(address), Row(address))->setFormula(ToOUString(value));
     }
@@ -201,7 +204,8 @@ void FillReportSheet(const SheetWriter& s) {
     s.text("A4", QStringLiteral("试验电压(V)"));
     s.text("C4", QStringLiteral("试件直径(mm)"));
     s.text("E4", QStringLiteral("换算直径(mm)"));
-    s.text("F4", QStringLiteral("95"));
+    // The standard diameter beside the formulas: a number, as a figure of the report is.
+    s.number("F4", 95);
     s.text("A5", QStringLiteral("试验时间(min)"));
     s.text("C5", QStringLiteral("测试人员"));
     s.text("E5", QStringLiteral("审核人"));
