@@ -10,7 +10,8 @@
 #include "history/history_window.h"
 #include "history/test_list_model.h"
 #include "program_on_archive.h"
-#include "run/archived_test_loading.h"
+#include "run/recovery_offer.h"
+#include "run/resume_decision.h"
 
 namespace {
 
@@ -51,15 +52,16 @@ class CrashRecovery : public ProgramOnArchive {
     }
 
     // The program started again; "新建实验" and the login, the recovery question answered
-    // 是: the test window shows the test as it was, waiting for "开始实验".
+    // 恢复: the test window shows the test as it was, waiting for "开始实验".
     void recover(const archive::ArchivedTest& killed) {
         startProgram(link(), kSpeed);
-        m_boxes.answer({MessageBox::Yes});
+        m_boxes.press({"恢复"});
         ASSERT_EQ(logIn(), QStringList{"CLoginDlg"});  // no parameter dialog
         ASSERT_NE(form(), nullptr);
         ASSERT_GE(m_boxes.count(), 1);
-        EXPECT_EQ(m_boxes.texts().first(), RecoveryQuestionOf(killed));
-        EXPECT_EQ(m_boxes.shown().front().request.buttons, MessageBox::Buttons::YesNo);
+        EXPECT_EQ(m_boxes.texts().first(), RecoveryQuestion(killed));
+        EXPECT_TRUE(m_boxes.texts().first().startsWith(
+            QStringLiteral("COM1（%1）上的实验未正常结束").arg(killed.header.portDevice)));
         EXPECT_EQ(ArchivedRun::uid(), killed.header.uid);
         EXPECT_FALSE(form()->item(FormId::InitButton)->isEnabled());
         EXPECT_EQ(form()->historyRowCount(0), int(killed.records.size()));
@@ -103,7 +105,7 @@ TEST_F(CrashRecovery, AKilledTestIsTakenUpAndEndsWithEveryRecordInTheArchiveAndT
     m_boxes.answer({MessageBox::Ok, m_office ? MessageBox::Ok : MessageBox::Cancel});
     click(FormId::StartButton);
     ASSERT_TRUE(waitForTestEnd(3, 120000));
-    EXPECT_EQ(m_boxes.texts(), (QStringList{RecoveryQuestionOf(killed), "请确认是否保存图片！",
+    EXPECT_EQ(m_boxes.texts(), (QStringList{RecoveryQuestion(killed), "请确认是否保存图片！",
                                             "请确认是否保存数据！"}));
     EXPECT_EQ(field(FormId::RemainingMinutes), "完成");
     EXPECT_EQ(ArchivedRun::uid(), killed.header.uid);
@@ -176,7 +178,7 @@ TEST_F(CrashRecovery, AKilledTestIsTakenUpAndEndsWithEveryRecordInTheArchiveAndT
 TEST_F(CrashRecovery, AnInstrumentRestartedMeanwhileRefusesTheTestAndItsRecordsAreStillSaved) {
     startInstrument();
     const archive::ArchivedTest killed = runAndKill(10, 3);
-    ASSERT_GT(LastRecordMinutes(killed), 0);
+    ASSERT_GT(ResumePointOf(killed).minutes.value_or(0), 0);
     // The instrument is switched off and on: its minute count starts again from nothing.
     m_instrument.reset();
     startInstrument(QStringLiteral("restarted.log"));
@@ -186,7 +188,7 @@ TEST_F(CrashRecovery, AnInstrumentRestartedMeanwhileRefusesTheTestAndItsRecordsA
     click(FormId::StartButton);
     ASSERT_TRUE(PumpUntil([&] { return m_boxes.count() >= 2; }, 20000));
     EXPECT_EQ(m_boxes.texts(),
-              (QStringList{RecoveryQuestionOf(killed),
+              (QStringList{RecoveryQuestion(killed),
                            "仪器已重新启动，无法继续原实验；已保存的记录可以导出。"}));
     PumpFor(500);
     EXPECT_EQ(m_boxes.count(), 2);
@@ -236,7 +238,7 @@ TEST_F(CrashRecovery, AnInstrumentThatReachedTheDurationMeanwhileIsReadOnceAndFi
     m_boxes.answer({MessageBox::Ok, MessageBox::Cancel});
     click(FormId::StartButton);
     ASSERT_TRUE(waitForTestEnd(3, 30000));
-    EXPECT_EQ(m_boxes.texts(), (QStringList{RecoveryQuestionOf(killed), "请确认是否保存图片！",
+    EXPECT_EQ(m_boxes.texts(), (QStringList{RecoveryQuestion(killed), "请确认是否保存图片！",
                                             "请确认是否保存数据！"}));
     EXPECT_EQ(field(FormId::RemainingMinutes), "完成");
 
