@@ -68,6 +68,8 @@ class CrashRecovery : public ProgramOnArchive {
         EXPECT_EQ(field(FormId::StartTime), killed.header.startTime);
     }
 
+    void expectRestartRefuses(int records, const QStringList& asked);
+
     // Every history list of the window holds the archive's records, row for row.
     void expectWindowHolds(const std::vector<archive::RecordRow>& records) {
         for (int slot = 0; slot < CHANNELS_IN_USE; ++slot) {
@@ -175,11 +177,19 @@ TEST_F(CrashRecovery, AKilledTestIsTakenUpAndEndsWithEveryRecordInTheArchiveAndT
     }
 }
 
-TEST_F(CrashRecovery, AnInstrumentRestartedMeanwhileRefusesTheTestAndItsRecordsAreStillSaved) {
+// A child killed once the archive holds `records` records (one: at minute 0); the instrument switched off and on
+// (its minute count and charges start again from nothing); the program started again: the
+// test is refused after `asked` reached the restarted instrument, and its records are saved.
+void CrashRecovery::expectRestartRefuses(int records, const QStringList& asked) {
     startInstrument();
-    const archive::ArchivedTest killed = runAndKill(10, 3);
-    ASSERT_GT(ResumePointOf(killed).minutes.value_or(0), 0);
-    // The instrument is switched off and on: its minute count starts again from nothing.
+    const archive::ArchivedTest killed = runAndKill(10, records);
+    const ResumePoint last = ResumePointOf(killed);
+    if (records > 1) {
+        ASSERT_GT(last.minutes.value_or(0), 0);
+    } else {
+        ASSERT_EQ(last.minutes.value_or(0), 0);
+        ASSERT_GT(last.charges[0].value_or(0), 0.0);
+    }
     m_instrument.reset();
     startInstrument(QStringLiteral("restarted.log"));
 
@@ -196,8 +206,7 @@ TEST_F(CrashRecovery, AnInstrumentRestartedMeanwhileRefusesTheTestAndItsRecordsA
     EXPECT_FALSE(form()->item(FormId::InitButton)->isEnabled());
     for (int id : {FormId::SaveText, FormId::SaveChart, FormId::SaveExcel, FormId::CloseTest})
         EXPECT_TRUE(form()->item(id)->isEnabled()) << id;
-    // Nothing but the question of the minute count reached the restarted instrument.
-    EXPECT_EQ(m_instrument->requests(), QStringList{"00R031"});
+    EXPECT_EQ(m_instrument->requests(), asked);
 
     const QString data = path(QStringLiteral("已保存.bln"));
     m_files.answer({data, path(QStringLiteral("已保存.bmp"))});
@@ -215,6 +224,17 @@ TEST_F(CrashRecovery, AnInstrumentRestartedMeanwhileRefusesTheTestAndItsRecordsA
                                            TestState::Closed}));
     EXPECT_TRUE(test.closed);
     closeProgram(false);
+}
+
+// Records past minute 0: the restarted instrument's count is below the last record's, and
+// nothing but the question of the count reaches it.
+TEST_F(CrashRecovery, AnInstrumentRestartedMeanwhileRefusesTheTestAndItsRecordsAreStillSaved) {
+    expectRestartRefuses(3, QStringList{"00R031"});
+}
+
+// The only record at minute 0: the count cannot tell, the charges read once do.
+TEST_F(CrashRecovery, AnInstrumentRestartedAfterAFirstRecordAtMinuteZeroIsToldByItsCharges) {
+    expectRestartRefuses(1, QStringList{"00R031"} + kChannelPoll);
 }
 
 TEST_F(CrashRecovery, AnInstrumentThatReachedTheDurationMeanwhileIsReadOnceAndFinished) {
