@@ -99,7 +99,8 @@ Result show(QWidget* owner, const QString& text, const QString& caption, Buttons
 
 int choose(QWidget* owner, const QString& text, const QStringList& choices, int safeChoice,
            const QString& caption, Icon icon) {
-    const int answer = ask(owner, Request{text, caption, Buttons::Choices, icon, choices, safeChoice});
+    const int answer =
+        ask(owner, Request{text, caption, Buttons::Choices, icon, choices, safeChoice});
     const int index = answer - FirstChoice;
     return index >= 0 && index < choices.size() ? index : safeChoice;
 }

@@ -177,9 +177,10 @@ TEST_F(CrashRecovery, AKilledTestIsTakenUpAndEndsWithEveryRecordInTheArchiveAndT
     }
 }
 
-// A child killed once the archive holds `records` records (one: at minute 0); the instrument switched off and on
-// (its minute count and charges start again from nothing); the program started again: the
-// test is refused after `asked` reached the restarted instrument, and its records are saved.
+// A child killed once the archive holds `records` records (one: at minute 0); the instrument
+// switched off and on (its minute count and charges start again from nothing); the program
+// started again: the test is refused after `asked` reached the restarted instrument, and its
+// records are saved.
 void CrashRecovery::expectRestartRefuses(int records, const QStringList& asked) {
     startInstrument();
     const archive::ArchivedTest killed = runAndKill(10, records);

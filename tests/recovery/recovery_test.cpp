@@ -239,9 +239,10 @@ TEST_F(Recovery, SeveralUnfinishedTestsAreAskedAboutNewestFirstEachWithItsBench)
     EXPECT_EQ(g_strTester, "王五");
     QStringList asked = m_boxes.texts().mid(0, 2);
     for (QString& text : asked) text = text.section(QStringLiteral("，已保存"), 0, 0);
-    EXPECT_EQ(asked, (QStringList{"COM3上的实验未正常结束：开始于 2026-12-8 10:00:00，测试单位 检测中心",
-                                  "COM2（/dev/ttyUSB1）上的实验未正常结束：开始于 2026-12-8 "
-                                  "09:30:00，测试人 王五，测试单位 检测中心"}));
+    EXPECT_EQ(asked,
+              (QStringList{"COM3上的实验未正常结束：开始于 2026-12-8 10:00:00，测试单位 检测中心",
+                           "COM2（/dev/ttyUSB1）上的实验未正常结束：开始于 2026-12-8 "
+                           "09:30:00，测试人 王五，测试单位 检测中心"}));
     for (const QString& uid : {third, kUid}) {  // as they were
         EXPECT_EQ(archived(uid).state, TestState::Running);
         EXPECT_TRUE(StatesOf(archived(uid)).empty());

@@ -15,7 +15,8 @@ ScriptedMessageBoxes::ScriptedMessageBoxes() {
         for (int i = 0; i < request.choices.size(); ++i) {
             QString text = request.choices[i];
             text.remove(QRegularExpression(QStringLiteral("\\(&.\\)$"))).remove('&');
-            if (text == answer.button) return static_cast<MessageBox::Result>(MessageBox::FirstChoice + i);
+            if (text == answer.button)
+                return static_cast<MessageBox::Result>(MessageBox::FirstChoice + i);
         }
         ADD_FAILURE() << "no button " << answer.button.toStdString() << " on "
                       << request.text.toStdString();
