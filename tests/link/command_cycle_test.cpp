@@ -388,25 +388,4 @@ TEST_F(CommandCycleTest, MinuteCheckPastTheDurationPollsOnceAndFinishes) {
     EXPECT_TRUE(idle());
 }
 
-// A count that cannot tell (a last record at minute 0): one poll of the channels, then the
-// run control is asked again with their charges shown, before anything else is sent.
-TEST_F(CommandCycleTest, MinuteCheckThatNeedsTheChargesPollsOnceAndAsksAgain) {
-    g_nTestMinutes = 360;
-    ScriptedPeer peer(pty, [](const std::string& text, int) -> std::optional<std::string> {
-        if (text == "00R031") return std::string("0031 0000000");
-        return ScriptedPeer::instrument(text);
-    });
-    view->m_decision = ResumeDecision::ReadChargesFirst;
-    start({2, 200});
-    g_nCurCommand = CMD_CHECK_MINUTES;
-    ASSERT_TRUE(pumpUntil([&] { return view->checkedMinutes().size() == 2 && idle(); }));
-    pumpFor(50);
-    std::vector<std::string> expected = {"00R031"};
-    for (const std::string& r : channelRequests()) expected.push_back(r);
-    EXPECT_EQ(peer.requests(), expected);
-    EXPECT_EQ(view->pollsDone(), 1);
-    EXPECT_EQ(view->channelCell(5, 5), "25.25(C)");
-    EXPECT_TRUE(view->finishes().empty());
-}
-
 }  // namespace
