@@ -237,11 +237,24 @@ class CommandCycle {
             g_nCurCommand = 0;
             return true;
         }
-        if (m_view->resumeChecked(g_nInstrumentMinutes.load()) == ResumeDecision::FinishNow) {
+        ResumeDecision decision = m_view->resumeChecked(g_nInstrumentMinutes.load());
+        const bool readCharges = decision == ResumeDecision::ReadChargesFirst;
+        if (readCharges) {
+            // A poll of the channels, then the decision again with their charges shown. A
+            // failed poll has been reported; the next start asks again.
+            g_nCurCommand = CMD_READ_CHANNELS;
+            if (!readChannels()) return false;
+            if (g_nRetry.load() > 5) {
+                m_view->setButtonEnabled(LinkView::Button::Start, true);
+                return true;
+            }
+            decision = m_view->resumeChecked(g_nInstrumentMinutes.load());
+        }
+        if (decision == ResumeDecision::FinishNow) {
             // The duration passed while the program was away: one last poll of the channels,
             // then the end of the test as the minute count would have ended it.
             g_nCurCommand = CMD_READ_CHANNELS;
-            if (!readChannels()) return false;
+            if (!readCharges && !readChannels()) return false;
             m_view->FinishTest(true, QStringLiteral("请确认是否保存图片！"));
             return false;
         }

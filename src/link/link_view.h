@@ -7,8 +7,9 @@
 #include "platform/shared_event.h"
 
 // What the run control makes of a recovered test once the instrument has told its minute
-// count: carry on, leave the test paused, or end it now (its duration has passed).
-enum class ResumeDecision { Resume, Refuse, FinishNow };
+// count: carry on, leave the test paused, end it now (its duration has passed), or read the
+// channels' charges first and then decide again (the count alone cannot tell).
+enum class ResumeDecision { Resume, Refuse, FinishNow, ReadChargesFirst };
 
 // What the instrument link needs of the test window: the texts it shows, the two buttons it
 // enables, the readings of the channel table, and the stop and finish procedures. Every call

@@ -3,7 +3,9 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <algorithm>
 #include <mutex>
+#include <vector>
 
 #include "platform/gui_gate.h"
 
@@ -43,6 +45,24 @@ Result showOnGui(QWidget* owner, const Request& request) {
             box->setIcon(QMessageBox::Critical);
             break;
     }
+    if (request.buttons == Buttons::Choices) {
+        // One role for all, so the buttons stand in the order given whatever the style.
+        std::vector<QPushButton*> buttons;
+        for (const QString& choice : request.choices)
+            buttons.push_back(box->addButton(choice, QMessageBox::ActionRole));
+        if (request.safeChoice >= 0 && request.safeChoice < int(buttons.size())) {
+            box->setDefaultButton(buttons[request.safeChoice]);
+            box->setEscapeButton(buttons[request.safeChoice]);
+        }
+        box->exec();
+        if (!box) return Cancel;
+        const auto chosen = std::find(buttons.begin(), buttons.end(), box->clickedButton());
+        const Result result = chosen == buttons.end()
+                                  ? Cancel
+                                  : static_cast<Result>(FirstChoice + (chosen - buttons.begin()));
+        delete box.data();
+        return result;
+    }
     const bool yesNo = request.buttons == Buttons::YesNo;
     QPushButton* ok =
         box->addButton(yesNo ? QStringLiteral("是") : QStringLiteral("确定"), QMessageBox::AcceptRole);
@@ -62,16 +82,27 @@ Result showOnGui(QWidget* owner, const Request& request) {
     return result;
 }
 
-}  // namespace
-
-Result show(QWidget* owner, const QString& text, const QString& caption, Buttons buttons,
-            Icon icon) {
-    Request request{text, caption, buttons, icon};
+Result ask(QWidget* owner, const Request& request) {
     Result result = Cancel;
     QPointer<QWidget> guardedOwner(owner);
     if (GuiGate::onGuiThread()) return showOnGui(owner, request);
     GuiGate::instance().run([&] { result = showOnGui(guardedOwner.data(), request); });
     return result;
+}
+
+}  // namespace
+
+Result show(QWidget* owner, const QString& text, const QString& caption, Buttons buttons,
+            Icon icon) {
+    return ask(owner, Request{text, caption, buttons, icon, {}, 0});
+}
+
+int choose(QWidget* owner, const QString& text, const QStringList& choices, int safeChoice,
+           const QString& caption, Icon icon) {
+    const int answer =
+        ask(owner, Request{text, caption, Buttons::Choices, icon, choices, safeChoice});
+    const int index = answer - FirstChoice;
+    return index >= 0 && index < choices.size() ? index : safeChoice;
 }
 
 void setResponder(Responder responder) {

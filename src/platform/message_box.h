@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 class QWidget;
@@ -10,15 +11,19 @@ class QWidget;
 // worker waits.
 namespace MessageBox {
 
-enum class Buttons { Ok, OkCancel, YesNo };  // YesNo: "是" and "否"
+// YesNo: "是" and "否"; Choices: the request's own buttons (choose()).
+enum class Buttons { Ok, OkCancel, YesNo, Choices };
 enum class Icon { None, Information, Question, Exclamation, Critical };
-enum Result { Ok = 1, Cancel = 2, Yes = 6, No = 7 };
+// A box of choose() answers FirstChoice + the index of the button chosen.
+enum Result : int { Ok = 1, Cancel = 2, Yes = 6, No = 7, FirstChoice = 100 };
 
 struct Request {
     QString text;
     QString caption;
     Buttons buttons = Buttons::Ok;
     Icon icon = Icon::None;
+    QStringList choices;  // Buttons::Choices: the buttons' texts with their mnemonics
+    int safeChoice = 0;   // the choice of Enter, Escape and the box's own close
 };
 
 inline const QString kAppCaption = QStringLiteral("Kivo");
@@ -27,6 +32,13 @@ inline const QString kAppCaption = QStringLiteral("Kivo");
 // shown (the program is closing) the result is Cancel.
 Result show(QWidget* owner, const QString& text, const QString& caption = kAppCaption,
             Buttons buttons = Buttons::Ok, Icon icon = Icon::None);
+
+// A box with buttons of the caller's own: `choices` are their texts, left to right, each with
+// its mnemonic ("恢复(&R)"). Enter, Escape and closing the box choose choices[safeChoice], and
+// so does any answer of a responder other than FirstChoice + index. Returns the index of the
+// button chosen; safeChoice when the box cannot be shown (the program is closing).
+int choose(QWidget* owner, const QString& text, const QStringList& choices, int safeChoice,
+           const QString& caption = kAppCaption, Icon icon = Icon::Question);
 
 // Replaces the real boxes (tests); an empty responder restores them. The responder runs on
 // the GUI thread.

@@ -49,10 +49,3 @@ void ShowArchivedTest(Testclass& form, const archive::ArchivedTest& test) {
     form.setItemTextOnGui(FormId::StartTime, test.header.startTime);
     form.update();  // the chart of the shown channel, from the records
 }
-
-int LastRecordMinutes(const archive::ArchivedTest& test) {
-    int minutes = 0;
-    for (const archive::RecordRow& record : test.records)
-        if (record.minutes) minutes = std::max(minutes, *record.minutes);
-    return minutes;
-}

@@ -14,6 +14,3 @@ void SetParametersFromArchive(const archive::TestHeader& header);
 // readings in the channel table, and the fields of the test (date, start time, remaining
 // minutes at the last record).
 void ShowArchivedTest(Testclass& form, const archive::ArchivedTest& test);
-
-// The instrument's minute count at the test's last record; 0 when none is known.
-int LastRecordMinutes(const archive::ArchivedTest& test);

@@ -20,9 +20,8 @@ bool ResumeCheckPending(const Testclass& form);
 // "开始实验" of a recovered test: the command cycle reads the instrument's minute count.
 void StartResumeCheck(Testclass& form);
 
-// What the minute count `minutes` means for the recovered test in `form` (GUI thread):
-// at or above the last record's and below the test's duration, the test resumes; below it,
-// the instrument was restarted and the test cannot go on; at the duration or above, the
-// instrument finished while the program was down.
+// What the minute count `minutes` means for the recovered test in `form` (GUI thread), as
+// JudgeResume() judges it from the test's last record. When the charges must decide as well,
+// the first answer is ReadChargesFirst and the next one reads them from the channel table.
 // The command cycle asks it through the form's link once the instrument has answered.
 ResumeDecision DecideResume(Testclass& form, int32_t minutes);

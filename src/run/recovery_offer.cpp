@@ -1,7 +1,7 @@
 #include "run/recovery_offer.h"
 
 #include <QDateTime>
-#include <vector>
+#include <QThreadPool>
 
 #include "archive/archive_reader.h"
 #include "archive/archive_writer.h"
@@ -10,16 +10,50 @@
 
 namespace {
 
-// The locks of declined tests stay held until the program ends, so that no other copy offers
-// a test before its new state has reached the archive (the writer takes its time).
-std::vector<std::unique_ptr<archive::TestLock>> g_declined;
+// The answers, in the order of their buttons.
+enum Answer { kRecover, kLater, kAbandon };
+
+// How long an abandoned test's lock waits for its new state to be written.
+constexpr int kAbandonWriteMs = 10000;
+
+// Marks the test interrupted. Its lock goes once that is in the archive, so that no copy of
+// the program finds the test unlocked while the archive still calls it unfinished; the wait
+// runs on a worker, and the lock is free for 删除 as soon as the commit returns.
+void Abandon(const QString& uid, std::unique_ptr<archive::TestLock> lock) {
+    std::shared_ptr<archive::ArchiveWriter> writer = ArchiveSession::writer();
+    if (!writer) return;
+    writer->changeState(uid, archive::TestState::Interrupted, QDateTime::currentMSecsSinceEpoch());
+    QThreadPool::globalInstance()->start(
+        [writer = std::move(writer),
+         lock = std::shared_ptr<archive::TestLock>(std::move(lock))]() mutable {
+            writer->flush(kAbandonWriteMs);
+            lock.reset();
+        });
+}
 
 }  // namespace
 
 QString RecoveryQuestion(const archive::ArchivedTest& test) {
-    return QStringLiteral("上次实验未正常结束（开始于 %1 %2，已保存 %3 条记录）。是否恢复该实验？")
-        .arg(test.header.testDate, test.header.startTime)
-        .arg(test.records.size());
+    const archive::TestHeader& h = test.header;
+    QString bench = h.portName;
+    if (!h.portDevice.isEmpty())
+        bench += bench.isEmpty() ? h.portDevice : QStringLiteral("（%1）").arg(h.portDevice);
+    QString text = bench.isEmpty() ? QStringLiteral("有一项实验未正常结束：")
+                                   : bench + QStringLiteral("上的实验未正常结束：");
+    text += QStringLiteral("开始于 %1 %2").arg(h.testDate, h.startTime);
+    if (!h.tester.isEmpty()) text += QStringLiteral("，测试人 %1").arg(h.tester);
+    if (!h.organisation.isEmpty()) text += QStringLiteral("，测试单位 %1").arg(h.organisation);
+    text += QStringLiteral("，已保存 %1 条记录。").arg(test.records.size());
+    text += QStringLiteral(
+        "\n\n恢复：接着进行这项实验。\n以后再说：现在不处理，下次新建实验时再问。\n"
+        "放弃：将这项实验标为中断，已保存的记录保留。");
+    return text;
+}
+
+const QStringList& RecoveryChoices() {
+    static const QStringList choices = {QStringLiteral("恢复(&R)"), QStringLiteral("以后再说(&L)"),
+                                        QStringLiteral("放弃(&A)")};
+    return choices;
 }
 
 std::optional<RecoveredTest> OfferRecovery(QWidget* owner) {
@@ -38,14 +72,16 @@ std::optional<RecoveredTest> OfferRecovery(QWidget* owner) {
         std::optional<archive::ArchivedTest> test = reader->loadTest(summary.id);
         if (!test || test->closed || !archive::IsUnfinished(test->state)) continue;
 
-        const MessageBox::Result answer =
-            MessageBox::show(owner, RecoveryQuestion(*test), MessageBox::kAppCaption,
-                             MessageBox::Buttons::YesNo, MessageBox::Icon::Question);
-        if (answer == MessageBox::Yes) return RecoveredTest{std::move(*test), std::move(lock)};
-        if (auto writer = ArchiveSession::writer())
-            writer->changeState(summary.uid, archive::TestState::Interrupted,
-                                QDateTime::currentMSecsSinceEpoch());
-        g_declined.push_back(std::move(lock));
+        switch (MessageBox::choose(owner, RecoveryQuestion(*test), RecoveryChoices(), kLater)) {
+            case kRecover:
+                // The tests not asked about yet stay as they are, for the next time.
+                return RecoveredTest{std::move(*test), std::move(lock)};
+            case kAbandon:
+                Abandon(summary.uid, std::move(lock));
+                break;
+            default:
+                break;  // its lock goes: the next 新建实验, here or in another copy, asks again
+        }
     }
     return std::nullopt;
 }

@@ -10,6 +10,7 @@
 #include "run/recovered_test.h"
 #include "run/run_link.h"
 #include "run/temperature_watch.h"
+#include "state/test_state.h"
 
 // Device initialisation, start and pause of a test on the form (GUI thread).
 
@@ -50,6 +51,8 @@ void Testclass::OnDeviceInit() {
         setItemTextOnGui(FormId::CommStatus, QStringLiteral("通信故障"));
         return;
     }
+    // A new test: the instrument's minute count of an earlier one must not reach its records.
+    g_nInstrumentMinutes = -1;
     // Codes queued while no cycle took them (the timers of a test started after a failed
     // check) are stale: the new cycle must not send them all at once before its check.
     EmptyCommandQueue();

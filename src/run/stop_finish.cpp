@@ -43,6 +43,9 @@ void FormLink::FinishTest(bool sendStop, const QString& picturePrompt) {
     withForm([](Testclass& form) {
         form.OnRecordSample();  // the last record of the test
         showStopped(form, QStringLiteral("完成"));
+        // A finished test stays finished: a new test needs a new test window.
+        form.setItemEnabledOnGui(FormId::StartButton, false);
+        form.setItemEnabledOnGui(FormId::InitButton, false);
     });
     ArchivedRun::changeState(sendStop ? archive::TestState::FinishedByMinutes
                                       : archive::TestState::FinishedByInstrument);

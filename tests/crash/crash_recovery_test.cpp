@@ -10,7 +10,8 @@
 #include "history/history_window.h"
 #include "history/test_list_model.h"
 #include "program_on_archive.h"
-#include "run/archived_test_loading.h"
+#include "run/recovery_offer.h"
+#include "run/resume_decision.h"
 
 namespace {
 
@@ -61,20 +62,23 @@ class CrashRecovery : public ProgramOnArchive {
     static constexpr int kShownToDurableMs = 1000;
 
     // The program started again; "新建实验" and the login, the recovery question answered
-    // 是: the test window shows the test as it was, waiting for "开始实验".
+    // 恢复: the test window shows the test as it was, waiting for "开始实验".
     void recover(const archive::ArchivedTest& killed) {
         startProgram(link(), kSpeed);
-        m_boxes.answer({MessageBox::Yes});
+        m_boxes.press({"恢复"});
         ASSERT_EQ(logIn(), QStringList{"CLoginDlg"});  // no parameter dialog
         ASSERT_NE(form(), nullptr);
         ASSERT_GE(m_boxes.count(), 1);
-        EXPECT_EQ(m_boxes.texts().first(), RecoveryQuestionOf(killed));
-        EXPECT_EQ(m_boxes.shown().front().request.buttons, MessageBox::Buttons::YesNo);
+        EXPECT_EQ(m_boxes.texts().first(), RecoveryQuestion(killed));
+        EXPECT_TRUE(m_boxes.texts().first().startsWith(
+            QStringLiteral("COM1（%1）上的实验未正常结束").arg(killed.header.portDevice)));
         EXPECT_EQ(ArchivedRun::uid(), killed.header.uid);
         EXPECT_FALSE(form()->item(FormId::InitButton)->isEnabled());
         EXPECT_EQ(form()->historyRowCount(0), int(killed.records.size()));
         EXPECT_EQ(field(FormId::StartTime), killed.header.startTime);
     }
+
+    void expectRestartRefuses(int records, const QStringList& asked);
 
     // Every history list of the window holds the archive's records, row for row.
     void expectWindowHolds(const std::vector<archive::RecordRow>& records) {
@@ -113,7 +117,7 @@ TEST_F(CrashRecovery, AKilledTestIsTakenUpAndEndsWithEveryRecordInTheArchiveAndT
     m_boxes.answer({MessageBox::Ok, m_office ? MessageBox::Ok : MessageBox::Cancel});
     click(FormId::StartButton);
     ASSERT_TRUE(waitForTestEnd(3, 120000));
-    EXPECT_EQ(m_boxes.texts(), (QStringList{RecoveryQuestionOf(killed), "请确认是否保存图片！",
+    EXPECT_EQ(m_boxes.texts(), (QStringList{RecoveryQuestion(killed), "请确认是否保存图片！",
                                             "请确认是否保存数据！"}));
     EXPECT_EQ(field(FormId::RemainingMinutes), "完成");
     EXPECT_EQ(ArchivedRun::uid(), killed.header.uid);
@@ -183,11 +187,20 @@ TEST_F(CrashRecovery, AKilledTestIsTakenUpAndEndsWithEveryRecordInTheArchiveAndT
     }
 }
 
-TEST_F(CrashRecovery, AnInstrumentRestartedMeanwhileRefusesTheTestAndItsRecordsAreStillSaved) {
+// A child killed once the archive holds `records` records (one: at minute 0); the instrument
+// switched off and on (its minute count and charges start again from nothing); the program
+// started again: the test is refused after `asked` reached the restarted instrument, and its
+// records are saved.
+void CrashRecovery::expectRestartRefuses(int records, const QStringList& asked) {
     startInstrument();
-    const archive::ArchivedTest killed = runAndKill(10, 3);
-    ASSERT_GT(LastRecordMinutes(killed), 0);
-    // The instrument is switched off and on: its minute count starts again from nothing.
+    const archive::ArchivedTest killed = runAndKill(10, records);
+    const ResumePoint last = ResumePointOf(killed);
+    if (records > 1) {
+        ASSERT_GT(last.minutes.value_or(0), 0);
+    } else {
+        ASSERT_EQ(last.minutes.value_or(0), 0);
+        ASSERT_GT(last.charges[0].value_or(0), 0.0);
+    }
     m_instrument.reset();
     startInstrument(QStringLiteral("restarted.log"));
 
@@ -196,7 +209,7 @@ TEST_F(CrashRecovery, AnInstrumentRestartedMeanwhileRefusesTheTestAndItsRecordsA
     click(FormId::StartButton);
     ASSERT_TRUE(PumpUntil([&] { return m_boxes.count() >= 2; }, 20000));
     EXPECT_EQ(m_boxes.texts(),
-              (QStringList{RecoveryQuestionOf(killed),
+              (QStringList{RecoveryQuestion(killed),
                            "仪器已重新启动，无法继续原实验；已保存的记录可以导出。"}));
     PumpFor(500);
     EXPECT_EQ(m_boxes.count(), 2);
@@ -204,8 +217,7 @@ TEST_F(CrashRecovery, AnInstrumentRestartedMeanwhileRefusesTheTestAndItsRecordsA
     EXPECT_FALSE(form()->item(FormId::InitButton)->isEnabled());
     for (int id : {FormId::SaveText, FormId::SaveChart, FormId::SaveExcel, FormId::CloseTest})
         EXPECT_TRUE(form()->item(id)->isEnabled()) << id;
-    // Nothing but the question of the minute count reached the restarted instrument.
-    EXPECT_EQ(m_instrument->requests(), QStringList{"00R031"});
+    EXPECT_EQ(m_instrument->requests(), asked);
 
     const QString data = path(QStringLiteral("已保存.bln"));
     m_files.answer({data, path(QStringLiteral("已保存.bmp"))});
@@ -223,6 +235,17 @@ TEST_F(CrashRecovery, AnInstrumentRestartedMeanwhileRefusesTheTestAndItsRecordsA
                                            TestState::Closed}));
     EXPECT_TRUE(test.closed);
     closeProgram(false);
+}
+
+// Records past minute 0: the restarted instrument's count is below the last record's, and
+// nothing but the question of the count reaches it.
+TEST_F(CrashRecovery, AnInstrumentRestartedMeanwhileRefusesTheTestAndItsRecordsAreStillSaved) {
+    expectRestartRefuses(3, QStringList{"00R031"});
+}
+
+// The only record at minute 0: the count cannot tell, the charges read once do.
+TEST_F(CrashRecovery, AnInstrumentRestartedAfterAFirstRecordAtMinuteZeroIsToldByItsCharges) {
+    expectRestartRefuses(1, QStringList{"00R031"} + kChannelPoll);
 }
 
 TEST_F(CrashRecovery, AnInstrumentThatReachedTheDurationMeanwhileIsReadOnceAndFinished) {
@@ -246,7 +269,7 @@ TEST_F(CrashRecovery, AnInstrumentThatReachedTheDurationMeanwhileIsReadOnceAndFi
     m_boxes.answer({MessageBox::Ok, MessageBox::Cancel});
     click(FormId::StartButton);
     ASSERT_TRUE(waitForTestEnd(3, 30000));
-    EXPECT_EQ(m_boxes.texts(), (QStringList{RecoveryQuestionOf(killed), "请确认是否保存图片！",
+    EXPECT_EQ(m_boxes.texts(), (QStringList{RecoveryQuestion(killed), "请确认是否保存图片！",
                                             "请确认是否保存数据！"}));
     EXPECT_EQ(field(FormId::RemainingMinutes), "完成");
 

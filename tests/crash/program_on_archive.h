@@ -164,13 +164,6 @@ class ProgramOnArchive : public OperatorRun {
         return PumpUntil([&] { return form() == nullptr; });
     }
 
-    // The question of the recovery of `test`, as the operator reads it.
-    static QString RecoveryQuestionOf(const archive::ArchivedTest& test) {
-        return QStringLiteral("上次实验未正常结束（开始于 %1 %2，已保存 %3 条记录）。是否恢复该实验？")
-            .arg(test.header.testDate, test.header.startTime)
-            .arg(test.records.size());
-    }
-
     // A record as the text data file and the history lists hold one channel of it.
     static QString RecordText(const archive::RecordRow& record, int slot) {
         return QString::number(record.number) + "+" + record.current[slot] + "+" +

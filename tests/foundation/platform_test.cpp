@@ -1,6 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QCoreApplication>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QTimer>
+#include <algorithm>
 #include <QThread>
 #include <atomic>
 #include <thread>
@@ -64,6 +70,25 @@ TEST(GuiGateTest, WorkerMessageBoxIsShownOnTheGuiThread) {
     worker.join();
     EXPECT_EQ(shownOn, QCoreApplication::instance()->thread());
     EXPECT_EQ(result.load(), MessageBox::Cancel);
+}
+
+// The real box of choose(): its buttons in the order given, each with its mnemonic; Escape
+// takes the safe choice.
+TEST(MessageBoxTest, ChoicesKeepTheirOrderAndTheirKeys) {
+    MessageBox::setResponder(nullptr);
+    QStringList shown;
+    QTimer::singleShot(50, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        QList<QAbstractButton*> buttons = box->buttons();
+        std::sort(buttons.begin(), buttons.end(),
+                  [](QAbstractButton* a, QAbstractButton* b) { return a->x() < b->x(); });
+        for (QAbstractButton* button : buttons) shown << button->shortcut().toString();
+        QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QApplication::sendEvent(box, &escape);
+    });
+    EXPECT_EQ(MessageBox::choose(nullptr, "?", {"恢复(&R)", "以后再说(&L)", "放弃(&A)"}, 1), 1);
+    EXPECT_EQ(shown, (QStringList{"Alt+R", "Alt+L", "Alt+A"}));
 }
 
 TEST(GuiGateTest, ClosedGateReleasesWaitingThreadsWithoutRunning) {

@@ -8,11 +8,13 @@
 #include "archive/test_lock.h"
 #include "archive_fixture.h"
 #include "monitor/form_ids.h"
+#include "monitor/form_link.h"
 #include "monitor/testclass.h"
 #include "platform/program_folder.h"
 #include "run/archived_run.h"
 #include "run/param_dialog.h"
 #include "run/recovered_test.h"
+#include "run/recovery_offer.h"
 #include "shell/modal_script.h"
 #include "state/test_state.h"
 #include "support/run_harness.h"
@@ -24,23 +26,30 @@ using archive::TestState;
 
 const QString kUid = QStringLiteral("5f0c1d2e-0000-4000-8000-00000000c0de");
 
-// The archive holds a test whose program died while it ran: three records, the last at
-// minute 15 of a 60-minute test.
-void WriteInterruptedTest(const QString& path) {
+// A test of the archive whose program died while it ran.
+struct DiedTest {
+    QString uid, port, device, date, time;
+    qint64 startedAtMs = 1;
+    QString tester = QStringLiteral("李四");
+};
+
+// The archive holds `died`: three records, the last at minute 15 of a 60-minute test.
+void WriteInterruptedTest(const QString& path, const DiedTest& died) {
     archive::ArchiveWriter writer(
         path, [](const QString& message) { ADD_FAILURE() << message.toStdString(); });
     archive::TestHeader h;
-    h.uid = kUid;
-    h.testDate = QStringLiteral("2026-12-8");
-    h.startTime = QStringLiteral("08:05:09");
-    h.startedAtMs = 1;
+    h.uid = died.uid;
+    h.testDate = died.date;
+    h.startTime = died.time;
+    h.startedAtMs = died.startedAtMs;
     h.user = QStringLiteral("admin");
-    h.portName = QStringLiteral("COM1");
+    h.portName = died.port;
+    h.portDevice = died.device;
     h.voltage = QStringLiteral("60.0");
     h.testMinutes = 60;
     h.recordInterval = 5;
     h.diameter = 100;
-    h.tester = QStringLiteral("李四");
+    h.tester = died.tester;
     h.organisation = QStringLiteral("检测中心");
     for (int i = 0; i < 9; ++i) h.specimenNo[i] = QString("A%1").arg(i + 1);
     writer.beginTest(h);
@@ -54,10 +63,12 @@ void WriteInterruptedTest(const QString& path) {
             r.current[c] = QString("%1.00(mA)").arg(100 + 10 * n + c);
             r.charge[c] = QString("%1.0(C)").arg(30 * n + c);
         }
-        writer.addRecord(kUid, r);
+        writer.addRecord(died.uid, r);
     }
     ASSERT_TRUE(writer.flush(10000));
 }
+
+const DiedTest kDied = {kUid, "COM1", "/dev/ttyUSB0", "2026-12-8", "08:05:09"};
 
 class Recovery : public ::testing::Test {
   protected:
@@ -68,7 +79,7 @@ class Recovery : public ::testing::Test {
         UseNoPort();
         m_archivePath = m_dir.filePath(QStringLiteral("kivo.sqlite"));
         qputenv("KIVO_ARCHIVE", m_archivePath.toLocal8Bit());
-        WriteInterruptedTest(m_archivePath);
+        WriteInterruptedTest(m_archivePath, kDied);
         ASSERT_TRUE(m_app.InitInstance());
     }
     void TearDown() override {
@@ -91,20 +102,25 @@ class Recovery : public ::testing::Test {
         return script.seen();
     }
     Testclass* form() const { return m_app.mainFrame()->testForm(); }
-    archive::ArchivedTest archived() const {
+    archive::ArchivedTest archived(const QString& uid = kUid) const {
         if (auto writer = ArchiveSession::writer()) {
             EXPECT_TRUE(writer->flush(10000));
         }
         QString message;
         auto reader = archive::ArchiveReader::open(m_archivePath, &message);
         for (const auto& summary : reader->listTests())
-            if (summary.uid == kUid) return *reader->loadTest(summary.id);
+            if (summary.uid == uid) return *reader->loadTest(summary.id);
         ADD_FAILURE() << "the test is gone";
         return {};
     }
-    // The recovered test, taken up with "是".
+    // True once no program holds the lock of `uid` (as 删除 and recovery find it).
+    bool unlocked(const QString& uid) const {
+        return PumpUntil(
+            [&] { return archive::TestLock::tryAcquire(m_archivePath, uid) != nullptr; }, 5000);
+    }
+    // The recovered test, taken up with "恢复".
     Testclass* recover() {
-        m_boxes.answer({MessageBox::Yes});  // then OK to the port that is not there
+        m_boxes.press({"恢复"});  // then OK to the port that is not there
         EXPECT_EQ(newTest(), QStringList{"CLoginDlg"});
         return form();
     }
@@ -118,15 +134,19 @@ class Recovery : public ::testing::Test {
     CKivoApp m_app;
 };
 
-TEST_F(Recovery, YesTakesTheTestUpWhereItStood) {
+TEST_F(Recovery, RecoverTakesTheTestUpWhereItStood) {
     Testclass* f = recover();
     ASSERT_NE(f, nullptr);
     ASSERT_GE(m_boxes.shown().size(), 1u);
     const MessageBox::Request question = m_boxes.shown()[0].request;
     EXPECT_EQ(question.text,
-              "上次实验未正常结束（开始于 2026-12-8 08:05:09，已保存 3 条记录）。"
-              "是否恢复该实验？");
-    EXPECT_EQ(question.buttons, MessageBox::Buttons::YesNo);
+              "COM1（/dev/ttyUSB0）上的实验未正常结束：开始于 2026-12-8 08:05:09，测试人 李四，"
+              "测试单位 检测中心，已保存 3 条记录。\n\n"
+              "恢复：接着进行这项实验。\n以后再说：现在不处理，下次新建实验时再问。\n"
+              "放弃：将这项实验标为中断，已保存的记录保留。");
+    EXPECT_EQ(question.buttons, MessageBox::Buttons::Choices);
+    EXPECT_EQ(question.choices, (QStringList{"恢复(&R)", "以后再说(&L)", "放弃(&A)"}));
+    EXPECT_EQ(question.choices[question.safeChoice], "以后再说(&L)");
 
     // The window shows the test as it was, with the test's own parameters.
     EXPECT_EQ(g_strTester, "李四");
@@ -150,8 +170,8 @@ TEST_F(Recovery, YesTakesTheTestUpWhereItStood) {
     EXPECT_FALSE(f->item(FormId::StartButton)->isEnabled());
     EXPECT_TRUE(ResumeCheckPending(*f));
 
-    // At minute 20 the test goes on from its last record.
-    EXPECT_EQ(DecideResume(*f, 20), ResumeDecision::Resume);
+    // At minute 15, the last record's, the instrument has kept running: the test goes on.
+    EXPECT_EQ(f->link()->m_resumeChecked(*f, 15), ResumeDecision::Resume);
     EXPECT_EQ(m_link.commands(), QStringList{"01W071 1111"});
     EXPECT_EQ(f->itemTextOnGui(FormId::StartButton), "暂停");
     EXPECT_TRUE(f->item(FormId::StartButton)->isEnabled());
@@ -172,7 +192,7 @@ TEST_F(Recovery, AnInstrumentThatWasRestartedCannotGoOn) {
     ASSERT_NE(f, nullptr);
     f->OnStartTest();
     m_boxes.clear();
-    EXPECT_EQ(DecideResume(*f, 3), ResumeDecision::Refuse);  // below the last record's 15
+    EXPECT_EQ(DecideResume(*f, 14), ResumeDecision::Refuse);  // below the last record's 15
     EXPECT_EQ(m_boxes.texts(),
               QStringList{"仪器已重新启动，无法继续原实验；已保存的记录可以导出。"});
     EXPECT_TRUE(m_link.commands().isEmpty());
@@ -191,20 +211,61 @@ TEST_F(Recovery, AnInstrumentThatFinishedMeanwhileIsFinishedAtOnce) {
     EXPECT_TRUE(m_link.commands().isEmpty());  // no start: it would start the instrument afresh
 }
 
-TEST_F(Recovery, NoMarksTheTestInterruptedAndTheNewTestGoesOnAsUsual) {
-    m_boxes.answer({MessageBox::No});
+TEST_F(Recovery, AbandonMarksTheTestInterruptedAndFreesItAtOnceForDeletion) {
+    m_boxes.press({"放弃"});
     EXPECT_EQ(newTest(), (QStringList{"CLoginDlg", "CParamDlg"}));
     ASSERT_NE(form(), nullptr);
     EXPECT_EQ(form()->historyRowCount(0), 0);
     EXPECT_TRUE(form()->item(FormId::InitButton)->isEnabled());
-    EXPECT_EQ(archived().state, TestState::Interrupted);
+    EXPECT_TRUE(unlocked(kUid));
+    const archive::ArchivedTest test = archived();
+    EXPECT_EQ(test.state, TestState::Interrupted);
+    EXPECT_EQ(test.records.size(), 3u);
+}
+
+// Tests of two other benches died too. Each question names its bench, newest first; 以后再说
+// leaves a test as it was for the next 新建实验, 恢复 leaves the tests not yet asked about.
+TEST_F(Recovery, SeveralUnfinishedTestsAreAskedAboutNewestFirstEachWithItsBench) {
+    const QString second = QStringLiteral("5f0c1d2e-0000-4000-8000-0000000000b2");
+    const QString third = QStringLiteral("5f0c1d2e-0000-4000-8000-0000000000b3");
+    WriteInterruptedTest(m_archivePath,
+                         {second, "COM2", "/dev/ttyUSB1", "2026-12-8", "09:30:00", 2, "王五"});
+    WriteInterruptedTest(m_archivePath, {third, "COM3", "", "2026-12-8", "10:00:00", 3, ""});
+
+    m_boxes.press({"以后再说", "恢复"});
+    EXPECT_EQ(newTest(), QStringList{"CLoginDlg"});
+    ASSERT_NE(form(), nullptr);
+    EXPECT_EQ(ArchivedRun::uid(), second);
+    EXPECT_EQ(g_strTester, "王五");
+    QStringList asked = m_boxes.texts().mid(0, 2);
+    for (QString& text : asked) text = text.section(QStringLiteral("，已保存"), 0, 0);
+    EXPECT_EQ(asked,
+              (QStringList{"COM3上的实验未正常结束：开始于 2026-12-8 10:00:00，测试单位 检测中心",
+                           "COM2（/dev/ttyUSB1）上的实验未正常结束：开始于 2026-12-8 "
+                           "09:30:00，测试人 王五，测试单位 检测中心"}));
+    for (const QString& uid : {third, kUid}) {  // as they were
+        EXPECT_EQ(archived(uid).state, TestState::Running);
+        EXPECT_TRUE(StatesOf(archived(uid)).empty());
+    }
+
+    // The next question, here or in another copy: the test taken up is this window's now.
+    m_boxes.clear();
+    m_boxes.press({"放弃", "以后再说"});
+    EXPECT_FALSE(OfferRecovery(nullptr).has_value());
+    ASSERT_EQ(m_boxes.count(), 2);
+    EXPECT_TRUE(m_boxes.texts()[0].startsWith("COM3上的"));
+    EXPECT_TRUE(m_boxes.texts()[1].startsWith("COM1（/dev/ttyUSB0）上的"));
+    EXPECT_EQ(archived(third).state, TestState::Interrupted);
+    EXPECT_EQ(archived(kUid).state, TestState::Running);
+    EXPECT_TRUE(unlocked(third));
+    EXPECT_TRUE(unlocked(kUid));
 }
 
 TEST_F(Recovery, ATestAnotherProgramRunsIsNotOffered) {
     std::unique_ptr<archive::TestLock> other = archive::TestLock::tryAcquire(m_archivePath, kUid);
     ASSERT_TRUE(other);
     EXPECT_EQ(newTest(), (QStringList{"CLoginDlg", "CParamDlg"}));
-    for (const QString& text : m_boxes.texts()) EXPECT_FALSE(text.contains("上次实验"));
+    for (const QString& text : m_boxes.texts()) EXPECT_FALSE(text.contains("未正常结束"));
     EXPECT_EQ(archived().state, TestState::Running);
 }
 

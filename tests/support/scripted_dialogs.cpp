@@ -1,13 +1,26 @@
 #include "support/scripted_dialogs.h"
 
+#include <gtest/gtest.h>
+
+#include <QRegularExpression>
+
 ScriptedMessageBoxes::ScriptedMessageBoxes() {
     MessageBox::setResponder([this](QWidget* owner, const MessageBox::Request& request) {
         std::lock_guard lock(m_mutex);
         m_shown.push_back(Shown{request, owner != nullptr});
         if (m_answers.empty()) return MessageBox::Ok;
-        MessageBox::Result result = m_answers.front();
+        const Answer answer = m_answers.front();
         m_answers.pop_front();
-        return result;
+        if (answer.button.isEmpty()) return answer.result;
+        for (int i = 0; i < request.choices.size(); ++i) {
+            QString text = request.choices[i];
+            text.remove(QRegularExpression(QStringLiteral("\\(&.\\)$"))).remove('&');
+            if (text == answer.button)
+                return static_cast<MessageBox::Result>(MessageBox::FirstChoice + i);
+        }
+        ADD_FAILURE() << "no button " << answer.button.toStdString() << " on "
+                      << request.text.toStdString();
+        return MessageBox::Cancel;
     });
 }
 
@@ -15,7 +28,12 @@ ScriptedMessageBoxes::~ScriptedMessageBoxes() { MessageBox::setResponder(nullptr
 
 void ScriptedMessageBoxes::answer(std::initializer_list<MessageBox::Result> results) {
     std::lock_guard lock(m_mutex);
-    m_answers.insert(m_answers.end(), results.begin(), results.end());
+    for (MessageBox::Result result : results) m_answers.push_back({result, QString()});
+}
+
+void ScriptedMessageBoxes::press(std::initializer_list<QString> buttons) {
+    std::lock_guard lock(m_mutex);
+    for (const QString& button : buttons) m_answers.push_back({MessageBox::Cancel, button});
 }
 
 std::vector<ScriptedMessageBoxes::Shown> ScriptedMessageBoxes::shown() const {

@@ -22,6 +22,9 @@ public:
 
     // The answers to the next boxes, in order; after them every box is answered OK.
     void answer(std::initializer_list<MessageBox::Result> results);
+    // The next boxes are answered with the button of that text, mnemonic left out ("恢复").
+    // A box without such a button fails the test and gets its safe choice.
+    void press(std::initializer_list<QString> buttons);
     std::vector<Shown> shown() const;
     QStringList texts() const;
     int count() const;
@@ -29,7 +32,11 @@ public:
 
 private:
     mutable std::mutex m_mutex;
-    std::deque<MessageBox::Result> m_answers;
+    struct Answer {
+        MessageBox::Result result = MessageBox::Ok;
+        QString button;  // when not empty: the button of this text
+    };
+    std::deque<Answer> m_answers;
     std::vector<Shown> m_shown;
 };
 

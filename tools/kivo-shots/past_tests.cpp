@@ -25,6 +25,8 @@ qint64 WritePastTest(archive::ArchiveWriter& writer, const PastTest& t, const QS
                               QTime::fromString(h.startTime, QStringLiteral("HH:mm:ss")))
                         .toMSecsSinceEpoch();
     h.user = QStringLiteral("admin");
+    h.portName = QStringLiteral("COM1");  // the lab's bench
+    h.portDevice = QStringLiteral("/dev/ttyUSB0");
     h.voltage = QStringLiteral("60.0");
     h.testMinutes = t.minutes;
     h.recordInterval = 5;

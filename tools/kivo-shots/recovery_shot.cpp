@@ -1,3 +1,4 @@
+#include <QAbstractButton>
 #include <QApplication>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -66,7 +67,7 @@ QImage RenderRecoveryQuestion() {
                 static_cast<QPushButton*>(login->item(1))->click();
             } else if (auto* box = qobject_cast<QMessageBox*>(w)) {
                 if (image.isNull()) image = Compose(main.grab().toImage(), box->grab().toImage());
-                box->reject();  // "否"
+                box->escapeButton()->click();  // "以后再说"
             } else if (auto* dialog = qobject_cast<QDialog*>(w)) {
                 dialog->reject();
             }
