@@ -29,7 +29,7 @@ class Testclass;
 // batch under the same lock that gathers them, so a later text or call can never overtake
 // them. A write the GUI thread makes itself to one of these texts comes after every text the
 // link gathered before it: those are dropped rather than shown over it. A record tick waits
-// for every text gathered before it to be shown (recordWhenShown). A text the form already
+// for every text gathered before it to be shown (whenShown). A text the form already
 // shows, or is about to show, is not handed over again; the specimen temperature's last
 // reading goes to its watch all the same, so that the watch sees each one.
 class FormLink : public LinkView, public std::enable_shared_from_this<FormLink> {
