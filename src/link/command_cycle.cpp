@@ -55,7 +55,7 @@ class QueueLease {
   private:
     std::mutex m_handOverMutex;
     std::shared_ptr<ManualResetEvent> m_lastStop;  // the newest cycle's
-    std::mutex m_readerMutex;                       // held by the cycle that reads the queue
+    std::mutex m_readerMutex;                      // held by the cycle that reads the queue
 };
 
 class CommandCycle {

@@ -139,7 +139,7 @@ class FormLink : public LinkView, public std::enable_shared_from_this<FormLink> 
     // set when the link posts a text, forgotten when anything else writes it.
     std::mutex m_textsMutex;
     std::map<TextKey, QString> m_texts;
-    Batch m_gathered;                             // not yet handed over
+    Batch m_gathered;                              // not yet handed over
     std::vector<std::shared_ptr<Batch>> m_queued;  // handed over, not yet shown; oldest first
     bool m_watching = false;  // GUI thread
     bool m_applying = false;  // GUI thread: the link's own write is under way

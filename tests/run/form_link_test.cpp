@@ -208,7 +208,8 @@ TEST(FormLinkOnTheLine, ARecordTickDuringAChannelsRepeatsTakesTheFreshReadings) 
         const auto current = [&] { return form.channelCellOnGui(0, ChannelColumn::Current); };
 
         EnqueueCommand(CMD_READ_CHANNELS);
-        ASSERT_TRUE(PumpUntil([&] { return current() == "1.00(mA)" && peer.count("15R060") == 1; }));
+        ASSERT_TRUE(
+            PumpUntil([&] { return current() == "1.00(mA)" && peer.count("15R060") == 1; }));
         EnqueueCommand(CMD_READ_CHANNELS);
         ASSERT_TRUE(PumpUntil([&] { return peer.count("12R010") == 3; }));
         form.OnRecordTick();
