@@ -27,12 +27,45 @@ enum class Wait { Reply, Silence, Stop };
 // How an exchange with repetition ended.
 enum class Exchange { Answered, Failed, FailedEarlier, Stop };
 
+// The command queue has one reader at a time. Every cycle is started with a stop event of
+// its own; starting a new cycle sets the stop event of the one before, and a cycle touches
+// the queue only while it holds the queue's lease, which it takes before its first look and
+// keeps until it ends. A new cycle thus waits (on its own thread) until the one before has
+// seen its stop and ended: two cycles never share the queue.
+class QueueLease {
+  public:
+    static QueueLease& instance() {
+        static QueueLease lease;
+        return lease;
+    }
+
+    // The stop event of the cycle about to start: the form's, unless it is missing, set, or
+    // still the previous cycle's (which it now ends); then a new one in the form's slot.
+    std::shared_ptr<ManualResetEvent> handOver(SharedEvent& slot) {
+        std::lock_guard lock(m_handOverMutex);
+        if (m_lastStop) m_lastStop->set();
+        std::shared_ptr<ManualResetEvent> stop = slot.get();
+        if (!stop || stop == m_lastStop || stop->isSet()) stop = slot.create();
+        m_lastStop = stop;
+        return stop;
+    }
+
+    std::mutex& reader() { return m_readerMutex; }
+
+  private:
+    std::mutex m_handOverMutex;
+    std::shared_ptr<ManualResetEvent> m_lastStop;  // the newest cycle's
+    std::mutex m_readerMutex;                      // held by the cycle that reads the queue
+};
+
 class CommandCycle {
   public:
-    CommandCycle(std::shared_ptr<LinkView> view, CycleTiming timing)
-        : m_view(std::move(view)), m_timing(timing) {}
+    CommandCycle(std::shared_ptr<LinkView> view, CycleTiming timing,
+                 std::shared_ptr<ManualResetEvent> stop)
+        : m_view(std::move(view)), m_timing(timing), m_stop(std::move(stop)) {}
 
     void run() {
+        std::lock_guard lease(QueueLease::instance().reader());
         while (g_bWorkerRun.load()) {
             if (stopRequested()) return;
             const uint8_t code = g_nCurCommand.load();
@@ -83,28 +116,14 @@ class CommandCycle {
         return waitFor(&g_evtCommandQueued, -1) == Wait::Stop;
     }
 
-    // The form's stop event. It may be created after the thread starts and forgotten when it
-    // is set, so the last one seen is kept: once set, it stays set for this thread.
-    const ManualResetEvent* stopEvent() {
-        if (std::shared_ptr<ManualResetEvent> current = m_view->stopEvent().get())
-            m_stop = std::move(current);
-        return m_stop.get();
-    }
+    bool stopRequested() const { return g_bWorkerRun.load() == 0 || m_stop->isSet(); }
 
-    bool stopRequested() {
-        const ManualResetEvent* stop = stopEvent();
-        return g_bWorkerRun.load() == 0 || (stop && stop->isSet());
-    }
-
-    // Waits up to `ms` (without end when negative) for `event`; a stop (the stop event, or
-    // g_bWorkerRun cleared) ends the wait at once. Without a stop event the form's slot is
-    // looked at again now and then, as it may be filled while the cycle waits.
-    Wait waitFor(const ManualResetEvent* event, int ms) {
+    // Waits up to `ms` (without end when negative) for `event`; a stop (the cycle's stop
+    // event, or g_bWorkerRun cleared) ends the wait at once.
+    Wait waitFor(const ManualResetEvent* event, int ms) const {
         using Clock = std::chrono::steady_clock;
-        constexpr int kStopEventLookMs = 50;
         const auto deadline = Clock::now() + std::chrono::milliseconds(ms < 0 ? 0 : ms);
         for (;;) {
-            const ManualResetEvent* stop = stopEvent();
             int turn = ms;
             if (ms >= 0) {
                 const auto left =
@@ -112,8 +131,7 @@ class CommandCycle {
                         .count();
                 turn = static_cast<int>(std::max<long long>(left, 0));
             }
-            if (stop == nullptr && (turn < 0 || turn > kStopEventLookMs)) turn = kStopEventLookMs;
-            const int woken = WaitForAny({stop, &g_bWorkerRun.cleared(), event}, turn);
+            const int woken = WaitForAny({m_stop.get(), &g_bWorkerRun.cleared(), event}, turn);
             if (woken == 0 || woken == 1) return Wait::Stop;
             if (woken == 2) return Wait::Reply;
             if (ms >= 0 && Clock::now() >= deadline) return Wait::Silence;
@@ -133,6 +151,7 @@ class CommandCycle {
     // first five counts, and once the sixth has been waited for the exchange has failed.
     Exchange repeat(ManualResetEvent& reply, const QString& text) {
         if (g_nRetry.load() > 5) return Exchange::FailedEarlier;
+        m_view->repeating();
         g_nRetry = 0;
         for (;;) {
             const Wait wait = request(reply, text);
@@ -271,20 +290,18 @@ class CommandCycle {
 
     std::shared_ptr<LinkView> m_view;
     CycleTiming m_timing;
-    std::shared_ptr<ManualResetEvent> m_stop;
+    const std::shared_ptr<ManualResetEvent> m_stop;  // this cycle's alone, never replaced
 };
 
 }  // namespace
 
-void CommandThreadProc(std::shared_ptr<LinkView> view, CycleTiming timing) {
-    CommandCycle(std::move(view), timing).run();
-}
-
 bool StartCommandCycle(std::shared_ptr<LinkView> view) {
     LinkThreads::joinFinished();
     const CycleTiming timing = CommandCycleTiming();
-    return LinkThreads::start(
-        [view = std::move(view), timing] { CommandThreadProc(view, timing); });
+    std::shared_ptr<ManualResetEvent> stop = QueueLease::instance().handOver(view->stopEvent());
+    return LinkThreads::start([view = std::move(view), timing, stop = std::move(stop)] {
+        CommandCycle(view, timing, stop).run();
+    });
 }
 
 CycleTiming CommandCycleTiming() {

@@ -11,11 +11,11 @@ struct CycleTiming {
     int replyMs = 1000;  // a request waits this long for its reply
 };
 
-// The command-cycle thread's routine: runs queued command codes one at a time.
-void CommandThreadProc(std::shared_ptr<LinkView> view, CycleTiming timing);
-
-// Starts CommandThreadProc for `view` on a new thread with the current timing; false when
-// the thread cannot be created.
+// Starts the command cycle for `view` on a new thread with the current timing: it runs the
+// queued command codes one at a time until its stop event (the one in the view's slot, or
+// a new one put there) is set or g_bWorkerRun is cleared. A cycle still running is told to
+// stop, and the new one reads the queue only once it has ended. False when the thread
+// cannot be created.
 bool StartCommandCycle(std::shared_ptr<LinkView> view);
 
 CycleTiming CommandCycleTiming();

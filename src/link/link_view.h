@@ -37,6 +37,9 @@ class LinkView {
     // then, to show it all at once; what it holds back must be shown by now, and before any
     // call that keeps the caller waiting. Must not keep the caller waiting.
     virtual void commandEnded() {}
+    // An unanswered request is about to be repeated: the command may go on for seconds. What
+    // the window holds back of it so far is due now. Must not keep the caller waiting.
+    virtual void repeating() {}
 
     // The test stops after a communication failure.
     virtual void StopTest() = 0;

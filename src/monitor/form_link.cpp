@@ -69,34 +69,83 @@ void FormLink::setItemEnabled(int id, bool enabled) {
 
 void FormLink::postText(TextKey key, const QString& text) {
     std::lock_guard lock(m_textsMutex);
+    gatherLocked(key, text);
+}
+
+void FormLink::gatherLocked(TextKey key, const QString& text) {
     auto it = m_texts.find(key);
     if (it != m_texts.end() && it->second == text) return;
     m_texts[key] = text;
-    m_unsent[key] = text;
+    m_gathered.texts[key] = text;
 }
 
 void FormLink::flushTexts() {
-    std::map<TextKey, QString> texts;
-    std::optional<QString> temperature;
+    // Kept here so that a closed gate, which drops the queued work at once, never lets the
+    // last owner go while the lock is held.
+    const std::shared_ptr<FormLink> self = shared_from_this();
+    std::lock_guard lock(m_textsMutex);
+    queueGatheredLocked();
+}
+
+bool FormLink::queueGatheredLocked() {
+    if (m_gathered.empty()) return false;
+    auto batch = std::make_shared<Batch>(std::move(m_gathered));
+    m_gathered = Batch{};
+    // Queued under the lock that gathers: whatever is gathered or queued after this, from
+    // any thread, reaches the GUI thread after this batch.
+    if (!GuiGate::instance().queue(
+            [self = shared_from_this(), batch] { self->showBatch(batch); }))
+        return false;
+    m_queued.push_back(std::move(batch));
+    return true;
+}
+
+void FormLink::showBatch(const std::shared_ptr<Batch>& batch) {
+    Batch shown;
     {
         std::lock_guard lock(m_textsMutex);
-        texts.swap(m_unsent);
-        temperature.swap(m_temperatureReading);
+        shown = std::move(*batch);
+        *batch = Batch{};
+        std::erase(m_queued, batch);
     }
-    if (texts.empty() && !temperature) return;
-    GuiGate::instance().post([self = shared_from_this(), texts = std::move(texts),
-                              temperature = std::move(temperature)] {
-        Testclass* form = self->m_form.data();
-        if (form == nullptr) return;
-        for (const auto& [key, text] : texts) self->applyText(*form, key, text);
-        // After every text of the command is shown: the watcher may pause the test and
-        // open a box. A copy runs, so that a new start may replace the watcher meanwhile.
-        if (temperature && self->m_temperatureShown) {
-            const auto watcher = self->m_temperatureShown;
-            watcher(*form, *temperature);
-        }
-    });
+    Testclass* form = m_form.data();
+    if (form == nullptr) return;
+    for (const auto& [key, text] : shown.texts) applyText(*form, key, text);
+    // After every text of the batch is shown: the watcher may pause the test and open a
+    // box. A copy runs, so that a new start may replace the watcher meanwhile.
+    if (shown.temperature && m_temperatureShown) {
+        const auto watcher = m_temperatureShown;
+        watcher(*form, *shown.temperature);
+    }
 }
+
+void FormLink::whenShown(std::function<void(Testclass&)> fn) {
+    const std::shared_ptr<FormLink> self = shared_from_this();
+    {
+        std::lock_guard lock(m_textsMutex);
+        queueGatheredLocked();
+        if (!m_queued.empty()) {
+            // After the queued batches; nothing when the gate is closed (the form is going).
+            GuiGate::instance().queue([self, fn = std::move(fn)] {
+                if (Testclass* form = self->m_form.data()) fn(*form);
+            });
+            return;
+        }
+    }
+    if (Testclass* form = m_form.data()) fn(*form);
+}
+
+void FormLink::written(TextKey key) {
+    if (m_applying) return;  // the link's own text
+    std::lock_guard lock(m_textsMutex);
+    m_texts.erase(key);
+    m_gathered.texts.erase(key);
+    for (const std::shared_ptr<Batch>& batch : m_queued) batch->texts.erase(key);
+}
+
+void FormLink::writtenOnGui(int id) { written({id, kFieldKey}); }
+
+void FormLink::writtenOnGui(int row, int column) { written({row, column}); }
 
 void FormLink::applyText(Testclass& form, TextKey key, const QString& text) {
     watch(form);
@@ -137,9 +186,12 @@ void FormLink::watch(Testclass& form) {
 
 void FormLink::setField(Field field, const QString& text) {
     if (field == Field::Temperature) {
-        // Every reading is watched, whether or not its text changed.
+        // Every reading is watched, whether or not its text changed; it goes to the watch
+        // with the batch that shows it.
         std::lock_guard lock(m_textsMutex);
-        m_temperatureReading = text;
+        m_gathered.temperature = text;
+        gatherLocked({fieldId(field), kFieldKey}, text);
+        return;
     }
     postText({fieldId(field), kFieldKey}, text);
 }
@@ -159,6 +211,8 @@ void FormLink::channelPollDone() {
 }
 
 void FormLink::commandEnded() { flushTexts(); }
+
+void FormLink::repeating() { flushTexts(); }
 
 ResumeDecision FormLink::resumeChecked(int32_t minutes) {
     ResumeDecision decision = ResumeDecision::Refuse;

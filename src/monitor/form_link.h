@@ -9,6 +9,7 @@
 #include <mutex>
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include "link/link_view.h"
 #include "platform/message_box.h"
@@ -20,12 +21,17 @@ class Testclass;
 // gate and finds the form there, or does nothing once the form is gone.
 //
 // The readings and the fields the link writes are gathered while a command runs and handed
-// to the GUI thread together, without waiting, when the command ends, when a channel poll
-// ends, and before every call that waits (a message, the stop, the finish): that call comes
-// after them on the same path and so finds them carried out. The GUI thread then wakes and
-// repaints once per command instead of once per reply. A text the form already shows, or is
-// about to show, is not handed over again; the specimen temperature's last reading goes to
-// its watch all the same, so that the watch sees each one.
+// to the GUI thread together, without waiting, when the command ends, when the cycle begins
+// to repeat an unanswered request, when a channel poll ends, and before every other call
+// (a message, the stop, the finish): the GUI thread then wakes and repaints once per command
+// instead of once per reply. Whatever the link hands over reaches the form in the order it
+// was produced, from whichever thread: the gathered texts are queued to the gate as one
+// batch under the same lock that gathers them, so a later text or call can never overtake
+// them. A write the GUI thread makes itself to one of these texts comes after every text the
+// link gathered before it: those are dropped rather than shown over it. A record tick waits
+// for every text gathered before it to be shown (whenShown). A text the form already
+// shows, or is about to show, is not handed over again; the specimen temperature's last
+// reading goes to its watch all the same, so that the watch sees each one.
 class FormLink : public LinkView, public std::enable_shared_from_this<FormLink> {
   public:
     explicit FormLink(Testclass* form);
@@ -42,6 +48,7 @@ class FormLink : public LinkView, public std::enable_shared_from_this<FormLink> 
 
     void channelPollDone() override;
     void commandEnded() override;
+    void repeating() override;
     // A communication failure stops the test.
     void StopTest() override;
     // The stop itself, whatever its cause (any thread).
@@ -66,6 +73,15 @@ class FormLink : public LinkView, public std::enable_shared_from_this<FormLink> 
     // The form is going away (GUI thread).
     void detach();
 
+    // GUI thread: runs `fn` with the form once every text the link produced so far is shown,
+    // at once when none is on its way, else after them from the event loop (nothing when the
+    // form is gone by then). The record tick takes its record through it.
+    void whenShown(std::function<void(Testclass&)> fn);
+    // GUI thread: the form itself writes field `id` (or cell `row`, `column`); a text the
+    // link gathered for it before this write must not land after it.
+    void writtenOnGui(int id);
+    void writtenOnGui(int row, int column);
+
     std::atomic<uint8_t> m_bStarted{0};  // a test has been started in this window
     SharedEvent m_hStopEvent;            // ends the command cycle
 
@@ -84,12 +100,28 @@ class FormLink : public LinkView, public std::enable_shared_from_this<FormLink> 
     // A field by id ({id, -1}) or a cell of the channel table ({row, column}).
     using TextKey = std::pair<int, int>;
 
+    // Texts handed to the GUI thread together, and the temperature reading for its watch.
+    struct Batch {
+        std::map<TextKey, QString> texts;
+        std::optional<QString> temperature;
+        bool empty() const { return texts.empty() && !temperature; }
+    };
+
     // Hands `fn` with the form to the GUI thread without waiting, after the gathered texts.
     void postToForm(std::function<void(Testclass&)> fn);
     // Gathers `text` for `key` unless the form already shows it or is about to.
     void postText(TextKey key, const QString& text);
+    void gatherLocked(TextKey key, const QString& text);
     // Hands the gathered texts to the GUI thread.
     void flushTexts();
+    // With m_textsMutex held: queues the gathered texts as one batch; false when nothing
+    // was gathered or the gate is closed.
+    bool queueGatheredLocked();
+    // GUI thread: shows `batch` (the texts not dropped meanwhile) and hands the temperature
+    // reading to its watch.
+    void showBatch(const std::shared_ptr<Batch>& batch);
+    // GUI thread: the form writes `key` itself.
+    void written(TextKey key);
     // GUI thread: writes `text` into the form and, on the first call, starts watching the
     // form's own writes to the texts the link writes.
     void applyText(Testclass& form, TextKey key, const QString& text);
@@ -107,8 +139,8 @@ class FormLink : public LinkView, public std::enable_shared_from_this<FormLink> 
     // set when the link posts a text, forgotten when anything else writes it.
     std::mutex m_textsMutex;
     std::map<TextKey, QString> m_texts;
-    std::map<TextKey, QString> m_unsent;  // gathered, not yet handed over
-    std::optional<QString> m_temperatureReading;  // the last one, not yet handed to the watch
+    Batch m_gathered;                              // not yet handed over
+    std::vector<std::shared_ptr<Batch>> m_queued;  // handed over, not yet shown; oldest first
     bool m_watching = false;  // GUI thread
     bool m_applying = false;  // GUI thread: the link's own write is under way
 };

@@ -241,6 +241,7 @@ QString Testclass::itemTextOnGui(int id) const {
 }
 
 void Testclass::setItemTextOnGui(int id, const QString& text) {
+    m_link->writtenOnGui(id);
     QWidget* w = item(id);
     if (auto* edit = qobject_cast<QLineEdit*>(w))
         edit->setText(text);
@@ -262,6 +263,7 @@ QString Testclass::channelCellOnGui(int row, int column) const {
 
 void Testclass::setChannelCellOnGui(int row, int column, const QString& text) {
     if (row < 0 || row >= m_listChannels->rowCount() || column < 0 || column >= 6) return;
+    m_link->writtenOnGui(row, column);
     if (QTableWidgetItem* cell = m_listChannels->item(row, column)) cell->setText(text);
 }
 

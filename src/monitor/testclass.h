@@ -60,7 +60,11 @@ class Testclass : public QWidget {
     void StartRunningOnGui();
     void StopTest();
     void FinishTest(bool sendStop, const QString& picturePrompt);
+    // One record now, from what the form shows.
     void OnRecordSample();
+    // WM_RECORD_SAMPLE: the record, once every reading and status the link produced before
+    // the tick is shown.
+    void OnRecordTick();
     // A channel poll has left its readings in the channel table.
     void OnChannelPollDone();
 

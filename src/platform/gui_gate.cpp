@@ -97,6 +97,10 @@ bool GuiGate::run(std::function<void()> fn) {
 
 bool GuiGate::post(std::function<void()> fn) {
     if (onGuiThread()) return run(std::move(fn));
+    return queue(std::move(fn));
+}
+
+bool GuiGate::queue(std::function<void()> fn) {
     auto task = std::make_shared<Task>();
     task->fn = std::move(fn);
     return enqueue(task);

@@ -26,6 +26,11 @@ class GuiGate {
     // Queues `fn` for the GUI thread and returns at once; on the GUI thread it runs at once,
     // after the work still queued. False when the gate is closed (`fn` is dropped).
     bool post(std::function<void()> fn);
+    // Queues `fn` for the GUI thread and returns at once, from any thread: on the GUI thread
+    // too it runs later, from the event loop, after everything queued before it. A caller
+    // may therefore queue while it holds a lock that `fn` takes. False when the gate is
+    // closed (`fn` is dropped).
+    bool queue(std::function<void()> fn);
 
     void close();
     void open();

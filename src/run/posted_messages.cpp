@@ -41,7 +41,7 @@ void PostToMainFrame(int message) {
 void PostToTestView(int message) {
     queueOnGui([message] {
         // The form may have gone while the message travelled.
-        if (message == WM_RECORD_SAMPLE && g_pTestView) g_pTestView->OnRecordSample();
+        if (message == WM_RECORD_SAMPLE && g_pTestView) g_pTestView->OnRecordTick();
     });
 }
 

@@ -1,6 +1,16 @@
 #include "monitor/form_ids.h"
+#include "monitor/form_link.h"
 #include "monitor/testclass.h"
 #include "run/archived_run.h"
+
+// The record tick may come in the middle of a command: the readings of the channels the
+// poll has already read, and the status of the latest reply, may still be on their way to
+// the form. The record waits for them, so that it never reads a table older than the link's
+// latest readings, nor misses its status (the first record, 5 s after a start, would
+// otherwise find the "通信故障" of before the start).
+void Testclass::OnRecordTick() {
+    m_link->whenShown([](Testclass& form) { form.OnRecordSample(); });
+}
 
 // One record of every channel in use: the readings the latest channel poll left in the
 // channel table, appended to each channel's history list and handed to the archive. Nothing

@@ -248,12 +248,34 @@ TEST_F(CommandCycleTest, RunStateIsAskedOnceAndItsReplyCanEndTheTest) {
     EXPECT_FALSE(view->finishes()[0].sendStop);
 }
 
+// A new cycle started while one runs (its stop event replaced in the form's slot without
+// being set, as a new initialisation does): the one before ends, and the queue's codes are
+// each run once, by the new cycle alone.
+TEST_F(CommandCycleTest, ANewCycleEndsTheOneBeforeAndNeverSharesTheQueue) {
+    ScriptedPeer peer(pty, silentOn(""));
+    view->m_started = true;
+    start({2, 200});
+    ASSERT_EQ(threadsRunning(), 2);  // the receive thread and the cycle
+    view->stopEvent().create();
+    ASSERT_TRUE(StartCommandCycle(view));
+    EXPECT_TRUE(pumpUntil([] { return threadsRunning() == 2; }, 2000));
+
+    for (int i = 0; i < 3; ++i) EnqueueCommand(CMD_READ_CHANNELS);
+    ASSERT_TRUE(pumpUntil([&] { return peer.requests().size() >= 36 && idle(); }));
+    pumpFor(100);
+    std::vector<std::string> expected;
+    for (int i = 0; i < 3; ++i) {
+        const std::vector<std::string> poll = channelRequests();
+        expected.insert(expected.end(), poll.begin(), poll.end());
+    }
+    EXPECT_EQ(peer.requests(), expected);
+    EXPECT_EQ(view->pollsDone(), 3);
+}
+
 TEST_F(CommandCycleTest, StopEndsEveryWaitAtOnce) {
     ScriptedPeer peer(pty, silentOn("10R010"));
     view->m_started = true;
     start({10, 60000});
-    // As at the device initialisation, the stop event comes into being after the thread.
-    view->stopEvent().create();
     EnqueueCommand(CMD_READ_CHANNELS);
     ASSERT_TRUE(pumpUntil([&] { return peer.count("10R010") == 1; }));
     const auto before = std::chrono::steady_clock::now();
