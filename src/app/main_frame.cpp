@@ -13,6 +13,7 @@
 #include "app/polling_timers.h"
 #include "app/program_pictures.h"
 #include "app/support_dialog.h"
+#include "server/server_dialog.h"
 #include "history/history_window.h"
 #include "history/viewed_test.h"
 #include "monitor/testclass.h"
@@ -75,6 +76,7 @@ void CMainFrame::buildMenu() {
     QMenu* settings = menuBar()->addMenu(QStringLiteral("系统设置(&S)"));
     add(settings, ID_COMM_PORT, QStringLiteral("通信端口"), {});
     add(settings, ID_USERS, QStringLiteral("用户管理"), {});
+    add(settings, ID_LAB_SERVER, QStringLiteral("实验室服务器(&L)..."), {});
     QMenu* exit = menuBar()->addMenu(QStringLiteral("退出系统(&X)"));
     add(exit, ID_CLOSE_TEST, QStringLiteral("退出"), {});
     add(menuBar(), ID_SUPPORT, QStringLiteral("技术支持(&H)"), QKeySequence(Qt::Key_F1));
@@ -83,6 +85,9 @@ void CMainFrame::buildMenu() {
 void CMainFrame::buildStatusBar() {
     auto* message = new QLabel(QStringLiteral("就绪"), this);
     statusBar()->addWidget(message, 1);
+    m_serverStatus = new QLabel(this);
+    m_serverStatus->setVisible(false);
+    statusBar()->addPermanentWidget(m_serverStatus);
     // The lock-key panes; Qt gives no portable way to read the lock states, so each pane
     // just carries its name.
     for (const QString& name :
@@ -93,6 +98,13 @@ void CMainFrame::buildStatusBar() {
         statusBar()->addPermanentWidget(pane);
     }
 }
+
+void CMainFrame::showServerStatus(const QString& text) {
+    m_serverStatus->setText(text);
+    m_serverStatus->setVisible(!text.isEmpty());
+}
+
+QString CMainFrame::serverStatusText() const { return m_serverStatus->text(); }
 
 QAction* CMainFrame::command(int id) const {
     auto it = m_commands.find(id);
@@ -127,6 +139,11 @@ void CMainFrame::OnCommand(int id) {
         case ID_CLOSE_TEST:
             if (form) form->OnCloseTest();
             break;
+        case ID_LAB_SERVER: {
+            ServerDialog dialog(this);
+            if (dialog.exec() == QDialog::Accepted) emit serverSettingsChanged();
+            break;
+        }
         case ID_SUPPORT:
             if (form) {
                 form->OnTechSupport();

@@ -29,6 +29,7 @@ class CMainFrame : public QMainWindow {
     static constexpr int ID_CLOSE_TEST = 32788;
     static constexpr int ID_USERS = 32789;
     static constexpr int ID_SUPPORT = 32790;
+    static constexpr int ID_LAB_SERVER = 32791;
 
     explicit CMainFrame(QWidget* parent = nullptr);
     ~CMainFrame() override;
@@ -55,9 +56,16 @@ class CMainFrame : public QMainWindow {
     void OnCommand(int id);
     // Closes the test window (the form's exit command); the form is destroyed with it.
     void CloseTestWindow();
+    // The lab server's state in the status bar; an empty text hides it.
+    void showServerStatus(const QString& text);
+    QString serverStatusText() const;
 
     // The test window; null while there is none.
     QPointer<CChildFrame> m_pTestFrame;
+
+  signals:
+    // "实验室服务器" saved new settings.
+    void serverSettingsChanged();
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -75,5 +83,6 @@ class CMainFrame : public QMainWindow {
     CBackgroundWnd* m_wndClient = nullptr;
     std::map<int, QAction*> m_commands;
     QPointer<HistoryWindow> m_history;
+    QLabel* m_serverStatus = nullptr;
     std::optional<qint64> m_viewedTestId;
 };

@@ -1,5 +1,10 @@
 #include "server/pg_connection.h"
 
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdlib>
 
 namespace server {
@@ -41,6 +46,51 @@ PgError ConnectFailure(const QString& text, const QString& password) {
     if (Mentions(detail, "invalid") || Mentions(detail, "missing"))
         return PgError(Kind::Refused, QStringLiteral("连接设置有误"), detail);
     return PgError(Kind::Unreachable, QStringLiteral("网络不通"), detail);
+}
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Waits until the socket is ready for `events`, the interrupt is triggered or the deadline
+// passes. 1: ready, 0: timed out, -1: interrupted.
+int Wait(int socket, short events, const PgInterrupt* interrupt,
+         std::optional<Clock::time_point> deadline) {
+    for (;;) {
+        pollfd fds[2] = {{socket, events, 0}, {interrupt ? interrupt->fd() : -1, POLLIN, 0}};
+        int timeout = -1;
+        if (deadline) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                *deadline - Clock::now());
+            if (left.count() <= 0) return 0;
+            timeout = int(std::min<qint64>(left.count(), 1 << 30));
+        }
+        const int n = ::poll(fds, interrupt ? 2 : 1, timeout);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return 1;  // let libpq find the fault
+        if (interrupt && (fds[1].revents & POLLIN)) return -1;
+        if (n == 0) return 0;
+        return 1;
+    }
+}
+
+}  // namespace
+
+PgInterrupt::PgInterrupt() : m_fd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+PgInterrupt::~PgInterrupt() {
+    if (m_fd >= 0) ::close(m_fd);
+}
+void PgInterrupt::trigger() {
+    const uint64_t one = 1;
+    [[maybe_unused]] const auto written = ::write(m_fd, &one, sizeof one);
+}
+void PgInterrupt::reset() {
+    uint64_t value = 0;
+    [[maybe_unused]] const auto read = ::read(m_fd, &value, sizeof value);
+}
+bool PgInterrupt::triggered() const {
+    pollfd fd{m_fd, POLLIN, 0};
+    return ::poll(&fd, 1, 0) > 0;
 }
 
 PgParams& PgParams::add(const QString& text) {
@@ -108,30 +158,48 @@ int PgResult::affected() const {
     return m_result ? std::atoi(PQcmdTuples(m_result)) : 0;
 }
 
-PgConnection::PgConnection(const Options& options) : m_password(options.password) {
+PgConnection::PgConnection(const Options& options)
+    : m_password(options.password),
+      m_interrupt(options.interrupt),
+      m_statementTimeoutMs(options.statementTimeoutMs) {
     const QByteArray conninfo = options.conninfo.toUtf8();
     const QByteArray password = options.password.toUtf8();
-    const QByteArray timeout = QByteArray::number(options.connectTimeoutSeconds);
     const QByteArray application = options.applicationName.toUtf8();
     // The conninfo comes first and is expanded; what follows overrides it.
-    std::vector<const char*> keys{"dbname", "connect_timeout", "application_name",
-                                  "client_encoding"};
-    std::vector<const char*> values{conninfo.constData(), timeout.constData(),
-                                    application.constData(), "UTF8"};
+    std::vector<const char*> keys{"dbname", "application_name", "client_encoding"};
+    std::vector<const char*> values{conninfo.constData(), application.constData(), "UTF8"};
     if (!options.password.isEmpty()) {
         keys.push_back("password");
         values.push_back(password.constData());
     }
     keys.push_back(nullptr);
     values.push_back(nullptr);
-    m_conn = PQconnectdbParams(keys.data(), values.data(), 1);
+    // Connects without blocking, so that the interrupt and the time limit are heard.
+    m_conn = PQconnectStartParams(keys.data(), values.data(), 1);
     if (!m_conn) throw PgError(PgError::Kind::Unreachable, QStringLiteral("内存不足"));
+    const auto deadline = Clock::now() + std::chrono::seconds(options.connectTimeoutSeconds);
+    PostgresPollingStatusType polling = PGRES_POLLING_WRITING;
+    while (PQstatus(m_conn) != CONNECTION_BAD && polling != PGRES_POLLING_OK &&
+           polling != PGRES_POLLING_FAILED) {
+        const int ready =
+            Wait(PQsocket(m_conn), polling == PGRES_POLLING_READING ? POLLIN : POLLOUT,
+                 m_interrupt, deadline);
+        if (ready <= 0) {
+            PQfinish(m_conn);
+            m_conn = nullptr;
+            if (ready < 0) throw PgError(PgError::Kind::Cancelled, QStringLiteral("已取消"));
+            throw PgError(PgError::Kind::Unreachable, QStringLiteral("服务器没有应答"),
+                          QStringLiteral("timeout expired"));
+        }
+        polling = PQconnectPoll(m_conn);
+    }
     if (PQstatus(m_conn) != CONNECTION_OK) {
         const QString text = QString::fromUtf8(PQerrorMessage(m_conn));
         PQfinish(m_conn);
         m_conn = nullptr;
         throw ConnectFailure(text, options.password);
     }
+    PQsetnonblocking(m_conn, 1);
 }
 
 PgConnection::~PgConnection() {
@@ -139,8 +207,8 @@ PgConnection::~PgConnection() {
 }
 
 bool PgConnection::ok() const { return m_conn && PQstatus(m_conn) == CONNECTION_OK; }
-int PgConnection::serverVersion() const { return PQserverVersion(m_conn); }
-bool PgConnection::usesTls() const { return PQsslInUse(m_conn) != 0; }
+int PgConnection::serverVersion() const { return m_conn ? PQserverVersion(m_conn) : 0; }
+bool PgConnection::usesTls() const { return m_conn && PQsslInUse(m_conn) != 0; }
 
 void PgConnection::fail(PGresult* result) const {
     const QByteArray state = result ? QByteArray(PQresultErrorField(result, PG_DIAG_SQLSTATE))
@@ -148,10 +216,10 @@ void PgConnection::fail(PGresult* result) const {
     const QString primary =
         result && PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY)
             ? QString::fromUtf8(PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY))
-            : QString::fromUtf8(PQerrorMessage(m_conn));
+            : QString::fromUtf8(m_conn ? PQerrorMessage(m_conn) : "");
     if (result) PQclear(result);
     const QString detail = Scrub(primary, m_password);
-    if (PQstatus(m_conn) != CONNECTION_OK || state.startsWith("08") || state == "57P01" ||
+    if (!m_conn || PQstatus(m_conn) != CONNECTION_OK || state.startsWith("08") || state == "57P01" ||
         state == "57P02" || state == "57P03")
         throw PgError(PgError::Kind::Unreachable, QStringLiteral("与服务器的连接中断"), detail,
                       state);
@@ -164,19 +232,69 @@ void PgConnection::fail(PGresult* result) const {
     throw PgError(PgError::Kind::Refused, QStringLiteral("服务器拒绝了请求"), detail, state);
 }
 
+PGresult* PgConnection::awaitResult() {
+    std::optional<Clock::time_point> deadline;
+    if (m_statementTimeoutMs > 0)
+        deadline = Clock::now() + std::chrono::milliseconds(m_statementTimeoutMs);
+    const int socket = PQsocket(m_conn);
+    int ready = 1;  // 0: timed out, -1: interrupted
+    // Everything sent first (reading meanwhile, so the server is never stuck on us) ...
+    while (ready == 1 && PQflush(m_conn) > 0) {
+        ready = Wait(socket, POLLIN | POLLOUT, m_interrupt, deadline);
+        if (ready == 1 && !PQconsumeInput(m_conn)) return nullptr;
+    }
+    // ... then the results read as they come; the first failure is the one reported.
+    PGresult* last = nullptr;
+    while (ready == 1) {
+        if (PQisBusy(m_conn)) {
+            ready = Wait(socket, POLLIN, m_interrupt, deadline);
+            if (ready == 1 && !PQconsumeInput(m_conn)) return last;  // lost: libpq says why
+            continue;
+        }
+        PGresult* next = PQgetResult(m_conn);
+        if (!next) return last;
+        const bool lastFailed = last && PQresultStatus(last) != PGRES_COMMAND_OK &&
+                                PQresultStatus(last) != PGRES_TUPLES_OK;
+        if (lastFailed) {
+            PQclear(next);
+        } else {
+            if (last) PQclear(last);
+            last = next;
+        }
+    }
+    if (last) PQclear(last);
+    // Interrupted or too slow: the server is asked to stop, and the connection is given up
+    // (its state is unknown now), so that the next use makes a new one.
+    if (PGcancel* cancel = PQgetCancel(m_conn)) {
+        char error[256];
+        PQcancel(cancel, error, sizeof error);
+        PQfreeCancel(cancel);
+    }
+    PQfinish(m_conn);
+    m_conn = nullptr;
+    if (ready < 0) throw PgError(PgError::Kind::Cancelled, QStringLiteral("已取消"));
+    throw PgError(PgError::Kind::Unreachable, QStringLiteral("服务器没有应答"),
+                  QStringLiteral("statement timeout"));
+}
+
 PgResult PgConnection::exec(const char* sql, const PgParams& params) {
+    if (!m_conn) throw PgError(PgError::Kind::Unreachable, QStringLiteral("与服务器的连接中断"));
     std::vector<const char*> values;
     values.reserve(params.values().size());
     for (const auto& v : params.values()) values.push_back(v ? v->constData() : nullptr);
-    PGresult* result = PQexecParams(m_conn, sql, params.size(), nullptr, values.data(), nullptr,
-                                    nullptr, 0);
+    if (!PQsendQueryParams(m_conn, sql, params.size(), nullptr, values.data(), nullptr, nullptr,
+                           0))
+        fail(nullptr);
+    PGresult* result = awaitResult();
     const ExecStatusType status = result ? PQresultStatus(result) : PGRES_FATAL_ERROR;
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) fail(result);
     return PgResult(result);
 }
 
 void PgConnection::execScript(const char* sql) {
-    PGresult* result = PQexec(m_conn, sql);
+    if (!m_conn) throw PgError(PgError::Kind::Unreachable, QStringLiteral("与服务器的连接中断"));
+    if (!PQsendQuery(m_conn, sql)) fail(nullptr);
+    PGresult* result = awaitResult();
     const ExecStatusType status = result ? PQresultStatus(result) : PGRES_FATAL_ERROR;
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) fail(result);
     PQclear(result);
@@ -186,8 +304,11 @@ PgTransaction::PgTransaction(PgConnection& db) : m_db(db) { m_db.execScript("BEG
 
 PgTransaction::~PgTransaction() {
     if (m_done || !m_db.ok()) return;
-    PGresult* result = PQexec(m_db.get(), "ROLLBACK");
-    if (result) PQclear(result);
+    try {
+        m_db.execScript("ROLLBACK");
+    } catch (const PgError&) {
+        // The connection is gone or given up: the server rolls back by itself.
+    }
 }
 
 void PgTransaction::commit() {

@@ -18,6 +18,7 @@ struct PgError : std::runtime_error {
         Unreachable,     // no connection: host unknown, refused, timed out, connection lost
         Authentication,  // the server refused the user or the password
         Refused,         // the server answered with an error (privileges, schema, constraint)
+        Cancelled,       // the interrupt was triggered
     };
     PgError(Kind kind, const QString& message, const QString& detail = {},
             QByteArray sqlState = {})
@@ -70,6 +71,23 @@ class PgResult {
     PGresult* m_result;
 };
 
+// Lets another thread break off a connection's wait for the server (connecting or a statement
+// under way): trigger() makes the wait end at once with PgError::Kind::Cancelled.
+class PgInterrupt {
+  public:
+    PgInterrupt();
+    ~PgInterrupt();
+    PgInterrupt(const PgInterrupt&) = delete;
+    PgInterrupt& operator=(const PgInterrupt&) = delete;
+    void trigger();  // any thread
+    void reset();
+    bool triggered() const;
+    int fd() const { return m_fd; }
+
+  private:
+    int m_fd = -1;
+};
+
 class PgConnection {
   public:
     struct Options {
@@ -77,6 +95,10 @@ class PgConnection {
         QString password;  // kept out of the conninfo so that no message can show it
         int connectTimeoutSeconds = 5;
         QString applicationName = QStringLiteral("kivo");
+        // How long a statement may take before it is cancelled (0: no limit).
+        int statementTimeoutMs = 0;
+        // Waits end when this is triggered (it must outlive the connection).
+        PgInterrupt* interrupt = nullptr;
     };
     // Connects; throws PgError when the server cannot be reached or refuses.
     explicit PgConnection(const Options& options);
@@ -100,7 +122,11 @@ class PgConnection {
   private:
     PGconn* m_conn = nullptr;
     QString m_password;
+    PgInterrupt* m_interrupt = nullptr;
+    int m_statementTimeoutMs = 0;
     [[noreturn]] void fail(PGresult* result) const;
+    // Waits for the statement sent and returns its last result (null when the wait ended).
+    PGresult* awaitResult();
 };
 
 // BEGIN at construction, ROLLBACK at destruction unless committed (a lost connection is left
