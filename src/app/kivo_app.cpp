@@ -9,6 +9,7 @@
 #include "run/archive_session.h"
 #include "server/server_sender.h"
 
+CKivoApp::CKivoApp() = default;
 CKivoApp::~CKivoApp() { ExitInstance(); }
 
 bool CKivoApp::InitInstance() {

@@ -13,7 +13,7 @@ class ServerSender;
 // archive and the sender that forwards it to the lab server.
 class CKivoApp {
   public:
-    CKivoApp() = default;
+    CKivoApp();
     ~CKivoApp();
     CKivoApp(const CKivoApp&) = delete;
     CKivoApp& operator=(const CKivoApp&) = delete;
