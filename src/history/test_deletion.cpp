@@ -7,6 +7,7 @@
 #include "history/archive_access.h"
 #include "history/delete_password_dialog.h"
 #include "platform/message_box.h"
+#include "run/run_audit.h"
 #include "state/test_state.h"
 
 namespace {
@@ -57,5 +58,9 @@ bool DeleteArchivedTest(QWidget* owner, const QString& archivePath,
         WarnOperator(owner, message + QStringLiteral("\n实验没有删除。"));
         return false;
     }
+    // Only this computer's copy goes; the lab server keeps the test and learns of the deletion.
+    RunAudit::record(QStringLiteral("deleted"), test.uid,
+                     QStringLiteral("删除本机档案中的实验（%1 %2，测试人员：%3）")
+                         .arg(test.testDate, test.startTime, test.tester));
     return true;
 }

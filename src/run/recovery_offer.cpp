@@ -7,6 +7,7 @@
 #include "archive/archive_writer.h"
 #include "platform/message_box.h"
 #include "run/archive_session.h"
+#include "run/run_audit.h"
 
 namespace {
 
@@ -45,6 +46,7 @@ std::optional<RecoveredTest> OfferRecovery(QWidget* owner) {
         if (auto writer = ArchiveSession::writer())
             writer->changeState(summary.uid, archive::TestState::Interrupted,
                                 QDateTime::currentMSecsSinceEpoch());
+        RunAudit::record(QStringLiteral("recovery_declined"), summary.uid);
         g_declined.push_back(std::move(lock));
     }
     return std::nullopt;
