@@ -8,6 +8,8 @@
 #include "history/delete_password_dialog.h"
 #include "platform/message_box.h"
 #include "run/run_audit.h"
+#include "server/archive_outbox.h"
+#include "server/server_settings.h"
 #include "state/test_state.h"
 
 namespace {
@@ -32,6 +34,12 @@ bool DeleteArchivedTest(QWidget* owner, const QString& archivePath,
         archive::TestLock::tryAcquire(archivePath, test.uid);
     if (!lock) {
         WarnOperator(owner, QStringLiteral("这项实验正在运行（本程序或另一个程序中），不能删除。"));
+        return false;
+    }
+    // The lab's record stays whole: a test goes from this computer only once the server has it.
+    if (server::ReadServerSettings().configured() && !server::FullySent(archivePath, test.uid)) {
+        WarnOperator(owner, QStringLiteral("这项实验还没有全部上传到实验室服务器，"
+                                           "请等状态栏显示“已同步”后再删除。"));
         return false;
     }
     const QString question = QStringLiteral(

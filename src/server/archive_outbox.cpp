@@ -216,4 +216,16 @@ SELECT (SELECT count(*) FROM record WHERE sent = 0)
 )");
 }
 
+bool FullySent(const QString& archivePath, const QString& uid) {
+    try {
+        Connection db(archivePath, SQLITE_OPEN_READONLY);
+        sqlite3_busy_timeout(db.get(), 2000);
+        Statement s(db, "SELECT sent_settled FROM test WHERE uid = ?1");
+        s.bind(1, uid);
+        return !s.step() || s.integer(0) != 0;
+    } catch (const archive::SqlError&) {
+        return false;
+    }
+}
+
 }  // namespace server

@@ -68,4 +68,8 @@ class ArchiveOutbox {
     archive::Connection& m_db;
 };
 
+// True when the test `uid` of the archive at `path` has nothing left to send (or is not in the
+// archive); false while some of it waits, or when the archive cannot be read.
+bool FullySent(const QString& archivePath, const QString& uid);
+
 }  // namespace server
