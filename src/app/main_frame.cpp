@@ -85,9 +85,6 @@ void CMainFrame::buildMenu() {
 void CMainFrame::buildStatusBar() {
     auto* message = new QLabel(QStringLiteral("就绪"), this);
     statusBar()->addWidget(message, 1);
-    m_serverStatus = new QLabel(this);
-    m_serverStatus->setVisible(false);
-    statusBar()->addPermanentWidget(m_serverStatus);
     // The lock-key panes; Qt gives no portable way to read the lock states, so each pane
     // just carries its name.
     for (const QString& name :
@@ -100,11 +97,19 @@ void CMainFrame::buildStatusBar() {
 }
 
 void CMainFrame::showServerStatus(const QString& text) {
+    // The pane comes with the first news of a server; without one the status bar is as it was.
+    if (!m_serverStatus) {
+        if (text.isEmpty()) return;
+        m_serverStatus = new QLabel(this);
+        statusBar()->insertPermanentWidget(0, m_serverStatus);
+    }
     m_serverStatus->setText(text);
     m_serverStatus->setVisible(!text.isEmpty());
 }
 
-QString CMainFrame::serverStatusText() const { return m_serverStatus->text(); }
+QString CMainFrame::serverStatusText() const {
+    return m_serverStatus ? m_serverStatus->text() : QString();
+}
 
 QAction* CMainFrame::command(int id) const {
     auto it = m_commands.find(id);

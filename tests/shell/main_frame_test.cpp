@@ -92,7 +92,7 @@ TEST_F(MainFrameTest, StartsMaximisedWithItsMenuAndStatusBar) {
         menus << entry;
     }
     EXPECT_EQ(menus, (QStringList{QStringLiteral("实验/新建实验/历史实验"),
-                                  QStringLiteral("系统设置/通信端口/用户管理"),
+                                  QStringLiteral("系统设置/通信端口/用户管理/实验室服务器(&L)..."),
                                   QStringLiteral("退出系统/退出"), QStringLiteral("技术支持")}));
     EXPECT_TRUE(m_frame->command(CMainFrame::ID_NEW_TEST)->isEnabled());
     EXPECT_TRUE(m_frame->command(CMainFrame::ID_HISTORY)->isEnabled());
