@@ -98,7 +98,9 @@ bool SendRound(ArchiveOutbox& outbox, ServerUpload& upload, int pollBatch) {
     bool more = tests.size() == size_t(kTestsPerRound);
     for (const OutboxTest& t : tests) {
         if (!t.headerSent) {
-            upload.sendTest(outbox.header(t.id));
+            const archive::TestHeader header = outbox.header(t.id);
+            if (header.uid.isEmpty()) continue;  // deleted from the archive meanwhile
+            upload.sendTest(header);
             outbox.markHeader(t.id);
         }
         const auto states = outbox.statesAfter(t.id, t.statesSent);

@@ -1,6 +1,8 @@
 // The program as an operator runs it, sending to a lab server that the test stops in the
 // middle of the test and starts again.
 
+#include <QCryptographicHash>
+
 #include "e2e/operator_fixture.h"
 #include "server_fixture.h"
 
@@ -56,6 +58,10 @@ TEST_F(OperatorToServer, AWholeTestArrivesAcrossAServerCrash) {
     ASSERT_TRUE(Cluster().start());
 
     ASSERT_TRUE(waitForTestEnd(2, 60000));
+    // An export is in the audit trail with its file's size and SHA-256.
+    const QString data = m_dir.filePath(QStringLiteral("数据.bln"));
+    m_files.answer({data});
+    click(FormId::SaveText);
     EXPECT_TRUE(PumpUntil([&] { return serverStatus() == "实验室服务器：已同步"; }, 30000))
         << serverStatus().toStdString();
     closeProgram();
@@ -72,6 +78,16 @@ TEST_F(OperatorToServer, AWholeTestArrivesAcrossAServerCrash) {
                     "'closed') AND user_name = 'admin'"),
               3);
     EXPECT_EQ(Count(m_database, "SELECT count(DISTINCT test_uid) FROM records"), 1);
+    QFile file(data);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    EXPECT_EQ(Cluster().query("SELECT file_kind || ' ' || file_name || ' ' || file_size || ' ' || "
+                              "file_sha256 FROM audit_events WHERE action = 'exported'",
+                              m_database),
+              QStringLiteral("文本数据 数据.bln %1 %2")
+                  .arg(bytes.size())
+                  .arg(QString::fromLatin1(
+                      QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex())));
 }
 
 }  // namespace
