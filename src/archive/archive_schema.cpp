@@ -99,7 +99,8 @@ CREATE INDEX test_newest_first ON test(started_at_ms DESC, id DESC);
            kSummaryAssignments + ";";
 }
 
-// Version 3: the audit trail, and how far each test has been sent to the lab server. A record
+// Version 3: the audit trail, and how far each test has been sent to the lab server (sent_to
+// names the server database the marks belong to). A record
 // changed after it was sent gets a higher revision and is sent again; anything written to a test
 // the sender had finished with makes it look at the test again.
 std::string Version3() {
@@ -152,6 +153,7 @@ CREATE TABLE audit_event (
   sent INTEGER NOT NULL DEFAULT 0
 );
 CREATE INDEX audit_event_unsent ON audit_event(id) WHERE sent = 0;
+CREATE TABLE sent_to (server_uid TEXT NOT NULL);
 CREATE INDEX audit_event_of_test ON audit_event(test_uid);
 )";
 }

@@ -205,6 +205,21 @@ WHERE id = ?1 AND sent_header = 1
     return settled;
 }
 
+bool ArchiveOutbox::markFor(const QString& serverUid) {
+    if (m_db.queryText("SELECT server_uid FROM sent_to") == serverUid) return false;
+    WriteTransaction transaction(m_db);
+    Statement s(m_db, "SELECT server_uid FROM sent_to");
+    if (s.step() && s.text(0) == serverUid) return false;
+    m_db.exec(
+        "UPDATE test SET sent_header = 0, sent_states = 0, sent_polls = 0, sent_settled = 0;"
+        "UPDATE record SET sent = 0 WHERE sent <> 0;"
+        "UPDATE audit_event SET sent = 0 WHERE sent <> 0;"
+        "DELETE FROM sent_to;");
+    Statement(m_db, "INSERT INTO sent_to (server_uid) VALUES (?1)").bindText(1, serverUid).run();
+    transaction.commit();
+    return true;
+}
+
 qint64 ArchiveOutbox::pendingCount() {
     return m_db.queryInt(R"(
 SELECT (SELECT count(*) FROM record WHERE sent = 0)

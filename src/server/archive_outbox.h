@@ -64,6 +64,11 @@ class ArchiveOutbox {
     // Rows not yet on the server: tests, state changes, records, polls and audit events.
     qint64 pendingCount();
 
+    // The marks belong to the server database `serverUid`: when they belonged to another one
+    // (the lab moved to a new server), every mark is cleared so that all is sent again.
+    // True when it cleared them.
+    bool markFor(const QString& serverUid);
+
   private:
     archive::Connection& m_db;
 };

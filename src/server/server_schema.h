@@ -20,6 +20,10 @@ int PrepareServerSchema(PgConnection& db);
 // The version the database holds, 0 when it has none of our tables.
 int ServerSchemaVersion(PgConnection& db);
 
+// The database's own uid, made with its tables: tells a bench whether the marks of what it
+// has sent belong to this database or to another one.
+QString ServerIdentity(PgConnection& db);
+
 // The refusal of a newer database, for the operator.
 QString NewerSchemaMessage(int found);
 

@@ -196,6 +196,7 @@ void Run(const std::shared_ptr<ServerSender::Shared>& shared) {
                 o.interrupt = &shared->interrupt;
                 pg = std::make_unique<PgConnection>(o);
                 PrepareServerSchema(*pg);
+                outbox.markFor(ServerIdentity(*pg));
                 upload = std::make_unique<ServerUpload>(*pg, host);
                 retryMs = options.minRetryMs;
             }

@@ -64,7 +64,7 @@ TEST_F(Sender, KilledInTheMiddleGoesOnExactlyOnce) {
 
 // Two copies of the program with archives of their own send to one server at once: both tests
 // arrive whole, each with its bench. A record changed after it was sent reaches the server in
-// its new form.
+// its new form; a bench pointed at another database sends it everything.
 TEST_F(Sender, TwoBenchesOnOneServer) {
     const QString database = FreshDatabase();
     WriteTest(archive("a.sqlite"), Header("test-a", "/dev/ttyUSB0"), 10, 300);
@@ -85,11 +85,19 @@ TEST_F(Sender, TwoBenchesOnOneServer) {
         writer.addRecord("test-a", Record(3, QStringLiteral("!")));
         ASSERT_TRUE(writer.flush(10000));
     }
-    ServerSender a(archive("a.sqlite"), {}, SenderOptions(UriWithPassword(database)));
-    ASSERT_TRUE(WaitSynced(a));
+    {
+        ServerSender a(archive("a.sqlite"), {}, SenderOptions(UriWithPassword(database)));
+        ASSERT_TRUE(WaitSynced(a));
+    }
     ExpectServerHolds(database, archive("a.sqlite"), 1);
     ExpectServerHolds(database, archive("b.sqlite"), 1);
     EXPECT_EQ(Count(database, "SELECT count(*) FROM records WHERE test_uid = 'test-a'"), 11);
+
+    // The lab moves to a new database: the bench sends it everything again.
+    const QString moved = FreshDatabase();
+    ServerSender toNew(archive("a.sqlite"), {}, SenderOptions(UriWithPassword(moved)));
+    ASSERT_TRUE(WaitSynced(toNew));
+    ExpectServerHolds(moved, archive("a.sqlite"), 1);
 }
 
 // A wrong password, a host where no server listens, a database of a newer program: each is
