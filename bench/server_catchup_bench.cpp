@@ -87,5 +87,5 @@ int main(int argc, char** argv) {
                 10.0, seconds / 10.0);
     std::printf("  (%s polls, %s records on the server, connection and schema check included)\n",
                 qPrintable(polls), qPrintable(records));
-    return 0;
+    return seconds < 10.0 && polls == QLatin1String("10800") && records == QLatin1String("72") ? 0 : 1;
 }

@@ -159,5 +159,5 @@ LISTEN record;
                 500.0, median / 500.0);
     std::printf("%-40s %9.1f %9.1f %7.2f\n", "record shown -> on the server, p99", p99, 1000.0,
                 p99 / 1000.0);
-    return 0;
+    return median < 500.0 && p99 < 1000.0 ? 0 : 1;
 }
