@@ -64,7 +64,8 @@ int main(int argc, char** argv) {
     }
 
     server::ServerSender::Options options;
-    const QString uri = QStringLiteral("postgresql://kivo:pw@127.0.0.1:%1/kivo").arg(cluster.port());
+    const QString uri =
+        QStringLiteral("postgresql://kivo:pw@127.0.0.1:%1/kivo").arg(cluster.port());
     options.settings = [uri] {
         server::ServerSettings s;
         s.uri = uri;
@@ -87,5 +88,6 @@ int main(int argc, char** argv) {
                 10.0, seconds / 10.0);
     std::printf("  (%s polls, %s records on the server, connection and schema check included)\n",
                 qPrintable(polls), qPrintable(records));
-    return seconds < 10.0 && polls == QLatin1String("10800") && records == QLatin1String("72") ? 0 : 1;
+    return seconds < 10.0 && polls == QLatin1String("10800") && records == QLatin1String("72") ? 0
+                                                                                               : 1;
 }

@@ -61,7 +61,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "no server: %s\n", qPrintable(cluster.error()));
         return 1;
     }
-    const QString uri = QStringLiteral("postgresql://kivo:pw@127.0.0.1:%1/kivo").arg(cluster.port());
+    const QString uri =
+        QStringLiteral("postgresql://kivo:pw@127.0.0.1:%1/kivo").arg(cluster.port());
     QTemporaryDir dir;
     const QString path = dir.filePath("kivo.sqlite");
 
@@ -155,8 +156,8 @@ LISTEN record;
     std::printf("PostgreSQL %d on 127.0.0.1, %d records, polls every 50 ms\n\n",
                 listener.serverVersion(), kRecords);
     std::printf("%-40s %9s %9s %7s\n", "", "ms", "limit ms", "ratio");
-    std::printf("%-40s %9.1f %9.1f %7.2f\n", "record shown -> on the server, median", median,
-                500.0, median / 500.0);
+    std::printf("%-40s %9.1f %9.1f %7.2f\n", "record shown -> on the server, median", median, 500.0,
+                median / 500.0);
     std::printf("%-40s %9.1f %9.1f %7.2f\n", "record shown -> on the server, p99", p99, 1000.0,
                 p99 / 1000.0);
     return median < 500.0 && p99 < 1000.0 ? 0 : 1;

@@ -17,16 +17,17 @@ bool CKivoApp::InitInstance() {
     // the archive keeps goes on to the lab server when there is one; the sender shows how far
     // it is in the main window's status bar.
     const QString path = archive::ArchivePath();
-    m_sender = std::make_unique<server::ServerSender>(path, [](const server::ServerSender::Status& s) {
-        QCoreApplication* app = QCoreApplication::instance();
-        if (!app) return;
-        QMetaObject::invokeMethod(
-            app,
-            [text = s.text()] {
-                if (CMainFrame* frame = CMainFrame::instance()) frame->showServerStatus(text);
-            },
-            Qt::QueuedConnection);
-    });
+    m_sender =
+        std::make_unique<server::ServerSender>(path, [](const server::ServerSender::Status& s) {
+            QCoreApplication* app = QCoreApplication::instance();
+            if (!app) return;
+            QMetaObject::invokeMethod(
+                app,
+                [text = s.text()] {
+                    if (CMainFrame* frame = CMainFrame::instance()) frame->showServerStatus(text);
+                },
+                Qt::QueuedConnection);
+        });
     ArchiveSession::open(path, m_sender->waker());
     QApplication::setWindowIcon(ProgramIcon());
     m_pMainWnd = new CMainFrame;

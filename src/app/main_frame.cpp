@@ -13,7 +13,6 @@
 #include "app/polling_timers.h"
 #include "app/program_pictures.h"
 #include "app/support_dialog.h"
-#include "server/server_dialog.h"
 #include "history/history_window.h"
 #include "history/viewed_test.h"
 #include "monitor/testclass.h"
@@ -23,6 +22,7 @@
 #include "run/param_dialog.h"
 #include "run/recovered_test.h"
 #include "run/recovery_offer.h"
+#include "server/server_dialog.h"
 #include "state/test_state.h"
 
 namespace {

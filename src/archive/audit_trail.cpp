@@ -139,9 +139,8 @@ void AuditTrail::record(AuditEvent event) {
 
 bool AuditTrail::flush(int timeoutMs) {
     std::unique_lock lock(m_shared->mutex);
-    return m_shared->done.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
-        return m_shared->queue.empty() && !m_shared->busy;
-    });
+    return m_shared->done.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                   [&] { return m_shared->queue.empty() && !m_shared->busy; });
 }
 
 }  // namespace archive

@@ -11,7 +11,7 @@
 namespace archive {
 
 struct AuditEvent {
-    QString action;  // "started", "paused_operator", "exported", ... (see AuditActionText)
+    QString action;   // "started", "paused_operator", "exported", ... (see AuditActionText)
     QString testUid;  // empty for an event that concerns no single test
     QString user;     // the logged-in user
     QString detail;   // a short Chinese description

@@ -25,8 +25,7 @@ QString g_path;
 void open(const QString& path, std::function<void()> committed) {
     close();
     archive::ArchiveWriter::Options options;
-    if (committed)
-        options.onRecordCommitted = [committed](const QString&, int) { committed(); };
+    if (committed) options.onRecordCommitted = [committed](const QString&, int) { committed(); };
     auto writer = std::make_shared<archive::ArchiveWriter>(path, &reportFailure, options);
     auto audit = std::make_shared<archive::AuditTrail>(path);
     std::lock_guard lock(g_mutex);

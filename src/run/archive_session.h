@@ -7,7 +7,7 @@
 namespace archive {
 class ArchiveWriter;
 class AuditTrail;
-}
+}  // namespace archive
 
 // The program's test archive: one writer for the whole program, opened at start-up and
 // closed at the end. Without it (tests that make a form of their own, an archive that could

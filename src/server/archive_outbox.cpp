@@ -5,9 +5,9 @@
 namespace server {
 
 using archive::Connection;
+using archive::kChannels;
 using archive::Statement;
 using archive::WriteTransaction;
-using archive::kChannels;
 
 namespace {
 
@@ -32,8 +32,8 @@ std::vector<OutboxTest> ArchiveOutbox::unsettledTests(int limit) {
     s.bind(1, qint64{limit});
     std::vector<OutboxTest> tests;
     while (s.step())
-        tests.push_back({s.integer(0), s.text(1), s.integer(2) != 0, int(s.integer(3)),
-                         int(s.integer(4))});
+        tests.push_back(
+            {s.integer(0), s.text(1), s.integer(2) != 0, int(s.integer(3)), int(s.integer(4))});
     return tests;
 }
 
@@ -62,7 +62,8 @@ archive::TestHeader ArchiveOutbox::header(qint64 testId) {
     t.diameter = int32_t(h.integer(11));
     t.tester = h.text(12);
     t.organisation = h.text(13);
-    for (int slot = 0; slot < archive::kSpecimenSlots; ++slot) t.specimenNo[slot] = h.text(14 + slot);
+    for (int slot = 0; slot < archive::kSpecimenSlots; ++slot)
+        t.specimenNo[slot] = h.text(14 + slot);
     for (int ch = 0; ch < kChannels; ++ch) t.channelOff[ch] = uint8_t(h.integer(23 + ch));
     t.programVersion = h.text(29);
     return t;
@@ -75,14 +76,14 @@ std::vector<archive::StateChange> ArchiveOutbox::statesAfter(qint64 testId, int 
     s.bind(1, testId).bind(2, qint64{alreadySent});
     std::vector<archive::StateChange> states;
     while (s.step())
-        states.push_back({archive::StateFromName(s.text(0)).value_or(archive::TestState::Interrupted),
-                          s.integer(1)});
+        states.push_back(
+            {archive::StateFromName(s.text(0)).value_or(archive::TestState::Interrupted),
+             s.integer(1)});
     return states;
 }
 
 std::vector<OutboxRecord> ArchiveOutbox::unsentRecords(qint64 testId) {
-    Statement s(m_db, (std::string("SELECT number, minutes, temperature, at_ms, ") +
-                       kChannelTexts +
+    Statement s(m_db, (std::string("SELECT number, minutes, temperature, at_ms, ") + kChannelTexts +
                        ", revision FROM record WHERE test_id = ?1 AND sent = 0 ORDER BY number")
                           .c_str());
     s.bind(1, testId);
@@ -101,10 +102,10 @@ std::vector<OutboxRecord> ArchiveOutbox::unsentRecords(qint64 testId) {
 }
 
 std::vector<OutboxPoll> ArchiveOutbox::pollsAfter(qint64 testId, int seq, int limit) {
-    Statement s(m_db, (std::string("SELECT seq, at_ms, minutes, voltage, temperature, ") +
-                       kChannelTexts +
-                       " FROM poll WHERE test_id = ?1 AND seq > ?2 ORDER BY seq LIMIT ?3")
-                          .c_str());
+    Statement s(m_db,
+                (std::string("SELECT seq, at_ms, minutes, voltage, temperature, ") + kChannelTexts +
+                 " FROM poll WHERE test_id = ?1 AND seq > ?2 ORDER BY seq LIMIT ?3")
+                    .c_str());
     s.bind(1, testId).bind(2, qint64{seq}).bind(3, qint64{limit});
     std::vector<OutboxPoll> polls;
     while (s.step()) {

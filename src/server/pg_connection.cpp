@@ -60,8 +60,8 @@ int Wait(int socket, short events, const PgInterrupt* interrupt,
         pollfd fds[2] = {{socket, events, 0}, {interrupt ? interrupt->fd() : -1, POLLIN, 0}};
         int timeout = -1;
         if (deadline) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                *deadline - Clock::now());
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - Clock::now());
             if (left.count() <= 0) return 0;
             timeout = int(std::min<qint64>(left.count(), 1 << 30));
         }
@@ -134,9 +134,7 @@ PgResult& PgResult::operator=(PgResult&& other) noexcept {
 
 int PgResult::rows() const { return m_result ? PQntuples(m_result) : 0; }
 int PgResult::columns() const { return m_result ? PQnfields(m_result) : 0; }
-bool PgResult::isNull(int row, int column) const {
-    return PQgetisnull(m_result, row, column) != 0;
-}
+bool PgResult::isNull(int row, int column) const { return PQgetisnull(m_result, row, column) != 0; }
 
 QString PgResult::text(int row, int column) const {
     if (isNull(row, column)) return QString();
@@ -154,9 +152,7 @@ std::optional<int> PgResult::optionalInt(int row, int column) const {
     return int(integer(row, column));
 }
 
-int PgResult::affected() const {
-    return m_result ? std::atoi(PQcmdTuples(m_result)) : 0;
-}
+int PgResult::affected() const { return m_result ? std::atoi(PQcmdTuples(m_result)) : 0; }
 
 PgConnection::PgConnection(const Options& options)
     : m_password(options.password),
@@ -182,8 +178,8 @@ PgConnection::PgConnection(const Options& options)
     while (PQstatus(m_conn) != CONNECTION_BAD && polling != PGRES_POLLING_OK &&
            polling != PGRES_POLLING_FAILED) {
         const int ready =
-            Wait(PQsocket(m_conn), polling == PGRES_POLLING_READING ? POLLIN : POLLOUT,
-                 m_interrupt, deadline);
+            Wait(PQsocket(m_conn), polling == PGRES_POLLING_READING ? POLLIN : POLLOUT, m_interrupt,
+                 deadline);
         if (ready <= 0) {
             PQfinish(m_conn);
             m_conn = nullptr;
@@ -211,16 +207,16 @@ int PgConnection::serverVersion() const { return m_conn ? PQserverVersion(m_conn
 bool PgConnection::usesTls() const { return m_conn && PQsslInUse(m_conn) != 0; }
 
 void PgConnection::fail(PGresult* result) const {
-    const QByteArray state = result ? QByteArray(PQresultErrorField(result, PG_DIAG_SQLSTATE))
-                                    : QByteArray();
+    const QByteArray state =
+        result ? QByteArray(PQresultErrorField(result, PG_DIAG_SQLSTATE)) : QByteArray();
     const QString primary =
         result && PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY)
             ? QString::fromUtf8(PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY))
             : QString::fromUtf8(m_conn ? PQerrorMessage(m_conn) : "");
     if (result) PQclear(result);
     const QString detail = Scrub(primary, m_password);
-    if (!m_conn || PQstatus(m_conn) != CONNECTION_OK || state.startsWith("08") || state == "57P01" ||
-        state == "57P02" || state == "57P03")
+    if (!m_conn || PQstatus(m_conn) != CONNECTION_OK || state.startsWith("08") ||
+        state == "57P01" || state == "57P02" || state == "57P03")
         throw PgError(PgError::Kind::Unreachable, QStringLiteral("与服务器的连接中断"), detail,
                       state);
     if (state == "42501")
@@ -282,8 +278,7 @@ PgResult PgConnection::exec(const char* sql, const PgParams& params) {
     std::vector<const char*> values;
     values.reserve(params.values().size());
     for (const auto& v : params.values()) values.push_back(v ? v->constData() : nullptr);
-    if (!PQsendQueryParams(m_conn, sql, params.size(), nullptr, values.data(), nullptr, nullptr,
-                           0))
+    if (!PQsendQueryParams(m_conn, sql, params.size(), nullptr, values.data(), nullptr, nullptr, 0))
         fail(nullptr);
     PGresult* result = awaitResult();
     const ExecStatusType status = result ? PQresultStatus(result) : PGRES_FATAL_ERROR;

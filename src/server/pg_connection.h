@@ -20,8 +20,7 @@ struct PgError : std::runtime_error {
         Refused,         // the server answered with an error (privileges, schema, constraint)
         Cancelled,       // the interrupt was triggered
     };
-    PgError(Kind kind, const QString& message, const QString& detail = {},
-            QByteArray sqlState = {})
+    PgError(Kind kind, const QString& message, const QString& detail = {}, QByteArray sqlState = {})
         : std::runtime_error(message.toStdString()),
           kind(kind),
           message(message),

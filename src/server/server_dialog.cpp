@@ -83,7 +83,8 @@ ServerDialog::ServerDialog(QWidget* parent) : QDialog(parent) {
     auto* layout = new QVBoxLayout(this);
     if (m_stored.fromEnvironment()) {
         auto* note = new QLabel(
-            QStringLiteral("本机已由环境变量 KIVO_SERVER 指定服务器，这里的设置暂不起作用。"), this);
+            QStringLiteral("本机已由环境变量 KIVO_SERVER 指定服务器，这里的设置暂不起作用。"),
+            this);
         note->setWordWrap(true);
         layout->addWidget(note);
     }

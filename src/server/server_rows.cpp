@@ -56,7 +56,8 @@ archive::TestHeader HeaderAt(const PgResult& r, int row, int c) {
     h.diameter = int32_t(r.integer(row, c + 10));
     h.tester = r.text(row, c + 11);
     h.organisation = r.text(row, c + 12);
-    for (int slot = 0; slot < kSpecimenSlots; ++slot) h.specimenNo[slot] = r.text(row, c + 13 + slot);
+    for (int slot = 0; slot < kSpecimenSlots; ++slot)
+        h.specimenNo[slot] = r.text(row, c + 13 + slot);
     for (int ch = 0; ch < kChannels; ++ch) h.channelOff[ch] = uint8_t(r.integer(row, c + 22 + ch));
     h.programVersion = r.text(row, c + 28);
     h.uid = r.text(row, c + 29);

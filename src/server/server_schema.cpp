@@ -9,10 +9,10 @@ namespace {
 constexpr qint64 kSchemaLockKey = 0x4B49564F0001;  // "KIVO", 1
 
 // The readings of a record or a poll: null texts for a channel that is not in use.
-#define KIVO_CHANNEL_COLUMNS                                                                     \
-    "  current_1 text, current_2 text, current_3 text, current_4 text, current_5 text,\n"      \
-    "  current_6 text,\n"                                                                        \
-    "  charge_1 text, charge_2 text, charge_3 text, charge_4 text, charge_5 text,\n"           \
+#define KIVO_CHANNEL_COLUMNS                                                              \
+    "  current_1 text, current_2 text, current_3 text, current_4 text, current_5 text,\n" \
+    "  current_6 text,\n"                                                                 \
+    "  charge_1 text, charge_2 text, charge_3 text, charge_4 text, charge_5 text,\n"      \
     "  charge_6 text,\n"
 
 // Version 1: benches, tests, state changes, records, polls and the audit trail. Texts are kept
@@ -122,8 +122,9 @@ static_assert(std::size(kSteps) == kServerSchemaVersion);
 }  // namespace
 
 QString NewerSchemaMessage(int found) {
-    return QStringLiteral("服务器上的数据库版本较新（第 %1 版，本程序只能使用第 %2 版），"
-                          "请升级本程序")
+    return QStringLiteral(
+               "服务器上的数据库版本较新（第 %1 版，本程序只能使用第 %2 版），"
+               "请升级本程序")
         .arg(found)
         .arg(kServerSchemaVersion);
 }

@@ -67,9 +67,8 @@ struct ServerSender::Shared {
     // False when stopping.
     bool pause(int ms, bool byWake) {
         std::unique_lock lock(mutex);
-        wakeup.wait_for(lock, milliseconds(ms), [&] {
-            return stopping || reconfigured || (byWake && woken);
-        });
+        wakeup.wait_for(lock, milliseconds(ms),
+                        [&] { return stopping || reconfigured || (byWake && woken); });
         if (byWake) woken = false;
         return !stopping;
     }
@@ -211,10 +210,10 @@ void Run(const std::shared_ptr<ServerSender::Shared>& shared) {
         } catch (const PgError& e) {
             if (e.kind == PgError::Kind::Cancelled) break;
             // The pending count stays as it was last seen; the cause is what the server said.
-            const State state = e.kind == PgError::Kind::Unreachable ||
-                                        e.kind == PgError::Kind::Authentication
-                                    ? State::Unreachable
-                                    : State::Refused;
+            const State state =
+                e.kind == PgError::Kind::Unreachable || e.kind == PgError::Kind::Authentication
+                    ? State::Unreachable
+                    : State::Refused;
             if (!failed(state, e.message, retryMs)) break;
             retryMs = std::min(retryMs * 2, options.maxRetryMs);
         } catch (const archive::SqlError&) {

@@ -38,10 +38,10 @@ class ServerSender {
 
     struct Options {
         std::function<ServerSettings()> settings;  // read again while idle; ReadServerSettings
-        int idleCheckMs = 1000;     // looks at the archive this often without being woken
-        int minRetryMs = 500;       // the first pause after a failure ...
-        int maxRetryMs = 15000;     // ... doubling up to this
-        int pollBatch = 1000;       // polls per INSERT
+        int idleCheckMs = 1000;  // looks at the archive this often without being woken
+        int minRetryMs = 500;    // the first pause after a failure ...
+        int maxRetryMs = 15000;  // ... doubling up to this
+        int pollBatch = 1000;    // polls per INSERT
         int statementTimeoutMs = 30000;
         int connectTimeoutSeconds = 5;
         Options();

@@ -41,8 +41,8 @@ ServerSettings ReadServerSettings() {
     s.database = ReadLabSetting(QStringLiteral("server/database"), s.database).toString();
     s.user = ReadLabSetting(QStringLiteral("server/user"), s.user).toString();
     s.password = ReadLabSetting(QStringLiteral("server/password")).toString();
-    s.requireTls = ReadLabSetting(QStringLiteral("server/sslmode")).toString() ==
-                   QLatin1String("require");
+    s.requireTls =
+        ReadLabSetting(QStringLiteral("server/sslmode")).toString() == QLatin1String("require");
     return s;
 }
 
@@ -58,8 +58,8 @@ bool WriteServerSettings(const ServerSettings& s, QString* error) {
             return false;
         }
     }
-    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
-                                    QFile::WriteGroup);
+    QFile::setPermissions(
+        path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::WriteGroup);
     return WriteLabSetting(QStringLiteral("server/host"), s.host.trimmed(), error) &&
            WriteLabSetting(QStringLiteral("server/port"), s.port, error) &&
            WriteLabSetting(QStringLiteral("server/database"), s.database.trimmed(), error) &&

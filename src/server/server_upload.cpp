@@ -19,8 +19,8 @@ ServerUpload::ServerUpload(PgConnection& db, QString hostName)
 
 qint64 ServerUpload::benchId(const QString& hostName, const QString& portName,
                              const QString& portDevice, const QString& programVersion) {
-    const QString key = hostName + QChar(0) + portName + QChar(0) + portDevice + QChar(0) +
-                        programVersion;
+    const QString key =
+        hostName + QChar(0) + portName + QChar(0) + portDevice + QChar(0) + programVersion;
     if (auto it = m_benches.find(key); it != m_benches.end()) return it->second;
     const QString serial = NotNull(PortNames::usbSerial(portDevice));
     PgParams p;
@@ -55,7 +55,10 @@ void ServerUpload::sendStates(const QString& uid, int firstOrdinal,
     PgParams p;
     int ordinal = firstOrdinal;
     for (const archive::StateChange& s : states)
-        p.add(uid).add(qint64{ordinal++}).add(QLatin1String(archive::StateName(s.state))).add(s.atMs);
+        p.add(uid)
+            .add(qint64{ordinal++})
+            .add(QLatin1String(archive::StateName(s.state)))
+            .add(s.atMs);
     const QByteArray sql = "INSERT INTO state_changes (test_uid, ordinal, state, at_ms) VALUES " +
                            ValuesList(int(states.size()), 4) + " ON CONFLICT DO NOTHING";
     m_db.exec(sql.constData(), p);
@@ -69,10 +72,9 @@ void ServerUpload::sendRecords(const QString& uid, const std::vector<OutboxRecor
             p.add(uid).add(qint64{records[i].revision});
             AddRecord(p, records[i].row);
         }
-        const QByteArray sql = QByteArray("INSERT INTO records (test_uid, revision, ") +
-                               kRecordColumns + ") VALUES " +
-                               ValuesList(int(end - first), 2 + kRecordColumnCount) +
-                               " ON CONFLICT DO NOTHING";
+        const QByteArray sql =
+            QByteArray("INSERT INTO records (test_uid, revision, ") + kRecordColumns + ") VALUES " +
+            ValuesList(int(end - first), 2 + kRecordColumnCount) + " ON CONFLICT DO NOTHING";
         m_db.exec(sql.constData(), p);
     }
 }

@@ -1,3 +1,5 @@
+#include "archive/audit_trail.h"
+
 #include <gtest/gtest.h>
 
 #include <QCryptographicHash>
@@ -5,7 +7,6 @@
 #include <QTemporaryDir>
 #include <thread>
 
-#include "archive/audit_trail.h"
 #include "archive/sqlite_handle.h"
 
 namespace {
@@ -28,13 +29,26 @@ TEST(AuditTrailTest, EveryEventFromEveryThreadIsWrittenWithItsFile) {
         for (int t = 0; t < 4; ++t)
             threads.emplace_back([&trail, t] {
                 for (int i = 0; i < 25; ++i)
-                    trail.record({QStringLiteral("paused_operator"), QStringLiteral("test-%1").arg(t),
-                                  QStringLiteral("admin"), {}, {}, {}, {}, {}, 0});
+                    trail.record({QStringLiteral("paused_operator"),
+                                  QStringLiteral("test-%1").arg(t),
+                                  QStringLiteral("admin"),
+                                  {},
+                                  {},
+                                  {},
+                                  {},
+                                  {},
+                                  0});
             });
         for (auto& t : threads) t.join();
-        trail.record({QStringLiteral("exported"), QStringLiteral("test-0"), QStringLiteral("admin"),
-                      QStringLiteral("导出文件：文本数据"), QStringLiteral("COM1"), {},
-                      QStringLiteral("文本数据"), file, 0});
+        trail.record({QStringLiteral("exported"),
+                      QStringLiteral("test-0"),
+                      QStringLiteral("admin"),
+                      QStringLiteral("导出文件：文本数据"),
+                      QStringLiteral("COM1"),
+                      {},
+                      QStringLiteral("文本数据"),
+                      file,
+                      0});
         ASSERT_TRUE(trail.flush(20000));
     }
     archive::Connection db(path, SQLITE_OPEN_READONLY);

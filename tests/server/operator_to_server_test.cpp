@@ -47,11 +47,12 @@ TEST_F(OperatorToServer, AWholeTestArrivesAcrossAServerCrash) {
     m_boxes.answer({MessageBox::Cancel, MessageBox::Cancel});
     click(FormId::StartButton);
 
-    ASSERT_TRUE(PumpUntil([&] { return serverRecords() >= 1; }, 30000)) << serverStatus().toStdString();
+    ASSERT_TRUE(PumpUntil([&] { return serverRecords() >= 1; }, 30000))
+        << serverStatus().toStdString();
     const int recordsBefore = form()->historyRowCount(0);
     ASSERT_TRUE(Cluster().stopImmediate());
-    ASSERT_TRUE(PumpUntil([&] { return serverStatus().startsWith("实验室服务器：无法连接（"); },
-                          10000))
+    ASSERT_TRUE(
+        PumpUntil([&] { return serverStatus().startsWith("实验室服务器：无法连接（"); }, 10000))
         << serverStatus().toStdString();
     // The test goes on meanwhile.
     ASSERT_TRUE(PumpUntil([&] { return form()->historyRowCount(0) > recordsBefore; }, 30000));

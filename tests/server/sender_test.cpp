@@ -125,8 +125,9 @@ TEST_F(Sender, FailuresAreNamedAndTheArchiveGoesOn) {
         archive::ArchiveWriter writer(path, {});
         writer.beginTest(Header("running", "/dev/ttyUSB0"));
         std::vector<QString> seen;
-        ServerSender sender(path, [&](const ServerSender::Status& s) { seen.push_back(s.text()); },
-                            SenderOptions(c.uri));
+        ServerSender sender(
+            path, [&](const ServerSender::Status& s) { seen.push_back(s.text()); },
+            SenderOptions(c.uri));
         for (int r = 1; r <= 20; ++r) writer.addRecord("running", Record(r));
         EXPECT_TRUE(PumpUntil([&] { return sender.status().text() == c.status; }, 10000))
             << sender.status().text().toStdString();
@@ -155,7 +156,8 @@ DO $$ BEGIN
   END IF;
 END $$;
 GRANT CONNECT ON DATABASE %1 TO kivo_bench;
-)").arg(database)),
+)")
+                                .arg(database)),
               QString());
     server::PgConnection owner({UriWithPassword(database), {}, 10});
     owner.execScript(R"(

@@ -1,6 +1,8 @@
 // "实验室服务器": the settings kept beside the archive, the password never shown back and kept
 // in a file that only its owner and group can read, and 测试连接 run without holding the window.
 
+#include "server/server_dialog.h"
+
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -9,7 +11,6 @@
 #include <QTemporaryDir>
 
 #include "archive/lab_settings.h"
-#include "server/server_dialog.h"
 #include "server_fixture.h"
 
 namespace {
@@ -27,7 +28,9 @@ TEST(ServerDialogTest, KeepsThePasswordHiddenAndTestsTheConnectionApart) {
           std::pair{kPassword, QStringLiteral("连接成功（未加密）")}}) {
         ServerDialog dialog;
         dialog.hostField()->setText(QStringLiteral("127.0.0.1"));
-        dialog.findChildren<QSpinBox*>(Qt::FindDirectChildrenOnly).at(0)->setValue(Cluster().port());
+        dialog.findChildren<QSpinBox*>(Qt::FindDirectChildrenOnly)
+            .at(0)
+            ->setValue(Cluster().port());
         dialog.findChildren<QLineEdit*>(Qt::FindDirectChildrenOnly).at(1)->setText(database);
         dialog.passwordField()->setText(password);
         dialog.testButton()->click();
@@ -37,9 +40,9 @@ TEST(ServerDialogTest, KeepsThePasswordHiddenAndTestsTheConnectionApart) {
         dialog.accept();
     }
     // Saved: the password is in a file of owner and group only, and never shown back.
-    EXPECT_EQ(QFile::permissions(archive::LabSettingsPath()) &
-                  (QFile::ReadOther | QFile::WriteOther),
-              QFile::Permissions());
+    EXPECT_EQ(
+        QFile::permissions(archive::LabSettingsPath()) & (QFile::ReadOther | QFile::WriteOther),
+        QFile::Permissions());
     EXPECT_EQ(server::ReadServerSettings().password, kPassword);
     ServerDialog again;
     EXPECT_TRUE(again.passwordField()->text().isEmpty());

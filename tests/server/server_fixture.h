@@ -77,8 +77,7 @@ inline bool WaitSynced(const server::ServerSender& sender, int ms = 30000) {
 
 // Every test of the local archive is on the server exactly as the archive keeps it: header,
 // records (their last revision), polls, state changes, audit events; and nothing else.
-inline void ExpectServerHolds(const QString& database, const QString& archivePath,
-                              size_t tests) {
+inline void ExpectServerHolds(const QString& database, const QString& archivePath, size_t tests) {
     std::unique_ptr<archive::ArchiveReader> reader =
         archive::ArchiveReader::open(archivePath, nullptr);
     ASSERT_TRUE(reader);
@@ -90,9 +89,10 @@ inline void ExpectServerHolds(const QString& database, const QString& archivePat
         const QString uid = local->header.uid;
         server::PgParams key;
         key.add(uid);
-        const server::PgResult h = db.exec(
-            (QByteArray("SELECT ") + server::kTestColumns + " FROM tests WHERE uid = $1").constData(),
-            key);
+        const server::PgResult h =
+            db.exec((QByteArray("SELECT ") + server::kTestColumns + " FROM tests WHERE uid = $1")
+                        .constData(),
+                    key);
         ASSERT_EQ(h.rows(), 1) << uid.toStdString();
         EXPECT_EQ(server::HeaderAt(h, 0), local->header);
 
@@ -105,11 +105,10 @@ inline void ExpectServerHolds(const QString& database, const QString& archivePat
         for (int i = 0; i < r.rows(); ++i) records.push_back(server::RecordAt(r, i));
         EXPECT_EQ(records, local->records);
 
-        const server::PgResult p = db.exec(
-            (QByteArray("SELECT ") + server::kPollColumns +
-             " FROM polls WHERE test_uid = $1 ORDER BY seq")
-                .constData(),
-            key);
+        const server::PgResult p = db.exec((QByteArray("SELECT ") + server::kPollColumns +
+                                            " FROM polls WHERE test_uid = $1 ORDER BY seq")
+                                               .constData(),
+                                           key);
         std::vector<archive::PollRow> polls;
         for (int i = 0; i < p.rows(); ++i) polls.push_back(server::PollAt(p, i));
         const std::vector<archive::PollRow> localPolls = reader->polls(summary.id);

@@ -1,10 +1,11 @@
+#include "server/server_schema.h"
+
 #include <gtest/gtest.h>
 
 #include <thread>
 
 #include "server/pg_connection.h"
 #include "server/server_rows.h"
-#include "server/server_schema.h"
 #include "support/pg_cluster.h"
 
 namespace {
@@ -123,8 +124,9 @@ TEST_F(ServerSchema, RowsComeBackAsTheyWent) {
     h.specimenNo[3] = QStringLiteral("S-4");
     h.channelOff = {0, 1, 0, 0, 1, 0};
     h.programVersion = QStringLiteral("1.0.0");
-    db->execScript("INSERT INTO benches (id, host_name, port_name, port_device, usb_serial, "
-                   "program_version) VALUES (1, 'pc', 'COM1', '/dev/ttyUSB0', '', '1.0.0')");
+    db->execScript(
+        "INSERT INTO benches (id, host_name, port_name, port_device, usb_serial, "
+        "program_version) VALUES (1, 'pc', 'COM1', '/dev/ttyUSB0', '', '1.0.0')");
     PgParams p;
     p.add(qint64{1});
     server::AddHeader(p, h);
@@ -156,21 +158,22 @@ TEST_F(ServerSchema, RowsComeBackAsTheyWent) {
     expected.organisation = QStringLiteral("");
     for (auto& s : expected.specimenNo)
         if (s.isNull()) s = QStringLiteral("");
-    EXPECT_EQ(server::HeaderAt(db->exec((QByteArray("SELECT ") + server::kTestColumns +
-                                         " FROM tests")
-                                            .constData()),
-                               0),
-              expected);
-    EXPECT_EQ(server::RecordAt(db->exec((QByteArray("SELECT ") + server::kRecordColumns +
-                                         " FROM records")
-                                            .constData()),
-                               0),
-              r);
-    EXPECT_EQ(server::PollAt(db->exec((QByteArray("SELECT ") + server::kPollColumns +
-                                       " FROM polls")
-                                          .constData()),
-                             0),
-              poll);
+    EXPECT_EQ(
+        server::HeaderAt(
+            db->exec((QByteArray("SELECT ") + server::kTestColumns + " FROM tests").constData()),
+            0),
+        expected);
+    EXPECT_EQ(
+        server::RecordAt(
+            db->exec(
+                (QByteArray("SELECT ") + server::kRecordColumns + " FROM records").constData()),
+            0),
+        r);
+    EXPECT_EQ(
+        server::PollAt(
+            db->exec((QByteArray("SELECT ") + server::kPollColumns + " FROM polls").constData()),
+            0),
+        poll);
 }
 
 }  // namespace

@@ -1,15 +1,15 @@
 #include "support/pg_cluster.h"
 
 #include <netinet/in.h>
-#include <signal.h>
-#include <cerrno>
 #include <pwd.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <cerrno>
 
 #include "server/pg_connection.h"
 
@@ -78,11 +78,11 @@ void RemoveOrphans(const QString& bin) {
         if (!owner.open(QIODevice::ReadOnly)) continue;
         const pid_t pid = pid_t(owner.readAll().trimmed().toLongLong());
         if (pid <= 0 || ::kill(pid, 0) == 0 || errno != ESRCH) continue;
-        RunServerProgram(bin + QStringLiteral("/pg_ctl"),
-                         {QStringLiteral("-D"), tmp.filePath(name + QStringLiteral("/data")),
-                          QStringLiteral("-m"), QStringLiteral("immediate"),
-                          QStringLiteral("stop")},
-                         30000, nullptr);
+        RunServerProgram(
+            bin + QStringLiteral("/pg_ctl"),
+            {QStringLiteral("-D"), tmp.filePath(name + QStringLiteral("/data")),
+             QStringLiteral("-m"), QStringLiteral("immediate"), QStringLiteral("stop")},
+            30000, nullptr);
         QDir(tmp.filePath(name)).removeRecursively();
     }
 }
@@ -122,8 +122,7 @@ PgCluster::PgCluster() {
     }
     QFile hba(dataDir() + QStringLiteral("/pg_hba.conf"));
     QFile conf(dataDir() + QStringLiteral("/postgresql.conf"));
-    if (!hba.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        !conf.open(QIODevice::Append)) {
+    if (!hba.open(QIODevice::WriteOnly | QIODevice::Truncate) || !conf.open(QIODevice::Append)) {
         m_error = QStringLiteral("cannot write the cluster's configuration");
         return;
     }
@@ -181,8 +180,8 @@ bool PgCluster::stop() {
 }
 
 bool PgCluster::stopImmediate() {
-    const bool ok = pgCtl({QStringLiteral("-w"), QStringLiteral("-m"),
-                           QStringLiteral("immediate"), QStringLiteral("stop")});
+    const bool ok = pgCtl({QStringLiteral("-w"), QStringLiteral("-m"), QStringLiteral("immediate"),
+                           QStringLiteral("stop")});
     if (ok) m_running = false;
     return ok;
 }
