@@ -259,13 +259,10 @@ PGresult* PgConnection::awaitResult() {
         }
     }
     if (last) PQclear(last);
-    // Interrupted or too slow: the server is asked to stop, and the connection is given up
-    // (its state is unknown now), so that the next use makes a new one.
-    if (PGcancel* cancel = PQgetCancel(m_conn)) {
-        char error[256];
-        PQcancel(cancel, error, sizeof error);
-        PQfreeCancel(cancel);
-    }
+    // Interrupted or too slow: the connection is given up (its state is unknown now), so that
+    // the next use makes a new one. The server is not asked to cancel: that takes a connection
+    // of its own, which would wait on the very network that is failing; the server ends the
+    // statement once it finds the client gone.
     PQfinish(m_conn);
     m_conn = nullptr;
     if (ready < 0) throw PgError(PgError::Kind::Cancelled, QStringLiteral("已取消"));

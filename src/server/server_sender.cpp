@@ -53,12 +53,14 @@ struct ServerSender::Shared {
     bool woken = false;
     bool reconfigured = false;
     bool stopping = false;
+    bool finished = false;  // the thread has left its loop
+    std::condition_variable ended;
     Status status;
 
     void publish(const Status& next) {
         {
             std::lock_guard lock(mutex);
-            if (status == next) return;
+            if (stopping || status == next) return;
             status = next;
         }
         if (onStatus) onStatus(next);
@@ -231,17 +233,29 @@ ServerSender::ServerSender(QString archivePath, StatusHandler onStatus, Options 
     m_shared->archivePath = std::move(archivePath);
     m_shared->onStatus = std::move(onStatus);
     m_shared->options = std::move(options);
-    m_thread = std::thread(Run, m_shared);
+    m_thread = std::thread([shared = m_shared] {
+        Run(shared);
+        std::lock_guard lock(shared->mutex);
+        shared->finished = true;
+        shared->ended.notify_all();
+    });
 }
 
 ServerSender::~ServerSender() {
-    {
-        std::lock_guard lock(m_shared->mutex);
-        m_shared->stopping = true;
-    }
-    m_shared->interrupt.trigger();
+    std::unique_lock lock(m_shared->mutex);
+    m_shared->stopping = true;
     m_shared->wakeup.notify_all();
-    m_thread.join();
+    m_shared->interrupt.trigger();
+    // Every wait of the thread ends at once now, but for a host name being looked up (the
+    // resolver cannot be interrupted) or a busy archive: such a thread is left to end by
+    // itself; it shares nothing with the owner but `m_shared`, and tells no one any more.
+    const bool ended = m_shared->ended.wait_for(lock, std::chrono::seconds(3),
+                                                [&] { return m_shared->finished; });
+    lock.unlock();
+    if (ended)
+        m_thread.join();
+    else
+        m_thread.detach();
 }
 
 void ServerSender::wake() {
