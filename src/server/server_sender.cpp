@@ -1,5 +1,8 @@
 #include "server/server_sender.h"
 
+#include <sys/stat.h>
+
+#include <QFile>
 #include <QFileInfo>
 #include <QSysInfo>
 #include <chrono>
@@ -82,6 +85,14 @@ struct ServerSender::Shared {
 
 namespace {
 
+// Which file the path names now: a damaged archive renamed aside by the writer is followed by
+// a new one under the same name, and the sender must go over to that.
+std::pair<dev_t, ino_t> FileIdentity(const QString& path) {
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0) return {};
+    return {info.st_dev, info.st_ino};
+}
+
 // The archive on a connection of the sender's own; null while it is not there yet or not yet
 // brought to the version that keeps the marks (the program's writer does that).
 std::unique_ptr<archive::Connection> OpenLocal(const QString& path) {
@@ -139,6 +150,7 @@ void Run(const std::shared_ptr<ServerSender::Shared>& shared) {
     using State = ServerSender::State;
     const ServerSender::Options& options = shared->options;
     std::unique_ptr<archive::Connection> local;
+    std::pair<dev_t, ino_t> localIdentity;
     std::unique_ptr<PgConnection> pg;
     std::unique_ptr<ServerUpload> upload;
     ServerSettings settings;
@@ -185,7 +197,14 @@ void Run(const std::shared_ptr<ServerSender::Shared>& shared) {
             continue;
         }
         try {
-            if (!local) local = OpenLocal(shared->archivePath);
+            if (local && FileIdentity(shared->archivePath) != localIdentity) local.reset();
+            if (!local) {
+                localIdentity = FileIdentity(shared->archivePath);
+                local = OpenLocal(shared->archivePath);
+                // A connection made afresh checks whose marks the archive holds.
+                upload.reset();
+                pg.reset();
+            }
             if (!local) {
                 if (!shared->pause(options.idleCheckMs, true)) break;
                 continue;
