@@ -1,14 +1,15 @@
 #include "support/pg_cluster.h"
 
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <cerrno>
 
 #include "server/pg_connection.h"
@@ -46,26 +47,59 @@ int FreePort() {
 
 bool AsRoot() { return ::geteuid() == 0; }
 
-// Runs a server program, as the user postgres when we are root.
+// Runs a server program, as the user postgres when we are root, its output into a file;
+// started with fork and exec (QProcess starts children in a way ThreadSanitizer cannot follow,
+// which then loses track of the parent's locks).
 bool RunServerProgram(const QString& program, const QStringList& args, int timeoutMs,
                       QString* output) {
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
+    QStringList argv = args;
+    argv.prepend(program);
     if (AsRoot())
-        process.start(QStringLiteral("runuser"),
-                      QStringList{QStringLiteral("-u"), QStringLiteral("postgres"),
-                                  QStringLiteral("--"), program} +
-                          args);
-    else
-        process.start(program, args);
-    if (!process.waitForFinished(timeoutMs)) {
-        process.kill();
-        process.waitForFinished(5000);
-        if (output) *output = program + QStringLiteral(" did not finish");
-        return false;
+        argv = QStringList{QStringLiteral("/usr/sbin/runuser"), QStringLiteral("-u"),
+                           QStringLiteral("postgres"), QStringLiteral("--")} +
+               argv;
+    std::vector<QByteArray> bytes;
+    for (const QString& a : argv) bytes.push_back(QFile::encodeName(a));
+    std::vector<char*> pointers;
+    for (QByteArray& b : bytes) pointers.push_back(b.data());
+    pointers.push_back(nullptr);
+    char outName[] = "/tmp/kivo-pg-out-XXXXXX";
+    const int out = ::mkstemp(outName);
+    if (out < 0) return false;
+    ::unlink(outName);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(out, STDOUT_FILENO);
+        ::dup2(out, STDERR_FILENO);
+        const int null = ::open("/dev/null", O_RDONLY);
+        ::dup2(null, STDIN_FILENO);
+        ::execv(pointers[0], pointers.data());
+        ::_exit(127);
     }
-    if (output) *output = QString::fromLocal8Bit(process.readAll());
-    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    int status = -1;
+    bool finished = false;
+    if (pid > 0) {
+        for (int waited = 0; waited <= timeoutMs; waited += 10) {
+            if (::waitpid(pid, &status, WNOHANG) == pid) {
+                finished = true;
+                break;
+            }
+            ::usleep(10000);
+        }
+        if (!finished) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+        }
+    }
+    QFile file;
+    if (output && file.open(out, QIODevice::ReadOnly)) {
+        file.seek(0);
+        *output = finished ? QString::fromLocal8Bit(file.readAll())
+                           : program + QStringLiteral(" did not finish");
+    }
+    file.close();
+    ::close(out);
+    return finished && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 // Clusters left by a test program that died before it could stop them: their owner's pid is
