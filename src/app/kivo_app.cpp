@@ -7,15 +7,34 @@
 #include "app/program_pictures.h"
 #include "archive/archive_location.h"
 #include "run/archive_session.h"
+#include "server/server_sender.h"
 
+CKivoApp::CKivoApp() = default;
 CKivoApp::~CKivoApp() { ExitInstance(); }
 
 bool CKivoApp::InitInstance() {
-    // Every test is kept in the archive as it runs; opening it never delays the window.
-    ArchiveSession::open(archive::ArchivePath());
+    // Every test is kept in the archive as it runs; opening it never delays the window. What
+    // the archive keeps goes on to the lab server when there is one; the sender shows how far
+    // it is in the main window's status bar.
+    const QString path = archive::ArchivePath();
+    m_sender =
+        std::make_unique<server::ServerSender>(path, [](const server::ServerSender::Status& s) {
+            QCoreApplication* app = QCoreApplication::instance();
+            if (!app) return;
+            QMetaObject::invokeMethod(
+                app,
+                [text = s.text()] {
+                    if (CMainFrame* frame = CMainFrame::instance()) frame->showServerStatus(text);
+                },
+                Qt::QueuedConnection);
+        });
+    ArchiveSession::open(path, m_sender->waker());
     QApplication::setWindowIcon(ProgramIcon());
     m_pMainWnd = new CMainFrame;
     m_pMainWnd->setWindowTitle(QStringLiteral("混凝土氯离子电通量测定仪"));
+    m_pMainWnd->showServerStatus(m_sender->status().text());
+    QObject::connect(m_pMainWnd, &CMainFrame::serverSettingsChanged, m_pMainWnd,
+                     [sender = m_sender.get()] { sender->reconfigure(); });
     // Without a window manager (a bare X server) nothing maximises the window: it is given
     // the screen's available area first, which a window manager then simply keeps.
     if (QScreen* screen = QGuiApplication::primaryScreen())
@@ -27,4 +46,5 @@ bool CKivoApp::InitInstance() {
 void CKivoApp::ExitInstance() {
     delete m_pMainWnd.data();
     ArchiveSession::close();
+    m_sender.reset();
 }

@@ -1,13 +1,19 @@
 #pragma once
 
 #include <QPointer>
+#include <memory>
 
 #include "app/main_frame.h"
 
-// The application: creates the main window at start-up and takes it down at the end.
+namespace server {
+class ServerSender;
+}
+
+// The application: creates the main window at start-up and takes it down at the end, with the
+// archive and the sender that forwards it to the lab server.
 class CKivoApp {
   public:
-    CKivoApp() = default;
+    CKivoApp();
     ~CKivoApp();
     CKivoApp(const CKivoApp&) = delete;
     CKivoApp& operator=(const CKivoApp&) = delete;
@@ -18,7 +24,9 @@ class CKivoApp {
     void ExitInstance();
 
     CMainFrame* mainFrame() const { return m_pMainWnd.data(); }
+    server::ServerSender* sender() const { return m_sender.get(); }
 
   private:
     QPointer<CMainFrame> m_pMainWnd;
+    std::unique_ptr<server::ServerSender> m_sender;
 };

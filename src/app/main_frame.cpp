@@ -22,6 +22,7 @@
 #include "run/param_dialog.h"
 #include "run/recovered_test.h"
 #include "run/recovery_offer.h"
+#include "server/server_dialog.h"
 #include "state/test_state.h"
 
 namespace {
@@ -79,6 +80,7 @@ void CMainFrame::buildMenu() {
     add(settings, ID_COMM_PORT, QStringLiteral("通信端口"), {});
     add(settings, ID_USERS, QStringLiteral("用户管理"), {});
     add(settings, ID_GRADING, QStringLiteral("结果评定"), {});
+    add(settings, ID_LAB_SERVER, QStringLiteral("实验室服务器"), {});
     QMenu* exit = menuBar()->addMenu(QStringLiteral("退出系统(&X)"));
     add(exit, ID_CLOSE_TEST, QStringLiteral("退出"), {});
     add(menuBar(), ID_SUPPORT, QStringLiteral("技术支持(&H)"), QKeySequence(Qt::Key_F1));
@@ -96,6 +98,21 @@ void CMainFrame::buildStatusBar() {
         pane->setMinimumWidth(pane->sizeHint().width() + 12);
         statusBar()->addPermanentWidget(pane);
     }
+}
+
+void CMainFrame::showServerStatus(const QString& text) {
+    // The pane comes with the first news of a server; without one the status bar is as it was.
+    if (!m_serverStatus) {
+        if (text.isEmpty()) return;
+        m_serverStatus = new QLabel(this);
+        statusBar()->insertPermanentWidget(0, m_serverStatus);
+    }
+    m_serverStatus->setText(text);
+    m_serverStatus->setVisible(!text.isEmpty());
+}
+
+QString CMainFrame::serverStatusText() const {
+    return m_serverStatus ? m_serverStatus->text() : QString();
 }
 
 QAction* CMainFrame::command(int id) const {
@@ -139,6 +156,11 @@ void CMainFrame::OnCommand(int id) {
         case ID_GRADING:
             OnGrading();
             break;
+        case ID_LAB_SERVER: {
+            ServerDialog dialog(this);
+            if (dialog.exec() == QDialog::Accepted) emit serverSettingsChanged();
+            break;
+        }
         case ID_SUPPORT:
             if (form) {
                 form->OnTechSupport();

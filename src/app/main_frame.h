@@ -32,6 +32,7 @@ class CMainFrame : public QMainWindow {
     static constexpr int ID_REPORT_PDF = 32791;
     static constexpr int ID_REPORT_PRINT = 32792;
     static constexpr int ID_GRADING = 32793;
+    static constexpr int ID_LAB_SERVER = 32794;
 
     explicit CMainFrame(QWidget* parent = nullptr);
     ~CMainFrame() override;
@@ -63,9 +64,16 @@ class CMainFrame : public QMainWindow {
     void OnCommand(int id);
     // Closes the test window (the form's exit command); the form is destroyed with it.
     void CloseTestWindow();
+    // The lab server's state in the status bar; an empty text hides it.
+    void showServerStatus(const QString& text);
+    QString serverStatusText() const;
 
     // The test window; null while there is none.
     QPointer<CChildFrame> m_pTestFrame;
+
+  signals:
+    // "实验室服务器" saved new settings.
+    void serverSettingsChanged();
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -83,5 +91,6 @@ class CMainFrame : public QMainWindow {
     CBackgroundWnd* m_wndClient = nullptr;
     std::map<int, QAction*> m_commands;
     QPointer<HistoryWindow> m_history;
+    QLabel* m_serverStatus = nullptr;
     std::optional<qint64> m_viewedTestId;
 };

@@ -99,13 +99,72 @@ CREATE INDEX test_newest_first ON test(started_at_ms DESC, id DESC);
            kSummaryAssignments + ";";
 }
 
+// Version 3: the audit trail, and how far each test has been sent to the lab server (sent_to
+// names the server database the marks belong to). A record
+// changed after it was sent gets a higher revision and is sent again; anything written to a test
+// the sender had finished with makes it look at the test again.
+std::string Version3() {
+    return R"(
+ALTER TABLE test ADD COLUMN sent_header INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE test ADD COLUMN sent_states INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE test ADD COLUMN sent_polls INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE test ADD COLUMN sent_settled INTEGER NOT NULL DEFAULT 0;
+CREATE INDEX test_unsettled ON test(id) WHERE sent_settled = 0;
+ALTER TABLE record ADD COLUMN revision INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE record ADD COLUMN sent INTEGER NOT NULL DEFAULT 0;
+CREATE INDEX record_unsent ON record(test_id) WHERE sent = 0;
+CREATE TRIGGER record_revised AFTER UPDATE OF minutes, temperature, at_ms,
+    current_1, current_2, current_3, current_4, current_5, current_6,
+    charge_1, charge_2, charge_3, charge_4, charge_5, charge_6 ON record
+BEGIN
+  UPDATE record SET revision = revision + 1, sent = 0
+    WHERE test_id = NEW.test_id AND number = NEW.number;
+  UPDATE test SET sent_settled = 0 WHERE id = NEW.test_id AND sent_settled <> 0;
+END;
+CREATE TRIGGER record_unsettles AFTER INSERT ON record
+BEGIN
+  UPDATE test SET sent_settled = 0 WHERE id = NEW.test_id AND sent_settled <> 0;
+END;
+CREATE TRIGGER state_change_unsettles AFTER INSERT ON state_change
+BEGIN
+  UPDATE test SET sent_settled = 0 WHERE id = NEW.test_id AND sent_settled <> 0;
+END;
+CREATE TRIGGER poll_unsettles AFTER INSERT ON poll
+  WHEN (SELECT sent_settled FROM test WHERE id = NEW.test_id) <> 0
+BEGIN
+  UPDATE test SET sent_settled = 0 WHERE id = NEW.test_id;
+END;
+CREATE TABLE audit_event (
+  id INTEGER PRIMARY KEY,
+  uid TEXT NOT NULL UNIQUE,
+  test_uid TEXT,
+  at_ms INTEGER NOT NULL,
+  user_name TEXT NOT NULL,
+  action TEXT NOT NULL,
+  detail TEXT NOT NULL,
+  file_kind TEXT,
+  file_name TEXT,
+  file_size INTEGER,
+  file_sha256 TEXT,
+  host_name TEXT NOT NULL,
+  port_name TEXT NOT NULL,
+  port_device TEXT NOT NULL,
+  program_version TEXT NOT NULL,
+  sent INTEGER NOT NULL DEFAULT 0
+);
+CREATE INDEX audit_event_unsent ON audit_event(id) WHERE sent = 0;
+CREATE TABLE sent_to (server_uid TEXT NOT NULL);
+CREATE INDEX audit_event_of_test ON audit_event(test_uid);
+)";
+}
+
 struct Step {
     int version;  // the version the step brings the archive to
     std::string (*sql)();
 };
 
 // In order; a new version appends a step and never changes an old one.
-constexpr Step kSteps[] = {{1, Version1}, {2, Version2}};
+constexpr Step kSteps[] = {{1, Version1}, {2, Version2}, {3, Version3}};
 static_assert(std::size(kSteps) == kArchiveVersion);
 
 }  // namespace

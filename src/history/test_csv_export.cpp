@@ -6,6 +6,7 @@
 #include "history/archive_access.h"
 #include "export/poll_csv.h"
 #include "platform/file_dialog.h"
+#include "run/run_audit.h"
 
 bool ExportTestCsv(QWidget* owner, const QString& archivePath, qint64 id) {
     std::unique_ptr<archive::ArchiveReader> reader = OpenArchiveReaderOrWarn(owner, archivePath);
@@ -33,6 +34,10 @@ bool ExportTestCsv(QWidget* owner, const QString& archivePath, qint64 id) {
         return false;
     }
     const QString failure = ReplaceFileContentsOrExplain(path, bytes, QStringLiteral("CSV文件"));
-    if (!failure.isEmpty()) WarnOperator(owner, failure);
+    if (failure.isEmpty())
+        RunAudit::recordFile(nullptr, QStringLiteral("csv_exported"), QStringLiteral("CSV"), path,
+                             test->header.uid);
+    else
+        WarnOperator(owner, failure);
     return failure.isEmpty();
 }

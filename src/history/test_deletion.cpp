@@ -7,6 +7,9 @@
 #include "history/archive_access.h"
 #include "history/delete_password_dialog.h"
 #include "platform/message_box.h"
+#include "run/run_audit.h"
+#include "server/archive_outbox.h"
+#include "server/server_settings.h"
 #include "state/test_state.h"
 
 namespace {
@@ -33,6 +36,12 @@ bool DeleteArchivedTest(QWidget* owner, const QString& archivePath,
         WarnOperator(owner, QStringLiteral("这项实验正在运行（本程序或另一个程序中），不能删除。"));
         return false;
     }
+    // The lab's record stays whole: a test goes from this computer only once the server has it.
+    if (server::ReadServerSettings().configured() && !server::FullySent(archivePath, test.uid)) {
+        WarnOperator(owner, QStringLiteral("这项实验还没有全部上传到实验室服务器，"
+                                           "请等状态栏显示“已同步”后再删除。"));
+        return false;
+    }
     const QString question = QStringLiteral(
                                  "确定删除 %1 %2 开始的实验（测试人员：%3，%4 条记录）吗？\n"
                                  "实验及其全部记录将从测试档案中删除，无法恢复。")
@@ -57,5 +66,9 @@ bool DeleteArchivedTest(QWidget* owner, const QString& archivePath,
         WarnOperator(owner, message + QStringLiteral("\n实验没有删除。"));
         return false;
     }
+    // Only this computer's copy goes; the lab server keeps the test and learns of the deletion.
+    RunAudit::record(QStringLiteral("deleted"), test.uid,
+                     QStringLiteral("删除本机档案中的实验（%1 %2，测试人员：%3）")
+                         .arg(test.testDate, test.startTime, test.tester));
     return true;
 }

@@ -173,6 +173,25 @@ QString devicePath(const QString& name) {
     return n <= found.size() ? found[n - 1] : QString();
 }
 
+QString usbSerial(const QString& devicePath) {
+    const QFileInfo info(devicePath);
+    if (devicePath.isEmpty() || !info.exists()) return {};
+    QString sysDir;
+    {
+        std::lock_guard lock(g_mutex);
+        sysDir = g_folders.sys;
+    }
+    QString dir = QFileInfo(sysDir + '/' + QFileInfo(info.canonicalFilePath()).fileName() +
+                            QStringLiteral("/device"))
+                      .canonicalFilePath();
+    for (int level = 0; level < 4 && !dir.isEmpty() && dir != QStringLiteral("/"); ++level) {
+        if (QFileInfo::exists(dir + QStringLiteral("/product")))
+            return readAttribute(dir + QStringLiteral("/serial"));
+        dir = QFileInfo(dir).path();
+    }
+    return {};
+}
+
 QString describe(const QString& name) {
     const int n = portNumber(name);
     if (n == 0) return {};

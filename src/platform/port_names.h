@@ -27,6 +27,10 @@ QString devicePath(const QString& name);
 // "未找到对应的串口设备".
 QString describe(const QString& name);
 
+// The serial number of the USB adapter behind the device at `devicePath`, empty when it has
+// none or is no USB adapter.
+QString usbSerial(const QString& devicePath);
+
 // The serial devices under `devDir` in the order above, judged by the tty entries under
 // `sysTtyDir`, with the stable names under `byIdDir` (default: devDir/serial/by-id).
 // Kernel consoles are left out: the instrument is never on one.

@@ -9,6 +9,7 @@
 
 #include "archive/archive_messages.h"
 #include "archive/archive_writer.h"
+#include "archive/audit_trail.h"
 #include "monitor/testclass.h"
 #include "platform/message_box.h"
 
@@ -17,26 +18,34 @@ namespace {
 
 std::mutex g_mutex;
 std::shared_ptr<archive::ArchiveWriter> g_writer;
+std::shared_ptr<archive::AuditTrail> g_audit;
 QString g_path;
 
 }  // namespace
 
-void open(const QString& path) {
+void open(const QString& path, std::function<void()> committed) {
     close();
-    auto writer = std::make_shared<archive::ArchiveWriter>(path, &reportFailure);
+    archive::ArchiveWriter::Options options;
+    if (committed) options.onRecordCommitted = [committed](const QString&, int) { committed(); };
+    auto writer = std::make_shared<archive::ArchiveWriter>(path, &reportFailure, options);
+    auto audit = std::make_shared<archive::AuditTrail>(path);
     std::lock_guard lock(g_mutex);
     g_writer = std::move(writer);
+    g_audit = std::move(audit);
     g_path = path;
 }
 
 void close() {
     std::shared_ptr<archive::ArchiveWriter> writer;
+    std::shared_ptr<archive::AuditTrail> audit;
     QString file;
     {
         std::lock_guard lock(g_mutex);
         writer.swap(g_writer);
+        audit.swap(g_audit);
         file.swap(g_path);
     }
+    audit.reset();
     if (!writer) return;
     const std::vector<archive::ArchiveWriter::Unwritten> unwritten = writer->close();
     writer.reset();
@@ -53,6 +62,11 @@ void close() {
 std::shared_ptr<archive::ArchiveWriter> writer() {
     std::lock_guard lock(g_mutex);
     return g_writer;
+}
+
+std::shared_ptr<archive::AuditTrail> audit() {
+    std::lock_guard lock(g_mutex);
+    return g_audit;
 }
 
 QString path() {

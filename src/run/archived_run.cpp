@@ -14,6 +14,7 @@
 #include "monitor/testclass.h"
 #include "platform/port_names.h"
 #include "run/archive_session.h"
+#include "run/run_audit.h"
 #include "state/test_state.h"
 
 namespace ArchivedRun {
@@ -82,6 +83,7 @@ void watchWindow(Testclass& form, const QString& uid) {
             writer->changeState(uid, archive::TestState::Closed, now());
             writer->release(std::move(lock));
         }
+        RunAudit::record(QStringLiteral("closed"), uid);
     });
 }
 
@@ -93,6 +95,7 @@ void started(Testclass& form) {
     QString uid = currentUid();
     if (!uid.isEmpty()) {
         writer->changeState(uid, archive::TestState::Running, now());
+        RunAudit::record(QStringLiteral("resumed"), uid);
         return;
     }
     uid = QUuid::createUuid().toString(QUuid::WithoutBraces);
@@ -109,12 +112,28 @@ void started(Testclass& form) {
     }
     writer->beginTest(headerOf(form, uid));
     writer->changeState(uid, archive::TestState::Running, now());
+    RunAudit::record(QStringLiteral("started"), uid);
     watchWindow(form, uid);
 }
 
 void changeState(archive::TestState state) {
     const auto [uid, writer] = currentTest();
-    if (writer) writer->changeState(uid, state, now());
+    if (!writer) return;
+    writer->changeState(uid, state, now());
+    // A pause is told apart by whoever asks for it (the operator, the temperature watch).
+    switch (state) {
+        case archive::TestState::CommFailure:
+            RunAudit::record(QStringLiteral("comm_failure"), uid);
+            break;
+        case archive::TestState::FinishedByMinutes:
+            RunAudit::record(QStringLiteral("finished"), uid);
+            break;
+        case archive::TestState::FinishedByInstrument:
+            RunAudit::record(QStringLiteral("instrument_stopped"), uid);
+            break;
+        default:
+            break;
+    }
 }
 
 void recorded(const Testclass& form, int row) {
@@ -158,6 +177,7 @@ void adopt(Testclass& form, const archive::ArchivedTest& test,
     }
     if (auto writer = ArchiveSession::writer()) writer->resumeTest(test);
     watchWindow(form, test.header.uid);
+    RunAudit::record(QStringLiteral("recovered"), test.header.uid);
 }
 
 QString uid() { return currentUid(); }

@@ -4,6 +4,7 @@
 
 #include "monitor/form_ids.h"
 #include "monitor/testclass.h"
+#include "run/run_audit.h"
 #include "state/test_state.h"
 
 void SetParametersFromArchive(const archive::TestHeader& header) {
@@ -23,6 +24,7 @@ void SetParametersFromArchive(const archive::TestHeader& header) {
 }
 
 void ShowArchivedTest(Testclass& form, const archive::ArchivedTest& test) {
+    RunAudit::setShownTest(form, test.header.uid);  // what the form's exports concern
     for (const archive::RecordRow& record : test.records) {
         for (int slot = 0; slot < archive::kChannels; ++slot) {
             if (g_bChannelOff[slot] != 0) continue;

@@ -12,6 +12,7 @@
 #include "platform/gui_gate.h"
 #include "platform/message_box.h"
 #include "run/form_snapshots.h"
+#include "run/run_audit.h"
 
 // The form's three saves: the text data file, the chart bitmaps and the report. Each asks
 // for its file, takes a snapshot of the form and hands it to its export.
@@ -37,7 +38,9 @@ void Testclass::OnSaveText() {
     }
     const QString failure =
         ReplaceFileContentsOrExplain(path, file.bytes, QStringLiteral("文本数据文件"));
-    if (!failure.isEmpty())
+    if (failure.isEmpty())
+        RunAudit::recordFile(this, QStringLiteral("exported"), QStringLiteral("文本数据"), path);
+    else
         MessageBox::show(this, failure, MessageBox::kAppCaption, MessageBox::Buttons::Ok,
                          MessageBox::Icon::Exclamation);
 }
@@ -65,6 +68,8 @@ void Testclass::OnSaveChart() {
         // A file that cannot be written is skipped; the other channels still get theirs.
         if (!ReplaceFileContents(path, bytes, &reason))
             failures << QStringLiteral("%1\n（%2）").arg(path, reason);
+        else
+            RunAudit::recordFile(this, QStringLiteral("exported"), QStringLiteral("趋势图"), path);
     }
     if (!failures.isEmpty()) {
         MessageBox::show(this,
@@ -108,6 +113,9 @@ void Testclass::OnSaveExcel() {
     QPointer<Testclass> self(this);
     RunWithBusyBox(this, QStringLiteral("正在生成报表…"),
                    [&] { message = WriteReport(snapshot, templatePath, targetPath); });
+    if (message.isEmpty())
+        RunAudit::recordFile(self.data(), QStringLiteral("exported"), QStringLiteral("报表"),
+                             targetPath);
     if (!message.isEmpty()) {
         MessageBox::show(self.data(), message, MessageBox::kAppCaption, MessageBox::Buttons::Ok,
                          MessageBox::Icon::Exclamation);

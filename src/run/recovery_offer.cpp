@@ -1,34 +1,27 @@
 #include "run/recovery_offer.h"
 
 #include <QDateTime>
-#include <QThreadPool>
 
 #include "archive/archive_reader.h"
 #include "archive/archive_writer.h"
 #include "platform/message_box.h"
 #include "run/archive_session.h"
+#include "run/run_audit.h"
 
 namespace {
 
 // The answers, in the order of their buttons.
 enum Answer { kRecover, kLater, kAbandon };
 
-// How long an abandoned test's lock waits for its new state to be written.
-constexpr int kAbandonWriteMs = 10000;
-
 // Marks the test interrupted. Its lock goes once that is in the archive, so that no copy of
-// the program finds the test unlocked while the archive still calls it unfinished; the wait
-// runs on a worker, and the lock is free for 删除 as soon as the commit returns.
+// the program finds the test unlocked while the archive still calls it unfinished; the lock is
+// free for 删除 as soon as the commit returns.
 void Abandon(const QString& uid, std::unique_ptr<archive::TestLock> lock) {
+    RunAudit::record(QStringLiteral("recovery_declined"), uid);
     std::shared_ptr<archive::ArchiveWriter> writer = ArchiveSession::writer();
     if (!writer) return;
     writer->changeState(uid, archive::TestState::Interrupted, QDateTime::currentMSecsSinceEpoch());
-    QThreadPool::globalInstance()->start(
-        [writer = std::move(writer),
-         lock = std::shared_ptr<archive::TestLock>(std::move(lock))]() mutable {
-            writer->flush(kAbandonWriteMs);
-            lock.reset();
-        });
+    writer->release(std::move(lock));
 }
 
 }  // namespace

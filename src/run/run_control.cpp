@@ -8,6 +8,7 @@
 #include "run/init_progress_dlg.h"
 #include "run/archived_run.h"
 #include "run/recovered_test.h"
+#include "run/run_audit.h"
 #include "run/run_link.h"
 #include "run/temperature_watch.h"
 #include "state/test_state.h"
@@ -85,10 +86,12 @@ void Testclass::OnStartTest() {
         }
     }
     const bool starting = g_bTesting == 0;
-    if (starting)
+    if (starting) {
         StartRunningOnGui();
-    else
+    } else {
+        RunAudit::record(QStringLiteral("paused_operator"));
         StopTest();
+    }
     if (m_link->m_bStarted == 0) {
         m_link->m_bStarted = 1;
         setItemTextOnGui(FormId::StartTime, timeOfDay());

@@ -5,6 +5,7 @@
 
 #include "monitor/form_link.h"
 #include "monitor/testclass.h"
+#include "run/run_audit.h"
 #include "state/test_state.h"
 
 std::optional<double> TemperatureCelsius(const QString& text) {
@@ -36,6 +37,7 @@ void WatchTemperature(Testclass& form) {
             return;
         }
         if (!count->reading(text)) return;
+        RunAudit::record(QStringLiteral("paused_temperature"));
         shown.StopTest();
         shown.link()->message(QStringLiteral("试件温度已达到90℃，实验已暂停！"));
     };

@@ -93,7 +93,7 @@ TEST_F(MainFrameTest, StartsMaximisedWithItsMenuAndStatusBar) {
     }
     EXPECT_EQ(menus,
               (QStringList{QStringLiteral("实验/新建实验/历史实验//导出试验报告PDF/打印试验报告"),
-                           QStringLiteral("系统设置/通信端口/用户管理/结果评定"),
+                           QStringLiteral("系统设置/通信端口/用户管理/结果评定/实验室服务器"),
                            QStringLiteral("退出系统/退出"), QStringLiteral("技术支持")}));
     EXPECT_TRUE(m_frame->command(CMainFrame::ID_NEW_TEST)->isEnabled());
     EXPECT_TRUE(m_frame->command(CMainFrame::ID_HISTORY)->isEnabled());

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QString>
+#include <memory>
+#include <optional>
+#include <thread>
+
+// The archive's audit trail: who did what, when, to which test (started, paused, exported,
+// deleted, ...). Events are handed over and written on a thread of the trail's own, so the
+// caller never waits for the disk; each event gets a uid that names it on the lab server too.
+namespace archive {
+
+struct AuditEvent {
+    QString action;   // "started", "paused_operator", "exported", ... (see AuditActionText)
+    QString testUid;  // empty for an event that concerns no single test
+    QString user;     // the logged-in user
+    QString detail;   // a short Chinese description
+    QString portName, portDevice;
+    // An exported file: its kind ("文本数据", "报表", "CSV"), and its path; the trail reads its
+    // name, size and SHA-256 on its own thread.
+    QString fileKind, filePath;
+    qint64 atMs = 0;  // 0: now
+};
+
+// The operator's words for an action ("开始实验", "删除实验", ...).
+QString AuditActionText(const QString& action);
+
+class AuditTrail {
+  public:
+    explicit AuditTrail(QString archivePath);
+    // Writes what was handed (for at most a few seconds), then ends its thread.
+    ~AuditTrail();
+    AuditTrail(const AuditTrail&) = delete;
+    AuditTrail& operator=(const AuditTrail&) = delete;
+
+    // Any thread; returns at once.
+    void record(AuditEvent event);
+    // Waits until everything handed so far is written; false on a timeout.
+    bool flush(int timeoutMs);
+
+    struct Shared;  // the queue the trail's thread takes events from
+
+  private:
+    std::shared_ptr<Shared> m_shared;
+    std::thread m_thread;
+};
+
+}  // namespace archive

@@ -1,0 +1,247 @@
+#include "server/archive_outbox.h"
+
+#include <string>
+
+namespace server {
+
+using archive::Connection;
+using archive::kChannels;
+using archive::Statement;
+using archive::WriteTransaction;
+
+namespace {
+
+constexpr const char* kChannelTexts =
+    "current_1, current_2, current_3, current_4, current_5, current_6, "
+    "charge_1, charge_2, charge_3, charge_4, charge_5, charge_6";
+
+void ReadChannels(const Statement& s, int column, std::array<QString, kChannels>& current,
+                  std::array<QString, kChannels>& charge) {
+    for (int ch = 0; ch < kChannels; ++ch) {
+        current[ch] = s.text(column + ch);
+        charge[ch] = s.text(column + kChannels + ch);
+    }
+}
+
+}  // namespace
+
+std::vector<OutboxTest> ArchiveOutbox::unsettledTests(int limit) {
+    Statement s(m_db,
+                "SELECT id, uid, sent_header, sent_states, sent_polls FROM test "
+                "WHERE sent_settled = 0 ORDER BY closed, id LIMIT ?1");
+    s.bind(1, qint64{limit});
+    std::vector<OutboxTest> tests;
+    while (s.step())
+        tests.push_back(
+            {s.integer(0), s.text(1), s.integer(2) != 0, int(s.integer(3)), int(s.integer(4))});
+    return tests;
+}
+
+archive::TestHeader ArchiveOutbox::header(qint64 testId) {
+    Statement h(m_db,
+                "SELECT uid, test_date, start_time, started_at_ms, user_name, port_index, "
+                "port_name, port_device, voltage, test_minutes, record_interval, diameter, "
+                "tester, organisation, specimen_no_0, specimen_no_1, specimen_no_2, "
+                "specimen_no_3, specimen_no_4, specimen_no_5, specimen_no_6, specimen_no_7, "
+                "specimen_no_8, channel_off_1, channel_off_2, channel_off_3, channel_off_4, "
+                "channel_off_5, channel_off_6, program_version FROM test WHERE id = ?1");
+    h.bind(1, testId);
+    archive::TestHeader t;
+    if (!h.step()) return t;
+    t.uid = h.text(0);
+    t.testDate = h.text(1);
+    t.startTime = h.text(2);
+    t.startedAtMs = h.integer(3);
+    t.user = h.text(4);
+    t.portIndex = int(h.integer(5));
+    t.portName = h.text(6);
+    t.portDevice = h.text(7);
+    t.voltage = h.text(8);
+    t.testMinutes = int32_t(h.integer(9));
+    t.recordInterval = int32_t(h.integer(10));
+    t.diameter = int32_t(h.integer(11));
+    t.tester = h.text(12);
+    t.organisation = h.text(13);
+    for (int slot = 0; slot < archive::kSpecimenSlots; ++slot)
+        t.specimenNo[slot] = h.text(14 + slot);
+    for (int ch = 0; ch < kChannels; ++ch) t.channelOff[ch] = uint8_t(h.integer(23 + ch));
+    t.programVersion = h.text(29);
+    return t;
+}
+
+std::vector<archive::StateChange> ArchiveOutbox::statesAfter(qint64 testId, int alreadySent) {
+    Statement s(m_db,
+                "SELECT state, at_ms FROM state_change WHERE test_id = ?1 ORDER BY rowid "
+                "LIMIT -1 OFFSET ?2");
+    s.bind(1, testId).bind(2, qint64{alreadySent});
+    std::vector<archive::StateChange> states;
+    while (s.step())
+        states.push_back(
+            {archive::StateFromName(s.text(0)).value_or(archive::TestState::Interrupted),
+             s.integer(1)});
+    return states;
+}
+
+std::vector<OutboxRecord> ArchiveOutbox::unsentRecords(qint64 testId) {
+    Statement s(m_db, (std::string("SELECT number, minutes, temperature, at_ms, ") + kChannelTexts +
+                       ", revision FROM record WHERE test_id = ?1 AND sent = 0 ORDER BY number")
+                          .c_str());
+    s.bind(1, testId);
+    std::vector<OutboxRecord> records;
+    while (s.step()) {
+        OutboxRecord r;
+        r.row.number = int(s.integer(0));
+        r.row.minutes = s.optionalInt(1);
+        r.row.temperature = s.text(2);
+        r.row.atMs = s.integer(3);
+        ReadChannels(s, 4, r.row.current, r.row.charge);
+        r.revision = int(s.integer(16));
+        records.push_back(std::move(r));
+    }
+    return records;
+}
+
+std::vector<OutboxPoll> ArchiveOutbox::pollsAfter(qint64 testId, int seq, int limit) {
+    Statement s(m_db,
+                (std::string("SELECT seq, at_ms, minutes, voltage, temperature, ") + kChannelTexts +
+                 " FROM poll WHERE test_id = ?1 AND seq > ?2 ORDER BY seq LIMIT ?3")
+                    .c_str());
+    s.bind(1, testId).bind(2, qint64{seq}).bind(3, qint64{limit});
+    std::vector<OutboxPoll> polls;
+    while (s.step()) {
+        OutboxPoll p;
+        p.seq = int(s.integer(0));
+        p.row.atMs = s.integer(1);
+        p.row.minutes = s.optionalInt(2);
+        p.row.voltage = s.text(3);
+        p.row.temperature = s.text(4);
+        ReadChannels(s, 5, p.row.current, p.row.charge);
+        polls.push_back(std::move(p));
+    }
+    return polls;
+}
+
+std::vector<OutboxAudit> ArchiveOutbox::unsentAudit(int limit) {
+    Statement s(m_db,
+                "SELECT id, uid, test_uid, user_name, action, detail, file_kind, file_name, "
+                "file_sha256, file_size, at_ms, host_name, port_name, port_device, "
+                "program_version FROM audit_event WHERE sent = 0 ORDER BY id LIMIT ?1");
+    s.bind(1, qint64{limit});
+    std::vector<OutboxAudit> events;
+    while (s.step()) {
+        OutboxAudit e;
+        e.id = s.integer(0);
+        e.uid = s.text(1);
+        e.testUid = s.text(2);
+        e.user = s.text(3);
+        e.action = s.text(4);
+        e.detail = s.text(5);
+        e.fileKind = s.text(6);
+        e.fileName = s.text(7);
+        e.fileSha256 = s.text(8);
+        if (!s.isNull(9)) e.fileSize = s.integer(9);
+        e.atMs = s.integer(10);
+        e.hostName = s.text(11);
+        e.portName = s.text(12);
+        e.portDevice = s.text(13);
+        e.programVersion = s.text(14);
+        events.push_back(std::move(e));
+    }
+    return events;
+}
+
+void ArchiveOutbox::markHeader(qint64 testId) {
+    WriteTransaction transaction(m_db);
+    Statement(m_db, "UPDATE test SET sent_header = 1 WHERE id = ?1").bind(1, testId).run();
+    transaction.commit();
+}
+
+void ArchiveOutbox::markStates(qint64 testId, int count) {
+    WriteTransaction transaction(m_db);
+    Statement(m_db, "UPDATE test SET sent_states = max(sent_states, ?2) WHERE id = ?1")
+        .bind(1, testId)
+        .bind(2, qint64{count})
+        .run();
+    transaction.commit();
+}
+
+void ArchiveOutbox::markRecords(qint64 testId, const std::vector<OutboxRecord>& sent) {
+    WriteTransaction transaction(m_db);
+    // Only the revision that was sent: a record changed meanwhile stays to be sent.
+    Statement s(m_db,
+                "UPDATE record SET sent = 1 WHERE test_id = ?1 AND number = ?2 AND revision = ?3");
+    for (const OutboxRecord& r : sent)
+        s.bind(1, testId).bind(2, qint64{r.row.number}).bind(3, qint64{r.revision}).run();
+    transaction.commit();
+}
+
+void ArchiveOutbox::markPolls(qint64 testId, int seq) {
+    WriteTransaction transaction(m_db);
+    Statement(m_db, "UPDATE test SET sent_polls = max(sent_polls, ?2) WHERE id = ?1")
+        .bind(1, testId)
+        .bind(2, qint64{seq})
+        .run();
+    transaction.commit();
+}
+
+void ArchiveOutbox::markAudit(const std::vector<OutboxAudit>& sent) {
+    WriteTransaction transaction(m_db);
+    Statement s(m_db, "UPDATE audit_event SET sent = 1 WHERE id = ?1");
+    for (const OutboxAudit& e : sent) s.bind(1, e.id).run();
+    transaction.commit();
+}
+
+bool ArchiveOutbox::settle(qint64 testId) {
+    WriteTransaction transaction(m_db);
+    Statement s(m_db, R"(
+UPDATE test SET sent_settled = 1
+WHERE id = ?1 AND sent_header = 1
+  AND sent_states >= (SELECT count(*) FROM state_change WHERE test_id = ?1)
+  AND sent_polls >= (SELECT coalesce(max(seq), 0) FROM poll WHERE test_id = ?1)
+  AND NOT EXISTS (SELECT 1 FROM record WHERE test_id = ?1 AND sent = 0)
+)");
+    s.bind(1, testId).run();
+    const bool settled = sqlite3_changes(m_db.get()) > 0;
+    transaction.commit();
+    return settled;
+}
+
+bool ArchiveOutbox::markFor(const QString& serverUid) {
+    if (m_db.queryText("SELECT server_uid FROM sent_to") == serverUid) return false;
+    WriteTransaction transaction(m_db);
+    Statement s(m_db, "SELECT server_uid FROM sent_to");
+    if (s.step() && s.text(0) == serverUid) return false;
+    m_db.exec(
+        "UPDATE test SET sent_header = 0, sent_states = 0, sent_polls = 0, sent_settled = 0;"
+        "UPDATE record SET sent = 0 WHERE sent <> 0;"
+        "UPDATE audit_event SET sent = 0 WHERE sent <> 0;"
+        "DELETE FROM sent_to;");
+    Statement(m_db, "INSERT INTO sent_to (server_uid) VALUES (?1)").bindText(1, serverUid).run();
+    transaction.commit();
+    return true;
+}
+
+qint64 ArchiveOutbox::pendingCount() {
+    return m_db.queryInt(R"(
+SELECT (SELECT count(*) FROM record WHERE sent = 0)
+     + (SELECT count(*) FROM audit_event WHERE sent = 0)
+     + coalesce((SELECT sum(1 - t.sent_header
+         + max(0, (SELECT count(*) FROM state_change s WHERE s.test_id = t.id) - t.sent_states)
+         + max(0, (SELECT coalesce(max(seq), 0) FROM poll p WHERE p.test_id = t.id) - t.sent_polls))
+       FROM test t WHERE t.sent_settled = 0), 0)
+)");
+}
+
+bool FullySent(const QString& archivePath, const QString& uid) {
+    try {
+        Connection db(archivePath, SQLITE_OPEN_READONLY);
+        sqlite3_busy_timeout(db.get(), 2000);
+        Statement s(db, "SELECT sent_settled FROM test WHERE uid = ?1");
+        s.bind(1, uid);
+        return !s.step() || s.integer(0) != 0;
+    } catch (const archive::SqlError&) {
+        return false;
+    }
+}
+
+}  // namespace server

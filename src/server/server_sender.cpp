@@ -1,0 +1,314 @@
+#include "server/server_sender.h"
+
+#include <sys/stat.h>
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSysInfo>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+#include "archive/archive_open.h"
+#include "archive/archive_schema.h"
+#include "server/archive_outbox.h"
+#include "server/server_schema.h"
+#include "server/server_upload.h"
+
+namespace server {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+namespace {
+
+// Tests looked at in one round; the rest come in the next.
+constexpr int kTestsPerRound = 100;
+constexpr int kAuditPerRound = 500;
+
+}  // namespace
+
+QString ServerSender::Status::text() const {
+    switch (state) {
+        case State::Off:
+            return {};
+        case State::Synced:
+            return QStringLiteral("实验室服务器：已同步");
+        case State::Pending:
+            return QStringLiteral("实验室服务器：待上传 %1 条").arg(pending);
+        case State::Unreachable:
+        case State::Refused:
+            return QStringLiteral("实验室服务器：无法连接（%1）").arg(cause);
+    }
+    return {};
+}
+
+ServerSender::Options::Options() : settings(&ReadServerSettings) {}
+
+struct ServerSender::Shared {
+    QString archivePath;
+    StatusHandler onStatus;
+    Options options;
+    PgInterrupt interrupt;  // ends a wait for the server when the sender stops
+
+    mutable std::mutex mutex;
+    std::condition_variable wakeup;
+    bool woken = false;
+    bool reconfigured = false;
+    bool stopping = false;
+    bool finished = false;  // the thread has left its loop
+    std::condition_variable ended;
+    Status status;
+
+    void publish(const Status& next) {
+        {
+            std::lock_guard lock(mutex);
+            if (stopping || status == next) return;
+            status = next;
+        }
+        if (onStatus) onStatus(next);
+    }
+    // Waits `ms` or until stopped; `woken` ends the wait early when `byWake`.
+    // False when stopping.
+    bool pause(int ms, bool byWake) {
+        std::unique_lock lock(mutex);
+        wakeup.wait_for(lock, milliseconds(ms),
+                        [&] { return stopping || reconfigured || (byWake && woken); });
+        if (byWake) woken = false;
+        return !stopping;
+    }
+    bool stopped() const {
+        std::lock_guard lock(mutex);
+        return stopping;
+    }
+};
+
+namespace {
+
+// Which file the path names now: a damaged archive renamed aside by the writer is followed by
+// a new one under the same name, and the sender must go over to that.
+std::pair<dev_t, ino_t> FileIdentity(const QString& path) {
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0) return {};
+    return {info.st_dev, info.st_ino};
+}
+
+// The archive on a connection of the sender's own; null while it is not there yet or not yet
+// brought to the version that keeps the marks (the program's writer does that).
+std::unique_ptr<archive::Connection> OpenLocal(const QString& path) {
+    if (!QFileInfo::exists(path)) return nullptr;
+    auto db = std::make_unique<archive::Connection>(path, SQLITE_OPEN_READWRITE);
+    archive::ConfigureConnection(*db, archive::kBusyTimeoutMs);
+    if (archive::ArchiveVersion(*db) != archive::kArchiveVersion) return nullptr;
+    return db;
+}
+
+// One round: headers, state changes, records and audit events of the tests with something to
+// send, then one batch of polls per test. True when more is waiting at once.
+bool SendRound(ArchiveOutbox& outbox, ServerUpload& upload, int pollBatch) {
+    const std::vector<OutboxTest> tests = outbox.unsettledTests(kTestsPerRound);
+    bool more = tests.size() == size_t(kTestsPerRound);
+    for (const OutboxTest& t : tests) {
+        if (!t.headerSent) {
+            const archive::TestHeader header = outbox.header(t.id);
+            if (header.uid.isEmpty()) continue;  // deleted from the archive meanwhile
+            upload.sendTest(header);
+            outbox.markHeader(t.id);
+        }
+        const auto states = outbox.statesAfter(t.id, t.statesSent);
+        if (!states.empty()) {
+            upload.sendStates(t.uid, t.statesSent + 1, states);
+            outbox.markStates(t.id, t.statesSent + int(states.size()));
+        }
+        const auto records = outbox.unsentRecords(t.id);
+        if (!records.empty()) {
+            upload.sendRecords(t.uid, records);
+            outbox.markRecords(t.id, records);
+        }
+    }
+    const auto audit = outbox.unsentAudit(kAuditPerRound);
+    if (!audit.empty()) {
+        upload.sendAudit(audit);
+        outbox.markAudit(audit);
+        more = more || audit.size() == size_t(kAuditPerRound);
+    }
+    for (const OutboxTest& t : tests) {
+        const auto polls = outbox.pollsAfter(t.id, t.pollsSent, pollBatch);
+        if (!polls.empty()) {
+            upload.sendPolls(t.uid, polls);
+            outbox.markPolls(t.id, polls.back().seq);
+        }
+        if (polls.size() == size_t(pollBatch))
+            more = true;
+        else
+            outbox.settle(t.id);
+    }
+    return more;
+}
+
+void Run(const std::shared_ptr<ServerSender::Shared>& shared) {
+    using State = ServerSender::State;
+    const ServerSender::Options& options = shared->options;
+    std::unique_ptr<archive::Connection> local;
+    std::pair<dev_t, ino_t> localIdentity;
+    std::unique_ptr<PgConnection> pg;
+    std::unique_ptr<ServerUpload> upload;
+    ServerSettings settings;
+    Clock::time_point settingsReadAt;
+    int retryMs = options.minRetryMs;
+    const QString host = QSysInfo::machineHostName();
+
+    auto failed = [&](State state, const QString& cause, int pauseMs) {
+        upload.reset();
+        pg.reset();
+        ServerSender::Status s;
+        s.state = state;
+        s.cause = cause;
+        {
+            std::lock_guard lock(shared->mutex);
+            s.pending = shared->status.pending;
+        }
+        shared->publish(s);
+        return shared->pause(pauseMs, false);
+    };
+
+    while (!shared->stopped()) {
+        // The settings, read again now and then while idle and whenever told they changed.
+        bool changed = false;
+        {
+            std::lock_guard lock(shared->mutex);
+            changed = shared->reconfigured;
+            shared->reconfigured = false;
+        }
+        if (changed || settingsReadAt == Clock::time_point() ||
+            Clock::now() - settingsReadAt > milliseconds(5 * options.idleCheckMs)) {
+            const ServerSettings next = options.settings();
+            settingsReadAt = Clock::now();
+            if (!(next == settings) || changed) {
+                settings = next;
+                upload.reset();
+                pg.reset();
+                retryMs = options.minRetryMs;
+            }
+        }
+        if (!settings.configured()) {
+            shared->publish({});
+            if (!shared->pause(options.idleCheckMs, false)) break;
+            continue;
+        }
+        try {
+            if (local && FileIdentity(shared->archivePath) != localIdentity) local.reset();
+            if (!local) {
+                localIdentity = FileIdentity(shared->archivePath);
+                local = OpenLocal(shared->archivePath);
+                // A connection made afresh checks whose marks the archive holds.
+                upload.reset();
+                pg.reset();
+            }
+            if (!local) {
+                if (!shared->pause(options.idleCheckMs, true)) break;
+                continue;
+            }
+            ArchiveOutbox outbox(*local);
+            if (!pg) {
+                PgConnection::Options o = settings.connectOptions(options.connectTimeoutSeconds);
+                o.statementTimeoutMs = options.statementTimeoutMs;
+                o.interrupt = &shared->interrupt;
+                pg = std::make_unique<PgConnection>(o);
+                PrepareServerSchema(*pg);
+                outbox.markFor(ServerIdentity(*pg));
+                upload = std::make_unique<ServerUpload>(*pg, host);
+                retryMs = options.minRetryMs;
+            }
+            const bool more = SendRound(outbox, *upload, options.pollBatch);
+            const qint64 pending = outbox.pendingCount();
+            ServerSender::Status s;
+            s.state = pending == 0 ? State::Synced : State::Pending;
+            s.pending = pending;
+            shared->publish(s);
+            if (more) continue;
+            if (!shared->pause(options.idleCheckMs, true)) break;
+        } catch (const PgError& e) {
+            if (e.kind == PgError::Kind::Cancelled) break;
+            // The pending count stays as it was last seen; the cause is what the server said.
+            const State state =
+                e.kind == PgError::Kind::Unreachable || e.kind == PgError::Kind::Authentication
+                    ? State::Unreachable
+                    : State::Refused;
+            if (!failed(state, e.message, retryMs)) break;
+            retryMs = std::min(retryMs * 2, options.maxRetryMs);
+        } catch (const archive::SqlError&) {
+            // The archive is busy or gone for now: a new connection next time.
+            local.reset();
+            if (!shared->pause(options.idleCheckMs, false)) break;
+        }
+    }
+}
+
+}  // namespace
+
+ServerSender::ServerSender(QString archivePath, StatusHandler onStatus, Options options)
+    : m_shared(std::make_shared<Shared>()) {
+    m_shared->archivePath = std::move(archivePath);
+    m_shared->onStatus = std::move(onStatus);
+    m_shared->options = std::move(options);
+    m_thread = std::thread([shared = m_shared] {
+        Run(shared);
+        std::lock_guard lock(shared->mutex);
+        shared->finished = true;
+        shared->ended.notify_all();
+    });
+}
+
+ServerSender::~ServerSender() {
+    std::unique_lock lock(m_shared->mutex);
+    m_shared->stopping = true;
+    m_shared->wakeup.notify_all();
+    m_shared->interrupt.trigger();
+    // Every wait of the thread ends at once now, but for a host name being looked up (the
+    // resolver cannot be interrupted) or a busy archive: such a thread is left to end by
+    // itself; it shares nothing with the owner but `m_shared`, and tells no one any more.
+    const bool ended = m_shared->ended.wait_for(lock, std::chrono::seconds(3),
+                                                [&] { return m_shared->finished; });
+    lock.unlock();
+    if (ended)
+        m_thread.join();
+    else
+        m_thread.detach();
+}
+
+void ServerSender::wake() {
+    {
+        std::lock_guard lock(m_shared->mutex);
+        m_shared->woken = true;
+    }
+    m_shared->wakeup.notify_all();
+}
+
+std::function<void()> ServerSender::waker() const {
+    std::weak_ptr<Shared> weak = m_shared;
+    return [weak] {
+        if (auto shared = weak.lock()) {
+            {
+                std::lock_guard lock(shared->mutex);
+                shared->woken = true;
+            }
+            shared->wakeup.notify_all();
+        }
+    };
+}
+
+void ServerSender::reconfigure() {
+    {
+        std::lock_guard lock(m_shared->mutex);
+        m_shared->reconfigured = true;
+    }
+    m_shared->wakeup.notify_all();
+}
+
+ServerSender::Status ServerSender::status() const {
+    std::lock_guard lock(m_shared->mutex);
+    return m_shared->status;
+}
+
+}  // namespace server

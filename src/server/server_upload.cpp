@@ -1,0 +1,121 @@
+#include "server/server_upload.h"
+
+#include "archive/test_states.h"
+#include "platform/port_names.h"
+#include "server/server_rows.h"
+
+namespace server {
+namespace {
+
+// Rows per INSERT: well below the protocol's 65535 parameters.
+constexpr int kRowsPerStatement = 1000;
+
+QString NotNull(const QString& text) { return text.isNull() ? QStringLiteral("") : text; }
+
+}  // namespace
+
+ServerUpload::ServerUpload(PgConnection& db, QString hostName)
+    : m_db(db), m_hostName(std::move(hostName)) {}
+
+qint64 ServerUpload::benchId(const QString& hostName, const QString& portName,
+                             const QString& portDevice, const QString& programVersion) {
+    const QString key =
+        hostName + QChar(0) + portName + QChar(0) + portDevice + QChar(0) + programVersion;
+    if (auto it = m_benches.find(key); it != m_benches.end()) return it->second;
+    const QString serial = NotNull(PortNames::usbSerial(portDevice));
+    PgParams p;
+    p.add(NotNull(hostName)).add(NotNull(portName)).add(NotNull(portDevice)).add(serial);
+    p.add(NotNull(programVersion));
+    m_db.exec(
+        "INSERT INTO benches (host_name, port_name, port_device, usb_serial, program_version) "
+        "VALUES ($1, $2, $3, $4, $5) ON CONFLICT DO NOTHING",
+        p);
+    const PgResult found = m_db.exec(
+        "SELECT id FROM benches WHERE host_name = $1 AND port_name = $2 AND port_device = $3 "
+        "AND usb_serial = $4 AND program_version = $5",
+        p);
+    const qint64 id = found.integer(0, 0);
+    m_benches[key] = id;
+    return id;
+}
+
+void ServerUpload::sendTest(const archive::TestHeader& h) {
+    PgParams p;
+    p.add(benchId(m_hostName, h.portName, h.portDevice, h.programVersion));
+    AddHeader(p, h);
+    const QByteArray sql = QByteArray("INSERT INTO tests (bench_id, ") + kTestColumns +
+                           ") VALUES " + ValuesList(1, 1 + kTestColumnCount) +
+                           " ON CONFLICT DO NOTHING";
+    m_db.exec(sql.constData(), p);
+}
+
+void ServerUpload::sendStates(const QString& uid, int firstOrdinal,
+                              const std::vector<archive::StateChange>& states) {
+    if (states.empty()) return;
+    PgParams p;
+    int ordinal = firstOrdinal;
+    for (const archive::StateChange& s : states)
+        p.add(uid)
+            .add(qint64{ordinal++})
+            .add(QLatin1String(archive::StateName(s.state)))
+            .add(s.atMs);
+    const QByteArray sql = "INSERT INTO state_changes (test_uid, ordinal, state, at_ms) VALUES " +
+                           ValuesList(int(states.size()), 4) + " ON CONFLICT DO NOTHING";
+    m_db.exec(sql.constData(), p);
+}
+
+void ServerUpload::sendRecords(const QString& uid, const std::vector<OutboxRecord>& records) {
+    for (size_t first = 0; first < records.size(); first += kRowsPerStatement) {
+        const size_t end = std::min(records.size(), first + kRowsPerStatement);
+        PgParams p;
+        for (size_t i = first; i < end; ++i) {
+            p.add(uid).add(qint64{records[i].revision});
+            AddRecord(p, records[i].row);
+        }
+        const QByteArray sql =
+            QByteArray("INSERT INTO records (test_uid, revision, ") + kRecordColumns + ") VALUES " +
+            ValuesList(int(end - first), 2 + kRecordColumnCount) + " ON CONFLICT DO NOTHING";
+        m_db.exec(sql.constData(), p);
+    }
+}
+
+void ServerUpload::sendPolls(const QString& uid, const std::vector<OutboxPoll>& polls) {
+    for (size_t first = 0; first < polls.size(); first += kRowsPerStatement) {
+        const size_t end = std::min(polls.size(), first + kRowsPerStatement);
+        PgParams p;
+        for (size_t i = first; i < end; ++i) {
+            p.add(uid).add(qint64{polls[i].seq});
+            AddPoll(p, polls[i].row);
+        }
+        const QByteArray sql = QByteArray("INSERT INTO polls (test_uid, seq, ") + kPollColumns +
+                               ") VALUES " + ValuesList(int(end - first), 2 + kPollColumnCount) +
+                               " ON CONFLICT DO NOTHING";
+        m_db.exec(sql.constData(), p);
+    }
+}
+
+void ServerUpload::sendAudit(const std::vector<OutboxAudit>& events) {
+    if (events.empty()) return;
+    PgParams p;
+    for (const OutboxAudit& e : events) {
+        p.add(e.uid).add(benchId(e.hostName, e.portName, e.portDevice, e.programVersion));
+        if (e.testUid.isEmpty())
+            p.addNull();
+        else
+            p.add(e.testUid);
+        p.add(e.atMs).add(NotNull(e.user)).add(NotNull(e.action)).add(NotNull(e.detail));
+        p.add(e.fileKind).add(e.fileName);
+        if (e.fileSize)
+            p.add(*e.fileSize);
+        else
+            p.addNull();
+        p.add(e.fileSha256);
+    }
+    const QByteArray sql =
+        "INSERT INTO audit_events (uid, bench_id, test_uid, at_ms, user_name, action, detail, "
+        "file_kind, file_name, file_size, file_sha256) VALUES " +
+        ValuesList(int(events.size()), 11) + " ON CONFLICT DO NOTHING";
+    m_db.exec(sql.constData(), p);
+}
+
+}  // namespace server
