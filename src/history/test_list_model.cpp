@@ -62,11 +62,15 @@ TestListModel::Row TestListModel::makeRow(archive::TestSummary test) {
     return row;
 }
 
-void TestListModel::setTests(std::vector<archive::TestSummary> tests) {
+void TestListModel::setTests(std::vector<archive::TestSummary> tests,
+                             std::vector<QString> benches) {
     beginResetModel();
     m_rows.clear();
     m_rows.reserve(tests.size());
-    for (archive::TestSummary& test : tests) m_rows.push_back(makeRow(std::move(test)));
+    for (size_t i = 0; i < tests.size(); ++i) {
+        m_rows.push_back(makeRow(std::move(tests[i])));
+        if (i < benches.size()) m_rows.back().bench = std::move(benches[i]);
+    }
     m_results.assign(m_rows.size(), std::nullopt);
     endResetModel();
 }
@@ -74,6 +78,12 @@ void TestListModel::setTests(std::vector<archive::TestSummary> tests) {
 int TestListModel::rowOfId(qint64 id) const {
     for (size_t r = 0; r < m_rows.size(); ++r)
         if (m_rows[r].test.id == id) return int(r);
+    return -1;
+}
+
+int TestListModel::rowOfUid(const QString& uid) const {
+    for (size_t r = 0; r < m_rows.size(); ++r)
+        if (m_rows[r].test.uid == uid) return int(r);
     return -1;
 }
 
@@ -110,6 +120,8 @@ QString TestListModel::text(int index, int column) const {
             return results(index).meanText;
         case MeanResult:
             return ResultText(results(index).mean);
+        case Bench:
+            return m_rows[size_t(index)].bench;
         default:
             break;
     }
@@ -171,7 +183,8 @@ QVariant TestListModel::data(const QModelIndex& index, int role) const {
         case SortRole:
             return sortKey(index.row(), index.column());
         case Qt::TextAlignmentRole:
-            if (index.column() == Tester || index.column() == Organisation)
+            if (index.column() == Tester || index.column() == Organisation ||
+                index.column() == Bench)
                 return int(Qt::AlignLeft | Qt::AlignVCenter);
             return int(Qt::AlignCenter);
         default:
@@ -188,6 +201,7 @@ QVariant TestListModel::headerData(int section, Qt::Orientation orientation, int
         QStringLiteral("试验时间\n(min)"), QStringLiteral("保存间隔\n(min)"),
         QStringLiteral("记录数"),          QStringLiteral("状态")};
     if (section < FirstCharge) return kFixed.value(section);
+    if (section == Bench) return QStringLiteral("实验台");
     if (section < FirstResult)
         return QStringLiteral("通道%1\n电通量(C)").arg(section - FirstCharge + 1);
     const QString group = QStringLiteral("结果 ");

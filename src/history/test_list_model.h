@@ -12,7 +12,7 @@
 // date, start time, tester, organisation, test minutes, record interval, record count,
 // state, each channel's final charge, then the result group: each channel's adjusted
 // charge with its class, and the mean of the channels in use with its adjusted charge and
-// class.
+// class; last the bench (host, port and device) of a test of the lab server.
 // Every cell also has a sort key (SortRole) that orders numbers as numbers and dates and
 // times as such; cells without a value sort first.
 class TestListModel : public QAbstractTableModel {
@@ -26,7 +26,7 @@ class TestListModel : public QAbstractTableModel {
                          RecordInterval = 5, RecordCount = 6, State = 7, FirstCharge = 8,
                          FirstResult = FirstCharge + archive::kChannels,
                          MeanCharge = FirstResult + archive::kChannels, MeanResult = MeanCharge + 1,
-                         ColumnCount = MeanResult + 1;
+                         Bench = MeanResult + 1, ColumnCount = Bench + 1;
     static constexpr int chargeColumn(int slot) { return FirstCharge + slot; }
     static constexpr int resultColumn(int slot) { return FirstResult + slot; }
 
@@ -35,16 +35,19 @@ class TestListModel : public QAbstractTableModel {
         archive::TestSummary test;
         qint64 startKey = 0;  // the date and start time as shown (the date's sort key)
         QString isoDate;      // the date with zeros ("2026-12-08"), empty when unreadable
+        QString bench;        // the bench it ran on (tests of the lab server)
     };
     using Results = TestResults;
 
     explicit TestListModel(QObject* parent = nullptr);
 
-    void setTests(std::vector<archive::TestSummary> tests);
+    // `benches`: for the tests of the lab server, the bench of each (the Bench column).
+    void setTests(std::vector<archive::TestSummary> tests, std::vector<QString> benches = {});
     const archive::TestSummary& test(int row) const { return m_rows[size_t(row)].test; }
     const Row& row(int row) const { return m_rows[size_t(row)]; }
     // The row of the test with archive id `id`, or -1.
     int rowOfId(qint64 id) const;
+    int rowOfUid(const QString& uid) const;
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
