@@ -92,6 +92,7 @@ void RunBench(int bench, const BenchLoadOptions& o, Clock::time_point begin,
             for (int n = 1; n <= o.pollsPerTest && !stopped(); ++n) {
                 std::this_thread::sleep_until(next);
                 next += std::chrono::milliseconds(o.intervalMs);
+                if (stopped()) break;
                 const archive::PollRow poll = MakePoll(n, o);
                 try {
                     server::PgTransaction t(db);
