@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QVBoxLayout>
+#include <set>
 
 #include "history/archive_access.h"
 #include "history/server_read.h"
@@ -248,11 +249,8 @@ void HistoryWindow::refreshServer() {
     m_serverRead->start(
         ServerOptions, [list](server::PgConnection& db) { *list = server::ListServerTests(db); },
         [this, list, selected](const QString& error) {
-            std::vector<QString> benches;
-            benches.reserve(list->benches.size());
-            for (const server::BenchName& bench : list->benches) benches.push_back(bench.text());
             m_readError = error.isEmpty() ? QString() : ServerReadFailure(error);
-            m_model->setTests(std::move(list->tests), std::move(benches));
+            m_model->setTests(std::move(list->tests), std::move(list->benches));
             fillBenches();
             const int row = selected ? m_model->rowOfUid(selected->uid) : -1;
             const QModelIndex index =
@@ -271,16 +269,14 @@ void HistoryWindow::refreshServer() {
 // "全部实验台" and each bench of the list, the one chosen kept when it is still there.
 void HistoryWindow::fillBenches() {
     const bool server = source() == Source::Server;
-    QStringList benches;
+    std::set<QString> benches;
     for (int row = 0; row < m_model->rowCount(); ++row) {
         const QString& bench = m_model->row(row).bench;
-        if (!bench.isEmpty()) benches << bench;
+        if (!bench.isEmpty()) benches.insert(bench);
     }
-    benches.removeDuplicates();
-    benches.sort();
     m_bench->clear();
     m_bench->addItem(QStringLiteral("全部实验台"));
-    m_bench->addItems(benches);
+    for (const QString& bench : benches) m_bench->addItem(bench);
     const int kept = m_proxy->bench().isEmpty() ? 0 : m_bench->findText(m_proxy->bench());
     m_bench->setCurrentIndex(std::max(kept, 0));
     if (kept < 0) m_proxy->setBench(QString());

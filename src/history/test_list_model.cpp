@@ -10,14 +10,20 @@ namespace {
 // The program's own "%d-%d-%d" dates and "%02d:%02d:%02d" times, read by hand: the general
 // parsers are too slow for thousands of rows.
 bool ThreeNumbers(const QString& text, QChar separator, int out[3]) {
-    const QList<QStringView> parts = QStringView(text).split(separator);
-    if (parts.size() != 3) return false;
-    for (int i = 0; i < 3; ++i) {
-        bool ok = false;
-        out[i] = parts[i].toInt(&ok);
-        if (!ok) return false;
+    int part = 0, digits = 0;
+    out[0] = out[1] = out[2] = 0;
+    for (const QChar c : text) {
+        if (c == separator) {
+            if (digits == 0 || ++part > 2) return false;
+            digits = 0;
+        } else if (c >= u'0' && c <= u'9' && digits < 9) {
+            out[part] = out[part] * 10 + (c.unicode() - u'0');
+            ++digits;
+        } else {
+            return false;
+        }
     }
-    return true;
+    return part == 2 && digits > 0;
 }
 
 QDate DateOf(const QString& text) {

@@ -12,17 +12,13 @@
 // thrown as PgError.
 namespace server {
 
-// The bench a test ran on, as the list shows it.
-struct BenchName {
-    QString hostName, portName, portDevice;
-    // "lab-pc-2 COM1（/dev/ttyUSB0）"
-    QString text() const;
-};
+// The bench a test ran on, as the list shows it: "LAB-PC-2 COM1（/dev/ttyUSB0）".
+QString BenchText(const QString& hostName, const QString& portName, const QString& portDevice);
 
 struct ServerTestList {
     // Newest first; each test's id is its place in this list (from 1), its uid the key.
     std::vector<archive::TestSummary> tests;
-    std::vector<BenchName> benches;  // one per test
+    std::vector<QString> benches;  // the bench of each test (BenchText)
 };
 
 ServerTestList ListServerTests(PgConnection& db);

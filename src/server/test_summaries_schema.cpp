@@ -10,6 +10,16 @@ namespace server {
 const char* const kTestSummariesStep = R"(
 CREATE TABLE test_summaries (
   test_uid text PRIMARY KEY REFERENCES tests (uid),
+  bench_id bigint NOT NULL,
+  test_date text NOT NULL,
+  start_time text NOT NULL,
+  started_at_ms bigint NOT NULL,
+  tester text NOT NULL,
+  organisation text NOT NULL,
+  test_minutes integer NOT NULL,
+  record_interval integer NOT NULL,
+  diameter integer NOT NULL,
+  channels_off integer NOT NULL,
   record_count integer NOT NULL,
   last_at_ms bigint,
   last_charge_1 text, last_charge_2 text, last_charge_3 text,
@@ -21,10 +31,16 @@ CREATE FUNCTION kivo_sum_up_tests(uids text[]) RETURNS void
 LANGUAGE plpgsql SECURITY DEFINER SET search_path FROM CURRENT AS $$
 BEGIN
   PERFORM 1 FROM tests WHERE uid = ANY (uids) ORDER BY uid FOR NO KEY UPDATE;
-  INSERT INTO test_summaries AS s (test_uid, record_count, last_at_ms,
+  INSERT INTO test_summaries AS s (test_uid, bench_id, test_date, start_time, started_at_ms,
+      tester, organisation, test_minutes, record_interval, diameter, channels_off,
+      record_count, last_at_ms,
       last_charge_1, last_charge_2, last_charge_3, last_charge_4, last_charge_5, last_charge_6,
       state_names, state_at_ms)
-    SELECT t.uid,
+    SELECT t.uid, t.bench_id, t.test_date, t.start_time, t.started_at_ms, t.tester,
+      t.organisation, t.test_minutes, t.record_interval, t.diameter,
+      (t.channel_off_1 <> 0)::int + 2 * (t.channel_off_2 <> 0)::int
+        + 4 * (t.channel_off_3 <> 0)::int + 8 * (t.channel_off_4 <> 0)::int
+        + 16 * (t.channel_off_5 <> 0)::int + 32 * (t.channel_off_6 <> 0)::int,
       (SELECT count(DISTINCT r.number) FROM records r WHERE r.test_uid = t.uid),
       last.at_ms, last.charge_1, last.charge_2, last.charge_3, last.charge_4, last.charge_5,
       last.charge_6, coalesce(states.names, ''), states.at_ms

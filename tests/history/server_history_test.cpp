@@ -172,7 +172,7 @@ TEST_F(ServerHistory, AHungOrStoppedServerIsToldAndTheWindowGoesOn) {
     auto db = database("slow");
     copyToServer(*db, m_tests[0].uid, kBench1);
     server::PgConnection holder({s_cluster->uri("slow"), {}});
-    holder.execScript("BEGIN; LOCK TABLE tests IN ACCESS EXCLUSIVE MODE");
+    holder.execScript("BEGIN; LOCK TABLE tests, test_summaries IN ACCESS EXCLUSIVE MODE");
 
     HistoryWindow* w = history();
     w->setSource(Source::Server);
