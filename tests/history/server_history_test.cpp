@@ -117,8 +117,14 @@ TEST_F(ServerHistory, ATestFromTheServerShowsAndExportsAsItsLocalCopy) {
     auto db = database("copies");
     copyToServer(*db, m_tests[0].uid, kBench1);
     copyToServer(*db, m_tests[1].uid, kBench2);
-    copyToServer(*db, m_tests[2].uid, kBench1);
     copyToServer(*db, m_tests[1].uid, kBench2);  // sent twice, stored once
+    // A role that may only insert and select: the server's summaries follow its rows too.
+    ASSERT_TRUE(s_cluster->createRole("bench", "pw"));
+    ASSERT_EQ(s_cluster->sql("GRANT SELECT, INSERT ON ALL TABLES IN SCHEMA public TO bench",
+                             "copies"),
+              "");
+    server::PgConnection bench({s_cluster->uri("copies", "bench"), "pw"});
+    copyToServer(bench, m_tests[2].uid, kBench1);
 
     HistoryWindow* w = listFrom(Source::Archive);
     std::vector<QStringList> local;
@@ -162,6 +168,18 @@ TEST_F(ServerHistory, ATestFromTheServerShowsAndExportsAsItsLocalCopy) {
     ASSERT_TRUE(PumpUntil([&] { return QFile::exists(m_dir.filePath("list.csv")); }, 20000));
     EXPECT_TRUE(Bytes(m_dir.filePath("list.csv")) == Bytes(m_dir.filePath("local.csv")));
     EXPECT_EQ(m_boxes.count(), 0) << m_boxes.texts().join(' ').toStdString();
+
+    // The paused test's last record replaced (sent again with a higher revision): the list
+    // shows the new charges and the same record count.
+    archive::RecordRow replaced = reader()->loadTest(idOf(m_tests[2].uid))->records.back();
+    replaced.charge[0] = "999.9(C)";
+    server::InsertRecords(bench, m_tests[2].uid, 2, {replaced});
+    w->refresh();
+    ASSERT_TRUE(PumpUntil([&] { return !w->serverRead()->busy(); }, 20000));
+    const int row = w->model()->rowOfUid(m_tests[2].uid);
+    ASSERT_GE(row, 0);
+    EXPECT_EQ(w->model()->test(row).lastCharge[0], "999.9(C)");
+    EXPECT_EQ(w->model()->test(row).recordCount, 2);
 }
 
 // A read held up by the server shows that it waits, can be given up (the server stops the
