@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
                 f.firstError.isEmpty() ? "" : ", first error: ", qPrintable(f.firstError));
     const long expected = long(o.benches) * long(o.seconds * 1000 / o.intervalMs);
     std::printf("%-40s %9s %9s %9s %9s %7s\n", "ms", "median", "p99", "max", "limit", "ratio");
-    std::printf("%-40s %9.1f %9.1f %9.1f %9.1f %7.3f\n", "lag, poll taken to on the server",
+    std::printf("%-40s %9.2f %9.2f %9.2f %9.1f %7.4f\n", "lag, poll taken to on the server",
                 f.lagAt(0.5), f.lagAt(0.99), f.lagAt(1.0), kLimitMs, f.lagAt(0.99) / kLimitMs);
     std::printf("polls stored %ld of %ld due (%.1f %%)\n", f.polls, expected,
                 expected > 0 ? 100.0 * double(f.polls) / double(expected) : 0.0);

@@ -93,6 +93,7 @@ void RunBench(int bench, const BenchLoadOptions& o, Clock::time_point begin,
                 std::this_thread::sleep_until(next);
                 next += std::chrono::milliseconds(o.intervalMs);
                 if (stopped()) break;
+                const Clock::time_point taken = Clock::now();
                 const archive::PollRow poll = MakePoll(n, o);
                 try {
                     server::PgTransaction t(db);
@@ -110,7 +111,8 @@ void RunBench(int bench, const BenchLoadOptions& o, Clock::time_point begin,
                     }
                     t.commit();
                     ++out.polls;
-                    out.lagMs.push_back(double(NowMs() - poll.atMs));
+                    out.lagMs.push_back(
+                        std::chrono::duration<double, std::milli>(Clock::now() - taken).count());
                 } catch (const server::PgError& e) {
                     ++out.failed;
                     if (out.error.isEmpty()) out.error = e.message + u' ' + e.detail;
