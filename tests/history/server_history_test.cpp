@@ -1,5 +1,6 @@
 // The history window on the lab server: tests copied there from a bench's archive are listed
-// with their bench, open in view mode and export the same bytes as the local copy; a server
+// with their bench, open in view mode and export the same bytes as the local copy (the
+// report, which the office stamps, the same cells); a server
 // that is stopped or hangs is told in one message and the window goes on answering.
 
 #include <QComboBox>
@@ -8,6 +9,7 @@
 #include <QPushButton>
 #include <QTableView>
 
+#include "e2e/operator_fixture.h"
 #include "history/result_panel.h"
 #include "history/server_read.h"
 #include "history_fixture.h"
@@ -21,6 +23,11 @@ namespace {
 
 using M = TestListModel;
 using Source = HistoryWindow::Source;
+
+// The office stamps the workbooks it writes: they are compared cell for cell.
+struct Workbook : OperatorRun {
+    using OperatorRun::readWorkbook;
+};
 
 QByteArray Bytes(const QString& path) {
     QFile file(path);
@@ -82,11 +89,16 @@ class ServerHistory : public HistoryFixture {
         static_cast<QPushButton*>(f->item(FormId::SaveChart))->click();
         m_files.answer({m_dir.filePath(run + ".csv")});
         ResultPanelOf(*f)->csvButton()->click();
+        if (m_office) {
+            m_files.answer({m_dir.filePath(run + ".xls")});
+            static_cast<QPushButton*>(f->item(FormId::SaveExcel))->click();
+        }
         f->OnCloseTest();
         ASSERT_TRUE(PumpUntil([&] { return form() == nullptr; }));
     }
 
     static PgCluster* s_cluster;
+    bool m_office = false;  // the report template is there: the report can be written
 };
 PgCluster* ServerHistory::s_cluster = nullptr;
 
@@ -113,6 +125,10 @@ TEST_F(ServerHistory, ATestFromTheServerShowsAndExportsAsItsLocalCopy) {
     c.date = "2026-11-30";
     c.records = 2;
     c.end = archive::TestState::Paused;
+#ifdef KIVO_OFFICE_TEMPLATE
+    m_office = QFile::copy(QStringLiteral(KIVO_BINARY_DIR "/src/模板.xls"),
+                           m_dir.filePath(QStringLiteral("模板.xls")));
+#endif
     start({a, b, c});
     auto db = database("copies");
     copyToServer(*db, m_tests[0].uid, kBench1);
@@ -152,6 +168,11 @@ TEST_F(ServerHistory, ATestFromTheServerShowsAndExportsAsItsLocalCopy) {
         EXPECT_TRUE(Bytes(m_dir.filePath(file.arg("server"))) ==
                     Bytes(m_dir.filePath(file.arg("local"))))
             << file.toStdString();
+    }
+    if (m_office) {
+        const QJsonObject local = Workbook::readWorkbook(m_dir.filePath("local.xls"));
+        EXPECT_FALSE(local.isEmpty());
+        EXPECT_EQ(Workbook::readWorkbook(m_dir.filePath("server.xls")), local);
     }
     for (int channel = 1; channel <= 9; ++channel) {
         const QString name = QStringLiteral("%1通道%2.bmp");
