@@ -1,7 +1,7 @@
 // The history window on the lab server: tests copied there from a bench's archive are listed
 // with their bench, open in view mode and export the same bytes as the local copy (the
-// report, which the office stamps, the same cells); a server
-// that is stopped or hangs is told in one message and the window goes on answering.
+// report, which the office stamps, the same cells); a server that is stopped or hangs is
+// told in one message and the window goes on answering.
 
 #include <QComboBox>
 #include <QFile>
