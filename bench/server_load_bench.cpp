@@ -36,10 +36,11 @@ int main(int argc, char** argv) {
     }
 
     const BenchLoadFigures f = RunBenchLoad(o);
-    std::printf("%d benches, a poll every %d ms each, %.1f s: %ld tests, %ld polls, %ld records, "
-                "%ld failed batches%s%s\n\n",
-                f.benches, o.intervalMs, f.seconds, f.tests, f.polls, f.records, f.failedBatches,
-                f.firstError.isEmpty() ? "" : ", first error: ", qPrintable(f.firstError));
+    std::printf(
+        "%d benches, a poll every %d ms each, %.1f s: %ld tests, %ld polls, %ld records, "
+        "%ld failed batches%s%s\n\n",
+        f.benches, o.intervalMs, f.seconds, f.tests, f.polls, f.records, f.failedBatches,
+        f.firstError.isEmpty() ? "" : ", first error: ", qPrintable(f.firstError));
     const long expected = long(o.benches) * long(o.seconds * 1000 / o.intervalMs);
     std::printf("%-40s %9s %9s %9s %9s %7s\n", "ms", "median", "p99", "max", "limit", "ratio");
     std::printf("%-40s %9.2f %9.2f %9.2f %9.1f %7.4f\n", "lag, poll taken to on the server",

@@ -17,11 +17,12 @@ class TestListModel;
 class ServerRead;
 
 // "历史实验": every test of the archive, newest first, sortable by any column, with a filter
-// on the tester, the organisation or the date. The source switch shows the lab server's
-// tests instead, every bench's, with the bench column and a bench filter; the server is read
-// on a worker thread (ServerRead), the window showing that it waits and able to give up. A test can be opened in the test window (view
+// on the tester, the organisation or the date. A test can be opened in the test window (view
 // mode), exported as CSV, or deleted. One instance, not modal, owned by the main window; the
-// list is read again whenever the window is shown and after a deletion.
+// list is read again whenever the window is shown and after a deletion. The source switch
+// shows the lab server's tests instead, every bench's, with the bench column and a bench
+// filter; the server is read on a worker thread (ServerRead), the window showing that it
+// waits and able to give up.
 class HistoryWindow : public QDialog {
     Q_OBJECT
 
@@ -77,7 +78,8 @@ class HistoryWindow : public QDialog {
     void refreshServer();
     void fillBenches();
     // Reads the selected test of the lab server whole, then hands it to `use`.
-    void loadServerTest(std::function<void(archive::ArchivedTest, std::vector<archive::PollRow>)> use);
+    void loadServerTest(
+        std::function<void(archive::ArchivedTest, std::vector<archive::PollRow>)> use);
 
     QString m_archivePath;
     Host m_host;

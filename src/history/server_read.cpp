@@ -5,8 +5,8 @@
 
 struct ServerRead::Job {
     std::mutex mutex;
-    bool abandoned = false;       // the outcome is no longer wanted
-    PGcancel* cancel = nullptr;   // once connected; usable after the connection is gone
+    bool abandoned = false;      // the outcome is no longer wanted
+    PGcancel* cancel = nullptr;  // once connected; usable after the connection is gone
     ~Job() {
         if (cancel) PQfreeCancel(cancel);
     }

@@ -24,9 +24,10 @@ qint64 InsertBench(PgConnection& db, const BenchIdentity& b) {
         "VALUES ($1, $2, $3, $4, $5) ON CONFLICT DO NOTHING",
         p);
     return db
-        .exec("SELECT id FROM benches WHERE host_name = $1 AND port_name = $2 AND "
-              "port_device = $3 AND usb_serial = $4 AND program_version = $5",
-              p)
+        .exec(
+            "SELECT id FROM benches WHERE host_name = $1 AND port_name = $2 AND "
+            "port_device = $3 AND usb_serial = $4 AND program_version = $5",
+            p)
         .integer(0, 0);
 }
 
@@ -46,7 +47,9 @@ void InsertStates(PgConnection& db, const QString& uid, int firstOrdinal,
     PgParams p;
     int ordinal = firstOrdinal;
     for (const archive::StateChange& s : states)
-        p.add(uid).add(qint64{ordinal++}).add(QString::fromLatin1(archive::StateName(s.state)))
+        p.add(uid)
+            .add(qint64{ordinal++})
+            .add(QString::fromLatin1(archive::StateName(s.state)))
             .add(s.atMs);
     const QByteArray sql = "INSERT INTO state_changes (test_uid, ordinal, state, at_ms) VALUES " +
                            ValuesList(int(states.size()), 4) + " ON CONFLICT DO NOTHING";
@@ -62,10 +65,9 @@ void InsertRecords(PgConnection& db, const QString& uid, int revision,
             p.add(uid).add(qint64{revision});
             AddRecord(p, records[i]);
         }
-        const QByteArray sql = QByteArray("INSERT INTO records (test_uid, revision, ") +
-                               kRecordColumns + ") VALUES " +
-                               ValuesList(int(end - first), 2 + kRecordColumnCount) +
-                               " ON CONFLICT DO NOTHING";
+        const QByteArray sql =
+            QByteArray("INSERT INTO records (test_uid, revision, ") + kRecordColumns + ") VALUES " +
+            ValuesList(int(end - first), 2 + kRecordColumnCount) + " ON CONFLICT DO NOTHING";
         db.exec(sql.constData(), p);
     }
 }

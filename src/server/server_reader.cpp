@@ -36,8 +36,7 @@ class SharedTexts {
         const std::string_view key(PQgetvalue(m_raw, row, column),
                                    size_t(PQgetlength(m_raw, row, column)));
         auto found = m_texts.find(key);
-        if (found == m_texts.end())
-            found = m_texts.emplace(key, m_result.text(row, column)).first;
+        if (found == m_texts.end()) found = m_texts.emplace(key, m_result.text(row, column)).first;
         return found->second;
     }
 
@@ -158,8 +157,8 @@ std::optional<ServerTest> LoadServerTest(PgConnection& db, const QString& uid) {
     test.records.reserve(size_t(records.rows()));
     for (int row = 0; row < records.rows(); ++row) test.records.push_back(RecordAt(records, row));
 
-    const PgResult states = db.exec(
-        "SELECT state, at_ms FROM state_changes WHERE test_uid = $1 ORDER BY ordinal", key);
+    const PgResult states =
+        db.exec("SELECT state, at_ms FROM state_changes WHERE test_uid = $1 ORDER BY ordinal", key);
     for (int row = 0; row < states.rows(); ++row)
         test.states.push_back({StateNamed(states.text(row, 0)), states.integer(row, 1)});
     ApplyStates(test.states, &test.state, &test.closed);

@@ -65,8 +65,7 @@ class ServerHistory : public HistoryFixture {
                       const server::BenchIdentity& bench) {
         auto r = reader();
         const qint64 id = idOf(uid);
-        server::InsertWholeTest(db, server::InsertBench(db, bench), *r->loadTest(id),
-                                r->polls(id));
+        server::InsertWholeTest(db, server::InsertBench(db, bench), *r->loadTest(id), r->polls(id));
     }
     // The window's list from `source`, once read.
     HistoryWindow* listFrom(Source source) {
@@ -136,9 +135,9 @@ TEST_F(ServerHistory, ATestFromTheServerShowsAndExportsAsItsLocalCopy) {
     copyToServer(*db, m_tests[1].uid, kBench2);  // sent twice, stored once
     // A role that may only insert and select: the server's summaries follow its rows too.
     ASSERT_TRUE(s_cluster->createRole("bench", "pw"));
-    ASSERT_EQ(s_cluster->sql("GRANT SELECT, INSERT ON ALL TABLES IN SCHEMA public TO bench",
-                             "copies"),
-              "");
+    ASSERT_EQ(
+        s_cluster->sql("GRANT SELECT, INSERT ON ALL TABLES IN SCHEMA public TO bench", "copies"),
+        "");
     server::PgConnection bench({s_cluster->uri("copies", "bench"), "pw"});
     copyToServer(bench, m_tests[2].uid, kBench1);
 

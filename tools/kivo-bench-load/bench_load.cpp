@@ -65,9 +65,8 @@ archive::PollRow MakePoll(int n, const BenchLoadOptions& o) {
     return p;
 }
 
-void RunBench(int bench, const BenchLoadOptions& o, Clock::time_point begin,
-              Clock::time_point end, std::atomic<long>& testsBegun,
-              const std::atomic<bool>* stop, BenchResult& out) {
+void RunBench(int bench, const BenchLoadOptions& o, Clock::time_point begin, Clock::time_point end,
+              std::atomic<long>& testsBegun, const std::atomic<bool>* stop, BenchResult& out) {
     auto stopped = [&] { return (stop && stop->load()) || Clock::now() >= end; };
     try {
         server::PgConnection db({o.conninfo, {}, 5, QStringLiteral("kivo-bench-load")});
@@ -77,8 +76,8 @@ void RunBench(int bench, const BenchLoadOptions& o, Clock::time_point begin,
                  QStringLiteral("COM1"), QStringLiteral("/dev/ttyUSB0"), QString(),
                  QStringLiteral("load")});
         // The benches' ticks spread over the interval, as benches started at random would.
-        Clock::time_point next = begin + std::chrono::milliseconds(
-                                             qint64(o.intervalMs) * bench / std::max(1, o.benches));
+        Clock::time_point next = begin + std::chrono::milliseconds(qint64(o.intervalMs) * bench /
+                                                                   std::max(1, o.benches));
         while (!stopped() && testsBegun.fetch_add(1) < o.maxTests) {
             archive::TestHeader h = NewHeader(bench, o);
             {

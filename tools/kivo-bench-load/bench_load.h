@@ -15,8 +15,8 @@ struct BenchLoadOptions {
     int intervalMs = 2000;
     int pollsPerRecord = 15;
     int pollsPerTest = 60;
-    int seconds = 30;        // bound on the run
-    int maxTests = 100000;   // bound on the tests begun, over every bench
+    int seconds = 30;       // bound on the run
+    int maxTests = 100000;  // bound on the tests begun, over every bench
     QString hostPrefix = QStringLiteral("SIM-BENCH");
 };
 

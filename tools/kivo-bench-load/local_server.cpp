@@ -22,8 +22,9 @@ QString RefuseRemoteServer(const QString& conninfo) {
             if (h.isEmpty() || h.startsWith(u'/') || h == "127.0.0.1" || h == "::1" ||
                 h == "localhost")
                 continue;
-            refused = QStringLiteral("%1 is not this machine: only 127.0.0.1, ::1, localhost "
-                                     "or a unix socket folder are served")
+            refused = QStringLiteral(
+                          "%1 is not this machine: only 127.0.0.1, ::1, localhost "
+                          "or a unix socket folder are served")
                           .arg(h);
         }
     }

@@ -25,9 +25,10 @@ int main(int argc, char** argv) {
         QStringLiteral("server"), QStringLiteral("libpq URI or conninfo (default: KIVO_SERVER)"),
         QStringLiteral("uri"));
     auto number = [](const char* name, const char* what, int value) {
-        return QCommandLineOption(QString::fromLatin1(name),
-                                  QStringLiteral("%1 (default %2)").arg(QLatin1String(what)).arg(value),
-                                  QStringLiteral("n"), QString::number(value));
+        return QCommandLineOption(
+            QString::fromLatin1(name),
+            QStringLiteral("%1 (default %2)").arg(QLatin1String(what)).arg(value),
+            QStringLiteral("n"), QString::number(value));
     };
     const QCommandLineOption benches = number("benches", "simulated benches", o.benches);
     const QCommandLineOption interval =
@@ -68,10 +69,11 @@ int main(int argc, char** argv) {
     std::printf("%d benches, a poll every %d ms each, for %d s\n", o.benches, o.intervalMs,
                 o.seconds);
     const BenchLoadFigures f = RunBenchLoad(o);
-    std::printf("benches connected %d, tests %ld, polls %ld, records %ld, failed batches %ld "
-                "in %.1f s (%.1f polls/s)\n",
-                f.benches, f.tests, f.polls, f.records, f.failedBatches, f.seconds,
-                f.seconds > 0 ? double(f.polls) / f.seconds : 0.0);
+    std::printf(
+        "benches connected %d, tests %ld, polls %ld, records %ld, failed batches %ld "
+        "in %.1f s (%.1f polls/s)\n",
+        f.benches, f.tests, f.polls, f.records, f.failedBatches, f.seconds,
+        f.seconds > 0 ? double(f.polls) / f.seconds : 0.0);
     std::printf("lag from a poll taken to on the server, ms: median %.1f  p99 %.1f  max %.1f\n",
                 f.lagAt(0.5), f.lagAt(0.99), f.lagAt(1.0));
     if (!f.firstError.isEmpty()) std::printf("first error: %s\n", qPrintable(f.firstError));
