@@ -125,7 +125,7 @@ HistoryWindow::HistoryWindow(QWidget* owner, QString archivePath, Host host)
     m_open->setDefault(true);
     m_csv = new QPushButton(QStringLiteral("导出CSV(&C)"), this);
     m_delete = new QPushButton(QStringLiteral("删除(&D)"), this);
-    auto* reload = m_reload = new QPushButton(QStringLiteral("刷新(&R)"), this);
+    auto* reload = new QPushButton(QStringLiteral("刷新(&R)"), this);
     m_cancel = new QPushButton(QStringLiteral("取消读取(&A)"), this);
     m_cancel->setToolTip(QStringLiteral("不再等待实验室服务器"));
     m_cancel->setEnabled(false);

@@ -91,7 +91,6 @@ class HistoryWindow : public QDialog {
     QPushButton* m_open = nullptr;
     QPushButton* m_csv = nullptr;
     QPushButton* m_delete = nullptr;
-    QPushButton* m_reload = nullptr;
     QPushButton* m_cancel = nullptr;
     QComboBox* m_source = nullptr;
     QLabel* m_benchLabel = nullptr;
