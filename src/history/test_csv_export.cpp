@@ -19,12 +19,6 @@ QString AskCsvPath(QWidget* owner, const archive::TestHeader& header) {
     return FileDialog::getSaveFileName(owner, request);
 }
 
-bool SaveCsv(QWidget* owner, const QString& path, const QByteArray& bytes) {
-    const QString failure = ReplaceFileContentsOrExplain(path, bytes, QStringLiteral("CSV文件"));
-    if (!failure.isEmpty()) WarnOperator(owner, failure);
-    return failure.isEmpty();
-}
-
 }  // namespace
 
 bool ExportTestCsv(QWidget* owner, const QString& archivePath, qint64 id) {
@@ -32,6 +26,7 @@ bool ExportTestCsv(QWidget* owner, const QString& archivePath, qint64 id) {
     if (!reader) return false;
     const std::optional<archive::ArchivedTest> test = LoadTestOrWarn(owner, *reader, id);
     if (!test) return false;
+
     const QString path = AskCsvPath(owner, test->header);
     if (path.isEmpty()) return false;
 
@@ -45,11 +40,17 @@ bool ExportTestCsv(QWidget* owner, const QString& archivePath, qint64 id) {
         WarnOperator(owner, readError + QStringLiteral("\nCSV文件没有保存。"));
         return false;
     }
-    return SaveCsv(owner, path, bytes);
+    const QString failure = ReplaceFileContentsOrExplain(path, bytes, QStringLiteral("CSV文件"));
+    if (!failure.isEmpty()) WarnOperator(owner, failure);
+    return failure.isEmpty();
 }
 
 bool ExportPollsCsv(QWidget* owner, const archive::ArchivedTest& test,
                     const std::vector<archive::PollRow>& polls) {
     const QString path = AskCsvPath(owner, test.header);
-    return !path.isEmpty() && SaveCsv(owner, path, BuildPollCsv(polls, test.records));
+    if (path.isEmpty()) return false;
+    const QString failure = ReplaceFileContentsOrExplain(path, BuildPollCsv(polls, test.records),
+                                                         QStringLiteral("CSV文件"));
+    if (!failure.isEmpty()) WarnOperator(owner, failure);
+    return failure.isEmpty();
 }
