@@ -226,6 +226,9 @@ void CMainFrame::OnHistory() {
         HistoryWindow::Host host;
         host.openTest = [this](qint64 id) { return OpenArchivedTest(id); };
         host.viewedTest = [this] { return m_viewedTestId; };
+        host.showTest = [this](ViewedTest viewed) {
+            return ShowViewedTest(std::move(viewed), std::nullopt);
+        };
         m_history = new HistoryWindow(this, ArchiveSession::path(), std::move(host));
     }
     if (m_history->isVisible()) m_history->refresh();
@@ -235,20 +238,28 @@ void CMainFrame::OnHistory() {
 }
 
 bool CMainFrame::OpenArchivedTest(qint64 id) {
+    if (!testWindowFree()) return false;
     QWidget* owner = m_history && m_history->isVisible() ? static_cast<QWidget*>(m_history) : this;
-    if (m_pTestFrame) {
-        MessageBox::show(owner, QStringLiteral("请先关闭当前的实验窗口，再打开历史实验。"),
-                         MessageBox::kAppCaption, MessageBox::Buttons::Ok,
-                         MessageBox::Icon::Exclamation);
-        return false;
-    }
     std::optional<ViewedTest> viewed = LoadViewedTest(owner, ArchiveSession::path(), id);
-    if (!viewed) return false;
-    SetParametersFromArchive(viewed->test.header);
+    return viewed && ShowViewedTest(std::move(*viewed), id);
+}
+
+bool CMainFrame::testWindowFree() {
+    if (!m_pTestFrame) return true;
+    QWidget* owner = m_history && m_history->isVisible() ? static_cast<QWidget*>(m_history) : this;
+    MessageBox::show(owner, QStringLiteral("请先关闭当前的实验窗口，再打开历史实验。"),
+                     MessageBox::kAppCaption, MessageBox::Buttons::Ok,
+                     MessageBox::Icon::Exclamation);
+    return false;
+}
+
+bool CMainFrame::ShowViewedTest(ViewedTest viewed, std::optional<qint64> archiveId) {
+    if (!testWindowFree()) return false;
+    SetParametersFromArchive(viewed.test.header);
     Testclass* form = openTestWindow(true);
-    m_viewedTestId = id;
-    m_pTestFrame->setWindowTitle(ViewedTestTitle(viewed->test));
-    ShowTestForViewing(*form, *viewed, ArchiveSession::path());
+    m_viewedTestId = archiveId;
+    m_pTestFrame->setWindowTitle(ViewedTestTitle(viewed.test));
+    ShowTestForViewing(*form, viewed, ArchiveSession::path());
     return true;
 }
 

@@ -12,6 +12,7 @@ class HistoryWindow;
 class QAction;
 class QLabel;
 class Testclass;
+struct ViewedTest;
 
 // The main window "混凝土氯离子电通量测定仪": the menu, the status bar, the background
 // picture and at most one test window. "新建实验" logs the user in and opens the test
@@ -53,6 +54,9 @@ class CMainFrame : public QMainWindow {
     // Shows test `id` of the archive in the test window in view mode; refused, with a
     // message, while a test window is open. False when it is not shown.
     bool OpenArchivedTest(qint64 id);
+    // Shows a test already read (from the archive, test `archiveId`, or from the lab server)
+    // the same way.
+    bool ShowViewedTest(ViewedTest viewed, std::optional<qint64> archiveId);
     // The archive id of the test the test window shows in view mode.
     std::optional<qint64> viewedTestId() const { return m_viewedTestId; }
     // "导出试验报告PDF" / "打印试验报告": the report of the test the test window shows, once
@@ -87,6 +91,8 @@ class CMainFrame : public QMainWindow {
     void buildStatusBar();
     void updateCommands();
     void testFrameGone();
+    // True when no test window is open; else says so and false.
+    bool testWindowFree();
 
     CBackgroundWnd* m_wndClient = nullptr;
     std::map<int, QAction*> m_commands;

@@ -1,5 +1,6 @@
 #include "history/history_window.h"
 
+#include <QComboBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -7,14 +8,34 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QVBoxLayout>
+#include <set>
 
 #include "export/grading_scheme.h"
 #include "history/archive_access.h"
+#include "history/server_read.h"
 #include "history/test_csv_export.h"
 #include "history/test_deletion.h"
 #include "history/test_list_filter.h"
 #include "history/test_list_model.h"
 #include "history/test_report_export.h"
+#include "server/server_reader.h"
+#include "server/server_settings.h"
+
+namespace {
+
+const QString kReadingServer = QStringLiteral("正在读取实验室服务器…");
+
+// How to reach the lab server, read on the worker: the settings beside the archive or the
+// environment's KIVO_SERVER.
+server::PgConnection::Options ServerOptions() {
+    const server::ServerSettings settings = server::ReadServerSettings();
+    if (!settings.configured())
+        throw server::PgError(server::PgError::Kind::Refused,
+                              QStringLiteral("没有设置实验室服务器（系统设置 → 实验室服务器）"));
+    return settings.connectOptions();
+}
+
+}  // namespace
 
 HistoryWindow::HistoryWindow(QWidget* owner, QString archivePath, Host host)
     : QDialog(owner), m_archivePath(std::move(archivePath)), m_host(std::move(host)) {
@@ -34,6 +55,18 @@ HistoryWindow::HistoryWindow(QWidget* owner, QString archivePath, Host host)
     m_filter->setAccessibleName(QStringLiteral("筛选"));
     filterLabel->setBuddy(m_filter);
     m_status = new QLabel(this);
+
+    auto* sourceLabel = new QLabel(QStringLiteral("来源(&S)："), this);
+    m_source = new QComboBox(this);
+    m_source->addItems({QStringLiteral("本机档案"), QStringLiteral("实验室服务器")});
+    m_source->setAccessibleName(QStringLiteral("来源"));
+    sourceLabel->setBuddy(m_source);
+    m_benchLabel = new QLabel(QStringLiteral("实验台(&B)："), this);
+    m_bench = new QComboBox(this);
+    m_bench->setAccessibleName(QStringLiteral("实验台"));
+    m_bench->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    m_benchLabel->setBuddy(m_bench);
+    m_serverRead = new ServerRead(this);
 
     auto* listLabel = new QLabel(QStringLiteral("实验列表(&L)："), this);
     m_view = new QTableView(this);
@@ -66,6 +99,8 @@ HistoryWindow::HistoryWindow(QWidget* owner, QString archivePath, Host host)
                 return QStringLiteral("市建设工程质量检测中心");
             case TestListModel::State:
                 return QStringLiteral("通信故障");
+            case TestListModel::Bench:
+                return QStringLiteral("LAB-PC-02 COM1（/dev/ttyUSB0）");
             default:
                 return column >= TestListModel::FirstResult ? QStringLiteral("00000 可忽略")
                                                             : QStringLiteral("00000.0");
@@ -79,6 +114,9 @@ HistoryWindow::HistoryWindow(QWidget* owner, QString archivePath, Host host)
         m_view->setColumnWidth(column, width + 16);
     }
     header->setMinimumHeight(2 * m_view->fontMetrics().height() + 12);
+    // The bench beside the date and time; shown for the lab server's tests only.
+    header->moveSection(header->visualIndex(TestListModel::Bench), TestListModel::Tester);
+    m_view->setColumnHidden(TestListModel::Bench, true);
     // Newest first, as the archive gives them; any heading sorts by its column.
     header->setSortIndicator(TestListModel::Date, Qt::DescendingOrder);
     m_view->setSortingEnabled(true);
@@ -90,14 +128,21 @@ HistoryWindow::HistoryWindow(QWidget* owner, QString archivePath, Host host)
     m_report = new QPushButton(QStringLiteral("导出报告PDF(&B)"), this);
     m_print = new QPushButton(QStringLiteral("打印(&P)"), this);
     auto* reload = new QPushButton(QStringLiteral("刷新(&R)"), this);
+    m_cancel = new QPushButton(QStringLiteral("取消读取(&A)"), this);
+    m_cancel->setToolTip(QStringLiteral("不再等待实验室服务器"));
+    m_cancel->setEnabled(false);
     auto* close = new QPushButton(QStringLiteral("关闭"), this);
 
     auto* top = new QHBoxLayout;
+    top->addWidget(sourceLabel);
+    top->addWidget(m_source);
+    top->addWidget(m_benchLabel);
+    top->addWidget(m_bench);
     top->addWidget(filterLabel);
     top->addWidget(m_filter, 1);
     top->addWidget(m_status);
     auto* buttons = new QHBoxLayout;
-    for (QPushButton* b : {m_open, m_csv, m_report, m_print, m_delete, reload})
+    for (QPushButton* b : {m_open, m_csv, m_report, m_print, m_delete, reload, m_cancel})
         buttons->addWidget(b);
     buttons->addStretch(1);
     buttons->addWidget(close);
@@ -108,6 +153,8 @@ HistoryWindow::HistoryWindow(QWidget* owner, QString archivePath, Host host)
     layout->addLayout(buttons);
 
     // Tab order follows the layout.
+    setTabOrder(m_source, m_bench);
+    setTabOrder(m_bench, m_filter);
     setTabOrder(m_filter, m_view);
     setTabOrder(m_view, m_open);
     setTabOrder(m_open, m_csv);
@@ -115,7 +162,8 @@ HistoryWindow::HistoryWindow(QWidget* owner, QString archivePath, Host host)
     setTabOrder(m_report, m_print);
     setTabOrder(m_print, m_delete);
     setTabOrder(m_delete, reload);
-    setTabOrder(reload, close);
+    setTabOrder(reload, m_cancel);
+    setTabOrder(m_cancel, close);
 
     connect(m_filter, &QLineEdit::textChanged, this, [this](const QString& text) {
         m_proxy->setFilterText(text);
@@ -132,6 +180,35 @@ HistoryWindow::HistoryWindow(QWidget* owner, QString archivePath, Host host)
     connect(m_delete, &QPushButton::clicked, this, &HistoryWindow::deleteSelected);
     connect(reload, &QPushButton::clicked, this, &HistoryWindow::refresh);
     connect(close, &QPushButton::clicked, this, &HistoryWindow::reject);
+    connect(m_cancel, &QPushButton::clicked, m_serverRead, &ServerRead::cancel);
+    connect(m_source, &QComboBox::currentIndexChanged, this, [this] {
+        m_serverRead->cancel();
+        const bool server = source() == Source::Server;
+        m_view->setColumnHidden(TestListModel::Bench, !server);
+        m_model->setTests({});
+        m_proxy->setBench(QString());
+        fillBenches();
+        refresh();
+    });
+    connect(m_bench, &QComboBox::activated, this, [this] {
+        m_proxy->setBench(m_bench->currentIndex() > 0 ? m_bench->currentText() : QString());
+        updateCount();
+        updateButtons();
+    });
+    connect(m_serverRead, &ServerRead::busyChanged, this, [this](bool busy) {
+        m_cancel->setEnabled(busy);
+        if (busy) {
+            m_status->setText(kReadingServer);
+            m_status->setToolTip(QString());
+        } else if (source() == Source::Server && m_readError.isEmpty() &&
+                   m_model->rowCount() == 0) {
+            // Given up before the list came.
+            m_readError = QStringLiteral("已取消读取实验室服务器");
+        }
+        if (!busy) updateCount();
+        updateButtons();
+    });
+    fillBenches();
     updateButtons();
 }
 
@@ -142,7 +219,19 @@ void HistoryWindow::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
 }
 
+HistoryWindow::Source HistoryWindow::source() const {
+    return m_source->currentIndex() == 1 ? Source::Server : Source::Archive;
+}
+
+void HistoryWindow::setSource(Source source) {
+    m_source->setCurrentIndex(source == Source::Server ? 1 : 0);
+}
+
 void HistoryWindow::refresh() {
+    if (source() == Source::Server) {
+        refreshServer();
+        return;
+    }
     const std::optional<archive::TestSummary> selected = selectedTest();
     QString message;
     std::unique_ptr<archive::ArchiveReader> reader = OpenArchiveReader(m_archivePath, &message);
@@ -162,7 +251,54 @@ void HistoryWindow::refresh() {
     updateButtons();
 }
 
+void HistoryWindow::refreshServer() {
+    const std::optional<archive::TestSummary> selected = selectedTest();
+    auto list = std::make_shared<server::ServerTestList>();
+    m_serverRead->start(
+        ServerOptions, [list](server::PgConnection& db) { *list = server::ListServerTests(db); },
+        [this, list, selected](const QString& error) {
+            m_readError = error.isEmpty() ? QString() : ServerReadFailure(error);
+            m_model->setTests(std::move(list->tests), std::move(list->benches));
+            fillBenches();
+            const int row = selected ? m_model->rowOfUid(selected->uid) : -1;
+            const QModelIndex index =
+                row >= 0 ? m_proxy->mapFromSource(m_model->index(row, 0)) : QModelIndex();
+            if (index.isValid()) {
+                m_view->selectRow(index.row());
+                m_view->scrollTo(index);
+            } else if (m_proxy->rowCount() > 0) {
+                m_view->selectRow(0);
+            }
+            updateCount();
+            updateButtons();
+        });
+}
+
+// "全部实验台" and each bench of the list, the one chosen kept when it is still there.
+void HistoryWindow::fillBenches() {
+    const bool server = source() == Source::Server;
+    std::set<QString> benches;
+    for (int row = 0; row < m_model->rowCount(); ++row) {
+        const QString& bench = m_model->row(row).bench;
+        if (!bench.isEmpty()) benches.insert(bench);
+    }
+    m_bench->clear();
+    m_bench->addItem(QStringLiteral("全部实验台"));
+    for (const QString& bench : benches) m_bench->addItem(bench);
+    const int kept = m_proxy->bench().isEmpty() ? 0 : m_bench->findText(m_proxy->bench());
+    m_bench->setCurrentIndex(std::max(kept, 0));
+    if (kept < 0) m_proxy->setBench(QString());
+    m_bench->setEnabled(server);
+    m_benchLabel->setEnabled(server);
+}
+
 void HistoryWindow::updateCount() {
+    if (m_serverRead->busy()) return;
+    if (!m_readError.isEmpty() && source() == Source::Server) {
+        m_status->setText(m_readError);
+        m_status->setToolTip(QString());
+        return;
+    }
     if (!m_readError.isEmpty()) {
         m_status->setText(QStringLiteral("无法读取测试档案"));
         m_status->setToolTip(m_readError);
@@ -179,9 +315,13 @@ QString HistoryWindow::statusText() const { return m_status->text(); }
 
 void HistoryWindow::updateButtons() {
     const std::optional<archive::TestSummary> test = selectedTest();
-    for (QPushButton* b : {m_open, m_csv, m_delete}) b->setEnabled(test.has_value());
-    // A report needs records.
-    for (QPushButton* b : {m_report, m_print}) b->setEnabled(test && test->recordCount > 0);
+    const bool any = test.has_value() && !m_serverRead->busy();
+    for (QPushButton* b : {m_open, m_csv}) b->setEnabled(any);
+    // A test stays on the lab server whatever a bench does with its own copy.
+    m_delete->setEnabled(any && source() == Source::Archive);
+    // A report is made from the archive's copy of a test with records.
+    for (QPushButton* b : {m_report, m_print})
+        b->setEnabled(any && source() == Source::Archive && test->recordCount > 0);
 }
 
 std::optional<archive::TestSummary> HistoryWindow::selectedTest() const {
@@ -203,6 +343,17 @@ bool HistoryWindow::selectTest(qint64 id) {
 }
 
 void HistoryWindow::openSelected() {
+    if (source() == Source::Server) {
+        loadServerTest([this](archive::ArchivedTest test, std::vector<archive::PollRow> polls) {
+            ViewedTest viewed;
+            viewed.test = std::move(test);
+            if (!polls.empty()) viewed.lastPoll = polls.back();
+            viewed.serverPolls =
+                std::make_shared<const std::vector<archive::PollRow>>(std::move(polls));
+            if (m_host.showTest && m_host.showTest(std::move(viewed))) hide();
+        });
+        return;
+    }
     const std::optional<archive::TestSummary> test = selectedTest();
     if (!test || !m_host.openTest) return;
     // The window makes way for the test window; it keeps its place for the next time.
@@ -210,6 +361,12 @@ void HistoryWindow::openSelected() {
 }
 
 void HistoryWindow::exportSelected() {
+    if (source() == Source::Server) {
+        loadServerTest([this](archive::ArchivedTest test, std::vector<archive::PollRow> polls) {
+            ExportPollsCsv(this, test, polls);
+        });
+        return;
+    }
     if (const std::optional<archive::TestSummary> test = selectedTest())
         ExportTestCsv(this, m_archivePath, test->id);
 }
@@ -224,9 +381,29 @@ void HistoryWindow::printSelected() {
         PrintTestReportOf(this, m_archivePath, test->id);
 }
 
+void HistoryWindow::loadServerTest(
+    std::function<void(archive::ArchivedTest, std::vector<archive::PollRow>)> use) {
+    const std::optional<archive::TestSummary> selected = selectedTest();
+    if (!selected) return;
+    auto loaded = std::make_shared<std::optional<server::ServerTest>>();
+    m_serverRead->start(
+        ServerOptions,
+        [loaded, uid = selected->uid](server::PgConnection& db) {
+            *loaded = server::LoadServerTest(db, uid);
+        },
+        [this, loaded, use = std::move(use)](const QString& error) {
+            if (!error.isEmpty())
+                WarnOperator(this, ServerReadFailure(error));
+            else if (!*loaded)
+                WarnOperator(this, QStringLiteral("实验室服务器上已没有这项实验。"));
+            else
+                use(std::move((*loaded)->test), std::move((*loaded)->polls));
+        });
+}
+
 void HistoryWindow::deleteSelected() {
     const std::optional<archive::TestSummary> test = selectedTest();
-    if (!test) return;
+    if (!test || source() != Source::Archive) return;
     const std::optional<qint64> viewed =
         m_host.viewedTest ? m_host.viewedTest() : std::optional<qint64>();
     if (DeleteArchivedTest(this, m_archivePath, *test, viewed)) refresh();

@@ -8,19 +8,27 @@
 #include "platform/file_dialog.h"
 #include "run/run_audit.h"
 
+namespace {
+
+// The file to write, from the save dialog; empty when the operator gave none.
+QString AskCsvPath(QWidget* owner, const archive::TestHeader& header) {
+    FileDialog::SaveRequest request;
+    request.filter = QStringLiteral("*.csv");
+    request.defaultSuffix = QStringLiteral("csv");
+    request.proposedName = header.testDate + u'_' + QString(header.startTime).remove(u':');
+    request.confirmOverwrite = true;
+    return FileDialog::getSaveFileName(owner, request);
+}
+
+}  // namespace
+
 bool ExportTestCsv(QWidget* owner, const QString& archivePath, qint64 id) {
     std::unique_ptr<archive::ArchiveReader> reader = OpenArchiveReaderOrWarn(owner, archivePath);
     if (!reader) return false;
     const std::optional<archive::ArchivedTest> test = LoadTestOrWarn(owner, *reader, id);
     if (!test) return false;
 
-    FileDialog::SaveRequest request;
-    request.filter = QStringLiteral("*.csv");
-    request.defaultSuffix = QStringLiteral("csv");
-    request.proposedName =
-        test->header.testDate + u'_' + QString(test->header.startTime).remove(u':');
-    request.confirmOverwrite = true;
-    const QString path = FileDialog::getSaveFileName(owner, request);
+    const QString path = AskCsvPath(owner, test->header);
     if (path.isEmpty()) return false;
 
     QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -39,5 +47,15 @@ bool ExportTestCsv(QWidget* owner, const QString& archivePath, qint64 id) {
                              test->header.uid);
     else
         WarnOperator(owner, failure);
+    return failure.isEmpty();
+}
+
+bool ExportPollsCsv(QWidget* owner, const archive::ArchivedTest& test,
+                    const std::vector<archive::PollRow>& polls) {
+    const QString path = AskCsvPath(owner, test.header);
+    if (path.isEmpty()) return false;
+    const QString failure = ReplaceFileContentsOrExplain(path, BuildPollCsv(polls, test.records),
+                                                         QStringLiteral("CSV文件"));
+    if (!failure.isEmpty()) WarnOperator(owner, failure);
     return failure.isEmpty();
 }

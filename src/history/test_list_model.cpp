@@ -10,14 +10,20 @@ namespace {
 // The program's own "%d-%d-%d" dates and "%02d:%02d:%02d" times, read by hand: the general
 // parsers are too slow for thousands of rows.
 bool ThreeNumbers(const QString& text, QChar separator, int out[3]) {
-    const QList<QStringView> parts = QStringView(text).split(separator);
-    if (parts.size() != 3) return false;
-    for (int i = 0; i < 3; ++i) {
-        bool ok = false;
-        out[i] = parts[i].toInt(&ok);
-        if (!ok) return false;
+    int part = 0, digits = 0;
+    out[0] = out[1] = out[2] = 0;
+    for (const QChar c : text) {
+        if (c == separator) {
+            if (digits == 0 || ++part > 2) return false;
+            digits = 0;
+        } else if (c >= u'0' && c <= u'9' && digits < 9) {
+            out[part] = out[part] * 10 + (c.unicode() - u'0');
+            ++digits;
+        } else {
+            return false;
+        }
     }
-    return true;
+    return part == 2 && digits > 0;
 }
 
 QDate DateOf(const QString& text) {
@@ -70,11 +76,15 @@ TestListModel::Row TestListModel::makeRow(archive::TestSummary test) {
     return row;
 }
 
-void TestListModel::setTests(std::vector<archive::TestSummary> tests) {
+void TestListModel::setTests(std::vector<archive::TestSummary> tests,
+                             std::vector<QString> benches) {
     beginResetModel();
     m_rows.clear();
     m_rows.reserve(tests.size());
-    for (archive::TestSummary& test : tests) m_rows.push_back(makeRow(std::move(test)));
+    for (size_t i = 0; i < tests.size(); ++i) {
+        m_rows.push_back(makeRow(std::move(tests[i])));
+        if (i < benches.size()) m_rows.back().bench = std::move(benches[i]);
+    }
     m_results.assign(m_rows.size(), std::nullopt);
     endResetModel();
 }
@@ -90,6 +100,12 @@ void TestListModel::setGradingScheme(GradingScheme scheme) {
 int TestListModel::rowOfId(qint64 id) const {
     for (size_t r = 0; r < m_rows.size(); ++r)
         if (m_rows[r].test.id == id) return int(r);
+    return -1;
+}
+
+int TestListModel::rowOfUid(const QString& uid) const {
+    for (size_t r = 0; r < m_rows.size(); ++r)
+        if (m_rows[r].test.uid == uid) return int(r);
     return -1;
 }
 
@@ -122,6 +138,8 @@ QString TestListModel::text(int index, int column) const {
             // A test whose window was closed before it came to an end was interrupted.
             return archive::StateText(
                 t.closed && archive::IsUnfinished(t.state) ? archive::TestState::Closed : t.state);
+        case Bench:
+            return m_rows[size_t(index)].bench;
         default:
             break;
     }
@@ -190,7 +208,8 @@ QVariant TestListModel::data(const QModelIndex& index, int role) const {
             }
             return {};
         case Qt::TextAlignmentRole:
-            if (index.column() == Tester || index.column() == Organisation)
+            if (index.column() == Tester || index.column() == Organisation ||
+                index.column() == Bench)
                 return int(Qt::AlignLeft | Qt::AlignVCenter);
             return int(Qt::AlignCenter);
         default:
@@ -207,6 +226,7 @@ QVariant TestListModel::headerData(int section, Qt::Orientation orientation, int
         QStringLiteral("试验时间\n(min)"), QStringLiteral("保存间隔\n(min)"),
         QStringLiteral("记录数"),          QStringLiteral("状态")};
     if (section < FirstCharge) return kFixed.value(section);
+    if (section == Bench) return QStringLiteral("实验台");
     if (section < FirstResult)
         return QStringLiteral("通道%1\n电通量(C)").arg(section - FirstCharge + 1);
     const QString group = QStringLiteral("结果 ");

@@ -13,7 +13,7 @@
 // date, start time, tester, organisation, test minutes, record interval, record count,
 // state, each channel's final charge, then the result group: each channel's adjusted
 // charge with its grade, and each group of three with its value and grade (a group short of
-// three specimens marked "*", the rule that gave the value as the cell's tool tip).
+// three specimens marked "*", the rule that gave the value as the cell's tool tip); last the bench (host, port and device) of a test of the lab server.
 // Every cell also has a sort key (SortRole) that orders numbers as numbers and dates and
 // times as such; cells without a value sort first.
 class TestListModel : public QAbstractTableModel {
@@ -27,7 +27,7 @@ class TestListModel : public QAbstractTableModel {
                          RecordInterval = 5, RecordCount = 6, State = 7, FirstCharge = 8,
                          FirstResult = FirstCharge + archive::kChannels,
                          FirstGroup = FirstResult + archive::kChannels,
-                         ColumnCount = FirstGroup + kGroups;
+                         Bench = FirstGroup + kGroups, ColumnCount = Bench + 1;
     static constexpr int chargeColumn(int slot) { return FirstCharge + slot; }
     static constexpr int resultColumn(int slot) { return FirstResult + slot; }
     static constexpr int groupColumn(int group) { return FirstGroup + group; }
@@ -37,6 +37,7 @@ class TestListModel : public QAbstractTableModel {
         archive::TestSummary test;
         qint64 startKey = 0;  // the date and start time as shown (the date's sort key)
         QString isoDate;      // the date with zeros ("2026-12-08"), empty when unreadable
+        QString bench;        // the bench it ran on (tests of the lab server)
     };
     using Results = TestResults;
 
@@ -49,6 +50,7 @@ class TestListModel : public QAbstractTableModel {
     const Row& row(int row) const { return m_rows[size_t(row)]; }
     // The row of the test with archive id `id`, or -1.
     int rowOfId(qint64 id) const;
+    int rowOfUid(const QString& uid) const;
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;

@@ -68,6 +68,14 @@ ResultPanel* ShowTestForViewing(Testclass& form, const ViewedTest& viewed,
     QWidget::setTabOrder(panel->reportButton(), panel->printButton());
 
     QPointer<Testclass> owner(&form);
+    if (viewed.serverPolls) {
+        auto shown = std::make_shared<const archive::ArchivedTest>(test);
+        QObject::connect(panel, &ResultPanel::exportCsvRequested, &form,
+                         [owner, shown, polls = viewed.serverPolls] {
+                             if (owner) ExportPollsCsv(owner, *shown, *polls);
+                         });
+        return panel;
+    }
     const qint64 id = test.id;
     QObject::connect(panel, &ResultPanel::exportCsvRequested, &form, [owner, archivePath, id] {
         if (owner) ExportTestCsv(owner, archivePath, id);

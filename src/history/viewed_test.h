@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QString>
+#include <memory>
 #include <optional>
+#include <vector>
 
 #include "archive/archive_rows.h"
 
@@ -14,6 +16,8 @@ class ResultPanel;
 struct ViewedTest {
     archive::ArchivedTest test;
     std::optional<archive::PollRow> lastPoll;  // the readings last shown (voltage)
+    // A test read from the lab server comes with its polls: its "导出CSV" writes them.
+    std::shared_ptr<const std::vector<archive::PollRow>> serverPolls;
 };
 
 // Reads test `id` from the archive at `archivePath`; nothing, after a message owned by

@@ -65,6 +65,8 @@ class PgResult {
     std::optional<int> optionalInt(int row, int column) const;
     // Rows changed by an INSERT/UPDATE/DELETE.
     int affected() const;
+    // The library's result, for reading values in place.
+    PGresult* get() const { return m_result; }
 
   private:
     PGresult* m_result;

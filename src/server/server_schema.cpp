@@ -2,6 +2,8 @@
 
 #include <iterator>
 
+#include "server/test_summaries_schema.h"
+
 namespace server {
 namespace {
 
@@ -116,7 +118,7 @@ struct Step {
 };
 
 // In order; a new version appends a step and never changes an old one.
-constexpr Step kSteps[] = {{1, kVersion1}};
+const Step kSteps[] = {{1, kVersion1}, {2, kTestSummariesStep}};
 static_assert(std::size(kSteps) == kServerSchemaVersion);
 
 }  // namespace

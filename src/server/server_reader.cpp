@@ -1,0 +1,176 @@
+#include "server/server_reader.h"
+
+#include <QList>
+#include <algorithm>
+#include <string_view>
+#include <unordered_map>
+
+#include "archive/test_states.h"
+#include "server/server_rows.h"
+#include "server/server_schema.h"
+
+namespace server {
+namespace {
+
+// One row per test with what the list shows; the server keeps each test's summary (its
+// record count, last record and state changes) as they arrive. The state is worked out here
+// from the changes' names, as the local writer does it, and the rows put in order here too:
+// the server would sort tens of thousands of rows on disk and by the collation's rules.
+constexpr const char* kListSql = R"(
+SELECT s.test_uid, s.test_date, s.start_time, s.tester, s.organisation, s.test_minutes,
+  s.record_interval, s.diameter, s.started_at_ms, s.channels_off,
+  b.host_name, b.port_name, b.port_device,
+  s.record_count, s.last_at_ms, s.last_charge_1, s.last_charge_2, s.last_charge_3,
+  s.last_charge_4, s.last_charge_5, s.last_charge_6, s.state_names, s.state_at_ms, b.id
+FROM test_summaries s
+JOIN benches b ON b.id = s.bench_id
+)";
+
+// The texts many tests share (a tester, an organisation, a date, a list of state names) read
+// once and shared: tens of thousands of rows are read without as many copies.
+class SharedTexts {
+  public:
+    explicit SharedTexts(const PgResult& result, PGresult* raw) : m_result(result), m_raw(raw) {}
+    QString at(int row, int column) {
+        if (PQgetisnull(m_raw, row, column)) return QString();
+        const std::string_view key(PQgetvalue(m_raw, row, column),
+                                   size_t(PQgetlength(m_raw, row, column)));
+        auto found = m_texts.find(key);
+        if (found == m_texts.end()) found = m_texts.emplace(key, m_result.text(row, column)).first;
+        return found->second;
+    }
+
+  private:
+    const PgResult& m_result;
+    PGresult* m_raw;
+    std::unordered_map<std::string_view, QString> m_texts;  // views into the result
+};
+
+archive::TestState StateNamed(QStringView name) {
+    return archive::StateFromName(name.toString()).value_or(archive::TestState::Interrupted);
+}
+
+}  // namespace
+
+QString BenchText(const QString& hostName, const QString& portName, const QString& portDevice) {
+    QString text = hostName;
+    if (!portName.isEmpty()) text += u' ' + portName;
+    if (!portDevice.isEmpty()) text += QStringLiteral("（%1）").arg(portDevice);
+    return text;
+}
+
+void ApplyStates(const std::vector<archive::StateChange>& changes, archive::TestState* state,
+                 bool* closed) {
+    *state = archive::TestState::Running;
+    *closed = false;
+    for (const archive::StateChange& change : changes) {
+        // A closed window ends a test that had not finished; a finished test keeps its ending.
+        if (change.state != archive::TestState::Closed || archive::IsUnfinished(*state))
+            *state = change.state;
+        if (change.state == archive::TestState::Closed) *closed = true;
+    }
+}
+
+ServerTestList ListServerTests(PgConnection& db) {
+    // An older database is brought up to date (the summaries), a newer one refused.
+    PrepareServerSchema(db);
+    // A plain read of every row: compiling it to machine code would cost more than it saves.
+    db.execScript("SET jit = off");
+    const PgResult r = db.exec(kListSql);
+    SharedTexts shared(r, r.get());
+    std::unordered_map<qint64, QString> benchTexts;  // by the bench's id
+    ServerTestList list;
+    const int rows = r.rows();
+    list.tests.reserve(size_t(rows));
+    list.benches.reserve(size_t(rows));
+    std::vector<archive::StateChange> changes;
+    for (int row = 0; row < rows; ++row) {
+        archive::TestSummary t;
+        t.uid = r.text(row, 0);
+        t.testDate = shared.at(row, 1);
+        t.startTime = shared.at(row, 2);
+        t.tester = shared.at(row, 3);
+        t.organisation = shared.at(row, 4);
+        t.testMinutes = int32_t(r.integer(row, 5));
+        t.recordInterval = int32_t(r.integer(row, 6));
+        t.diameter = int32_t(r.integer(row, 7));
+        t.startedAtMs = r.integer(row, 8);
+        const qint64 off = r.integer(row, 9);
+        for (int ch = 0; ch < archive::kChannels; ++ch) {
+            t.channelOff[ch] = uint8_t((off >> ch) & 1);
+            t.lastCharge[ch] = r.text(row, 15 + ch);
+        }
+        const qint64 bench = r.integer(row, 23);
+        auto text = benchTexts.find(bench);
+        if (text == benchTexts.end())
+            text = benchTexts
+                       .emplace(bench, BenchText(r.text(row, 10), r.text(row, 11), r.text(row, 12)))
+                       .first;
+        list.benches.push_back(text->second);
+        t.recordCount = int(r.integer(row, 13));
+        changes.clear();
+        const QString names = shared.at(row, 21);
+        for (QStringView name : QStringView(names).split(u' ', Qt::SkipEmptyParts))
+            changes.push_back({StateNamed(name), 0});
+        ApplyStates(changes, &t.state, &t.closed);
+        t.changedAtMs = std::max({t.startedAtMs, r.integer(row, 14), r.integer(row, 22)});
+        list.tests.push_back(std::move(t));
+    }
+    // Newest first, as the local archive lists them.
+    std::vector<int> order(static_cast<size_t>(rows));
+    for (int i = 0; i < rows; ++i) order[size_t(i)] = i;
+    std::sort(order.begin(), order.end(), [&list](int a, int b) {
+        const archive::TestSummary& x = list.tests[size_t(a)];
+        const archive::TestSummary& y = list.tests[size_t(b)];
+        return x.startedAtMs != y.startedAtMs ? x.startedAtMs > y.startedAtMs : x.uid > y.uid;
+    });
+    ServerTestList sorted;
+    sorted.tests.reserve(size_t(rows));
+    sorted.benches.reserve(size_t(rows));
+    for (int i : order) {
+        sorted.tests.push_back(std::move(list.tests[size_t(i)]));
+        sorted.tests.back().id = qint64(sorted.tests.size());
+        sorted.benches.push_back(std::move(list.benches[size_t(i)]));
+    }
+    return sorted;
+}
+
+std::optional<ServerTest> LoadServerTest(PgConnection& db, const QString& uid) {
+    PgTransaction transaction(db);
+    // One snapshot for every statement: the test as it was at one moment, though benches
+    // go on sending.
+    db.execScript("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ, READ ONLY");
+    PgParams key;
+    key.add(uid);
+    const PgResult h = db.exec(
+        (QByteArray("SELECT ") + kTestColumns + " FROM tests WHERE uid = $1").constData(), key);
+    if (h.rows() == 0) return std::nullopt;
+    ServerTest loaded;
+    archive::ArchivedTest& test = loaded.test;
+    test.header = HeaderAt(h, 0);
+
+    const PgResult records =
+        db.exec((QByteArray("SELECT DISTINCT ON (number) ") + kRecordColumns +
+                 " FROM records WHERE test_uid = $1 ORDER BY number, revision DESC")
+                    .constData(),
+                key);
+    test.records.reserve(size_t(records.rows()));
+    for (int row = 0; row < records.rows(); ++row) test.records.push_back(RecordAt(records, row));
+
+    const PgResult states =
+        db.exec("SELECT state, at_ms FROM state_changes WHERE test_uid = $1 ORDER BY ordinal", key);
+    for (int row = 0; row < states.rows(); ++row)
+        test.states.push_back({StateNamed(states.text(row, 0)), states.integer(row, 1)});
+    ApplyStates(test.states, &test.state, &test.closed);
+
+    const PgResult polls = db.exec(
+        (QByteArray("SELECT ") + kPollColumns + " FROM polls WHERE test_uid = $1 ORDER BY seq")
+            .constData(),
+        key);
+    loaded.polls.reserve(size_t(polls.rows()));
+    for (int row = 0; row < polls.rows(); ++row) loaded.polls.push_back(PollAt(polls, row));
+    transaction.commit();
+    return loaded;
+}
+
+}  // namespace server

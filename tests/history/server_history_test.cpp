@@ -1,0 +1,266 @@
+// The history window on the lab server: tests copied there from a bench's archive are listed
+// with their bench, open in view mode and export the same bytes as the local copy (the
+// report, which the office stamps, the same cells); a server that is stopped or hangs is
+// told in one message and the window goes on answering.
+
+#include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableView>
+
+#include "e2e/operator_fixture.h"
+#include "history/result_panel.h"
+#include "history/server_read.h"
+#include "history_fixture.h"
+#include "monitor/form_ids.h"
+#include "monitor/testclass.h"
+#include "server/server_inserts.h"
+#include "server/server_schema.h"
+#include "support/pg_cluster.h"
+
+namespace {
+
+using M = TestListModel;
+using Source = HistoryWindow::Source;
+
+// The office stamps the workbooks it writes: they are compared cell for cell.
+struct Workbook : OperatorRun {
+    using OperatorRun::readWorkbook;
+};
+
+QByteArray Bytes(const QString& path) {
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << path.toStdString();
+    return file.readAll();
+}
+
+class ServerHistory : public HistoryFixture {
+  protected:
+    static void SetUpTestSuite() {
+        s_cluster = new PgCluster;
+        ASSERT_TRUE(s_cluster->valid()) << s_cluster->error().toStdString();
+        ASSERT_TRUE(s_cluster->start()) << s_cluster->error().toStdString();
+    }
+    static void TearDownTestSuite() {
+        delete s_cluster;
+        s_cluster = nullptr;
+    }
+    void TearDown() override {
+        HistoryFixture::TearDown();
+        qunsetenv("KIVO_SERVER");
+    }
+
+    // A database with the server's schema, which the program is pointed at.
+    std::unique_ptr<server::PgConnection> database(const QString& name) {
+        EXPECT_TRUE(s_cluster->createDatabase(name));
+        qputenv("KIVO_SERVER", s_cluster->uri(name).toUtf8());
+        auto db = std::make_unique<server::PgConnection>(
+            server::PgConnection::Options{s_cluster->uri(name), {}});
+        server::PrepareServerSchema(*db);
+        return db;
+    }
+    // Test `uid` of the local archive copied whole to the server, sent from `bench`.
+    void copyToServer(server::PgConnection& db, const QString& uid,
+                      const server::BenchIdentity& bench) {
+        auto r = reader();
+        const qint64 id = idOf(uid);
+        server::InsertWholeTest(db, server::InsertBench(db, bench), *r->loadTest(id), r->polls(id));
+    }
+    // The window's list from `source`, once read.
+    HistoryWindow* listFrom(Source source) {
+        HistoryWindow* w = history();
+        w->setSource(source);
+        EXPECT_TRUE(PumpUntil([&] { return !w->serverRead()->busy(); }, 20000));
+        return w;
+    }
+    // Opens test `uid` from the list, saves the text data, the charts and the CSV of the
+    // view window as `<run>.bln`, `<run>通道N.bmp`, `<run>.csv`, and closes it.
+    void saveViewed(HistoryWindow* w, const QString& uid, const QString& run) {
+        ASSERT_TRUE(w->selectTest(w->model()->test(w->model()->rowOfUid(uid)).id));
+        w->openSelected();
+        ASSERT_TRUE(PumpUntil([&] { return form() != nullptr; }, 20000));
+        Testclass* f = form();
+        ASSERT_TRUE(f->viewOnly());
+        m_files.answer({m_dir.filePath(run + ".bln")});
+        static_cast<QPushButton*>(f->item(FormId::SaveText))->click();
+        m_files.answer({m_dir.filePath(run + ".bmp")});
+        static_cast<QPushButton*>(f->item(FormId::SaveChart))->click();
+        m_files.answer({m_dir.filePath(run + ".csv")});
+        ResultPanelOf(*f)->csvButton()->click();
+        if (m_office) {
+            m_files.answer({m_dir.filePath(run + ".xls")});
+            static_cast<QPushButton*>(f->item(FormId::SaveExcel))->click();
+        }
+        f->OnCloseTest();
+        ASSERT_TRUE(PumpUntil([&] { return form() == nullptr; }));
+    }
+
+    static PgCluster* s_cluster;
+    bool m_office = false;  // the report template is there: the report can be written
+};
+PgCluster* ServerHistory::s_cluster = nullptr;
+
+const server::BenchIdentity kBench1{"LAB-PC-1", "COM1", "/dev/ttyUSB0", "", "1.0"};
+const server::BenchIdentity kBench2{"LAB-PC-2", "COM3", "/dev/ttyS2", "", "1.0"};
+
+}  // namespace
+
+// Three tests of a bench's archive on the server, two from one bench and one from another:
+// the server's list shows what the local list shows, plus each test's bench, and filters by
+// bench; a test opened from the server exports the very bytes its local copy exports.
+TEST_F(ServerHistory, ATestFromTheServerShowsAndExportsAsItsLocalCopy) {
+    MadeTest a;
+    a.records = 9;
+    MadeTest b;
+    b.date = "2026-12-10";
+    b.tester = "李四";
+    b.records = 12;
+    b.diameter = 95;
+    b.chargeBase = 4500;
+    b.off[4] = 1;
+    b.end = archive::TestState::FinishedByInstrument;
+    MadeTest c;
+    c.date = "2026-11-30";
+    c.records = 2;
+    c.end = archive::TestState::Paused;
+#ifdef KIVO_OFFICE_TEMPLATE
+    m_office = QFile::copy(QStringLiteral(KIVO_BINARY_DIR "/src/模板.xls"),
+                           m_dir.filePath(QStringLiteral("模板.xls")));
+#endif
+    start({a, b, c});
+    auto db = database("copies");
+    copyToServer(*db, m_tests[0].uid, kBench1);
+    copyToServer(*db, m_tests[1].uid, kBench2);
+    copyToServer(*db, m_tests[1].uid, kBench2);  // sent twice, stored once
+    // A role that may only insert and select: the server's summaries follow its rows too.
+    ASSERT_TRUE(s_cluster->createRole("bench", "pw"));
+    ASSERT_EQ(
+        s_cluster->sql("GRANT SELECT, INSERT ON ALL TABLES IN SCHEMA public TO bench", "copies"),
+        "");
+    server::PgConnection bench({s_cluster->uri("copies", "bench"), "pw"});
+    copyToServer(bench, m_tests[2].uid, kBench1);
+
+    HistoryWindow* w = listFrom(Source::Archive);
+    std::vector<QStringList> local;
+    for (int c = 0; c < M::Bench; ++c) local.push_back(column(w, c));
+    EXPECT_TRUE(w->view()->isColumnHidden(M::Bench));
+    saveViewed(w, m_tests[1].uid, "local");
+
+    w = listFrom(Source::Server);
+    EXPECT_EQ(w->statusText(), "共 3 个实验");
+    EXPECT_FALSE(w->view()->isColumnHidden(M::Bench));
+    for (int c = 0; c < M::Bench; ++c) EXPECT_EQ(column(w, c), local[size_t(c)]) << c;
+    EXPECT_EQ(column(w, M::Bench),
+              (QStringList{"LAB-PC-2 COM3（/dev/ttyS2）", "LAB-PC-1 COM1（/dev/ttyUSB0）",
+                           "LAB-PC-1 COM1（/dev/ttyUSB0）"}));
+    ASSERT_EQ(w->benchBox()->count(), 3);
+    EXPECT_EQ(w->benchBox()->itemText(0), "全部实验台");
+    w->benchBox()->setCurrentIndex(2);
+    emit w->benchBox()->activated(2);
+    EXPECT_EQ(column(w, M::Date), (QStringList{"2026-12-10"}));
+    EXPECT_EQ(w->statusText(), "1 / 3 个实验");
+
+    saveViewed(w, m_tests[1].uid, "server");
+    for (const QString& file : {QStringLiteral("%1.bln"), QStringLiteral("%1.csv")}) {
+        EXPECT_FALSE(Bytes(m_dir.filePath(file.arg("local"))).isEmpty()) << file.toStdString();
+        EXPECT_TRUE(Bytes(m_dir.filePath(file.arg("server"))) ==
+                    Bytes(m_dir.filePath(file.arg("local"))))
+            << file.toStdString();
+    }
+    if (m_office) {
+        const QJsonObject local = Workbook::readWorkbook(m_dir.filePath("local.xls"));
+        EXPECT_FALSE(local.isEmpty());
+        EXPECT_EQ(Workbook::readWorkbook(m_dir.filePath("server.xls")), local);
+    }
+    for (int channel = 1; channel <= 9; ++channel) {
+        const QString name = QStringLiteral("%1通道%2.bmp");
+        const QByteArray bmp = Bytes(m_dir.filePath(name.arg("local").arg(channel)));
+        EXPECT_GT(bmp.size(), 1000);
+        EXPECT_TRUE(Bytes(m_dir.filePath(name.arg("server").arg(channel))) == bmp) << channel;
+    }
+
+    // The list's "导出CSV" reads the server too.
+    w = history();
+    ASSERT_TRUE(w->selectTest(w->model()->test(0).id));
+    m_files.answer({m_dir.filePath("list.csv")});
+    w->exportSelected();
+    ASSERT_TRUE(PumpUntil([&] { return QFile::exists(m_dir.filePath("list.csv")); }, 20000));
+    EXPECT_TRUE(Bytes(m_dir.filePath("list.csv")) == Bytes(m_dir.filePath("local.csv")));
+    EXPECT_EQ(m_boxes.count(), 0) << m_boxes.texts().join(' ').toStdString();
+
+    // The paused test's last record replaced (sent again with a higher revision): the list
+    // shows the new charges and the same record count.
+    archive::RecordRow replaced = reader()->loadTest(idOf(m_tests[2].uid))->records.back();
+    replaced.charge[0] = "999.9(C)";
+    server::InsertRecords(bench, m_tests[2].uid, 2, {replaced});
+    w->refresh();
+    ASSERT_TRUE(PumpUntil([&] { return !w->serverRead()->busy(); }, 20000));
+    const int row = w->model()->rowOfUid(m_tests[2].uid);
+    ASSERT_GE(row, 0);
+    EXPECT_EQ(w->model()->test(row).lastCharge[0], "999.9(C)");
+    EXPECT_EQ(w->model()->test(row).recordCount, 2);
+}
+
+// A read held up by the server shows that it waits, can be given up (the server stops the
+// statement) and never stops the window; a stopped server is one message, in the list and
+// when a test is opened; closing the window while a read waits is safe.
+TEST_F(ServerHistory, AHungOrStoppedServerIsToldAndTheWindowGoesOn) {
+    start({MadeTest{}});
+    auto db = database("slow");
+    copyToServer(*db, m_tests[0].uid, kBench1);
+    server::PgConnection holder({s_cluster->uri("slow"), {}});
+    holder.execScript("BEGIN; LOCK TABLE tests, test_summaries IN ACCESS EXCLUSIVE MODE");
+
+    HistoryWindow* w = history();
+    w->setSource(Source::Server);
+    ASSERT_TRUE(w->serverRead()->busy());
+    EXPECT_EQ(w->statusText(), "正在读取实验室服务器…");
+    EXPECT_TRUE(w->cancelButton()->isEnabled());
+    // The window answers while the read waits: the filter works at once.
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 700) {
+        PumpOnce();
+        w->filterEdit()->setText(QString::number(clock.elapsed()));
+    }
+    EXPECT_TRUE(w->serverRead()->busy());
+    w->filterEdit()->clear();
+    w->cancelButton()->click();
+    EXPECT_FALSE(w->serverRead()->busy());
+    EXPECT_EQ(w->statusText(), "已取消读取实验室服务器");
+    EXPECT_FALSE(w->cancelButton()->isEnabled());
+    // The server was told to stop the statement.
+    EXPECT_TRUE(PumpUntil(
+        [&] {
+            return db->exec("SELECT count(*) FROM pg_stat_activity WHERE wait_event_type = 'Lock'")
+                       .integer(0, 0) == 0;
+        },
+        10000));
+
+    // Closed while the read waits.
+    w->refresh();
+    ASSERT_TRUE(w->serverRead()->busy());
+    delete w;
+    PumpOnce();
+    holder.execScript("ROLLBACK");
+
+    w = listFrom(Source::Server);
+    ASSERT_EQ(w->model()->rowCount(), 1);
+    ASSERT_TRUE(w->selectTest(w->model()->test(0).id));
+    ASSERT_TRUE(s_cluster->stop());
+    w->openSelected();
+    ASSERT_TRUE(PumpUntil([&] { return m_boxes.count() > 0; }, 20000));
+    EXPECT_EQ(m_boxes.texts(), QStringList{"无法读取实验室服务器：服务器没有运行"});
+    EXPECT_EQ(form(), nullptr);
+    w->refresh();
+    ASSERT_TRUE(PumpUntil([&] { return !w->serverRead()->busy(); }, 20000));
+    EXPECT_EQ(w->statusText(), "无法读取实验室服务器：服务器没有运行");
+    EXPECT_EQ(w->model()->rowCount(), 0);
+    ASSERT_TRUE(s_cluster->start());
+
+    // Back to the bench's own archive: its list as ever.
+    w->setSource(Source::Archive);
+    EXPECT_EQ(w->model()->rowCount(), 1);
+    EXPECT_EQ(w->statusText(), "共 1 个实验");
+}
