@@ -13,7 +13,8 @@
 // date, start time, tester, organisation, test minutes, record interval, record count,
 // state, each channel's final charge, then the result group: each channel's adjusted
 // charge with its grade, and each group of three with its value and grade (a group short of
-// three specimens marked "*", the rule that gave the value as the cell's tool tip); last the bench (host, port and device) of a test of the lab server.
+// three specimens marked "*", the rule that gave the value as the cell's tool tip); last the
+// bench (host, port and device) of a test of the lab server.
 // Every cell also has a sort key (SortRole) that orders numbers as numbers and dates and
 // times as such; cells without a value sort first.
 class TestListModel : public QAbstractTableModel {
@@ -43,7 +44,8 @@ class TestListModel : public QAbstractTableModel {
 
     explicit TestListModel(QObject* parent = nullptr);
 
-    void setTests(std::vector<archive::TestSummary> tests);
+    // `benches`: for the tests of the lab server, the bench of each (the Bench column).
+    void setTests(std::vector<archive::TestSummary> tests, std::vector<QString> benches = {});
     // The scheme the grades are shown in (the penetrability classes until set).
     void setGradingScheme(GradingScheme scheme);
     const archive::TestSummary& test(int row) const { return m_rows[size_t(row)].test; }
