@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "archive/archive_columns.h"
 #include "archive/archive_messages.h"
 #include "archive/archive_open.h"
 #include "archive/sqlite_handle.h"
@@ -15,29 +16,8 @@ constexpr const char* kSummaryColumns =
     "last_charge_1, last_charge_2, last_charge_3, last_charge_4, last_charge_5, last_charge_6, "
     "channel_off_1, channel_off_2, channel_off_3, channel_off_4, channel_off_5, channel_off_6";
 
-constexpr const char* kHeaderColumns =
-    "uid, test_date, start_time, started_at_ms, user_name, port_index, port_name, port_device, "
-    "voltage, test_minutes, record_interval, diameter, tester, organisation, "
-    "specimen_no_0, specimen_no_1, specimen_no_2, specimen_no_3, specimen_no_4, specimen_no_5, "
-    "specimen_no_6, specimen_no_7, specimen_no_8, "
-    "channel_off_1, channel_off_2, channel_off_3, channel_off_4, channel_off_5, channel_off_6, "
-    "program_version, state, closed";
-
-constexpr const char* kChannelTexts =
-    "current_1, current_2, current_3, current_4, current_5, current_6, "
-    "charge_1, charge_2, charge_3, charge_4, charge_5, charge_6";
-
 TestState StateAt(const Statement& s, int column) {
     return StateFromName(s.text(column)).value_or(TestState::Interrupted);
-}
-
-// Reads the twelve channel texts that start at `column`.
-void ReadChannels(const Statement& s, int column, std::array<QString, kChannels>& current,
-                  std::array<QString, kChannels>& charge) {
-    for (int ch = 0; ch < kChannels; ++ch) {
-        current[ch] = s.text(column + ch);
-        charge[ch] = s.text(column + kChannels + ch);
-    }
 }
 
 }  // namespace
@@ -111,32 +91,16 @@ std::optional<ArchivedTest> ArchiveReader::loadTest(qint64 id) {
         ArchivedTest test;
         test.id = id;
         Statement h(*m_db,
-                    (std::string("SELECT ") + kHeaderColumns + " FROM test WHERE id = ?1").c_str());
+                    (std::string("SELECT ") + kTestHeaderColumns + ", state, closed FROM test WHERE id = ?1")
+                        .c_str());
         h.bind(1, id);
         if (!h.step()) return std::nullopt;
-        TestHeader& t = test.header;
-        t.uid = h.text(0);
-        t.testDate = h.text(1);
-        t.startTime = h.text(2);
-        t.startedAtMs = h.integer(3);
-        t.user = h.text(4);
-        t.portIndex = int(h.integer(5));
-        t.portName = h.text(6);
-        t.portDevice = h.text(7);
-        t.voltage = h.text(8);
-        t.testMinutes = int32_t(h.integer(9));
-        t.recordInterval = int32_t(h.integer(10));
-        t.diameter = int32_t(h.integer(11));
-        t.tester = h.text(12);
-        t.organisation = h.text(13);
-        for (int slot = 0; slot < kSpecimenSlots; ++slot) t.specimenNo[slot] = h.text(14 + slot);
-        for (int ch = 0; ch < kChannels; ++ch) t.channelOff[ch] = uint8_t(h.integer(23 + ch));
-        t.programVersion = h.text(29);
+        test.header = TestHeaderAt(h);
         test.state = StateAt(h, 30);
         test.closed = h.integer(31) != 0;
 
         Statement r(*m_db, (std::string("SELECT number, minutes, temperature, at_ms, ") +
-                            kChannelTexts + " FROM record WHERE test_id = ?1 ORDER BY number")
+                            kChannelColumns + " FROM record WHERE test_id = ?1 ORDER BY number")
                                .c_str());
         r.bind(1, id);
         while (r.step()) {
@@ -145,7 +109,7 @@ std::optional<ArchivedTest> ArchiveReader::loadTest(qint64 id) {
             row.minutes = r.optionalInt(1);
             row.temperature = r.text(2);
             row.atMs = r.integer(3);
-            ReadChannels(r, 4, row.current, row.charge);
+            ChannelsAt(r, 4, row.current, row.charge);
             test.records.push_back(std::move(row));
         }
 
@@ -173,7 +137,7 @@ std::vector<PollRow> ArchiveReader::pollRows(qint64 id, const char* order) {
     m_lastError.clear();
     try {
         Statement s(*m_db, (std::string("SELECT at_ms, minutes, voltage, temperature, ") +
-                            kChannelTexts + " FROM poll WHERE test_id = ?1 " + order)
+                            kChannelColumns + " FROM poll WHERE test_id = ?1 " + order)
                                .c_str());
         s.bind(1, id);
         while (s.step()) {
@@ -182,7 +146,7 @@ std::vector<PollRow> ArchiveReader::pollRows(qint64 id, const char* order) {
             row.minutes = s.optionalInt(1);
             row.voltage = s.text(2);
             row.temperature = s.text(3);
-            ReadChannels(s, 4, row.current, row.charge);
+            ChannelsAt(s, 4, row.current, row.charge);
             rows.push_back(std::move(row));
         }
     } catch (const SqlError& error) {

@@ -2,28 +2,13 @@
 
 #include <string>
 
+#include "archive/archive_columns.h"
+
 namespace server {
 
 using archive::Connection;
-using archive::kChannels;
 using archive::Statement;
 using archive::WriteTransaction;
-
-namespace {
-
-constexpr const char* kChannelTexts =
-    "current_1, current_2, current_3, current_4, current_5, current_6, "
-    "charge_1, charge_2, charge_3, charge_4, charge_5, charge_6";
-
-void ReadChannels(const Statement& s, int column, std::array<QString, kChannels>& current,
-                  std::array<QString, kChannels>& charge) {
-    for (int ch = 0; ch < kChannels; ++ch) {
-        current[ch] = s.text(column + ch);
-        charge[ch] = s.text(column + kChannels + ch);
-    }
-}
-
-}  // namespace
 
 std::vector<OutboxTest> ArchiveOutbox::unsettledTests(int limit) {
     Statement s(m_db,
@@ -38,35 +23,12 @@ std::vector<OutboxTest> ArchiveOutbox::unsettledTests(int limit) {
 }
 
 archive::TestHeader ArchiveOutbox::header(qint64 testId) {
-    Statement h(m_db,
-                "SELECT uid, test_date, start_time, started_at_ms, user_name, port_index, "
-                "port_name, port_device, voltage, test_minutes, record_interval, diameter, "
-                "tester, organisation, specimen_no_0, specimen_no_1, specimen_no_2, "
-                "specimen_no_3, specimen_no_4, specimen_no_5, specimen_no_6, specimen_no_7, "
-                "specimen_no_8, channel_off_1, channel_off_2, channel_off_3, channel_off_4, "
-                "channel_off_5, channel_off_6, program_version FROM test WHERE id = ?1");
+    Statement h(m_db, (std::string("SELECT ") + archive::kTestHeaderColumns +
+                       " FROM test WHERE id = ?1")
+                          .c_str());
     h.bind(1, testId);
-    archive::TestHeader t;
-    if (!h.step()) return t;
-    t.uid = h.text(0);
-    t.testDate = h.text(1);
-    t.startTime = h.text(2);
-    t.startedAtMs = h.integer(3);
-    t.user = h.text(4);
-    t.portIndex = int(h.integer(5));
-    t.portName = h.text(6);
-    t.portDevice = h.text(7);
-    t.voltage = h.text(8);
-    t.testMinutes = int32_t(h.integer(9));
-    t.recordInterval = int32_t(h.integer(10));
-    t.diameter = int32_t(h.integer(11));
-    t.tester = h.text(12);
-    t.organisation = h.text(13);
-    for (int slot = 0; slot < archive::kSpecimenSlots; ++slot)
-        t.specimenNo[slot] = h.text(14 + slot);
-    for (int ch = 0; ch < kChannels; ++ch) t.channelOff[ch] = uint8_t(h.integer(23 + ch));
-    t.programVersion = h.text(29);
-    return t;
+    if (!h.step()) return {};
+    return archive::TestHeaderAt(h);
 }
 
 std::vector<archive::StateChange> ArchiveOutbox::statesAfter(qint64 testId, int alreadySent) {
@@ -83,7 +45,7 @@ std::vector<archive::StateChange> ArchiveOutbox::statesAfter(qint64 testId, int 
 }
 
 std::vector<OutboxRecord> ArchiveOutbox::unsentRecords(qint64 testId) {
-    Statement s(m_db, (std::string("SELECT number, minutes, temperature, at_ms, ") + kChannelTexts +
+    Statement s(m_db, (std::string("SELECT number, minutes, temperature, at_ms, ") + archive::kChannelColumns +
                        ", revision FROM record WHERE test_id = ?1 AND sent = 0 ORDER BY number")
                           .c_str());
     s.bind(1, testId);
@@ -94,7 +56,7 @@ std::vector<OutboxRecord> ArchiveOutbox::unsentRecords(qint64 testId) {
         r.row.minutes = s.optionalInt(1);
         r.row.temperature = s.text(2);
         r.row.atMs = s.integer(3);
-        ReadChannels(s, 4, r.row.current, r.row.charge);
+        archive::ChannelsAt(s, 4, r.row.current, r.row.charge);
         r.revision = int(s.integer(16));
         records.push_back(std::move(r));
     }
@@ -103,7 +65,7 @@ std::vector<OutboxRecord> ArchiveOutbox::unsentRecords(qint64 testId) {
 
 std::vector<OutboxPoll> ArchiveOutbox::pollsAfter(qint64 testId, int seq, int limit) {
     Statement s(m_db,
-                (std::string("SELECT seq, at_ms, minutes, voltage, temperature, ") + kChannelTexts +
+                (std::string("SELECT seq, at_ms, minutes, voltage, temperature, ") + archive::kChannelColumns +
                  " FROM poll WHERE test_id = ?1 AND seq > ?2 ORDER BY seq LIMIT ?3")
                     .c_str());
     s.bind(1, testId).bind(2, qint64{seq}).bind(3, qint64{limit});
@@ -115,7 +77,7 @@ std::vector<OutboxPoll> ArchiveOutbox::pollsAfter(qint64 testId, int seq, int li
         p.row.minutes = s.optionalInt(2);
         p.row.voltage = s.text(3);
         p.row.temperature = s.text(4);
-        ReadChannels(s, 5, p.row.current, p.row.charge);
+        archive::ChannelsAt(s, 5, p.row.current, p.row.charge);
         polls.push_back(std::move(p));
     }
     return polls;

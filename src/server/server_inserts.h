@@ -7,8 +7,8 @@
 #include "server/pg_connection.h"
 
 // Idempotent INSERTs of a bench's rows into the lab server: each skips what the server holds
-// already (ON CONFLICT DO NOTHING), so a row sent twice is stored once. The same statements
-// as the program's own sending; used to copy whole tests (the load simulator, the history
+// already (ON CONFLICT DO NOTHING), so a row sent twice is stored once. The program's own
+// sending uses them, and so does copying whole tests (the load simulator, the history
 // window's tests and benchmarks).
 namespace server {
 

@@ -1,7 +1,7 @@
 #include "server/server_upload.h"
 
-#include "archive/test_states.h"
 #include "platform/port_names.h"
+#include "server/server_inserts.h"
 #include "server/server_rows.h"
 
 namespace server {
@@ -22,46 +22,19 @@ qint64 ServerUpload::benchId(const QString& hostName, const QString& portName,
     const QString key =
         hostName + QChar(0) + portName + QChar(0) + portDevice + QChar(0) + programVersion;
     if (auto it = m_benches.find(key); it != m_benches.end()) return it->second;
-    const QString serial = NotNull(PortNames::usbSerial(portDevice));
-    PgParams p;
-    p.add(NotNull(hostName)).add(NotNull(portName)).add(NotNull(portDevice)).add(serial);
-    p.add(NotNull(programVersion));
-    m_db.exec(
-        "INSERT INTO benches (host_name, port_name, port_device, usb_serial, program_version) "
-        "VALUES ($1, $2, $3, $4, $5) ON CONFLICT DO NOTHING",
-        p);
-    const PgResult found = m_db.exec(
-        "SELECT id FROM benches WHERE host_name = $1 AND port_name = $2 AND port_device = $3 "
-        "AND usb_serial = $4 AND program_version = $5",
-        p);
-    const qint64 id = found.integer(0, 0);
+    const qint64 id = InsertBench(m_db, {hostName, portName, portDevice,
+                                         PortNames::usbSerial(portDevice), programVersion});
     m_benches[key] = id;
     return id;
 }
 
 void ServerUpload::sendTest(const archive::TestHeader& h) {
-    PgParams p;
-    p.add(benchId(m_hostName, h.portName, h.portDevice, h.programVersion));
-    AddHeader(p, h);
-    const QByteArray sql = QByteArray("INSERT INTO tests (bench_id, ") + kTestColumns +
-                           ") VALUES " + ValuesList(1, 1 + kTestColumnCount) +
-                           " ON CONFLICT DO NOTHING";
-    m_db.exec(sql.constData(), p);
+    InsertTest(m_db, benchId(m_hostName, h.portName, h.portDevice, h.programVersion), h);
 }
 
 void ServerUpload::sendStates(const QString& uid, int firstOrdinal,
                               const std::vector<archive::StateChange>& states) {
-    if (states.empty()) return;
-    PgParams p;
-    int ordinal = firstOrdinal;
-    for (const archive::StateChange& s : states)
-        p.add(uid)
-            .add(qint64{ordinal++})
-            .add(QLatin1String(archive::StateName(s.state)))
-            .add(s.atMs);
-    const QByteArray sql = "INSERT INTO state_changes (test_uid, ordinal, state, at_ms) VALUES " +
-                           ValuesList(int(states.size()), 4) + " ON CONFLICT DO NOTHING";
-    m_db.exec(sql.constData(), p);
+    InsertStates(m_db, uid, firstOrdinal, states);
 }
 
 void ServerUpload::sendRecords(const QString& uid, const std::vector<OutboxRecord>& records) {

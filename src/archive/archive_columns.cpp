@@ -1,0 +1,49 @@
+#include "archive/archive_columns.h"
+
+#include "archive/sqlite_handle.h"
+
+namespace archive {
+
+const char* const kTestHeaderColumns =
+    "uid, test_date, start_time, started_at_ms, user_name, port_index, port_name, port_device, "
+    "voltage, test_minutes, record_interval, diameter, tester, organisation, "
+    "specimen_no_0, specimen_no_1, specimen_no_2, specimen_no_3, specimen_no_4, specimen_no_5, "
+    "specimen_no_6, specimen_no_7, specimen_no_8, "
+    "channel_off_1, channel_off_2, channel_off_3, channel_off_4, channel_off_5, channel_off_6, "
+    "program_version";
+
+const char* const kChannelColumns =
+    "current_1, current_2, current_3, current_4, current_5, current_6, "
+    "charge_1, charge_2, charge_3, charge_4, charge_5, charge_6";
+
+TestHeader TestHeaderAt(const Statement& h, int first) {
+    TestHeader t;
+    t.uid = h.text(first + 0);
+    t.testDate = h.text(first + 1);
+    t.startTime = h.text(first + 2);
+    t.startedAtMs = h.integer(first + 3);
+    t.user = h.text(first + 4);
+    t.portIndex = int(h.integer(first + 5));
+    t.portName = h.text(first + 6);
+    t.portDevice = h.text(first + 7);
+    t.voltage = h.text(first + 8);
+    t.testMinutes = int32_t(h.integer(first + 9));
+    t.recordInterval = int32_t(h.integer(first + 10));
+    t.diameter = int32_t(h.integer(first + 11));
+    t.tester = h.text(first + 12);
+    t.organisation = h.text(first + 13);
+    for (int slot = 0; slot < kSpecimenSlots; ++slot) t.specimenNo[slot] = h.text(first + 14 + slot);
+    for (int ch = 0; ch < kChannels; ++ch) t.channelOff[ch] = uint8_t(h.integer(first + 23 + ch));
+    t.programVersion = h.text(first + 29);
+    return t;
+}
+
+void ChannelsAt(const Statement& s, int first, std::array<QString, kChannels>& current,
+                std::array<QString, kChannels>& charge) {
+    for (int ch = 0; ch < kChannels; ++ch) {
+        current[ch] = s.text(first + ch);
+        charge[ch] = s.text(first + kChannels + ch);
+    }
+}
+
+}  // namespace archive
