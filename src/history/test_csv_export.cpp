@@ -20,6 +20,21 @@ QString AskCsvPath(QWidget* owner, const archive::TestHeader& header) {
     return FileDialog::getSaveFileName(owner, request);
 }
 
+// Writes the CSV of `polls` to `path` and notes the export in the audit trail; a failure is
+// told to the operator.
+bool WriteCsv(QWidget* owner, const QString& path, const archive::ArchivedTest& test,
+              const std::vector<archive::PollRow>& polls) {
+    const QString failure = ReplaceFileContentsOrExplain(path, BuildPollCsv(polls, test.records),
+                                                         QStringLiteral("CSV文件"));
+    if (!failure.isEmpty()) {
+        WarnOperator(owner, failure);
+        return false;
+    }
+    RunAudit::recordFile(nullptr, QStringLiteral("csv_exported"), QStringLiteral("CSV"), path,
+                         test.header.uid);
+    return true;
+}
+
 }  // namespace
 
 bool ExportTestCsv(QWidget* owner, const QString& archivePath, qint64 id) {
@@ -34,28 +49,16 @@ bool ExportTestCsv(QWidget* owner, const QString& archivePath, qint64 id) {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     const std::vector<archive::PollRow> polls = reader->polls(id);
     const QString readError = reader->lastError();
-    const QByteArray bytes =
-        readError.isEmpty() ? BuildPollCsv(polls, test->records) : QByteArray();
     QApplication::restoreOverrideCursor();
     if (!readError.isEmpty()) {
         WarnOperator(owner, readError + QStringLiteral("\nCSV文件没有保存。"));
         return false;
     }
-    const QString failure = ReplaceFileContentsOrExplain(path, bytes, QStringLiteral("CSV文件"));
-    if (failure.isEmpty())
-        RunAudit::recordFile(nullptr, QStringLiteral("csv_exported"), QStringLiteral("CSV"), path,
-                             test->header.uid);
-    else
-        WarnOperator(owner, failure);
-    return failure.isEmpty();
+    return WriteCsv(owner, path, *test, polls);
 }
 
 bool ExportPollsCsv(QWidget* owner, const archive::ArchivedTest& test,
                     const std::vector<archive::PollRow>& polls) {
     const QString path = AskCsvPath(owner, test.header);
-    if (path.isEmpty()) return false;
-    const QString failure = ReplaceFileContentsOrExplain(path, BuildPollCsv(polls, test.records),
-                                                         QStringLiteral("CSV文件"));
-    if (!failure.isEmpty()) WarnOperator(owner, failure);
-    return failure.isEmpty();
+    return !path.isEmpty() && WriteCsv(owner, path, test, polls);
 }
