@@ -107,6 +107,35 @@ void Row(const char* what, double median, double p99, double limit, const char* 
     std::printf("%-40s %9.3f %9.3f %9.1f %7.2f  %s\n", what, median, p99, limit, p99 / limit, unit);
 }
 
+// The time from each of 200 records handed to the writer of `path` until its commit has
+// returned, with `pollsBefore` polls handed just before each record.
+std::vector<double> CommitTimes(const QString& path, int pollsBefore,
+                                const ArchiveWriter::FailureHandler& onFailure) {
+    std::mutex mutex;
+    std::condition_variable committed;
+    int last = 0;
+    ArchiveWriter::Options options;
+    options.onRecordCommitted = [&](const QString&, int number) {
+        std::lock_guard lock(mutex);
+        last = number;
+        committed.notify_all();
+    };
+    ArchiveWriter writer(path, onFailure, options);
+    writer.beginTest(Header("commit"));
+    writer.flush(10000);
+    std::vector<double> times;
+    for (int number = 1; number <= 200; ++number) {
+        for (int n = 0; n < pollsBefore; ++n)
+            writer.addPoll("commit", Poll(number * pollsBefore + n));
+        const auto t = Clock::now();
+        writer.addRecord("commit", Record(number));
+        std::unique_lock lock(mutex);
+        committed.wait_for(lock, std::chrono::seconds(10), [&] { return last == number; });
+        times.push_back(Us(Clock::now() - t) / 1000);
+    }
+    return times;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -194,57 +223,15 @@ int main(int argc, char** argv) {
         writeAll = Clock::now() - start;
     }
 
-    // Commit latency: a record handed to an idle writer until its commit has returned.
-    std::vector<double> commitMs;
-    {
-        std::mutex mutex;
-        std::condition_variable committed;
-        int last = 0;
-        ArchiveWriter::Options options;
-        options.onRecordCommitted = [&](const QString&, int number) {
-            std::lock_guard lock(mutex);
-            last = number;
-            committed.notify_all();
-        };
-        ArchiveWriter writer(dir.filePath("latency.sqlite"), onFailure, options);
-        writer.beginTest(Header("latency"));
-        writer.flush(10000);
-        for (int number = 1; number <= 200; ++number) {
-            const auto t = Clock::now();
-            writer.addRecord("latency", Record(number));
-            std::unique_lock lock(mutex);
-            committed.wait_for(lock, std::chrono::seconds(10), [&] { return last == number; });
-            commitMs.push_back(Us(Clock::now() - t) / 1000);
-        }
-    }
+    // Commit latency: a record handed to an idle writer until its commit has returned; then
+    // the same while polls come as in a test: fourteen wait before each record (not yet a
+    // batch), and batches are written around it. The record goes ahead of the waiting polls.
+    const std::vector<double> commitMs =
+        CommitTimes(dir.filePath("latency.sqlite"), 0, onFailure);
     Row("commit a record (handed to committed)", Percentile(commitMs, 0.5),
         Percentile(commitMs, 0.99), kCommitLimitMs, "ms");
-
-    // The same while polls come as in a test: fourteen wait before each record (not yet a
-    // batch), and batches are written around it. The record goes ahead of the waiting polls.
-    std::vector<double> behindMs;
-    {
-        std::mutex mutex;
-        std::condition_variable committed;
-        int last = 0;
-        ArchiveWriter::Options options;
-        options.onRecordCommitted = [&](const QString&, int number) {
-            std::lock_guard lock(mutex);
-            last = number;
-            committed.notify_all();
-        };
-        ArchiveWriter writer(dir.filePath("behind.sqlite"), onFailure, options);
-        writer.beginTest(Header("behind"));
-        writer.flush(10000);
-        for (int number = 1; number <= 200; ++number) {
-            for (int n = 0; n < 14; ++n) writer.addPoll("behind", Poll(number * 14 + n));
-            const auto t = Clock::now();
-            writer.addRecord("behind", Record(number));
-            std::unique_lock lock(mutex);
-            committed.wait_for(lock, std::chrono::seconds(10), [&] { return last == number; });
-            behindMs.push_back(Us(Clock::now() - t) / 1000);
-        }
-    }
+    const std::vector<double> behindMs =
+        CommitTimes(dir.filePath("behind.sqlite"), 14, onFailure);
     Row("commit a record while polls wait", Percentile(behindMs, 0.5), Percentile(behindMs, 0.99),
         kCommitLimitMs, "ms");
 

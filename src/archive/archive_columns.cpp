@@ -3,6 +3,19 @@
 #include "archive/sqlite_handle.h"
 
 namespace archive {
+namespace {
+
+// The twelve channel texts that start at column `first`: each channel's current, then each
+// channel's charge.
+void ChannelsAt(const Statement& s, int first, std::array<QString, kChannels>& current,
+                std::array<QString, kChannels>& charge) {
+    for (int ch = 0; ch < kChannels; ++ch) {
+        current[ch] = s.text(first + ch);
+        charge[ch] = s.text(first + kChannels + ch);
+    }
+}
+
+}  // namespace
 
 const char* const kTestHeaderColumns =
     "uid, test_date, start_time, started_at_ms, user_name, port_index, port_name, port_device, "
@@ -12,7 +25,13 @@ const char* const kTestHeaderColumns =
     "channel_off_1, channel_off_2, channel_off_3, channel_off_4, channel_off_5, channel_off_6, "
     "program_version";
 
-const char* const kChannelColumns =
+const char* const kRecordRowColumns =
+    "number, minutes, temperature, at_ms, "
+    "current_1, current_2, current_3, current_4, current_5, current_6, "
+    "charge_1, charge_2, charge_3, charge_4, charge_5, charge_6";
+
+const char* const kPollRowColumns =
+    "at_ms, minutes, voltage, temperature, "
     "current_1, current_2, current_3, current_4, current_5, current_6, "
     "charge_1, charge_2, charge_3, charge_4, charge_5, charge_6";
 
@@ -38,12 +57,25 @@ TestHeader TestHeaderAt(const Statement& h, int first) {
     return t;
 }
 
-void ChannelsAt(const Statement& s, int first, std::array<QString, kChannels>& current,
-                std::array<QString, kChannels>& charge) {
-    for (int ch = 0; ch < kChannels; ++ch) {
-        current[ch] = s.text(first + ch);
-        charge[ch] = s.text(first + kChannels + ch);
-    }
+RecordRow RecordAt(const Statement& s, int first) {
+    RecordRow row;
+    row.number = int(s.integer(first));
+    row.minutes = s.optionalInt(first + 1);
+    row.temperature = s.text(first + 2);
+    row.atMs = s.integer(first + 3);
+    ChannelsAt(s, first + 4, row.current, row.charge);
+    return row;
 }
+
+PollRow PollAt(const Statement& s, int first) {
+    PollRow row;
+    row.atMs = s.integer(first);
+    row.minutes = s.optionalInt(first + 1);
+    row.voltage = s.text(first + 2);
+    row.temperature = s.text(first + 3);
+    ChannelsAt(s, first + 4, row.current, row.charge);
+    return row;
+}
+
 
 }  // namespace archive

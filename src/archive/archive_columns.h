@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-#include <array>
 
 #include "archive/archive_rows.h"
 
@@ -12,13 +11,15 @@ class Statement;
 
 // The header of a test in the test table, in the order TestHeaderAt reads them.
 extern const char* const kTestHeaderColumns;
-// Each channel's current, then each channel's charge, of a record or a poll.
-extern const char* const kChannelColumns;
+// A record's and a poll's columns, in the order RecordAt and PollAt read them.
+extern const char* const kRecordRowColumns;
+extern const char* const kPollRowColumns;
 
 // The header from a row whose columns from `first` on are kTestHeaderColumns.
 TestHeader TestHeaderAt(const Statement& row, int first = 0);
-// The twelve channel texts that start at column `first`.
-void ChannelsAt(const Statement& row, int first, std::array<QString, kChannels>& current,
-                std::array<QString, kChannels>& charge);
+// The record or poll from a row whose columns from `first` on are kRecordRowColumns or
+// kPollRowColumns.
+RecordRow RecordAt(const Statement& row, int first = 0);
+PollRow PollAt(const Statement& row, int first = 0);
 
 }  // namespace archive

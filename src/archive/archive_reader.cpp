@@ -99,19 +99,11 @@ std::optional<ArchivedTest> ArchiveReader::loadTest(qint64 id) {
         test.state = StateAt(h, 30);
         test.closed = h.integer(31) != 0;
 
-        Statement r(*m_db, (std::string("SELECT number, minutes, temperature, at_ms, ") +
-                            kChannelColumns + " FROM record WHERE test_id = ?1 ORDER BY number")
+        Statement r(*m_db, (std::string("SELECT ") + kRecordRowColumns +
+                            " FROM record WHERE test_id = ?1 ORDER BY number")
                                .c_str());
         r.bind(1, id);
-        while (r.step()) {
-            RecordRow row;
-            row.number = int(r.integer(0));
-            row.minutes = r.optionalInt(1);
-            row.temperature = r.text(2);
-            row.atMs = r.integer(3);
-            ChannelsAt(r, 4, row.current, row.charge);
-            test.records.push_back(std::move(row));
-        }
+        while (r.step()) test.records.push_back(RecordAt(r));
 
         Statement c(*m_db,
                     "SELECT state, at_ms FROM state_change WHERE test_id = ?1 ORDER BY rowid");
@@ -136,19 +128,11 @@ std::vector<PollRow> ArchiveReader::pollRows(qint64 id, const char* order) {
     std::vector<PollRow> rows;
     m_lastError.clear();
     try {
-        Statement s(*m_db, (std::string("SELECT at_ms, minutes, voltage, temperature, ") +
-                            kChannelColumns + " FROM poll WHERE test_id = ?1 " + order)
+        Statement s(*m_db, (std::string("SELECT ") + kPollRowColumns +
+                            " FROM poll WHERE test_id = ?1 " + order)
                                .c_str());
         s.bind(1, id);
-        while (s.step()) {
-            PollRow row;
-            row.atMs = s.integer(0);
-            row.minutes = s.optionalInt(1);
-            row.voltage = s.text(2);
-            row.temperature = s.text(3);
-            ChannelsAt(s, 4, row.current, row.charge);
-            rows.push_back(std::move(row));
-        }
+        while (s.step()) rows.push_back(PollAt(s));
     } catch (const SqlError& error) {
         m_lastError = CannotReadText(m_path, CauseText(error, m_path, kBusyTimeoutMs));
         rows.clear();

@@ -45,18 +45,14 @@ std::vector<archive::StateChange> ArchiveOutbox::statesAfter(qint64 testId, int 
 }
 
 std::vector<OutboxRecord> ArchiveOutbox::unsentRecords(qint64 testId) {
-    Statement s(m_db, (std::string("SELECT number, minutes, temperature, at_ms, ") + archive::kChannelColumns +
+    Statement s(m_db, (std::string("SELECT ") + archive::kRecordRowColumns +
                        ", revision FROM record WHERE test_id = ?1 AND sent = 0 ORDER BY number")
                           .c_str());
     s.bind(1, testId);
     std::vector<OutboxRecord> records;
     while (s.step()) {
         OutboxRecord r;
-        r.row.number = int(s.integer(0));
-        r.row.minutes = s.optionalInt(1);
-        r.row.temperature = s.text(2);
-        r.row.atMs = s.integer(3);
-        archive::ChannelsAt(s, 4, r.row.current, r.row.charge);
+        r.row = archive::RecordAt(s);
         r.revision = int(s.integer(16));
         records.push_back(std::move(r));
     }
@@ -64,20 +60,15 @@ std::vector<OutboxRecord> ArchiveOutbox::unsentRecords(qint64 testId) {
 }
 
 std::vector<OutboxPoll> ArchiveOutbox::pollsAfter(qint64 testId, int seq, int limit) {
-    Statement s(m_db,
-                (std::string("SELECT seq, at_ms, minutes, voltage, temperature, ") + archive::kChannelColumns +
-                 " FROM poll WHERE test_id = ?1 AND seq > ?2 ORDER BY seq LIMIT ?3")
-                    .c_str());
+    Statement s(m_db, (std::string("SELECT seq, ") + archive::kPollRowColumns +
+                       " FROM poll WHERE test_id = ?1 AND seq > ?2 ORDER BY seq LIMIT ?3")
+                          .c_str());
     s.bind(1, testId).bind(2, qint64{seq}).bind(3, qint64{limit});
     std::vector<OutboxPoll> polls;
     while (s.step()) {
         OutboxPoll p;
         p.seq = int(s.integer(0));
-        p.row.atMs = s.integer(1);
-        p.row.minutes = s.optionalInt(2);
-        p.row.voltage = s.text(3);
-        p.row.temperature = s.text(4);
-        archive::ChannelsAt(s, 5, p.row.current, p.row.charge);
+        p.row = archive::PollAt(s, 1);
         polls.push_back(std::move(p));
     }
     return polls;
