@@ -1,9 +1,12 @@
 #include "app/grading_dialog.h"
 #include "app/main_frame.h"
 #include "archive/test_states.h"
+#include "export/grading_scheme.h"
 #include "history/archive_access.h"
 #include "history/history_window.h"
+#include "history/result_panel.h"
 #include "history/test_report_export.h"
+#include "history/viewed_test.h"
 #include "monitor/testclass.h"
 #include "platform/message_box.h"
 #include "run/archive_session.h"
@@ -17,6 +20,12 @@ void CMainFrame::OnTestReport(bool print) {
     if (!form) return;
     const QString archivePath = ArchiveSession::path();
     std::optional<qint64> id = m_viewedTestId;
+    if (!id && ResultPanelOf(*form)) {
+        // A test read from the lab server, shown without a copy in this archive.
+        MessageBox::show(form, ServerTestReportText(), MessageBox::kAppCaption,
+                         MessageBox::Buttons::Ok, MessageBox::Icon::Exclamation);
+        return;
+    }
     if (!id) {
         // The live test: only once it has come to an end, as the archive has it.
         const QString uid = ArchivedRun::uid();
@@ -45,6 +54,9 @@ void CMainFrame::OnTestReport(bool print) {
 void CMainFrame::OnGrading() {
     GradingDialog dialog(this);
     if (dialog.exec() != QDialog::Accepted) return;
-    // The list shows the grades in the scheme now chosen.
-    if (m_history && m_history->isVisible()) m_history->refresh();
+    // Every list and panel shows the grades in the scheme now chosen, at once: the history
+    // list (of this archive or of the lab server) and the result panel of a test on view.
+    if (m_history) m_history->applyGradingScheme();
+    if (Testclass* form = testForm())
+        if (ResultPanel* panel = ResultPanelOf(*form)) panel->showGrades(StoredGradingScheme());
 }

@@ -90,9 +90,9 @@ std::optional<ArchivedTest> ArchiveReader::loadTest(qint64 id) {
 
         ArchivedTest test;
         test.id = id;
-        Statement h(*m_db,
-                    (std::string("SELECT ") + kTestHeaderColumns + ", state, closed FROM test WHERE id = ?1")
-                        .c_str());
+        Statement h(*m_db, (std::string("SELECT ") + kTestHeaderColumns +
+                            ", state, closed FROM test WHERE id = ?1")
+                               .c_str());
         h.bind(1, id);
         if (!h.step()) return std::nullopt;
         test.header = TestHeaderAt(h);
@@ -122,6 +122,22 @@ std::optional<PollRow> ArchiveReader::lastPoll(qint64 id) {
     std::vector<PollRow> rows = pollRows(id, "ORDER BY seq DESC LIMIT 1");
     if (rows.empty()) return std::nullopt;
     return std::move(rows.front());
+}
+
+std::vector<AuditRow> ArchiveReader::auditEvents(const QString& uid) {
+    std::vector<AuditRow> rows;
+    m_lastError.clear();
+    try {
+        Statement s(*m_db,
+                    "SELECT at_ms, action, user_name, detail FROM audit_event WHERE test_uid = ?1 "
+                    "ORDER BY at_ms, id");
+        s.bindText(1, uid);
+        while (s.step()) rows.push_back({s.integer(0), s.text(1), s.text(2), s.text(3)});
+    } catch (const SqlError& error) {
+        m_lastError = CannotReadText(m_path, CauseText(error, m_path, kBusyTimeoutMs));
+        rows.clear();
+    }
+    return rows;
 }
 
 std::vector<PollRow> ArchiveReader::pollRows(qint64 id, const char* order) {

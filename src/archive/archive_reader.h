@@ -27,6 +27,8 @@ class ArchiveReader {
     std::optional<ArchivedTest> loadTest(qint64 id);
     std::vector<PollRow> polls(qint64 id);       // in the order they were taken
     std::optional<PollRow> lastPoll(qint64 id);  // the latest; nothing when there is none
+    // The audit trail's events about the test `uid`, in the order they were recorded.
+    std::vector<AuditRow> auditEvents(const QString& uid);
     // The test and everything of it, in one transaction.
     bool deleteTest(qint64 id, QString* message);
 

@@ -65,6 +65,13 @@ struct ArchivedTest {
     std::vector<StateChange> states;  // in the order they happened
 };
 
+// One event of the audit trail about a test, as the report tells what happened.
+struct AuditRow {
+    qint64 atMs = 0;
+    QString action;  // "paused_temperature", "recovered", ... (see AuditActionText)
+    QString user, detail;
+};
+
 // One line of the test list.
 struct TestSummary {
     qint64 id = 0;

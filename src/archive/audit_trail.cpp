@@ -29,6 +29,7 @@ QString AuditActionText(const QString& action) {
         {"recovery_declined", "放弃恢复"},
         {"exported", "导出文件"},
         {"csv_exported", "导出CSV"},
+        {"printed", "打印"},
         {"deleted", "删除实验"},
     };
     for (const auto& [name, text] : kTexts)

@@ -149,12 +149,31 @@ QString GroupName(int group) {
         .arg(group * kGroupSize + kGroupSize);
 }
 
+bool DiameterIsPlausible(int diameterMm) {
+    return diameterMm >= kLeastDiameterMm && diameterMm <= kGreatestDiameterMm;
+}
+
+QString DiameterProblem(int diameterMm) {
+    if (DiameterIsPlausible(diameterMm)) return {};
+    return QStringLiteral("试件直径 %1 mm 不在 %2–%3 mm 之间，不换算电通量Qs，不评定等级")
+        .arg(diameterMm)
+        .arg(kLeastDiameterMm)
+        .arg(kGreatestDiameterMm);
+}
+
 TestResults ResultsOf(const std::array<QString, archive::kChannels>& charges,
                       const std::array<uint8_t, archive::kChannels>& channelOff, int diameterMm) {
     TestResults results;
+    results.diameterProblem = DiameterProblem(diameterMm);
     for (int slot = 0; slot < archive::kChannels; ++slot) {
         if (channelOff[slot] != 0) continue;
-        results.channels[slot] = ChargeResultOf(charges[slot], diameterMm);
+        const std::optional<double> charge = ChargeNumber(charges[slot]);
+        if (charge && *charge <= 0) {
+            results.invalid[slot] = QStringLiteral("电通量不大于0，可能断路或接线反接");
+            continue;
+        }
+        if (results.diameterProblem.isEmpty())
+            results.channels[slot] = ChargeResultOf(charges[slot], diameterMm);
     }
     for (int g = 0; g < kGroups; ++g) {
         std::vector<int> members;

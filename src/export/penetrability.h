@@ -83,15 +83,28 @@ QString GroupRuleText(const GroupResult& group);
 // "第1组（通道1–3）".
 QString GroupName(int group);
 
+// The specimen diameters a charge is adjusted from; any other (0, a typo of 10 for 100) gives
+// no Qs.
+constexpr int kLeastDiameterMm = 50, kGreatestDiameterMm = 150;
+bool DiameterIsPlausible(int diameterMm);
+
+// Why no Qs is worked out for a diameter outside them: "试件直径 10 mm 不在 50–150 mm 之间，
+// 不换算电通量"; empty for a plausible one.
+QString DiameterProblem(int diameterMm);
+
 // A test's result figures: each channel in use, and the value of each group of three.
 struct TestResults {
     std::array<std::optional<ChargeResult>, archive::kChannels> channels;
     std::array<std::optional<GroupResult>, kGroups> groups;
+    // A channel whose charge cannot be a specimen's (0 C or less: an open circuit, a reversed
+    // lead): why it is 无效. It has no result and is left out of its group.
+    std::array<QString, archive::kChannels> invalid;
+    QString diameterProblem;  // see DiameterProblem; then no channel has a result
 };
 
 // The figures of a test from the charge texts of its last record (empty texts for a test
 // without records), the channels that are off left out, as are channels whose text is not a
-// number.
+// number, whose charge is not above 0, and every channel when the diameter is implausible.
 TestResults ResultsOf(const std::array<QString, archive::kChannels>& charges,
                       const std::array<uint8_t, archive::kChannels>& channelOff, int diameterMm);
 

@@ -251,6 +251,8 @@ void HistoryWindow::refresh() {
     updateButtons();
 }
 
+void HistoryWindow::applyGradingScheme() { m_model->setGradingScheme(StoredGradingScheme()); }
+
 void HistoryWindow::refreshServer() {
     const std::optional<archive::TestSummary> selected = selectedTest();
     auto list = std::make_shared<server::ServerTestList>();
@@ -258,6 +260,7 @@ void HistoryWindow::refreshServer() {
         ServerOptions, [list](server::PgConnection& db) { *list = server::ListServerTests(db); },
         [this, list, selected](const QString& error) {
             m_readError = error.isEmpty() ? QString() : ServerReadFailure(error);
+            m_model->setGradingScheme(StoredGradingScheme());
             m_model->setTests(std::move(list->tests), std::move(list->benches));
             fillBenches();
             const int row = selected ? m_model->rowOfUid(selected->uid) : -1;
@@ -322,6 +325,10 @@ void HistoryWindow::updateButtons() {
     // A report is made from the archive's copy of a test with records.
     for (QPushButton* b : {m_report, m_print})
         b->setEnabled(any && source() == Source::Archive && test->recordCount > 0);
+    const bool server = source() == Source::Server;
+    m_report->setToolTip(server ? ServerTestReportText()
+                                : QStringLiteral("把试验报告保存为PDF文件"));
+    m_print->setToolTip(server ? ServerTestReportText() : QStringLiteral("打印试验报告"));
 }
 
 std::optional<archive::TestSummary> HistoryWindow::selectedTest() const {

@@ -45,6 +45,8 @@ class HistoryWindow : public QDialog {
     // Reads the list from the source again, keeping the selected test selected. From the
     // lab server the list comes later (serverRead()->busy() until then).
     void refresh();
+    // Shows the grades in the lab's grading scheme as now stored, without reading the list again.
+    void applyGradingScheme();
 
     Source source() const;
     void setSource(Source source);

@@ -49,31 +49,11 @@ ResultPanel::ResultPanel(const archive::ArchivedTest& test, QWidget* parent) : Q
     m_table->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_table->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
-    const std::array<QString, archive::kChannels> charges =
-        test.records.empty() ? std::array<QString, archive::kChannels>{}
-                             : test.records.back().charge;
-    const TestResults results = ResultsOf(charges, test.header.channelOff, diameter);
-    for (int slot = 0; slot < archive::kChannels; ++slot) {
-        const std::optional<ChargeResult>& r = results.channels[slot];
-        if (test.header.channelOff[slot] != 0)
-            Fill(m_table, slot, QStringLiteral("-"), {}, {});
-        else
-            Fill(m_table, slot, ChargeWithoutUnit(charges[slot]),
-                 r ? AdjustedChargeText(r->adjusted) : QString(),
-                 r ? GradeText(r->adjusted, scheme) : QString());
-    }
-    QStringList rules;
-    for (int g = 0; g < kGroups; ++g) {
-        const std::optional<GroupResult>& group = results.groups[g];
-        QString value = group ? AdjustedChargeText(group->value) : QString();
-        // A group short of three specimens is marked as such.
-        if (group && group->rule == GroupRule::Incomplete) value += u'*';
-        Fill(m_table, FirstGroupColumn + g, {}, value,
-             group ? GradeText(group->value, scheme) : QString());
-        if (group) rules << QStringLiteral("第%1组：%2").arg(g + 1).arg(GroupRuleText(*group));
-    }
-
-    m_rules = new QLabel(rules.join(QStringLiteral("；")), this);
+    m_charges = test.records.empty() ? std::array<QString, archive::kChannels>{}
+                                     : test.records.back().charge;
+    m_channelOff = test.header.channelOff;
+    m_diameter = diameter;
+    m_rules = new QLabel(this);
     m_rules->setGeometry(0, 124, 822, 20);
     m_rules->setAccessibleName(QStringLiteral("组值取法"));
 
@@ -97,6 +77,40 @@ ResultPanel::ResultPanel(const archive::ArchivedTest& test, QWidget* parent) : Q
     setTabOrder(m_csv, m_report);
     setTabOrder(m_report, m_print);
     setMinimumSize(947, 146);
+    showGrades(scheme);
+}
+
+void ResultPanel::showGrades(GradingScheme scheme) {
+    m_table->setVerticalHeaderItem(GradeRow, new QTableWidgetItem(GradingSchemeName(scheme)));
+    const std::array<QString, archive::kChannels>& charges = m_charges;
+    const TestResults results = ResultsOf(charges, m_channelOff, m_diameter);
+    for (int slot = 0; slot < archive::kChannels; ++slot) {
+        const std::optional<ChargeResult>& r = results.channels[slot];
+        if (m_channelOff[slot] != 0)
+            Fill(m_table, slot, QStringLiteral("-"), {}, {});
+        else if (!results.invalid[slot].isEmpty())
+            Fill(m_table, slot, ChargeWithoutUnit(charges[slot]), QStringLiteral("无效"), {});
+        else
+            Fill(m_table, slot, ChargeWithoutUnit(charges[slot]),
+                 r ? AdjustedChargeText(r->adjusted) : QString(),
+                 r ? GradeText(r->adjusted, scheme) : QString());
+    }
+    QStringList rules;
+    if (!results.diameterProblem.isEmpty()) rules << results.diameterProblem;
+    for (int slot = 0; slot < archive::kChannels; ++slot)
+        if (!results.invalid[slot].isEmpty())
+            rules << QStringLiteral("通道%1无效：%2").arg(slot + 1).arg(results.invalid[slot]);
+    for (int g = 0; g < kGroups; ++g) {
+        const std::optional<GroupResult>& group = results.groups[g];
+        QString value = group ? AdjustedChargeText(group->value) : QString();
+        // A group short of three specimens is marked as such.
+        if (group && group->rule == GroupRule::Incomplete) value += u'*';
+        Fill(m_table, FirstGroupColumn + g, {}, value,
+             group ? GradeText(group->value, scheme) : QString());
+        if (group) rules << QStringLiteral("第%1组：%2").arg(g + 1).arg(GroupRuleText(*group));
+    }
+
+    m_rules->setText(rules.join(QStringLiteral("；")));
 }
 
 QString ResultPanel::cell(int row, int column) const {

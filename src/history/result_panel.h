@@ -3,6 +3,7 @@
 #include <QWidget>
 
 #include "archive/archive_rows.h"
+#include "export/grading_scheme.h"
 
 class QLabel;
 class QPushButton;
@@ -31,6 +32,8 @@ class ResultPanel : public QWidget {
     QPushButton* printButton() const { return m_print; }
     // How each group's value was taken, as shown below the table.
     QString rulesText() const;
+    // Shows the grades in `scheme` (the lab's choice changed while the panel is open).
+    void showGrades(GradingScheme scheme);
 
   signals:
     void exportCsvRequested();
@@ -38,6 +41,9 @@ class ResultPanel : public QWidget {
     void printRequested();
 
   private:
+    std::array<QString, archive::kChannels> m_charges;  // of the last record
+    std::array<uint8_t, archive::kChannels> m_channelOff{};
+    int m_diameter = 0;
     QTableWidget* m_table = nullptr;
     QPushButton* m_csv = nullptr;
     QPushButton* m_report = nullptr;

@@ -10,12 +10,14 @@
 #include "platform/print_dialog.h"
 #include "report/report_content.h"
 #include "report/report_output.h"
+#include "run/run_audit.h"
 
 namespace {
 
-// The report's content from the archive; nothing after a box that says why.
+// The report's content from the archive; nothing after a box that says why. `uid` is the
+// test's, for the audit trail.
 std::optional<ReportContent> ReadReport(QWidget* owner, const QString& archivePath, qint64 id,
-                                        QString* proposedName) {
+                                        QString* proposedName, QString* uid) {
     std::unique_ptr<archive::ArchiveReader> reader = OpenArchiveReaderOrWarn(owner, archivePath);
     if (!reader) return std::nullopt;
     const std::optional<archive::ArchivedTest> test = LoadTestOrWarn(owner, *reader, id);
@@ -26,23 +28,32 @@ std::optional<ReportContent> ReadReport(QWidget* owner, const QString& archivePa
     }
     QApplication::setOverrideCursor(Qt::WaitCursor);
     const std::vector<archive::PollRow> polls = reader->polls(id);
-    const QString readError = reader->lastError();
+    QString readError = reader->lastError();
+    std::vector<archive::AuditRow> audit;
+    if (readError.isEmpty()) {
+        // The events tell what paused the test; a report without them would guess.
+        audit = reader->auditEvents(test->header.uid);
+        readError = reader->lastError();
+    }
     std::optional<ReportContent> content;
-    if (readError.isEmpty()) content = MakeReportContent(*test, polls, StoredGradingScheme());
+    if (readError.isEmpty())
+        content = MakeReportContent(*test, polls, audit, StoredGradingScheme());
     QApplication::restoreOverrideCursor();
     if (!content) {
         WarnOperator(owner, readError + QStringLiteral("\n试验报告没有生成。"));
         return std::nullopt;
     }
     if (proposedName) *proposedName = QStringLiteral("试验报告_") + content->reportNumber;
+    *uid = test->header.uid;
     return content;
 }
 
 }  // namespace
 
 bool ExportTestReportPdf(QWidget* owner, const QString& archivePath, qint64 id) {
-    QString proposedName;
-    const std::optional<ReportContent> content = ReadReport(owner, archivePath, id, &proposedName);
+    QString proposedName, uid;
+    const std::optional<ReportContent> content =
+        ReadReport(owner, archivePath, id, &proposedName, &uid);
     if (!content) return false;
 
     FileDialog::SaveRequest request;
@@ -61,12 +72,18 @@ bool ExportTestReportPdf(QWidget* owner, const QString& archivePath, qint64 id) 
         return false;
     }
     const QString failure = ReplaceFileContentsOrExplain(path, pdf, QStringLiteral("试验报告"));
-    if (!failure.isEmpty()) WarnOperator(owner, failure);
-    return failure.isEmpty();
+    if (!failure.isEmpty()) {
+        WarnOperator(owner, failure);
+        return false;
+    }
+    RunAudit::recordFile(nullptr, QStringLiteral("exported"), QStringLiteral("试验报告"), path,
+                         uid);
+    return true;
 }
 
 bool PrintTestReportOf(QWidget* owner, const QString& archivePath, qint64 id) {
-    const std::optional<ReportContent> content = ReadReport(owner, archivePath, id, nullptr);
+    QString uid;
+    const std::optional<ReportContent> content = ReadReport(owner, archivePath, id, nullptr, &uid);
     if (!content) return false;
     QPrinter printer(QPrinter::HighResolution);
     printer.setPageSize(QPageSize(QPageSize::A4));
@@ -76,9 +93,24 @@ bool PrintTestReportOf(QWidget* owner, const QString& archivePath, qint64 id) {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     const bool printed = PrintTestReport(printer, *content);
     QApplication::restoreOverrideCursor();
-    if (!printed)
+    if (!printed) {
         WarnOperator(
             owner,
             QStringLiteral("打印机 %1 无法打开，试验报告没有打印。").arg(printer.printerName()));
-    return printed;
+        return false;
+    }
+    // A print to a file is noted with the file, as an export is; one on paper names the printer.
+    if (!printer.outputFileName().isEmpty())
+        RunAudit::recordFile(nullptr, QStringLiteral("printed"), QStringLiteral("试验报告"),
+                             printer.outputFileName(), uid);
+    else
+        RunAudit::record(QStringLiteral("printed"), uid,
+                         QStringLiteral("打印：试验报告，打印机 %1").arg(printer.printerName()));
+    return true;
+}
+
+QString ServerTestReportText() {
+    return QStringLiteral(
+        "实验服务器上的实验不能在此生成试验报告：试验报告由运行该实验的试验台从其测试档案导出或打印"
+        "。");
 }

@@ -11,3 +11,7 @@ class QWidget;
 // says why where there was a fault.
 bool ExportTestReportPdf(QWidget* owner, const QString& archivePath, qint64 id);
 bool PrintTestReportOf(QWidget* owner, const QString& archivePath, qint64 id);
+
+// Why a test read from the lab server has no report here: the tooltip of its disabled
+// 导出报告PDF and 打印, and the menu's answer.
+QString ServerTestReportText();

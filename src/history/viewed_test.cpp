@@ -69,6 +69,11 @@ ResultPanel* ShowTestForViewing(Testclass& form, const ViewedTest& viewed,
 
     QPointer<Testclass> owner(&form);
     if (viewed.serverPolls) {
+        // The report is made on the bench that ran the test: say so rather than do nothing.
+        for (QPushButton* button : {panel->reportButton(), panel->printButton()}) {
+            button->setEnabled(false);
+            button->setToolTip(ServerTestReportText());
+        }
         auto shown = std::make_shared<const archive::ArchivedTest>(test);
         QObject::connect(panel, &ResultPanel::exportCsvRequested, &form,
                          [owner, shown, polls = viewed.serverPolls] {

@@ -17,8 +17,21 @@ QDate TestDate(const archive::ArchivedTest& test) {
     return QDateTime::fromMSecsSinceEpoch(test.header.startedAtMs).date();
 }
 
-QString ClockTime(qint64 atMs) {
-    return QDateTime::fromMSecsSinceEpoch(atMs).toString(QStringLiteral("HH:mm:ss"));
+// "08:12:40"; with the date when the test runs across midnight ("2026-12-09 00:12:40").
+QString ClockTime(qint64 atMs, bool withDate) {
+    return QDateTime::fromMSecsSinceEpoch(atMs).toString(
+        withDate ? QStringLiteral("yyyy-MM-dd HH:mm:ss") : QStringLiteral("HH:mm:ss"));
+}
+
+QString GradingTable(GradingScheme scheme) {
+    if (scheme == GradingScheme::DurabilityGrades)
+        return QStringLiteral(
+            "电通量耐久性等级（《混凝土耐久性检验评定标准》JGJ/T 193）：Qs≥4000 C 为Q-I，"
+            "2000≤Qs<4000 C 为Q-II，1000≤Qs<2000 C 为Q-III，500≤Qs<1000 C 为Q-IV，"
+            "Qs<500 C 为Q-V。");
+    return QStringLiteral(
+        "氯离子渗透性等级：Qs>4000 C 为高，2000≤Qs≤4000 C 为中，1000≤Qs<2000 C 为低，"
+        "100≤Qs<1000 C 为很低，Qs<100 C 为可忽略。");
 }
 
 // A reading with its unit when it is a number ("60.0" → "60.0 V"), else as stored.
@@ -41,20 +54,41 @@ std::optional<int> LastMinutes(const archive::ArchivedTest& test,
 }  // namespace
 
 QString ReportNumber(const archive::ArchivedTest& test) {
+    QString own;
+    for (QChar c : test.header.uid)
+        if (c.isLetterOrNumber() && c.unicode() < 128 && own.size() < 8) own += c.toUpper();
+    if (own.isEmpty()) own = QStringLiteral("%1").arg(test.id, 4, 10, QChar(u'0'));
     return QStringLiteral("DTL-%1-%2")
-        .arg(TestDate(test).toString(QStringLiteral("yyyyMMdd")))
-        .arg(test.id, 4, 10, QChar(u'0'));
+        .arg(TestDate(test).toString(QStringLiteral("yyyyMMdd")), own);
 }
 
 ReportContent MakeReportContent(const archive::ArchivedTest& test,
-                                const std::vector<archive::PollRow>& polls, GradingScheme scheme) {
+                                const std::vector<archive::PollRow>& polls,
+                                const std::vector<archive::AuditRow>& audit, GradingScheme scheme) {
     const archive::TestHeader& h = test.header;
     ReportContent r;
     r.title = QStringLiteral("混凝土氯离子电通量试验报告");
     r.reportNumber = ReportNumber(test);
     r.schemeName = GradingSchemeName(scheme);
+    r.method = QStringLiteral(
+        "《普通混凝土长期性能和耐久性能试验方法标准》GB/T 50082 中的电通量法：60 V直流电压，"
+        "试验时间6 h，每组三个试件。");
+    r.gradingTable = GradingTable(scheme);
 
     const std::optional<int> minutes = LastMinutes(test, polls);
+    const QString minutesText = minutes ? QString::number(*minutes) : QStringLiteral("-");
+    const QString ending = UnfinishedEnding(test);
+    if (!ending.isEmpty())
+        r.unfinished = QStringLiteral(
+                           "未完成试验：%1，止于第 %2 min（设定 %3 min）。"
+                           "以下电通量为试验中止时的数值，不评定等级。")
+                           .arg(ending, minutesText)
+                           .arg(h.testMinutes);
+    else if (!minutes || *minutes < kStandardMinutes)
+        r.notes << QStringLiteral("本试验进行 %1 min；标准方法的试验时间为6 h（%2 min）。")
+                       .arg(minutesText)
+                       .arg(kStandardMinutes);
+    const bool graded = r.unfinished.isEmpty();
     QString bench = h.portName;
     if (!h.portDevice.isEmpty()) bench += QStringLiteral("（%1）").arg(h.portDevice);
     r.fields = {
@@ -63,9 +97,7 @@ ReportContent MakeReportContent(const archive::ArchivedTest& test,
         {QStringLiteral("试验日期"), TestDate(test).toString(QStringLiteral("yyyy-MM-dd"))},
         {QStringLiteral("开始时间"), h.startTime},
         {QStringLiteral("试验时长"),
-         QStringLiteral("%1 min（设定 %2 min）")
-             .arg(minutes ? QString::number(*minutes) : QStringLiteral("-"))
-             .arg(h.testMinutes)},
+         QStringLiteral("%1 min（设定 %2 min）").arg(minutesText).arg(h.testMinutes)},
         {QStringLiteral("试验电压"), WithUnit(h.voltage, QStringLiteral("V"))},
         {QStringLiteral("试件直径"), QStringLiteral("%1 mm").arg(h.diameter)},
         {QStringLiteral("评定标准"), r.schemeName},
@@ -77,18 +109,29 @@ ReportContent MakeReportContent(const archive::ArchivedTest& test,
         test.records.empty() ? std::array<QString, archive::kChannels>{}
                              : test.records.back().charge;
     const TestResults results = ResultsOf(charges, h.channelOff, h.diameter);
+    if (!results.diameterProblem.isEmpty()) r.notes << results.diameterProblem + u'。';
+    const QString ungraded = QStringLiteral("不评定");
     for (int slot = 0; slot < archive::kChannels; ++slot) {
         if (h.channelOff[slot] != 0) continue;
         const std::optional<ChargeResult>& q = results.channels[slot];
+        // The channel's last reading that holds a number: a poll that missed it says nothing
+        // about the current at the end.
         QString current;
-        if (!polls.empty())
-            current = ReadingNumber(polls.back().current[slot]);
-        else if (!test.records.empty())
-            current = ReadingNumber(test.records.back().current[slot]);
+        for (auto it = polls.rbegin(); it != polls.rend() && current.isEmpty(); ++it)
+            current = ReadingNumber(it->current[slot]);
+        for (auto it = test.records.rbegin(); it != test.records.rend() && current.isEmpty(); ++it)
+            current = ReadingNumber(it->current[slot]);
+        QString adjusted = q ? AdjustedChargeText(q->adjusted) : QStringLiteral("-");
+        QString grade =
+            q ? (graded ? GradeText(q->adjusted, scheme) : ungraded) : QStringLiteral("-");
+        if (!results.invalid[slot].isEmpty()) {
+            adjusted = QStringLiteral("无效");
+            r.notes << QStringLiteral("通道%1无效：%2，不计入组值。")
+                           .arg(slot + 1)
+                           .arg(results.invalid[slot]);
+        }
         r.channels.push_back({QString::number(slot + 1), h.specimenNo[slot],
-                              ChargeWithoutUnit(charges[slot]),
-                              q ? AdjustedChargeText(q->adjusted) : QStringLiteral("-"),
-                              q ? GradeText(q->adjusted, scheme) : QStringLiteral("-"),
+                              ChargeWithoutUnit(charges[slot]), adjusted, grade,
                               current.isEmpty() ? QStringLiteral("-") : current});
     }
     for (int g = 0; g < kGroups; ++g) {
@@ -96,20 +139,37 @@ ReportContent MakeReportContent(const archive::ArchivedTest& test,
         if (!group) continue;
         QString value = AdjustedChargeText(group->value);
         if (group->rule == GroupRule::Incomplete) value += u'*';
-        r.groups.push_back(
-            {GroupName(g), value, GradeText(group->value, scheme), GroupRuleText(*group)});
+        r.groups.push_back({GroupName(g), value,
+                            graded ? GradeText(group->value, scheme) : ungraded,
+                            GroupRuleText(*group)});
     }
 
     r.chart = CurrentSeriesOf(test, polls, kReportChartColumns);
 
     const qint64 start = h.startedAtMs;
-    for (const TestEvent& e : TestEvents(test, polls)) {
-        const qint64 elapsed = start > 0 ? std::max<qint64>(0, e.atMs - start) / 60000 : 0;
-        r.events.push_back({ClockTime(e.atMs), QStringLiteral("%1 min").arg(elapsed), e.text});
-    }
+    const std::vector<TestEvent> events = TestEvents(test, audit);
     const std::optional<HighestTemperature> hot = HighestTemperatureOf(test, polls);
-    r.highestTemperature =
-        hot ? QStringLiteral("%1 ℃（%2）").arg(hot->celsius, 0, 'f', 1).arg(ClockTime(hot->atMs))
-            : QStringLiteral("-");
+    // The times carry the date when the test runs across midnight.
+    QDate first, last;
+    auto see = [&](qint64 atMs) {
+        if (atMs <= 0) return;
+        const QDate date = QDateTime::fromMSecsSinceEpoch(atMs).date();
+        if (!first.isValid() || date < first) first = date;
+        if (!last.isValid() || date > last) last = date;
+    };
+    see(start);
+    for (const TestEvent& e : events) see(e.atMs);
+    if (!polls.empty()) see(polls.back().atMs);
+    if (!test.records.empty()) see(test.records.back().atMs);
+    const bool withDate = first != last;
+    for (const TestEvent& e : events) {
+        const qint64 elapsed = start > 0 ? std::max<qint64>(0, e.atMs - start) / 60000 : 0;
+        r.events.push_back(
+            {ClockTime(e.atMs, withDate), QStringLiteral("%1 min").arg(elapsed), e.text});
+    }
+    r.highestTemperature = hot ? QStringLiteral("%1 ℃（%2）")
+                                     .arg(hot->celsius, 0, 'f', 1)
+                                     .arg(ClockTime(hot->atMs, withDate))
+                               : QStringLiteral("-");
     return r;
 }

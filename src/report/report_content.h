@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <vector>
 
 #include "archive/archive_rows.h"
@@ -28,6 +29,14 @@ struct ReportContent {
 
     QString title;
     QString reportNumber;
+    // For a test that did not end normally, on every page: "未完成试验：暂停后关闭试验窗口，
+    // 止于第 95 min（设定 360 min）…"; empty for a test that ended. Such a test has no grades.
+    QString unfinished;
+    QString method;        // the test method the report follows
+    QString gradingTable;  // the scheme's classes with their bounds
+    // What a reader must know about the figures: an implausible diameter, an invalid
+    // specimen, a test shorter than the standard six hours.
+    QStringList notes;
     std::vector<Field> fields;  // organisation, tester, date, … in the order shown
     QString schemeName;
     std::vector<ChannelRow> channels;  // the channels in use
@@ -40,8 +49,15 @@ struct ReportContent {
 // The columns the chart is thinned to: more than a printed chart can show.
 constexpr int kReportChartColumns = 1200;
 
-// The report number: "DTL-" the test date (yyyyMMdd) "-" the archive id with four digits.
+// The report number: "DTL-" the test date (yyyyMMdd) "-" the first eight digits of the test's
+// uid, which the program makes at random for each test, so that no two benches of a lab
+// issue the same number (the archive id, for a test without a uid).
 QString ReportNumber(const archive::ArchivedTest& test);
 
+// The standard method runs six hours.
+constexpr int kStandardMinutes = 360;
+
+// `audit` is the audit trail's events about the test (ArchiveReader::auditEvents).
 ReportContent MakeReportContent(const archive::ArchivedTest& test,
-                                const std::vector<archive::PollRow>& polls, GradingScheme scheme);
+                                const std::vector<archive::PollRow>& polls,
+                                const std::vector<archive::AuditRow>& audit, GradingScheme scheme);

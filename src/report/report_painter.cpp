@@ -1,10 +1,12 @@
 #include "report/report_painter.h"
 
+#include <QImage>
 #include <QPageLayout>
 #include <QPagedPaintDevice>
 #include <QPainter>
 #include <QPainterPath>
 #include <cmath>
+#include <functional>
 
 #include "platform/song_font.h"
 #include "report/report_content.h"
@@ -15,42 +17,175 @@ namespace {
 constexpr int kPageWidth = 2100, kPageHeight = 2970;
 constexpr int kLeft = 200, kRight = kPageWidth - 200, kTop = 160, kBottom = kPageHeight - 160;
 constexpr int kWidth = kRight - kLeft;
+// The page number sits below this line; nothing else does.
+constexpr int kContentBottom = kBottom - 70;
 // Text heights: 3.5 mm body, 3 mm small, 6.5 mm title.
 constexpr int kBody = 35, kSmall = 30, kTitle = 65;
+// The padding of a cell's text, across and down.
+constexpr int kPadX = 15, kPadY = 10;
 
 const std::array<QColor, archive::kChannels> kChannelColours = {
     QColor(200, 30, 30), QColor(30, 90, 200),  QColor(20, 140, 60),
     QColor(200, 120, 0), QColor(130, 40, 170), QColor(0, 140, 150)};
 
-QFont Font(int size, bool bold = false) { return songFont(size, bold ? 700 : 400); }
+// Unhinted, so that the texts measure alike on every device and the pages counted are the
+// pages painted.
+QFont Font(int size, bool bold = false) {
+    QFont font = songFont(size, bold ? 700 : 400);
+    font.setHintingPreference(QFont::PreferNoHinting);
+    return font;
+}
 
-// One row of cells across `widths` (tenths of a millimetre), framed, the texts centred (or
-// left-aligned where `left` says).
-void Row(QPainter& p, int y, int height, const std::vector<int>& widths, const QStringList& texts,
-         const std::vector<bool>& left = {}) {
-    int x = kLeft;
-    for (size_t i = 0; i < widths.size(); ++i) {
-        const QRect cell(x, y, widths[i], height);
-        p.drawRect(cell);
-        const bool alignLeft = i < left.size() && left[i];
-        p.drawText(cell.adjusted(alignLeft ? 15 : 4, 0, -4, 0),
-                   (alignLeft ? Qt::AlignLeft : Qt::AlignHCenter) | Qt::AlignVCenter,
-                   texts.value(int(i)));
-        x += widths[i];
+constexpr int kWrap = int(Qt::TextWordWrap) | int(Qt::TextWrapAnywhere);
+
+// Aligned as `alignment` says, wrapped anywhere a line must break (a cell's specimen number
+// may have no blank to break at).
+int Wrapped(Qt::Alignment alignment) { return int(alignment) | kWrap; }
+
+// A paragraph's: wrapped between words, and between any two Chinese characters.
+int Flowing(Qt::Alignment alignment) { return int(alignment) | int(Qt::TextWordWrap); }
+
+// The report laid out from top to bottom, page after page. It runs twice: once to count the
+// pages (nothing painted, the texts only measured), then to paint them.
+class Sheet {
+  public:
+    Sheet(QPainter& p, QPagedPaintDevice* device, const ReportContent& c, int pages)
+        : m_p(p), m_device(device), m_c(c), m_pages(pages) {}
+
+    int page() const { return m_page; }
+
+    void firstPage() {
+        m_y = kTop;
+        if (painting()) {
+            m_p.setFont(Font(kTitle, true));
+            m_p.drawText(QRect(kLeft, m_y, kWidth, 90), Qt::AlignCenter, m_c.title);
+        }
+        m_y += 110;
+        pageHead();
     }
-}
 
-void PageNumber(QPainter& p, int page) {
-    p.setFont(Font(kSmall));
-    p.drawText(QRect(kLeft, kBottom - 50, kWidth, 50), Qt::AlignCenter,
-               QStringLiteral("第 %1 页 共 %2 页").arg(page).arg(kReportPages));
-}
+    // Room for `height` below, else the next page.
+    void need(int height) {
+        if (m_y + height > kContentBottom) nextPage();
+    }
 
-void Heading(QPainter& p, int y, const QString& text) {
-    p.setFont(Font(kBody, true));
-    p.drawText(QRect(kLeft, y, kWidth, 55), Qt::AlignLeft | Qt::AlignVCenter, text);
-    p.setFont(Font(kBody));
-}
+    void nextPage() {
+        pageFoot();
+        if (painting()) m_device->newPage();
+        ++m_page;
+        m_y = kTop;
+        pageHead();
+    }
+
+    void finish() { pageFoot(); }
+
+    void gap(int height) { m_y += height; }
+
+    void heading(const QString& text, int keepWith) {
+        need(60 + keepWith);
+        m_p.setFont(Font(kBody, true));
+        if (painting())
+            m_p.drawText(QRect(kLeft, m_y, kWidth, 55), Qt::AlignLeft | Qt::AlignVCenter, text);
+        m_p.setFont(Font(kBody));
+        m_y += 60;
+    }
+
+    // The height a row takes: its tallest cell's wrapped text, at least `least`.
+    int rowHeight(const std::vector<int>& widths, const QStringList& texts, int least) {
+        int height = least;
+        for (size_t i = 0; i < widths.size(); ++i) {
+            const QRect room(0, 0, widths[i] - 2 * kPadX, 100000);
+            const QRect used = m_p.boundingRect(room, kWrap, texts.value(int(i)));
+            height = std::max(height, used.height() + 2 * kPadY);
+        }
+        return height;
+    }
+
+    // One row of framed cells across `widths`, the texts centred (or left-aligned where
+    // `left` says) and wrapped inside their cells. On the next page, `header` first when
+    // the row does not fit.
+    void row(const std::vector<int>& widths, const QStringList& texts, int least,
+             const std::vector<bool>& left = {}, const std::function<void()>& header = {}) {
+        const int height = rowHeight(widths, texts, least);
+        if (m_y + height > kContentBottom) {
+            nextPage();
+            if (header) header();
+        }
+        if (painting()) {
+            int x = kLeft;
+            for (size_t i = 0; i < widths.size(); ++i) {
+                const QRect cell(x, m_y, widths[i], height);
+                m_p.drawRect(cell);
+                const bool alignLeft = i < left.size() && left[i];
+                m_p.drawText(
+                    cell.adjusted(kPadX, kPadY, -kPadX, -kPadY),
+                    Wrapped((alignLeft ? Qt::AlignLeft : Qt::AlignHCenter) | Qt::AlignVCenter),
+                    texts.value(int(i)));
+                x += widths[i];
+            }
+        }
+        m_y += height;
+    }
+
+    // A paragraph across the page, wrapped.
+    void paragraph(const QString& text, int size, bool bold = false) {
+        m_p.setFont(Font(size, bold));
+        const QRect used =
+            m_p.boundingRect(QRect(kLeft, 0, kWidth, 100000), Flowing(Qt::AlignLeft), text);
+        need(used.height() + 10);
+        if (painting())
+            m_p.drawText(QRect(kLeft, m_y, kWidth, used.height() + 10),
+                         Flowing(Qt::AlignLeft | Qt::AlignTop), text);
+        m_y += used.height() + 10;
+        m_p.setFont(Font(kBody));
+    }
+
+    void chart(const QString& title);
+    void signatures();
+
+  private:
+    bool painting() const { return m_device != nullptr; }
+
+    // The report number, and the mark of an unfinished test framed below it.
+    void pageHead() {
+        m_p.setFont(Font(kBody));
+        if (painting())
+            m_p.drawText(QRect(kLeft, m_y, kWidth, 45), Qt::AlignRight | Qt::AlignVCenter,
+                         QStringLiteral("报告编号：%1").arg(m_c.reportNumber));
+        m_y += 55;
+        if (m_c.unfinished.isEmpty()) return;
+        m_p.setFont(Font(kBody, true));
+        const QRect used = m_p.boundingRect(QRect(0, 0, kWidth - 2 * kPadX, 100000),
+                                            Flowing(Qt::AlignLeft), m_c.unfinished);
+        const QRect box(kLeft, m_y, kWidth, used.height() + 2 * kPadY);
+        if (painting()) {
+            m_p.save();
+            m_p.setPen(QPen(QColor(190, 0, 0), 6));
+            m_p.drawRect(box);
+            m_p.setPen(QColor(190, 0, 0));
+            m_p.drawText(box.adjusted(kPadX, kPadY, -kPadX, -kPadY),
+                         Flowing(Qt::AlignLeft | Qt::AlignVCenter), m_c.unfinished);
+            m_p.restore();
+        }
+        m_p.setFont(Font(kBody));
+        m_y += box.height() + 25;
+    }
+
+    void pageFoot() {
+        if (!painting()) return;
+        m_p.setFont(Font(kSmall));
+        m_p.drawText(QRect(kLeft, kBottom - 50, kWidth, 50), Qt::AlignCenter,
+                     QStringLiteral("第 %1 页 共 %2 页").arg(m_page).arg(m_pages));
+        m_p.setFont(Font(kBody));
+    }
+
+    QPainter& m_p;
+    QPagedPaintDevice* m_device;  // null while counting
+    const ReportContent& m_c;
+    int m_pages;
+    int m_page = 1;
+    int m_y = kTop;
+};
 
 // A round step for an axis running up to `top`: 1, 2 or 5 times a power of ten.
 double AxisStep(double top, int ticks) {
@@ -63,10 +198,16 @@ double AxisStep(double top, int ticks) {
 
 QString AxisNumber(double value) { return QString::number(value, 'g', 6); }
 
-int Chart(QPainter& p, int y, const ReportContent& c) {
-    Heading(p, y, QStringLiteral("各通道电流随时间变化"));
-    y += 60;
-    const QRect frame(kLeft + 110, y + 20, kWidth - 130, 720);
+constexpr int kChartHeight = 720;
+
+void Sheet::chart(const QString& title) {
+    heading(title, kChartHeight + 190);
+    const int y = m_y;
+    m_y += kChartHeight + 190;
+    if (!painting()) return;
+    QPainter& p = m_p;
+    const ReportContent& c = m_c;
+    const QRect frame(kLeft + 110, y + 20, kWidth - 130, kChartHeight);
     const double xStep = AxisStep(c.chart.lastMinute, 6);
     const double yStep = AxisStep(c.chart.highestCurrent, 5);
     const double xTop = std::max(xStep, std::ceil(c.chart.lastMinute / xStep) * xStep);
@@ -128,147 +269,136 @@ int Chart(QPainter& p, int y, const ReportContent& c) {
         lx += 240;
     }
     p.setPen(QPen(Qt::black, 3));
-    return ly + 50;
+    p.setFont(Font(kBody));
 }
 
-void FirstPage(QPainter& p, const ReportContent& c) {
-    p.setFont(Font(kTitle, true));
-    p.drawText(QRect(kLeft, kTop, kWidth, 90), Qt::AlignCenter, c.title);
-    p.setFont(Font(kBody));
-    int y = kTop + 110;
-    p.drawText(QRect(kLeft, y, kWidth, 45), Qt::AlignRight | Qt::AlignVCenter,
-               QStringLiteral("报告编号：%1").arg(c.reportNumber));
-    y += 55;
+void Sheet::signatures() {
+    constexpr int kHeight = 200;
+    need(kHeight);
+    const int sy = std::max(m_y, kContentBottom - kHeight);
+    m_y = sy + kHeight;
+    if (!painting()) return;
+    m_p.setFont(Font(kBody));
+    const int column = kWidth / 3;
+    const QStringList roles = {QStringLiteral("试验："), QStringLiteral("审核："),
+                               QStringLiteral("批准：")};
+    for (int i = 0; i < 3; ++i) {
+        const int x = kLeft + i * column;
+        m_p.drawText(QRect(x, sy, 130, 50), Qt::AlignLeft | Qt::AlignBottom, roles[i]);
+        m_p.drawLine(x + 130, sy + 50, x + column - 60, sy + 50);
+        m_p.drawText(QRect(x, sy + 90, 130, 50), Qt::AlignLeft | Qt::AlignBottom,
+                     QStringLiteral("日期："));
+        m_p.drawLine(x + 130, sy + 140, x + column - 60, sy + 140);
+    }
+}
+
+void Lay(Sheet& s, const ReportContent& c) {
+    s.firstPage();
 
     // The particulars, two to a row.
     const std::vector<int> fieldWidths = {230, 620, 230, 620};
     for (size_t i = 0; i < c.fields.size(); i += 2) {
         QStringList texts = {c.fields[i].label, c.fields[i].value};
         if (i + 1 < c.fields.size()) texts << c.fields[i + 1].label << c.fields[i + 1].value;
-        Row(p, y, 60, fieldWidths, texts, {false, true, false, true});
-        y += 60;
+        s.row(fieldWidths, texts, 60, {false, true, false, true});
     }
-    y += 25;
+    s.gap(25);
 
-    Heading(p, y, QStringLiteral("各试件结果（换算为直径95mm试件）"));
-    y += 60;
+    s.heading(QStringLiteral("各试件结果（换算为直径95mm试件）"), 120);
     const std::vector<int> channelWidths = {180, 300, 300, 330, 290, 300};
-    Row(p, y, 60, channelWidths,
-        {QStringLiteral("通道"), QStringLiteral("试件编号"), QStringLiteral("电通量Q(C)"),
-         QStringLiteral("换算电通量Qs(C)"), QStringLiteral("等级"),
-         QStringLiteral("最终电流(mA)")});
-    y += 60;
-    for (const ReportContent::ChannelRow& row : c.channels) {
-        Row(p, y, 55, channelWidths,
-            {row.channel, row.specimenNo, row.charge, row.adjusted, row.grade, row.finalCurrent});
-        y += 55;
-    }
-    if (c.channels.empty()) {
-        Row(p, y, 55, {kWidth}, {QStringLiteral("没有使用中的通道")});
-        y += 55;
-    }
-    y += 25;
+    const QStringList channelHead = {
+        QStringLiteral("通道"),       QStringLiteral("试件编号"),
+        QStringLiteral("电通量Q(C)"), QStringLiteral("换算电通量Qs(C)"),
+        QStringLiteral("等级"),       QStringLiteral("最终电流(mA)")};
+    auto channelHeader = [&] { s.row(channelWidths, channelHead, 60); };
+    channelHeader();
+    for (const ReportContent::ChannelRow& row : c.channels)
+        s.row(channelWidths,
+              {row.channel, row.specimenNo, row.charge, row.adjusted, row.grade, row.finalCurrent},
+              55, {}, channelHeader);
+    if (c.channels.empty()) s.row({kWidth}, {QStringLiteral("没有使用中的通道")}, 55);
+    s.gap(25);
 
-    Heading(p, y, QStringLiteral("组值（每组三个试件）"));
-    y += 60;
+    s.heading(QStringLiteral("组值（每组三个试件）"), 120);
     const std::vector<int> groupWidths = {330, 270, 230, 870};
-    Row(p, y, 60, groupWidths,
-        {QStringLiteral("组别"), QStringLiteral("组值Qs(C)"), QStringLiteral("等级"),
-         QStringLiteral("取值方法")});
-    y += 60;
-    for (const ReportContent::GroupRow& row : c.groups) {
-        Row(p, y, 55, groupWidths, {row.name, row.value, row.grade, row.rule},
-            {false, false, false, true});
-        y += 55;
-    }
-    if (c.groups.empty()) {
-        Row(p, y, 55, {kWidth}, {QStringLiteral("没有可计算的组值")});
-        y += 55;
-    }
-    p.setFont(Font(kSmall));
-    p.drawText(QRect(kLeft, y + 5, kWidth, 40), Qt::AlignLeft | Qt::AlignVCenter,
-               QStringLiteral("等级按%1评定；带*的组值不足三个试件，取已有试件的平均值。")
-                   .arg(c.schemeName));
-    y += 70;
+    const QStringList groupHead = {QStringLiteral("组别"), QStringLiteral("组值Qs(C)"),
+                                   QStringLiteral("等级"), QStringLiteral("取值方法")};
+    s.row(groupWidths, groupHead, 60);
+    for (const ReportContent::GroupRow& row : c.groups)
+        s.row(groupWidths, {row.name, row.value, row.grade, row.rule}, 55,
+              {false, false, false, true});
+    if (c.groups.empty()) s.row({kWidth}, {QStringLiteral("没有可计算的组值")}, 55);
+    s.gap(10);
+    s.paragraph(QStringLiteral("等级按%1评定；带*的组值不足三个有效试件，取已有试件的平均值。")
+                    .arg(c.schemeName),
+                kSmall);
+    for (const QString& note : c.notes) s.paragraph(QStringLiteral("注：") + note, kSmall, true);
+    s.gap(20);
 
-    Chart(p, y, c);
-    PageNumber(p, 1);
+    s.chart(QStringLiteral("各通道电流随时间变化"));
+
+    // What happened, from the page after the chart.
+    s.nextPage();
+    s.heading(QStringLiteral("试验过程"), 120);
+    const std::vector<int> widths = {400, 200, 1100};
+    const QStringList eventHead = {QStringLiteral("时间"), QStringLiteral("开始后"),
+                                   QStringLiteral("事件")};
+    auto eventHeader = [&] { s.row(widths, eventHead, 60); };
+    eventHeader();
+    for (const ReportContent::EventRow& e : c.events)
+        s.row(widths, {e.time, e.elapsed, e.text}, 52, {false, false, true}, eventHeader);
+    if (c.events.empty()) s.row({kWidth}, {QStringLiteral("没有记录的事件")}, 52);
+    s.gap(20);
+    s.paragraph(QStringLiteral("试验中最高温度：%1").arg(c.highestTemperature), kBody);
+    s.gap(30);
+
+    s.heading(QStringLiteral("说明"), 100);
+    s.paragraph(QStringLiteral("1. 试验方法：%1").arg(c.method), kSmall);
+    s.paragraph(QStringLiteral("2. 换算电通量Qs = Q × (95 / d)²，d为试件直径(mm)，四舍五入取整。"),
+                kSmall);
+    s.paragraph(
+        QStringLiteral("3. 每组三个试件（通道1–3、4–6）：取三个Qs的平均值；其中一个与中间值相差超过"
+                       "中间值的15%时，取其余两个的平均值；两个与中间值相差均超过15%时，取中间值。"
+                       "组值四舍五入取整。电通量不大于0的试件无效，不计入组值。"),
+        kSmall);
+    s.paragraph(QStringLiteral("4. 评定表：%1").arg(c.gradingTable), kSmall);
+    s.gap(40);
+    s.signatures();
+    s.finish();
 }
 
-void SecondPage(QPainter& p, const ReportContent& c) {
-    int y = kTop;
-    p.setFont(Font(kBody));
-    p.drawText(QRect(kLeft, y, kWidth, 45), Qt::AlignRight | Qt::AlignVCenter,
-               QStringLiteral("报告编号：%1").arg(c.reportNumber));
-    y += 55;
-    Heading(p, y, QStringLiteral("试验过程"));
-    y += 60;
-    const std::vector<int> widths = {260, 260, 1180};
-    Row(p, y, 60, widths,
-        {QStringLiteral("时间"), QStringLiteral("开始后"), QStringLiteral("事件")});
-    y += 60;
-    // Room for the rows down to the notes; the rest is counted, not listed.
-    constexpr int kRowHeight = 52;
-    const int room = (1900 - y) / kRowHeight;
-    const int listed = int(c.events.size()) <= room ? int(c.events.size()) : room - 1;
-    for (int i = 0; i < listed; ++i) {
-        const ReportContent::EventRow& e = c.events[size_t(i)];
-        Row(p, y, kRowHeight, widths, {e.time, e.elapsed, e.text}, {false, false, true});
-        y += kRowHeight;
-    }
-    if (listed < int(c.events.size())) {
-        Row(p, y, kRowHeight, {kWidth},
-            {QStringLiteral("……另有 %1 项，见导出的CSV文件").arg(int(c.events.size()) - listed)});
-        y += kRowHeight;
-    }
-    y += 20;
-    p.drawText(QRect(kLeft, y, kWidth, 50), Qt::AlignLeft | Qt::AlignVCenter,
-               QStringLiteral("试验中最高温度：%1").arg(c.highestTemperature));
-    y += 80;
-
-    Heading(p, y, QStringLiteral("说明"));
-    y += 60;
-    p.setFont(Font(kSmall));
-    const QString notes =
-        QStringLiteral(
-            "1. 换算电通量Qs = Q × (95 / d)²，d为试件直径(mm)，四舍五入取整。\n"
-            "2. 每组三个试件（通道1–3、4–6）：取三个Qs的平均值；其中一个与中间值相差超过中间值的15%"
-            "时，取其余两个的平均值；两个与中间值相差均超过15%时，取中间值。组值四舍五入取整。\n"
-            "3. 等级按%1评定。")
-            .arg(c.schemeName);
-    const QRect noteBox(kLeft, y, kWidth, 300);
-    p.drawText(noteBox, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, notes);
-
-    // The signatures at the foot of the page.
-    p.setFont(Font(kBody));
-    const int sy = kBottom - 260;
-    const int column = kWidth / 3;
-    const QStringList roles = {QStringLiteral("试验："), QStringLiteral("审核："),
-                               QStringLiteral("批准：")};
-    for (int i = 0; i < 3; ++i) {
-        const int x = kLeft + i * column;
-        p.drawText(QRect(x, sy, 130, 50), Qt::AlignLeft | Qt::AlignBottom, roles[i]);
-        p.drawLine(x + 130, sy + 50, x + column - 60, sy + 50);
-        p.drawText(QRect(x, sy + 90, 130, 50), Qt::AlignLeft | Qt::AlignBottom,
-                   QStringLiteral("日期："));
-        p.drawLine(x + 130, sy + 140, x + column - 60, sy + 140);
-    }
-    PageNumber(p, 2);
-}
-
-}  // namespace
-
-bool PaintTestReport(QPagedPaintDevice& device, const ReportContent& content) {
-    device.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait,
-                                     QMarginsF(0, 0, 0, 0), QPageLayout::Millimeter));
-    QPainter p;
-    if (!p.begin(&device)) return false;
+void Prepare(QPainter& p, QPaintDevice& device) {
     // Tenths of a millimetre, whatever the device's resolution.
     const double scale = device.logicalDpiX() / 254.0;
     p.scale(scale, scale);
     p.setPen(QPen(Qt::black, 3));
-    FirstPage(p, content);
-    device.newPage();
-    SecondPage(p, content);
+    p.setFont(Font(kBody));
+}
+
+// The pages, laid out on a device of the report's own resolution without painting.
+int CountPages(const ReportContent& content, int dpi) {
+    QImage probe(8, 8, QImage::Format_Mono);
+    probe.setDotsPerMeterX(qRound(dpi / 0.0254));
+    probe.setDotsPerMeterY(qRound(dpi / 0.0254));
+    QPainter p(&probe);
+    Prepare(p, probe);
+    Sheet counting(p, nullptr, content, 0);
+    Lay(counting, content);
+    return counting.page();
+}
+
+}  // namespace
+
+int TestReportPageCount(const ReportContent& content) { return CountPages(content, 254); }
+
+bool PaintTestReport(QPagedPaintDevice& device, const ReportContent& content) {
+    device.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait,
+                                     QMarginsF(0, 0, 0, 0), QPageLayout::Millimeter));
+    const int pages = CountPages(content, device.logicalDpiX());
+    QPainter p;
+    if (!p.begin(&device)) return false;
+    Prepare(p, device);
+    Sheet sheet(p, &device, content, pages);
+    Lay(sheet, content);
     return p.end();
 }

@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <algorithm>
 
+#include "export/penetrability.h"
 #include "platform/gbk_codec.h"
 #include "platform/message_box.h"
 #include "run/dialog_integer.h"
@@ -127,6 +128,15 @@ bool CParamDlg::readFields() {
     return true;
 }
 
+QString DiameterWarning(int diameterMm) {
+    return QStringLiteral(
+               "试件直径 %1 mm 不在 %2–%3 mm 之间，试验结果将不换算电通量Qs，也不评定等级。"
+               "确定使用这个直径吗？")
+        .arg(diameterMm)
+        .arg(kLeastDiameterMm)
+        .arg(kGreatestDiameterMm);
+}
+
 void CParamDlg::accept() {
     if (!readFields()) return;
     if (m_nRecordInterval == 0) {
@@ -135,6 +145,16 @@ void CParamDlg::accept() {
     }
     if (m_nTestMinutes == 0) {
         MessageBox::show(this, QStringLiteral("试验时间错误!"));
+        return;
+    }
+    // Any integer is taken, but a diameter no specimen has (a typo of 10 for 100) would make
+    // the results meaningless: the operator confirms it.
+    if (!DiameterIsPlausible(m_nDiameter) &&
+        MessageBox::show(this, DiameterWarning(m_nDiameter), MessageBox::kAppCaption,
+                         MessageBox::Buttons::OkCancel,
+                         MessageBox::Icon::Exclamation) != MessageBox::Ok) {
+        edit(IdDiameter)->setFocus();
+        edit(IdDiameter)->selectAll();
         return;
     }
 

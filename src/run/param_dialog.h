@@ -40,3 +40,6 @@ class CParamDlg : public IdDialog {
     void fail(QLineEdit* field, const QString& text);
     QLineEdit* edit(int id) const;
 };
+
+// The question the dialog asks about a diameter outside the specimens' plausible range.
+QString DiameterWarning(int diameterMm);

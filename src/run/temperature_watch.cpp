@@ -37,7 +37,9 @@ void WatchTemperature(Testclass& form) {
             return;
         }
         if (!count->reading(text)) return;
-        RunAudit::record(QStringLiteral("paused_temperature"));
+        // The reading goes with the pause, so the test report can say what was read.
+        RunAudit::record(QStringLiteral("paused_temperature"), {},
+                         QStringLiteral("暂停（温度超限）：试件温度 %1 ℃").arg(text.trimmed()));
         shown.StopTest();
         shown.link()->message(QStringLiteral("试件温度已达到90℃，实验已暂停！"));
     };

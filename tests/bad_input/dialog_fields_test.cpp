@@ -16,11 +16,12 @@
 #include "accounts/login_dialog.h"
 #include "accounts/user_dialog.h"
 #include "bad_input/bad_input_cases.h"
+#include "export/penetrability.h"
 #include "platform/gbk_codec.h"
 #include "platform/program_folder.h"
-#include "support/scripted_dialogs.h"
 #include "run/param_dialog.h"
 #include "state/test_state.h"
+#include "support/scripted_dialogs.h"
 
 namespace {
 
@@ -162,8 +163,12 @@ TEST_F(ParamDialogInput, EveryFieldTakesGoodTextExactlyAndRefusesTheRestChanging
         PressOk(dialog);
         if (c.refusal.isEmpty()) {
             EXPECT_EQ(dialog.result(), QDialog::Accepted) << where;
-            EXPECT_EQ(m_boxes.count(), 0)
-                << where << ": " << m_boxes.texts().join("|").toStdString();
+            // A diameter outside 50–150 mm is taken once the operator confirms it.
+            const QStringList asked =
+                c.field == CParamDlg::IdDiameter && !DiameterIsPlausible(Shared(c.field).toInt())
+                    ? QStringList{DiameterWarning(Shared(c.field).toInt())}
+                    : QStringList{};
+            EXPECT_EQ(m_boxes.texts(), asked) << where;
             const QVariant expected = c.stored.isNull() ? QVariant(c.text) : c.stored;
             EXPECT_EQ(Shared(c.field), expected) << where;
         } else {
@@ -171,6 +176,29 @@ TEST_F(ParamDialogInput, EveryFieldTakesGoodTextExactlyAndRefusesTheRestChanging
             EXPECT_EQ(m_boxes.texts(), QStringList{c.refusal}) << where;
             expectEarlierKept(where);
         }
+    }
+}
+
+// A diameter no specimen has is questioned at entry: Cancel leaves the dialog open on it.
+TEST_F(ParamDialogInput, AnImplausibleDiameterIsConfirmedOrCorrected) {
+    for (const char* typed : {"10", "0", "-100", "151", "49"}) {
+        setEarlier();
+        m_boxes.clear();
+        m_boxes.answer({MessageBox::Cancel});
+        CParamDlg dialog;
+        Edit(dialog, CParamDlg::IdDiameter)->setText(typed);
+        PressOk(dialog);
+        EXPECT_NE(dialog.result(), QDialog::Accepted) << typed;
+        EXPECT_EQ(m_boxes.texts(), QStringList{DiameterWarning(QString(typed).toInt())}) << typed;
+        expectEarlierKept(typed);
+    }
+    for (const char* typed : {"50", "100", "150"}) {
+        m_boxes.clear();
+        CParamDlg dialog;
+        Edit(dialog, CParamDlg::IdDiameter)->setText(typed);
+        PressOk(dialog);
+        EXPECT_EQ(dialog.result(), QDialog::Accepted) << typed;
+        EXPECT_EQ(m_boxes.count(), 0) << typed;
     }
 }
 

@@ -2,11 +2,17 @@
 // itself once the temperature has reached 90 ℃, keeps its records in the window and in the
 // archive, and "开始实验" carries on.
 
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <optional>
 
 #include "archive/archive_location.h"
 #include "archive/archive_reader.h"
+#include "export/grading_scheme.h"
 #include "operator_fixture.h"
+#include "report/report_content.h"
+#include "report/report_output.h"
 #include "run/temperature_watch.h"
 
 namespace {
@@ -47,6 +53,25 @@ int TemperatureRequestsUntilTheStop(const QStringList& requests, qsizetype from)
         if (requests[i] == "00R030") ++asked;
     }
     return -1;
+}
+
+// The text of the test report of `test`, made from the program's archive as 导出报告PDF makes
+// it, as pdftotext reads it, without blanks.
+QString ReportText(const archive::ArchivedTest& test) {
+    QString message;
+    auto reader = archive::ArchiveReader::open(archive::ArchivePath(), &message);
+    if (!reader) return message;
+    const ReportContent content =
+        MakeReportContent(test, reader->polls(test.id), reader->auditEvents(test.header.uid),
+                          GradingScheme::PenetrabilityClasses);
+    QTemporaryDir dir;
+    QFile pdf(dir.filePath("report.pdf"));
+    if (!pdf.open(QIODevice::WriteOnly) || pdf.write(TestReportPdf(content)) <= 0) return {};
+    pdf.close();
+    QProcess p;
+    p.start("pdftotext", {pdf.fileName(), "-"});
+    if (!p.waitForFinished(30000)) return {};
+    return QString::fromUtf8(p.readAllStandardOutput()).remove(QRegularExpression("\\s"));
 }
 
 }  // namespace
@@ -133,4 +158,12 @@ TEST_F(OperatorRun, OverheatedSpecimensPauseTheTestUntilTheOperatorCarriesOn) {
               (std::vector<TestState>{TestState::Running, TestState::Paused, TestState::Running,
                                       TestState::Paused, TestState::Closed}));
     EXPECT_EQ(static_cast<int>(closed->records.size()), finalRows);
+
+    // The report puts both pauses on the temperature watch, with what it read, none on the
+    // operator; the test, paused and closed, is reported as unfinished and left ungraded.
+    const QString report = ReportText(*closed);
+    EXPECT_EQ(report.count("试件温度达到90℃（读数"), 2) << report.toStdString();
+    EXPECT_FALSE(report.contains("操作员暂停")) << report.toStdString();
+    EXPECT_TRUE(report.contains("未完成试验：暂停后关闭试验窗口")) << report.toStdString();
+    EXPECT_TRUE(report.contains("不评定"));
 }

@@ -260,6 +260,21 @@ TEST_F(HistoryWindowTest, TheGradingSchemeChosenInTheSettingsIsKeptAndShownEvery
     EXPECT_EQ(panel->table()->verticalHeaderItem(ResultPanel::GradeRow)->text(),
               "电通量耐久性等级");
     EXPECT_EQ(panel->cell(ResultPanel::GradeRow, 0), "Q-IV");
+
+    // Changed back while the test is on view (the list hidden behind it): the open panel and
+    // the list show the new grades at once.
+    {
+        ModalScript script;
+        script.then<GradingDialog>([](GradingDialog* d) {
+            d->schemeBox()->setCurrentIndex(0);
+            d->accept();
+        });
+        frame()->command(CMainFrame::ID_GRADING)->trigger();
+    }
+    EXPECT_EQ(panel->table()->verticalHeaderItem(ResultPanel::GradeRow)->text(),
+              "氯离子渗透性等级");
+    EXPECT_EQ(panel->cell(ResultPanel::GradeRow, 0), "很低");
+    EXPECT_EQ(column(w, M::groupColumn(0)), (QStringList{"4600 高", "993 很低", "135 很低"}));
 }
 
 TEST_F(HistoryWindowTest, EnterOpensTheSelectedTest) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "export/grading_scheme.h"
 #include "export/report_plan.h"
 
@@ -136,4 +138,76 @@ TEST(Grading, EachSchemeAtItsBounds) {
         EXPECT_EQ(GradeText(c.qs, GradingScheme::DurabilityGrades), QString::fromUtf8(c.durability))
             << c.qs;
     }
+}
+
+// Charges no specimen can pass and diameters no specimen has are flagged, never graded: the
+// group works on the valid specimens as a short group, and an implausible diameter gives no Qs.
+TEST(GroupValue, ImpossibleChargesAndDiametersAreFlaggedNotGraded) {
+    struct Case {
+        const char* name;
+        std::array<QString, 6> charges;
+        int diameter;
+        std::vector<int> invalid;  // channels (0-based) shown as 无效
+        std::optional<GroupRule> rule;
+        double value;
+        std::vector<int> members;
+    };
+    const Case cases[] = {
+        {"an outlier at 100 mm",
+         {"1000.0(C)", "1400.0(C)", "1050.0(C)"},
+         100,
+         {},
+         GroupRule::MeanOfOther,
+         926,
+         {0, 1, 2}},
+        {"a 0 C specimen",
+         {"0.0(C)", "1400.0(C)", "1050.0(C)"},
+         95,
+         {0},
+         GroupRule::Incomplete,
+         1225,
+         {1, 2}},
+        {"a negative median",
+         {"-900(C)", "-1000(C)", "-1100(C)"},
+         95,
+         {0, 1, 2},
+         std::nullopt,
+         0,
+         {}},
+        {"one negative",
+         {"1000(C)", "-1000(C)", "1100(C)"},
+         95,
+         {1},
+         GroupRule::Incomplete,
+         1050,
+         {0, 2}},
+    };
+    for (const Case& c : cases) {
+        const TestResults r = ResultsOf(c.charges, {0, 0, 0, 1, 1, 1}, c.diameter);
+        EXPECT_TRUE(r.diameterProblem.isEmpty()) << c.name;
+        for (int slot = 0; slot < 3; ++slot) {
+            const bool invalid =
+                std::find(c.invalid.begin(), c.invalid.end(), slot) != c.invalid.end();
+            EXPECT_EQ(!r.invalid[slot].isEmpty(), invalid) << c.name << " " << slot;
+            EXPECT_EQ(r.channels[slot].has_value(), !invalid) << c.name << " " << slot;
+        }
+        ASSERT_EQ(r.groups[0].has_value(), c.rule.has_value()) << c.name;
+        if (!c.rule) continue;
+        EXPECT_EQ(r.groups[0]->rule, *c.rule) << c.name;
+        EXPECT_EQ(r.groups[0]->value, c.value) << c.name;
+        EXPECT_EQ(r.groups[0]->members, c.members) << c.name;
+    }
+    // Qs {903, 1264, 948} at 100 mm; channel 2 is left out.
+    const TestResults outlier = ResultsOf(cases[0].charges, {0, 0, 0, 1, 1, 1}, 100);
+    EXPECT_EQ(outlier.channels[1]->adjusted, 1264);
+    EXPECT_EQ(outlier.groups[0]->leftOut, 1);
+
+    for (int diameter : {0, -100, 10, 49, 151}) {
+        const TestResults r = ResultsOf(cases[0].charges, {0, 0, 0, 1, 1, 1}, diameter);
+        EXPECT_FALSE(r.diameterProblem.isEmpty()) << diameter;
+        EXPECT_TRUE(r.diameterProblem.contains(QString::number(diameter))) << diameter;
+        EXPECT_FALSE(r.channels[0] || r.groups[0]) << diameter;
+    }
+    for (int diameter : {50, 95, 150})
+        EXPECT_TRUE(ResultsOf(cases[0].charges, {}, diameter).diameterProblem.isEmpty());
 }

@@ -12,6 +12,7 @@
 #include "e2e/operator_fixture.h"
 #include "history/result_panel.h"
 #include "history/server_read.h"
+#include "history/test_report_export.h"
 #include "history_fixture.h"
 #include "monitor/form_ids.h"
 #include "monitor/testclass.h"
@@ -88,6 +89,12 @@ class ServerHistory : public HistoryFixture {
         static_cast<QPushButton*>(f->item(FormId::SaveChart))->click();
         m_files.answer({m_dir.filePath(run + ".csv")});
         ResultPanelOf(*f)->csvButton()->click();
+        // A server test's report is made on its bench: its buttons say so instead of nothing.
+        for (QPushButton* b :
+             {ResultPanelOf(*f)->reportButton(), ResultPanelOf(*f)->printButton()}) {
+            EXPECT_EQ(b->isEnabled(), run != "server");
+            EXPECT_EQ(b->toolTip() == ServerTestReportText(), run == "server");
+        }
         if (m_office) {
             m_files.answer({m_dir.filePath(run + ".xls")});
             static_cast<QPushButton*>(f->item(FormId::SaveExcel))->click();
