@@ -103,8 +103,10 @@ void started(Testclass& form) {
     QString unshared;
     std::unique_ptr<archive::TestLock> testLock =
         archive::TestLock::tryAcquire(ArchiveSession::path(), uid, &unshared);
-    // Said like an archive failure, unless the archive's own failure has been said already.
-    if (!unshared.isEmpty() && !writer->failed()) ArchiveSession::reportFailure(unshared);
+    // Said like an archive failure, unless the archive's own failure has been said already;
+    // a test that nothing holds is said whatever else was said.
+    if (!unshared.isEmpty() && (!testLock || !writer->failed()))
+        ArchiveSession::reportFailure(unshared);
     {
         std::lock_guard lock(g_mutex);
         g_uid = uid;
