@@ -15,6 +15,7 @@
 #include "platform/port_names.h"
 #include "run/archive_session.h"
 #include "run/run_audit.h"
+#include "run/unarchived_records.h"
 #include "state/test_state.h"
 
 namespace ArchivedRun {
@@ -84,6 +85,7 @@ void watchWindow(Testclass& form, const QString& uid) {
             writer->release(std::move(lock));
         }
         RunAudit::record(QStringLiteral("closed"), uid);
+        UnarchivedRecords::forget(uid);
     });
 }
 
@@ -151,6 +153,7 @@ void recorded(const Testclass& form, int row) {
         record.current[slot] = form.historyCell(slot, row, HistoryColumn::Current);
         record.charge[slot] = form.historyCell(slot, row, HistoryColumn::Charge);
     }
+    UnarchivedRecords::handed(uid, record.number);
     writer->addRecord(uid, record);
 }
 
