@@ -277,8 +277,9 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
     // Closing with the test window open needs the password of the last login. A running
     // test is not stopped first: the form's teardown ends the link. A test shown in view
     // mode runs nothing and needs no password.
-    const Testclass* form = testForm();
-    if (m_pTestFrame && !(form && form->viewOnly()) && !RunExitDialog(this)) {
+    Testclass* form = testForm();
+    if (m_pTestFrame && !(form && form->viewOnly()) &&
+        ((form && !form->OfferExportBeforeClosing()) || !RunExitDialog(this))) {
         event->ignore();
         return;
     }

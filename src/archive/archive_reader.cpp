@@ -36,13 +36,15 @@ ArchiveReader::ArchiveReader(QString path, std::unique_ptr<ArchiveUse> use,
 
 ArchiveReader::~ArchiveReader() = default;
 
-std::vector<TestSummary> ArchiveReader::summaries(const char* where) {
+// `where` may name the parameter ?1, bound to `uid`.
+std::vector<TestSummary> ArchiveReader::summaries(const char* where, const QString& uid) {
     std::vector<TestSummary> list;
     m_lastError.clear();
     try {
         const std::string sql = std::string("SELECT ") + kSummaryColumns + " FROM test " + where +
                                 " ORDER BY started_at_ms DESC, id DESC";
         Statement s(*m_db, sql.c_str());
+        if (!uid.isNull()) s.bind(1, uid);
         while (s.step()) {
             TestSummary t;
             t.id = s.integer(0);
@@ -77,6 +79,12 @@ std::vector<TestSummary> ArchiveReader::unfinishedTests() {
 }
 
 std::vector<TestSummary> ArchiveReader::listTests() { return summaries(""); }
+
+std::optional<TestSummary> ArchiveReader::testOf(const QString& uid) {
+    std::vector<TestSummary> found = summaries("WHERE uid = ?1", uid);
+    if (found.empty()) return std::nullopt;
+    return std::move(found.front());
+}
 
 std::optional<ArchivedTest> ArchiveReader::loadTest(qint64 id) {
     m_lastError.clear();
@@ -156,12 +164,12 @@ std::vector<PollRow> ArchiveReader::pollRows(qint64 id, const char* order) {
     return rows;
 }
 
-bool ArchiveReader::deleteTest(qint64 id, QString* message) {
+bool ArchiveReader::deleteTest(const QString& uid, QString* message) {
     m_lastError.clear();
     try {
         WriteTransaction transaction(*m_db);
-        Statement s(*m_db, "DELETE FROM test WHERE id = ?1");
-        s.bind(1, id).run();
+        Statement s(*m_db, "DELETE FROM test WHERE uid = ?1");
+        s.bind(1, uid).run();
         const bool found = sqlite3_changes(m_db->get()) > 0;
         transaction.commit();
         if (!found) m_lastError = QStringLiteral("测试档案 %1 中已没有这项实验。").arg(m_path);

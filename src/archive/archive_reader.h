@@ -24,19 +24,23 @@ class ArchiveReader {
 
     std::vector<TestSummary> unfinishedTests();  // neither ended nor closed; newest first
     std::vector<TestSummary> listTests();        // all, newest first
+    // The test of `uid` as the archive holds it now; nothing when it is gone (or on a failure,
+    // see lastError()).
+    std::optional<TestSummary> testOf(const QString& uid);
     std::optional<ArchivedTest> loadTest(qint64 id);
     std::vector<PollRow> polls(qint64 id);       // in the order they were taken
     std::optional<PollRow> lastPoll(qint64 id);  // the latest; nothing when there is none
     // The audit trail's events about the test `uid`, in the order they were recorded.
     std::vector<AuditRow> auditEvents(const QString& uid);
-    // The test and everything of it, in one transaction.
-    bool deleteTest(qint64 id, QString* message);
+    // The test of `uid` and everything of it, in one transaction. A test is named by its uid,
+    // never by its row id: a row id freed by a deletion is given to the next test made.
+    bool deleteTest(const QString& uid, QString* message);
 
     QString lastError() const { return m_lastError; }
 
   private:
     ArchiveReader(QString path, std::unique_ptr<ArchiveUse> use, std::unique_ptr<Connection> db);
-    std::vector<TestSummary> summaries(const char* where);
+    std::vector<TestSummary> summaries(const char* where, const QString& uid = QString());
     std::vector<PollRow> pollRows(qint64 id, const char* order);
 
     QString m_path;

@@ -2,43 +2,39 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <QFile>
 #include <cerrno>
-#include <cstddef>
-#include <cstring>
 
 #include "archive/lock_folder.h"
 #include "archive/test_endings.h"
+#include "archive/test_lock_name.h"
 
 namespace archive {
 namespace {
 
-// Binds a socket to the test's name in the abstract namespace (no file, gone with the
-// process); -1 when another process holds the name.
-int BindName(const QString& uid) {
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const QByteArray name = "kivo-test/" + uid.toUtf8().left(sizeof address.sun_path - 12);
-    std::memcpy(address.sun_path + 1, name.constData(), size_t(name.size()));
-    const auto length = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + size_t(name.size()));
-    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 QString ErrnoText(int error) {
     if (error == ENOSPC || error == EDQUOT) return QStringLiteral("磁盘已满");
     if (error == EACCES || error == EPERM || error == EROFS) return QStringLiteral("没有写入权限");
+    if (error == EMFILE || error == ENFILE) return QStringLiteral("打开的文件过多");
     return QStringLiteral("系统错误 %1").arg(error);
+}
+
+// Why the test's name is not this program's, for the operator; empty when it is bound.
+QString NameProblem(const NameHold& name) {
+    switch (name.result) {
+        case NameHold::Result::Bound:
+        case NameHold::Result::HeldHere:
+            return {};
+        case NameHold::Result::HeldByOtherAccount:
+            return QStringLiteral("实验锁在本机的名称被 uid 为 %1 的另一个账户占用")
+                .arg(name.holder);
+        case NameHold::Result::Unchecked:
+            break;
+    }
+    return QStringLiteral("实验锁在本机的名称无法建立：%1").arg(NameErrorText(name.error));
 }
 
 }  // namespace
@@ -51,28 +47,36 @@ QString TestLock::lockPath(const QString& archivePath, const QString& uid) {
 }
 
 std::unique_ptr<TestLock> TestLock::tryAcquire(const QString& archivePath, const QString& uid,
-                                               QString* unshared) {
-    return acquire(archivePath, uid, false, unshared);
+                                               QString* unshared, QString* why) {
+    return acquire(archivePath, uid, false, unshared, why);
 }
 
 std::unique_ptr<TestLock> TestLock::tryAcquireEnded(const QString& archivePath,
                                                     const QString& uid) {
-    return acquire(archivePath, uid, true, nullptr);
+    return acquire(archivePath, uid, true, nullptr, nullptr);
 }
 
 std::unique_ptr<TestLock> TestLock::acquire(const QString& archivePath, const QString& uid,
-                                            bool ended, QString* unshared) {
+                                            bool ended, QString* unshared, QString* why) {
     if (unshared) unshared->clear();
-    const int nameFd = BindName(uid);
-    if (nameFd < 0) return nullptr;
+    if (why) why->clear();
+    const bool running = unshared != nullptr;
+    const QString path = lockPath(archivePath, uid);
+    const NameHold name = BindLockName(TestLockName(archivePath, uid));
+    // A copy of the program of this account runs the test, or is asking about it.
+    if (name.result == NameHold::Result::HeldHere) return nullptr;
+    const QString nameProblem = NameProblem(name);
+    const auto refuse = [&](const QString& reason) -> std::unique_ptr<TestLock> {
+        if (name.fd >= 0) ::close(name.fd);
+        if (why && !reason.isEmpty())
+            *why = QStringLiteral("无法确认这项实验是否仍在运行（%1）。").arg(reason);
+        return nullptr;
+    };
     // The ending is looked for under the name: the program that left it let go of the name
     // only after it was written.
-    if (!ended && TestEndings::pending(archivePath, uid)) {
-        ::close(nameFd);
-        return nullptr;
-    }
-    const QString path = lockPath(archivePath, uid);
-    const QByteArray name = QFile::encodeName(path);
+    if (!ended && TestEndings::pending(archivePath, uid)) return refuse({});
+
+    const QByteArray encoded = QFile::encodeName(path);
     int error = 0;
     if (MakeLockFolder(archivePath)) {
         for (int attempt = 0; attempt < 8; ++attempt) {
@@ -83,29 +87,44 @@ std::unique_ptr<TestLock> TestLock::acquire(const QString& archivePath, const QS
             }
             if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
                 ::close(fd);
-                ::close(nameFd);
-                return nullptr;
+                return refuse({});
             }
             // The holder before us may have removed the file between our open and our lock:
             // the lock counts only if the name still leads to the file we locked.
             struct stat held {
             }, named{};
-            if (::fstat(fd, &held) == 0 && ::stat(name.constData(), &named) == 0 &&
-                held.st_dev == named.st_dev && held.st_ino == named.st_ino)
-                return std::unique_ptr<TestLock>(new TestLock(uid, path, fd, nameFd));
+            if (::fstat(fd, &held) == 0 && ::stat(encoded.constData(), &named) == 0 &&
+                held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+                auto lock = std::unique_ptr<TestLock>(new TestLock(uid, path, fd, name.fd));
+                if (nameProblem.isEmpty()) return lock;
+                // A test is taken up or deleted only when nothing on this computer can be
+                // running it; one of ours runs on by its file alone.
+                if (!running) {
+                    lock.reset();
+                    return refuse(nameProblem);
+                }
+                qWarning("archive: test %s runs without its machine-wide name: %s", qPrintable(uid),
+                         qPrintable(nameProblem));
+                return lock;
+            }
             ::close(fd);
         }
     } else {
         error = errno;
     }
-    if (unshared == nullptr) {
-        ::close(nameFd);
-        return nullptr;
+    if (!running)
+        return refuse(QStringLiteral("实验锁 %1 无法建立：%2").arg(path, ErrnoText(error)));
+    if (name.fd >= 0) {
+        *unshared =
+            QStringLiteral("实验锁 %1 无法建立：%2。本实验照常进行，本机的其他程序仍知道它在运行。")
+                .arg(path, ErrnoText(error));
+        return std::unique_ptr<TestLock>(new TestLock(uid, path, -1, name.fd));
     }
-    *unshared =
-        QStringLiteral("实验锁 %1 无法建立：%2。本实验照常进行，本机的其他程序仍知道它在运行。")
-            .arg(path, ErrnoText(error));
-    return std::unique_ptr<TestLock>(new TestLock(uid, path, -1, nameFd));
+    *unshared = QStringLiteral(
+                    "实验锁 %1 无法建立：%2；%3。本实验照常进行，但其他程序无法知道它在运行："
+                    "本实验结束之前，请不要在其他程序中恢复或删除它。")
+                    .arg(path, ErrnoText(error), nameProblem);
+    return nullptr;
 }
 
 TestLock::~TestLock() {
@@ -113,7 +132,7 @@ TestLock::~TestLock() {
         ::unlink(QFile::encodeName(m_path).constData());
         ::close(m_fd);
     }
-    ::close(m_name);
+    if (m_name >= 0) ::close(m_name);
 }
 
 }  // namespace archive

@@ -24,16 +24,42 @@ bool LoggedIn(QWidget* owner) {
 }  // namespace
 
 bool DeleteArchivedTest(QWidget* owner, const QString& archivePath,
-                        const archive::TestSummary& test, std::optional<qint64> viewedId) {
-    if (viewedId && *viewedId == test.id) {
-        WarnOperator(owner, QStringLiteral("这项实验正在实验窗口中显示，请先关闭实验窗口，再删除。"));
+                        const archive::TestSummary& listed, std::optional<qint64> viewedId) {
+    // Holding the test's lock while deleting keeps any program from taking it up meanwhile.
+    QString why;
+    const std::unique_ptr<archive::TestLock> lock =
+        archive::TestLock::tryAcquire(archivePath, listed.uid, nullptr, &why);
+    if (!lock) {
+        WarnOperator(owner,
+                     why.isEmpty()
+                         ? QStringLiteral("这项实验正在运行（本程序或另一个程序中），不能删除。")
+                         : why + QStringLiteral("\n实验没有删除。"));
         return false;
     }
-    // Holding the test's lock while deleting keeps any program from taking it up meanwhile.
-    const std::unique_ptr<archive::TestLock> lock =
-        archive::TestLock::tryAcquire(archivePath, test.uid);
-    if (!lock) {
-        WarnOperator(owner, QStringLiteral("这项实验正在运行（本程序或另一个程序中），不能删除。"));
+    // The list's row may be older than the archive: the test is read again under its lock, by
+    // its uid, and only that test is deleted.
+    QString message;
+    std::unique_ptr<archive::ArchiveReader> reader =
+        archive::ArchiveReader::open(archivePath, &message);
+    if (!reader) {
+        WarnOperator(owner, message);
+        return false;
+    }
+    const std::optional<archive::TestSummary> found = reader->testOf(listed.uid);
+    if (!found) {
+        if (!reader->lastError().isEmpty()) {
+            WarnOperator(owner, reader->lastError() + QStringLiteral("\n实验没有删除。"));
+            return false;
+        }
+        WarnOperator(owner,
+                     QStringLiteral("测试档案 %1 中已没有这项实验（可能已在另一个程序中删除）。")
+                         .arg(archivePath));
+        return true;
+    }
+    const archive::TestSummary& test = *found;
+    if (viewedId && *viewedId == test.id) {
+        WarnOperator(owner,
+                     QStringLiteral("这项实验正在实验窗口中显示，请先关闭实验窗口，再删除。"));
         return false;
     }
     // The lab's record stays whole: a test goes from this computer only once the server has it.
@@ -55,14 +81,7 @@ bool DeleteArchivedTest(QWidget* owner, const QString& archivePath,
         CDeletePasswordDlg password(owner);
         if (password.exec() != QDialog::Accepted) return false;
     }
-    QString message;
-    std::unique_ptr<archive::ArchiveReader> reader =
-        archive::ArchiveReader::open(archivePath, &message);
-    if (!reader) {
-        WarnOperator(owner, message);
-        return false;
-    }
-    if (!reader->deleteTest(test.id, &message)) {
+    if (!reader->deleteTest(test.uid, &message)) {
         WarnOperator(owner, message + QStringLiteral("\n实验没有删除。"));
         return false;
     }

@@ -16,7 +16,9 @@ void Testclass::OnCloseTest() {
     }
     QPointer<Testclass> self(this);
     // A form that only shows an archived test runs nothing: it closes without the password.
-    if (!m_viewOnly && (!ConfirmExit(this) || !self)) return;
+    // Records the archive could not take are offered for export first.
+    if (!m_viewOnly && (!OfferExportBeforeClosing() || !self || !ConfirmExit(this) || !self))
+        return;
     g_bLinkActive = 0;
     g_bWorkerRun = 0;
     m_link->m_hStopEvent.setAndClose();

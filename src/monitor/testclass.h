@@ -82,6 +82,10 @@ class Testclass : public QWidget {
 
     // Menu commands handled by the form.
     void OnCloseTest();
+    // Before the window goes (关闭, or the program ending): while the archive cannot be written
+    // and records of the window's test are not in it, asks whether to export them first; false
+    // keeps the window, its save buttons there. True at once when nothing is missing.
+    bool OfferExportBeforeClosing();
     void OnUserManagement();
     void OnTechSupport();
     void OnCommPort();

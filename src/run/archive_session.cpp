@@ -12,6 +12,7 @@
 #include "archive/audit_trail.h"
 #include "monitor/testclass.h"
 #include "platform/message_box.h"
+#include "run/unarchived_records.h"
 
 namespace ArchiveSession {
 namespace {
@@ -26,7 +27,10 @@ QString g_path;
 void open(const QString& path, std::function<void()> committed) {
     close();
     archive::ArchiveWriter::Options options;
-    if (committed) options.onRecordCommitted = [committed](const QString&, int) { committed(); };
+    options.onRecordCommitted = [committed](const QString& uid, int number) {
+        UnarchivedRecords::committed(uid, number);
+        if (committed) committed();
+    };
     auto writer = std::make_shared<archive::ArchiveWriter>(path, &reportFailure, options);
     auto audit = std::make_shared<archive::AuditTrail>(path);
     std::lock_guard lock(g_mutex);

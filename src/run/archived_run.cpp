@@ -15,6 +15,7 @@
 #include "platform/port_names.h"
 #include "run/archive_session.h"
 #include "run/run_audit.h"
+#include "run/unarchived_records.h"
 #include "state/test_state.h"
 
 namespace ArchivedRun {
@@ -84,6 +85,7 @@ void watchWindow(Testclass& form, const QString& uid) {
             writer->release(std::move(lock));
         }
         RunAudit::record(QStringLiteral("closed"), uid);
+        UnarchivedRecords::forget(uid);
     });
 }
 
@@ -103,8 +105,10 @@ void started(Testclass& form) {
     QString unshared;
     std::unique_ptr<archive::TestLock> testLock =
         archive::TestLock::tryAcquire(ArchiveSession::path(), uid, &unshared);
-    // Said like an archive failure, unless the archive's own failure has been said already.
-    if (!unshared.isEmpty() && !writer->failed()) ArchiveSession::reportFailure(unshared);
+    // Said like an archive failure, unless the archive's own failure has been said already;
+    // a test that nothing holds is said whatever else was said.
+    if (!unshared.isEmpty() && (!testLock || !writer->failed()))
+        ArchiveSession::reportFailure(unshared);
     {
         std::lock_guard lock(g_mutex);
         g_uid = uid;
@@ -149,6 +153,7 @@ void recorded(const Testclass& form, int row) {
         record.current[slot] = form.historyCell(slot, row, HistoryColumn::Current);
         record.charge[slot] = form.historyCell(slot, row, HistoryColumn::Charge);
     }
+    UnarchivedRecords::handed(uid, record.number);
     writer->addRecord(uid, record);
 }
 

@@ -59,8 +59,19 @@ std::optional<RecoveredTest> OfferRecovery(QWidget* owner) {
 
     for (const archive::TestSummary& summary : reader->unfinishedTests()) {
         // A test whose program still runs it is that program's; the lock tells.
-        std::unique_ptr<archive::TestLock> lock = archive::TestLock::tryAcquire(path, summary.uid);
-        if (!lock) continue;
+        QString why;
+        std::unique_ptr<archive::TestLock> lock =
+            archive::TestLock::tryAcquire(path, summary.uid, nullptr, &why);
+        if (!lock) {
+            // A lock that cannot be checked may belong to a program still running the test.
+            if (!why.isEmpty())
+                MessageBox::show(owner,
+                                 why + QStringLiteral("\n%1 %2 开始的实验本次不提出恢复。")
+                                           .arg(summary.testDate, summary.startTime),
+                                 MessageBox::kAppCaption, MessageBox::Buttons::Ok,
+                                 MessageBox::Icon::Exclamation);
+            continue;
+        }
         // Read again under the lock: another copy may have closed it meanwhile.
         std::optional<archive::ArchivedTest> test = reader->loadTest(summary.id);
         if (!test || test->closed || !archive::IsUnfinished(test->state)) continue;

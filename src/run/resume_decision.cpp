@@ -17,18 +17,17 @@ ResumePoint ResumePointOf(const archive::ArchivedTest& test) {
 
 ResumeDecision JudgeResume(const ResumePoint& last, int32_t minutes, int32_t testMinutes,
                            const std::optional<ChannelCharges>& charges) {
-    const int lastMinutes = last.minutes.value_or(0);
-    if (minutes < lastMinutes) return ResumeDecision::Refuse;
-    if (lastMinutes == 0) {
-        // Only a charge above zero can be found to have fallen.
-        bool telling = false;
-        for (const std::optional<double>& charge : last.charges) telling |= charge > 0.0;
-        if (telling && !charges) return ResumeDecision::ReadChargesFirst;
-        for (int slot = 0; telling && slot < archive::kChannels; ++slot) {
-            const std::optional<double>& before = last.charges[slot];
-            const std::optional<double>& now = (*charges)[slot];
-            if (before && now && *now < *before) return ResumeDecision::Refuse;
-        }
+    if (minutes < last.minutes.value_or(0)) return ResumeDecision::Refuse;
+    // A count at or past the last record's may still belong to an instrument restarted and run
+    // on since: its charges then start again from nothing. Only a charge above zero can be
+    // found to have fallen.
+    bool telling = false;
+    for (const std::optional<double>& charge : last.charges) telling |= charge > 0.0;
+    if (telling && !charges) return ResumeDecision::ReadChargesFirst;
+    for (int slot = 0; telling && slot < archive::kChannels; ++slot) {
+        const std::optional<double>& before = last.charges[slot];
+        const std::optional<double>& now = (*charges)[slot];
+        if (before && now && *now < *before) return ResumeDecision::Refuse;
     }
     // Compared as the reply decoder compares the count with the duration.
     if (static_cast<uint32_t>(minutes) >= static_cast<uint32_t>(testMinutes))

@@ -10,12 +10,12 @@
 // Whether a recovered test can go on, judged from what the instrument says now against what
 // the test's last record holds.
 //
-// The instrument counts its minutes and the channels' charges from its own start. At or
-// above the last record's minute count it has kept running since; below it, it was switched
-// off or initialised meanwhile and its charges no longer belong to the test. A last record at
-// minute 0 (or without a count) cannot tell a restarted instrument by its count: then the
-// charges decide as well, because a restarted instrument reports charges below the recorded
-// ones.
+// The instrument counts its minutes and the channels' charges from its own start. Below the
+// last record's minute count it was switched off or initialised meanwhile and its charges no
+// longer belong to the test. At or above it, the count alone cannot tell an instrument that
+// kept running from one restarted and run on past the count: the charges decide as well,
+// whenever the last record holds one, because a restarted instrument counts its charges
+// from nothing again.
 
 using ChannelCharges = std::array<std::optional<double>, archive::kChannels>;
 
@@ -30,6 +30,7 @@ ResumePoint ResumePointOf(const archive::ArchivedTest& test);
 
 // What `minutes`, the instrument's count now, means for a test of `testMinutes` whose last
 // record is `last`. `charges` are the instrument's charges now, once read: without them the
-// answer may be ReadChargesFirst. A channel without a charge on either side is not compared.
+// answer is ReadChargesFirst whenever the last record holds a charge above zero. A channel
+// without a charge on either side is not compared.
 ResumeDecision JudgeResume(const ResumePoint& last, int32_t minutes, int32_t testMinutes,
                            const std::optional<ChannelCharges>& charges);

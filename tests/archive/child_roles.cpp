@@ -1,10 +1,18 @@
 // The parts child processes play in the tests of this folder. Each test here skips unless the
 // parent started this program for it (KIVO_ARCHIVE_CHILD names the role).
 
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
 
 #include "archive/archive_open.h"
 #include "archive/test_lock.h"
+#include "archive/test_lock_name.h"
 #include "archive_fixture.h"
 
 namespace {
@@ -73,6 +81,52 @@ TEST(ArchiveChild, HoldsATestLock) {
     if (ChildRole() != "lock") GTEST_SKIP() << "run by ArchiveProcesses";
     const auto lock = TestLock::tryAcquire(ChildParam("PATH"), ChildParam("UID"));
     Report(lock ? "locked" : "not locked");
+    SleepMs(60000);
+}
+
+}  // namespace
+
+namespace {
+
+// Binds the name of a test of PATH (UID) as the account nobody, until it is killed.
+TEST(ArchiveChild, SquatsATestName) {
+    if (ChildRole() != "squat") GTEST_SKIP() << "run by ArchiveTestLock";
+    const QByteArray name = TestLockName(ChildParam("PATH"), ChildParam("UID"));
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) {
+        Report("no account");
+        return;
+    }
+    const NameHold hold = BindLockName(name);
+    Report(hold.result == NameHold::Result::Bound ? "bound" : "not bound");
+    SleepMs(60000);
+}
+
+// In a sandbox that refuses sockets: runs test "t" of PATH, checks test "u" of PATH, runs test
+// "b" of BARE (whose lock folder cannot be made), and reports each; then waits to be killed.
+TEST(ArchiveChild, LocksWithoutSockets) {
+    if (ChildRole() != "sandbox") GTEST_SKIP() << "run by ArchiveTestLock";
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_socket, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (EACCES & SECCOMP_RET_DATA)),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    sock_fprog program{sizeof filter / sizeof filter[0], filter};
+    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+        ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0) {
+        Report("no sandbox");
+        Report("done");
+        return;
+    }
+    QString unshared;
+    const auto running = TestLock::tryAcquire(ChildParam("PATH"), "t", &unshared);
+    Report(running && unshared.isEmpty() ? "locked" : "not locked: " + unshared.toUtf8());
+    QString why;
+    const auto checked = TestLock::tryAcquire(ChildParam("PATH"), "u", nullptr, &why);
+    Report(checked ? "checked and taken" : "checked: " + why.toUtf8());
+    const auto bare = TestLock::tryAcquire(ChildParam("BARE"), "b", &unshared);
+    Report(bare ? "bare locked" : "unlocked: " + unshared.toUtf8());
+    Report("done");
     SleepMs(60000);
 }
 

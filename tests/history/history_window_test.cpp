@@ -384,6 +384,48 @@ TEST_F(HistoryWindowTest, DeletingAsksThenTakesThePasswordAndRemovesTheTestWhole
     EXPECT_EQ(w->statusText(), "共 2 个实验");
 }
 
+// A list left open while another program deleted the newest test and started one of its
+// own: the new test takes the freed row id. 删除 on the old row deletes nothing.
+TEST_F(HistoryWindowTest, AStaleRowNeverDeletesTheTestThatNowHasItsId) {
+    HistoryWindow* w = history();
+    const qint64 staleId = idOf(nov30().uid);
+    ASSERT_TRUE(w->selectTest(staleId));
+
+    QString message;
+    ASSERT_TRUE(reader()->deleteTest(nov30().uid, &message)) << message.toStdString();
+    MadeTest running;
+    running.uid = QStringLiteral("00000000-0000-4000-8000-000000000099");
+    running.date = "2026-12-11";
+    running.end = TestState::Running;
+    std::vector<MadeTest> others{running};
+    WriteTests(m_archivePath, others);
+    QString unshared;
+    const auto lock = archive::TestLock::tryAcquire(m_archivePath, running.uid, &unshared);
+    ASSERT_TRUE(lock);
+    ASSERT_EQ(idOf(running.uid), staleId) << "the archive gives the freed id out again";
+
+    // Were the row's id taken for the test, the questions would be answered yes.
+    m_boxes.answer({MessageBox::Yes});
+    ModalScript script;
+    script
+        .then<CLoginDlg>([](CLoginDlg* d) {
+            static_cast<QLineEdit*>(d->item(CLoginDlg::IdPassword))->setText("579");
+            static_cast<QPushButton*>(d->item(1))->click();
+        })
+        .then<CDeletePasswordDlg>([](CDeletePasswordDlg* d) {
+            static_cast<QLineEdit*>(d->item(CDeletePasswordDlg::IdPassword))->setText("579");
+            static_cast<QPushButton*>(d->item(1))->click();
+        });
+    w->deleteSelected();
+    EXPECT_EQ(script.seen(), QStringList());
+    ASSERT_EQ(m_boxes.count(), 1);
+    EXPECT_TRUE(m_boxes.texts()[0].contains("已没有这项实验")) << m_boxes.texts()[0].toStdString();
+    EXPECT_TRUE(reader()->testOf(running.uid));
+    EXPECT_EQ(reader()->listTests().size(), 3u);
+    // The list is read again: the old row is gone, the new test is there.
+    EXPECT_EQ(column(w, M::Date), (QStringList{"2026-12-11", "2026-12-10", "2026-12-9"}));
+}
+
 TEST_F(HistoryWindowTest, ATestThatRunsOrIsViewedIsNotDeleted) {
     HistoryWindow* w = history();
     {

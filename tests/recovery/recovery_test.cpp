@@ -170,7 +170,11 @@ TEST_F(Recovery, RecoverTakesTheTestUpWhereItStood) {
     EXPECT_FALSE(f->item(FormId::StartButton)->isEnabled());
     EXPECT_TRUE(ResumeCheckPending(*f));
 
-    // At minute 15, the last record's, the instrument has kept running: the test goes on.
+    // At minute 15, the last record's, the channels are polled first; their charges, at the
+    // recorded ones, say the instrument has kept running: the test goes on.
+    EXPECT_EQ(f->link()->m_resumeChecked(*f, 15), ResumeDecision::ReadChargesFirst);
+    EXPECT_TRUE(m_link.commands().isEmpty());
+    EXPECT_TRUE(ResumeCheckPending(*f));
     EXPECT_EQ(f->link()->m_resumeChecked(*f, 15), ResumeDecision::Resume);
     EXPECT_EQ(m_link.commands(), QStringList{"01W071 1111"});
     EXPECT_EQ(f->itemTextOnGui(FormId::StartButton), "暂停");
@@ -203,10 +207,28 @@ TEST_F(Recovery, AnInstrumentThatWasRestartedCannotGoOn) {
     EXPECT_EQ(archived().state, TestState::Interrupted);
 }
 
+// Switched off and on, then run on past the last record's minute count: the count cannot
+// tell, the charges polled before resuming do.
+TEST_F(Recovery, AnInstrumentRestartedAndRunPastTheLastCountIsToldByItsCharges) {
+    Testclass* f = recover();
+    ASSERT_NE(f, nullptr);
+    f->OnStartTest();
+    m_boxes.clear();
+    EXPECT_EQ(DecideResume(*f, 20), ResumeDecision::ReadChargesFirst);
+    f->setChannelCellOnGui(1, ChannelColumn::Charge, QStringLiteral("40.0(C)"));  // 91.0 before
+    EXPECT_EQ(DecideResume(*f, 20), ResumeDecision::Refuse);
+    EXPECT_EQ(m_boxes.texts(),
+              QStringList{"仪器已重新启动，无法继续原实验；已保存的记录可以导出。"});
+    EXPECT_TRUE(m_link.commands().isEmpty());
+    EXPECT_FALSE(f->item(FormId::StartButton)->isEnabled());
+    EXPECT_EQ(archived().state, TestState::Interrupted);
+}
+
 TEST_F(Recovery, AnInstrumentThatFinishedMeanwhileIsFinishedAtOnce) {
     Testclass* f = recover();
     ASSERT_NE(f, nullptr);
     f->OnStartTest();
+    EXPECT_EQ(DecideResume(*f, 60), ResumeDecision::ReadChargesFirst);
     EXPECT_EQ(DecideResume(*f, 60), ResumeDecision::FinishNow);
     EXPECT_TRUE(m_link.commands().isEmpty());  // no start: it would start the instrument afresh
 }

@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "run/resume_decision.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -22,7 +22,7 @@ archive::ArchivedTest TestEndingAt(std::optional<int> minutes, const QString& ch
     return test;
 }
 
-TEST(ResumeDecision, TheLastRecordsCountAndWhenItIsZeroTheChargesDecide) {
+TEST(ResumeDecision, TheLastRecordsCountAndWheneverItHoldsAChargeTheChargesDecide) {
     using enum ResumeDecision;
     const std::optional<ChannelCharges> unread;
     const auto read = [](double channel1) {
@@ -40,18 +40,25 @@ TEST(ResumeDecision, TheLastRecordsCountAndWhenItIsZeroTheChargesDecide) {
         ResumeDecision expected;
     };
     const Case cases[] = {
-        {"equal to the last record's count", 15, "30.0(C)", 15, unread, Resume},
-        {"one below it", 15, "30.0(C)", 14, unread, Refuse},
-        {"above it, short of the duration", 15, "30.0(C)", 59, unread, Resume},
-        {"at the duration", 15, "30.0(C)", 60, unread, FinishNow},
-        {"past the duration", 15, "30.0(C)", 75, unread, FinishNow},
+        {"below the last record's count", 15, "30.0(C)", 14, unread, Refuse},
         {"a count that is no count", 15, "30.0(C)", -1, unread, Refuse},
+        // Whenever the last record holds a charge, a poll comes before the decision.
+        {"equal to the last record's count: the charges first", 15, "30.0(C)", 15, unread,
+         ReadChargesFirst},
+        {"at the duration: the charges first", 15, "30.0(C)", 60, unread, ReadChargesFirst},
         {"last at minute 0: the charges first", 0, "30.0(C)", 0, unread, ReadChargesFirst},
         {"last without a count: the same", std::nullopt, "30.0(C)", 3, unread, ReadChargesFirst},
-        {"charges below the recorded ones", 0, "30.0(C)", 0, read(0.4), Refuse},
-        {"charges at the recorded ones", 0, "30.0(C)", 0, read(30.0), Resume},
+        {"equal count, charges at the recorded ones", 15, "30.0(C)", 15, read(30.0), Resume},
+        {"above it, short of the duration", 15, "30.0(C)", 59, read(80.5), Resume},
+        {"restarted and run past the last count", 15, "30.0(C)", 20, read(12.0), Refuse},
+        {"restarted and run past the duration", 15, "30.0(C)", 61, read(29.9), Refuse},
+        {"at the duration", 15, "30.0(C)", 60, read(120.0), FinishNow},
+        {"past the duration", 15, "30.0(C)", 75, read(150.0), FinishNow},
+        {"charges below the recorded ones at minute 0", 0, "30.0(C)", 0, read(0.4), Refuse},
+        {"charges at the recorded ones at minute 0", 0, "30.0(C)", 0, read(30.0), Resume},
         {"charges above, count past the duration", 0, "30.0(C)", 61, read(95.5), FinishNow},
         {"no charge recorded yet: nothing to compare", 0, "0.0(C)", 2, unread, Resume},
+        {"no charge recorded, count past the last", 15, "0.0(C)", 16, unread, Resume},
     };
     for (const Case& c : cases) {
         const ResumePoint point = ResumePointOf(TestEndingAt(c.lastMinutes, c.lastCharge));

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <QPointer>
+#include <QTemporaryDir>
+
 #include "archive_fixture.h"
+#include "monitor/exit_confirm.h"
 #include "monitor/form_ids.h"
 #include "monitor/form_link.h"
 #include "monitor/testclass.h"
@@ -134,6 +138,51 @@ TEST_F(TestArchiving, AFinishKeepsItsCauseAndTheLastRecord) {
         ASSERT_EQ(test->records.size(), 1u);  // the finish's own record
         EXPECT_EQ(test->records[0].current[2], "302.50(mA)");
     }
+}
+
+// The archive's folder is gone: the records are in the window only. Closing it asks first,
+// before the password, and 先导出 leaves the window with its save buttons.
+TEST_F(TestArchiving, RecordsTheArchiveCouldNotTakeAreOfferedForExportBeforeTheWindowGoes) {
+    QTemporaryDir scratch;
+    const QString missing = scratch.filePath(QStringLiteral("gone/kivo.sqlite"));
+    ArchiveSession::open(missing);
+    int confirmations = 0;
+    SetExitConfirmer([&](QWidget*) { return ++confirmations > 0; });
+    QPointer<Testclass> form = openForm().release();
+    form->OnStartTest();
+    poll(*form, 5, 10);
+    form->OnRecordSample();
+    poll(*form, 10, 20);
+    form->OnRecordSample();
+    form->OnStartTest();  // pause
+    const auto writer = ArchiveSession::writer();
+    ASSERT_TRUE(PumpUntil([&] { return writer->failed() && boxes.count() >= 1; }, 20000));
+    PumpFor(200);  // every failure said
+    boxes.clear();
+
+    boxes.press({QStringLiteral("先导出")});
+    form->OnCloseTest();
+    ASSERT_EQ(boxes.count(), 1);
+    const QString question = boxes.texts()[0];
+    EXPECT_TRUE(question.contains(missing)) << question.toStdString();
+    EXPECT_TRUE(question.contains("还有 2 条记录没有存入档案")) << question.toStdString();
+    EXPECT_EQ(boxes.shown()[0].request.choices,
+              (QStringList{QStringLiteral("先导出(&E)"), QStringLiteral("仍然关闭(&C)")}));
+    EXPECT_EQ(confirmations, 0) << "asked before the password";
+    PumpFor(50);
+    ASSERT_FALSE(form.isNull());
+    for (int id : {FormId::SaveText, FormId::SaveChart, FormId::SaveExcel, FormId::CloseTest})
+        EXPECT_TRUE(form->item(id)->isEnabled()) << id;
+
+    boxes.press({QStringLiteral("仍然关闭")});
+    form->OnCloseTest();
+    EXPECT_EQ(boxes.count(), 2);
+    EXPECT_EQ(confirmations, 1);
+    EXPECT_TRUE(PumpUntil([&] { return form.isNull(); }));
+    SetExitConfirmer(nullptr);
+    // The program's end names them once more.
+    ArchiveSession::close();
+    EXPECT_TRUE(boxes.texts().last().contains("2 条记录")) << boxes.texts().last().toStdString();
 }
 
 TEST_F(TestArchiving, WithoutAnArchiveTheTestRunsAsBefore) {

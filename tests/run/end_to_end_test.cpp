@@ -9,9 +9,9 @@
 #include "monitor/form_ids.h"
 #include "monitor/testclass.h"
 #include "platform/time_scale.h"
+#include "state/test_state.h"
 #include "support/run_harness.h"
 #include "support/scripted_dialogs.h"
-#include "state/test_state.h"
 
 namespace {
 
@@ -163,37 +163,57 @@ TEST(EndToEnd, AnInstrumentPulledOutAndPluggedInAgainIsUsedByTheNextStart) {
     EndRun();
 }
 
-// A finished test stays finished: after 完成 and both questions the window offers its saves
-// and 关闭, never a new start or an initialisation (a new test needs a new window).
-TEST(EndToEnd, AFinishedTestCannotBeStartedAgain) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString link = dir.filePath("com1");
-    const QString log = dir.filePath("requests.log");
+// A finished test stays finished, however it ended (the minute count reaching 实验时间, or the
+// instrument's own timer): after 完成 and both questions the window offers its saves and 关闭,
+// never a new start or an initialisation (a new test needs a new window).
+TEST(EndToEnd, AFinishedTestCannotBeStartedAgainAfterEitherEnding) {
+    struct Ending {
+        const char* what;
+        int testMinutes;
+        QStringList simOptions;
+        const char* firstQuestion;
+        int stopCommands;  // "00W071 0000" sent by the program
+    };
+    const Ending endings[] = {
+        {"the minute count", 1, {}, "请确认是否保存图片！", 1},
+        {"the instrument stopping by itself", 10, {"--duration", "1"}, "请确认是否保存图片2！", 0},
+    };
     constexpr int kSpeed = 60;  // a minute of the instrument each second
-    VirtualInstrument instrument(link, log, QStringList{"--speed", QString::number(kSpeed)});
-    ASSERT_TRUE(PumpUntil([&] { return QFile::exists(link); }));
-    PrepareRun(link, kSpeed);
-    g_nTestMinutes = 1;
-    ScriptedMessageBoxes boxes;
-    boxes.answer({MessageBox::Cancel, MessageBox::Cancel});
-    PollingTimers timers;
-    {
-        Testclass form;
-        form.OnInitialUpdate();
-        form.OnStartTest();
-        ASSERT_TRUE(PumpUntil([&] { return boxes.count() >= 2; }, 20000));
-        EXPECT_EQ(form.itemTextOnGui(FormId::RemainingMinutes), "完成");
-        PumpFor(500);
-        EXPECT_EQ(form.itemTextOnGui(FormId::StartButton), "开始实验");
-        EXPECT_FALSE(form.item(FormId::StartButton)->isEnabled());
-        EXPECT_FALSE(form.item(FormId::InitButton)->isEnabled());
-        for (int id : {FormId::SaveText, FormId::SaveChart, FormId::SaveExcel, FormId::CloseTest})
-            EXPECT_TRUE(form.item(id)->isEnabled()) << id;
-        EXPECT_EQ(boxes.count(), 2) << boxes.texts().join(' ').toStdString();
-        EXPECT_EQ(Requests(log).count("01W071 1111"), 1);
+    for (const Ending& ending : endings) {
+        SCOPED_TRACE(ending.what);
+        QTemporaryDir dir;
+        ASSERT_TRUE(dir.isValid());
+        const QString link = dir.filePath("com1");
+        const QString log = dir.filePath("requests.log");
+        VirtualInstrument instrument(
+            link, log, QStringList{"--speed", QString::number(kSpeed)} + ending.simOptions);
+        ASSERT_TRUE(PumpUntil([&] { return QFile::exists(link); }));
+        PrepareRun(link, kSpeed);
+        g_nTestMinutes = ending.testMinutes;
+        ScriptedMessageBoxes boxes;
+        boxes.answer({MessageBox::Cancel, MessageBox::Cancel});
+        PollingTimers timers;
+        {
+            Testclass form;
+            form.OnInitialUpdate();
+            form.OnStartTest();
+            ASSERT_TRUE(PumpUntil([&] { return boxes.count() >= 2; }, 30000));
+            EXPECT_EQ(boxes.texts().value(0), QString::fromUtf8(ending.firstQuestion));
+            EXPECT_EQ(form.itemTextOnGui(FormId::RemainingMinutes), "完成");
+            // Whatever the link still has to say comes in this time.
+            PumpFor(1500);
+            EXPECT_EQ(form.itemTextOnGui(FormId::StartButton), "开始实验");
+            EXPECT_FALSE(form.item(FormId::StartButton)->isEnabled());
+            EXPECT_FALSE(form.item(FormId::InitButton)->isEnabled());
+            for (int id :
+                 {FormId::SaveText, FormId::SaveChart, FormId::SaveExcel, FormId::CloseTest})
+                EXPECT_TRUE(form.item(id)->isEnabled()) << id;
+            EXPECT_EQ(boxes.count(), 2) << boxes.texts().join(' ').toStdString();
+            EXPECT_EQ(Requests(log).count("01W071 1111"), 1);
+            EXPECT_EQ(Requests(log).count("00W071 0000"), ending.stopCommands);
+        }
+        EndRun();
     }
-    EndRun();
 }
 
 }  // namespace
