@@ -302,15 +302,14 @@ void HistoryWindow::refreshServer(bool nextPage) {
     // A bench chosen but no longer known: every bench, until the benches are read again.
     const bool unknownBench = !m_serverBench.isEmpty() && query.benchIds.empty();
     if (unknownBench) m_serverBench.clear();
+    query.benches = !nextPage;
     struct Read {
         server::ServerTestList page;
-        std::vector<std::pair<QString, std::vector<qint64>>> benches;
     };
     auto read = std::make_shared<Read>();
     m_serverRead->start(
         ServerOptions,
-        [read, query, nextPage](server::PgConnection& db) {
-            if (!nextPage) read->benches = server::ListServerBenches(db);
+        [read, query](server::PgConnection& db) {
             read->page = server::ListServerTests(db, query);
         },
         [this, read, selected, nextPage](const QString& error) {
@@ -324,7 +323,7 @@ void HistoryWindow::refreshServer(bool nextPage) {
                 m_serverList.more = read->page.more;
             } else {
                 m_serverList = std::move(read->page);
-                m_serverBenches = std::move(read->benches);
+                m_serverBenches = std::move(m_serverList.benchList);
             }
             m_model->setTests(m_serverList.tests, m_serverList.benches);
             m_more->setEnabled(m_serverList.more);

@@ -100,18 +100,6 @@ void ApplyStates(const std::vector<archive::StateChange>& changes, archive::Test
     }
 }
 
-std::vector<std::pair<QString, std::vector<qint64>>> ListServerBenches(PgConnection& db) {
-    if (!HasReadableTables(db)) return {};
-    const PgResult r = db.exec(
-        "SELECT id, host_name, port_name, port_device FROM benches b "
-        "WHERE EXISTS (SELECT 1 FROM test_summaries s WHERE s.bench_id = b.id) ORDER BY id");
-    std::map<QString, std::vector<qint64>> byText;
-    for (int row = 0; row < r.rows(); ++row)
-        byText[BenchText(r.text(row, 1), r.text(row, 2), r.text(row, 3))].push_back(
-            r.integer(row, 0));
-    return {byText.begin(), byText.end()};
-}
-
 ServerTestList ListServerTests(PgConnection& db, const ServerListQuery& query) {
     if (!HasReadableTables(db)) return {};
     QByteArray sql = kListColumns;
@@ -121,7 +109,11 @@ ServerTestList ListServerTests(PgConnection& db, const ServerListQuery& query) {
         params.add(query.after->first).add(query.after->second);
         where << "(s.started_at_ms, s.test_uid) < ($1, $2)";
     }
-    if (!query.benchIds.empty()) {
+    if (query.benchIds.size() == 1) {
+        // One bench: its index gives the page in order.
+        params.add(query.benchIds.front());
+        where << "s.bench_id = $" + QByteArray::number(params.size());
+    } else if (!query.benchIds.empty()) {
         QStringList ids;
         for (const qint64 id : query.benchIds) ids << QString::number(id);
         params.add(u'{' + ids.join(u',') + u'}');
@@ -178,6 +170,17 @@ ServerTestList ListServerTests(PgConnection& db, const ServerListQuery& query) {
         t.changedAtMs = std::max({t.startedAtMs, r.integer(row, 14), r.integer(row, 22)});
         t.id = query.firstId + row;
         list.tests.push_back(std::move(t));
+    }
+    if (query.benches) {
+        // Benches that only sent audit events (their tests came from elsewhere) are left out.
+        const PgResult b = db.exec(
+            "SELECT id, host_name, port_name, port_device FROM benches b "
+            "WHERE EXISTS (SELECT 1 FROM test_summaries s WHERE s.bench_id = b.id)");
+        std::map<QString, std::vector<qint64>> byText;
+        for (int row = 0; row < b.rows(); ++row)
+            byText[BenchText(b.text(row, 1), b.text(row, 2), b.text(row, 3))].push_back(
+                b.integer(row, 0));
+        list.benchList.assign(byText.begin(), byText.end());
     }
     return list;
 }

@@ -22,7 +22,8 @@ struct ServerListQuery {
     // The last test of the page before (its start and uid); none: the first page.
     std::optional<std::pair<qint64, QString>> after;
     int limit = 500;
-    qint64 firstId = 1;  // the id of the page's first test
+    qint64 firstId = 1;    // the id of the page's first test
+    bool benches = false;  // the benches read too (ServerTestList::benchList)
 };
 
 struct ServerTestList {
@@ -30,16 +31,16 @@ struct ServerTestList {
     std::vector<archive::TestSummary> tests;
     std::vector<QString> benches;  // the bench of each test (BenchText)
     bool more = false;             // more tests follow this page
+    // When asked: every bench that sent a test, as the list shows it (BenchText), with the ids
+    // the server keeps it under (a bench may be known under several), in the order of their
+    // texts.
+    std::vector<std::pair<QString, std::vector<qint64>>> benchList;
 };
 
 // One page of the server's tests, filtered and ordered by the server on its indices. Reads
 // only: a database of an older or newer version than this program reads is refused with a
 // clear message, never upgraded.
 ServerTestList ListServerTests(PgConnection& db, const ServerListQuery& query = {});
-
-// Every bench that sent a test, as the list shows it (BenchText), with the ids the server
-// keeps it under (a bench may be known under several), in the order of their texts.
-std::vector<std::pair<QString, std::vector<qint64>>> ListServerBenches(PgConnection& db);
 
 // Test `uid` with its polls in the order they were taken, read in one snapshot; nothing when
 // the server holds no such test. The test's id is 0 (it has no place in a local archive).
