@@ -7,8 +7,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableView>
+#include <QTimer>
 #include <QVBoxLayout>
-#include <set>
 
 #include "export/grading_scheme.h"
 #include "history/archive_access.h"
@@ -24,6 +24,10 @@
 namespace {
 
 const QString kReadingServer = QStringLiteral("正在读取实验室服务器…");
+// Tests of the server listed at a time.
+constexpr int kServerPage = 500;
+// How long one statement of a read may take on the server before it is given up.
+constexpr int kServerReadLimitMs = 15000;
 
 // How to reach the lab server, read on the worker: the settings beside the archive or the
 // environment's KIVO_SERVER.
@@ -32,7 +36,10 @@ server::PgConnection::Options ServerOptions() {
     if (!settings.configured())
         throw server::PgError(server::PgError::Kind::Refused,
                               QStringLiteral("没有设置实验室服务器（系统设置 → 实验室服务器）"));
-    return settings.connectOptions();
+    server::PgConnection::Options options = settings.connectOptions();
+    options.statementTimeoutMs = kServerReadLimitMs;
+    options.readOnly = true;
+    return options;
 }
 
 }  // namespace
@@ -131,6 +138,13 @@ HistoryWindow::HistoryWindow(QWidget* owner, QString archivePath, Host host)
     m_cancel = new QPushButton(QStringLiteral("取消读取(&A)"), this);
     m_cancel->setToolTip(QStringLiteral("不再等待实验室服务器"));
     m_cancel->setEnabled(false);
+    m_more = new QPushButton(QStringLiteral("更多(&M)"), this);
+    m_more->setToolTip(QStringLiteral("列出后面的 %1 个实验").arg(kServerPage));
+    m_more->setEnabled(false);
+    m_more->setVisible(false);
+    m_searchDelay = new QTimer(this);
+    m_searchDelay->setSingleShot(true);
+    m_searchDelay->setInterval(300);
     auto* close = new QPushButton(QStringLiteral("关闭"), this);
 
     auto* top = new QHBoxLayout;
@@ -142,7 +156,7 @@ HistoryWindow::HistoryWindow(QWidget* owner, QString archivePath, Host host)
     top->addWidget(m_filter, 1);
     top->addWidget(m_status);
     auto* buttons = new QHBoxLayout;
-    for (QPushButton* b : {m_open, m_csv, m_report, m_print, m_delete, reload, m_cancel})
+    for (QPushButton* b : {m_open, m_csv, m_report, m_print, m_delete, reload, m_cancel, m_more})
         buttons->addWidget(b);
     buttons->addStretch(1);
     buttons->addWidget(close);
@@ -163,13 +177,23 @@ HistoryWindow::HistoryWindow(QWidget* owner, QString archivePath, Host host)
     setTabOrder(m_print, m_delete);
     setTabOrder(m_delete, reload);
     setTabOrder(reload, m_cancel);
-    setTabOrder(m_cancel, close);
+    setTabOrder(m_cancel, m_more);
+    setTabOrder(m_more, close);
 
     connect(m_filter, &QLineEdit::textChanged, this, [this](const QString& text) {
+        // The server's list is filtered by the server.
+        if (source() == Source::Server) {
+            m_searchDelay->start();
+            return;
+        }
         m_proxy->setFilterText(text);
         updateCount();
         updateButtons();
     });
+    connect(m_searchDelay, &QTimer::timeout, this, [this] {
+        if (source() == Source::Server) refreshServer();
+    });
+    connect(m_more, &QPushButton::clicked, this, &HistoryWindow::readMore);
     connect(m_view, &QTableView::doubleClicked, this, [this] { openSelected(); });
     connect(m_view->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { updateButtons(); });
@@ -183,20 +207,26 @@ HistoryWindow::HistoryWindow(QWidget* owner, QString archivePath, Host host)
     connect(m_cancel, &QPushButton::clicked, m_serverRead, &ServerRead::cancel);
     connect(m_source, &QComboBox::currentIndexChanged, this, [this] {
         m_serverRead->cancel();
+        m_searchDelay->stop();
         const bool server = source() == Source::Server;
         m_view->setColumnHidden(TestListModel::Bench, !server);
+        m_more->setVisible(server);
         m_model->setTests({});
+        m_serverList = {};
+        m_serverBenches.clear();
+        m_serverBench.clear();
         m_proxy->setBench(QString());
+        m_proxy->setFilterText(server ? QString() : m_filter->text());
         fillBenches();
         refresh();
     });
     connect(m_bench, &QComboBox::activated, this, [this] {
-        m_proxy->setBench(m_bench->currentIndex() > 0 ? m_bench->currentText() : QString());
-        updateCount();
-        updateButtons();
+        m_serverBench = m_bench->currentIndex() > 0 ? m_bench->currentText() : QString();
+        if (source() == Source::Server) refreshServer();
     });
     connect(m_serverRead, &ServerRead::busyChanged, this, [this](bool busy) {
         m_cancel->setEnabled(busy);
+        m_more->setEnabled(!busy && m_serverList.more);
         if (busy) {
             m_status->setText(kReadingServer);
             m_status->setToolTip(QString());
@@ -253,15 +283,53 @@ void HistoryWindow::refresh() {
 
 void HistoryWindow::applyGradingScheme() { m_model->setGradingScheme(StoredGradingScheme()); }
 
-void HistoryWindow::refreshServer() {
+void HistoryWindow::readMore() {
+    if (source() == Source::Server && m_serverList.more && !m_serverRead->busy())
+        refreshServer(true);
+}
+
+void HistoryWindow::refreshServer(bool nextPage) {
+    m_searchDelay->stop();
     const std::optional<archive::TestSummary> selected = selectedTest();
-    auto list = std::make_shared<server::ServerTestList>();
+    server::ServerListQuery query;
+    query.limit = kServerPage;
+    query.search = m_filter->text().trimmed();
+    for (const auto& [text, ids] : m_serverBenches)
+        if (text == m_serverBench) query.benchIds = ids;
+    if (nextPage && !m_serverList.tests.empty()) {
+        const archive::TestSummary& last = m_serverList.tests.back();
+        query.after = std::pair{last.startedAtMs, last.uid};
+        query.firstId = last.id + 1;
+    }
+    // A bench chosen but no longer known: every bench, until the benches are read again.
+    const bool unknownBench = !m_serverBench.isEmpty() && query.benchIds.empty();
+    if (unknownBench) m_serverBench.clear();
+    query.benches = !nextPage;
+    struct Read {
+        server::ServerTestList page;
+    };
+    auto read = std::make_shared<Read>();
     m_serverRead->start(
-        ServerOptions, [list](server::PgConnection& db) { *list = server::ListServerTests(db); },
-        [this, list, selected](const QString& error) {
+        ServerOptions,
+        [read, query](server::PgConnection& db) {
+            read->page = server::ListServerTests(db, query);
+        },
+        [this, read, selected, nextPage](const QString& error) {
             m_readError = error.isEmpty() ? QString() : ServerReadFailure(error);
             m_model->setGradingScheme(StoredGradingScheme());
-            m_model->setTests(std::move(list->tests), std::move(list->benches));
+            if (!error.isEmpty()) {
+                if (!nextPage) m_serverList = {};
+                m_serverList.more = false;
+            } else if (nextPage) {
+                for (auto& t : read->page.tests) m_serverList.tests.push_back(std::move(t));
+                for (auto& b : read->page.benches) m_serverList.benches.push_back(std::move(b));
+                m_serverList.more = read->page.more;
+            } else {
+                m_serverList = std::move(read->page);
+                m_serverBenches = std::move(m_serverList.benchList);
+            }
+            m_model->setTests(m_serverList.tests, m_serverList.benches);
+            m_more->setEnabled(m_serverList.more);
             fillBenches();
             const int row = selected ? m_model->rowOfUid(selected->uid) : -1;
             const QModelIndex index =
@@ -280,17 +348,11 @@ void HistoryWindow::refreshServer() {
 // "全部实验台" and each bench of the list, the one chosen kept when it is still there.
 void HistoryWindow::fillBenches() {
     const bool server = source() == Source::Server;
-    std::set<QString> benches;
-    for (int row = 0; row < m_model->rowCount(); ++row) {
-        const QString& bench = m_model->row(row).bench;
-        if (!bench.isEmpty()) benches.insert(bench);
-    }
     m_bench->clear();
     m_bench->addItem(QStringLiteral("全部实验台"));
-    for (const QString& bench : benches) m_bench->addItem(bench);
-    const int kept = m_proxy->bench().isEmpty() ? 0 : m_bench->findText(m_proxy->bench());
+    for (const auto& bench : m_serverBenches) m_bench->addItem(bench.first);
+    const int kept = m_serverBench.isEmpty() ? 0 : m_bench->findText(m_serverBench);
     m_bench->setCurrentIndex(std::max(kept, 0));
-    if (kept < 0) m_proxy->setBench(QString());
     m_bench->setEnabled(server);
     m_benchLabel->setEnabled(server);
 }
@@ -310,6 +372,10 @@ void HistoryWindow::updateCount() {
     m_status->setToolTip(QString());
     const int shown = m_proxy->rowCount();
     const int all = m_model->rowCount();
+    if (source() == Source::Server && m_serverList.more) {
+        m_status->setText(QStringLiteral("已列出最新的 %1 个实验，“更多”列出后面的").arg(all));
+        return;
+    }
     m_status->setText(shown == all ? QStringLiteral("共 %1 个实验").arg(all)
                                    : QStringLiteral("%1 / %2 个实验").arg(shown).arg(all));
 }

@@ -6,12 +6,14 @@
 
 #include "archive/archive_rows.h"
 #include "history/viewed_test.h"
+#include "server/server_reader.h"
 
 class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTableView;
+class QTimer;
 class TestListFilter;
 class TestListModel;
 class ServerRead;
@@ -22,7 +24,9 @@ class ServerRead;
 // modal, owned by the main window; the list is read again whenever the window is shown and after a
 // deletion. The source switch shows the lab server's tests instead, every bench's, with the bench
 // column and a bench filter; the server is read on a worker thread (ServerRead), the window
-// showing that it waits and able to give up.
+// showing that it waits and able to give up. The server's list comes 500 tests at a time,
+// newest first ("更多" for the next ones); the bench and the filter text are applied by the
+// server, which reads them on its indices.
 class HistoryWindow : public QDialog {
     Q_OBJECT
 
@@ -68,6 +72,9 @@ class HistoryWindow : public QDialog {
     QComboBox* sourceBox() const { return m_source; }
     QComboBox* benchBox() const { return m_bench; }
     QPushButton* cancelButton() const { return m_cancel; }
+    QPushButton* moreButton() const { return m_more; }
+    // Reads the next page of the server's list ("更多").
+    void readMore();
     ServerRead* serverRead() const { return m_serverRead; }
     TestListModel* model() const { return m_model; }
     TestListFilter* proxy() const { return m_proxy; }
@@ -79,7 +86,8 @@ class HistoryWindow : public QDialog {
   private:
     void updateButtons();
     void updateCount();
-    void refreshServer();
+    // The first page of the server's list, or the next one after those shown.
+    void refreshServer(bool nextPage = false);
     void fillBenches();
     // Reads the selected test of the lab server whole, then hands it to `use`.
     void loadServerTest(
@@ -98,9 +106,15 @@ class HistoryWindow : public QDialog {
     QPushButton* m_report = nullptr;
     QPushButton* m_print = nullptr;
     QPushButton* m_cancel = nullptr;
+    QPushButton* m_more = nullptr;
+    QTimer* m_searchDelay = nullptr;  // the server is asked once typing pauses
     QComboBox* m_source = nullptr;
     QLabel* m_benchLabel = nullptr;
     QComboBox* m_bench = nullptr;
     ServerRead* m_serverRead = nullptr;
     QString m_readError;
+    // The server's list as read so far, whether more follow, and its benches.
+    server::ServerTestList m_serverList;
+    std::vector<std::pair<QString, std::vector<qint64>>> m_serverBenches;
+    QString m_serverBench;  // the bench chosen (its text); empty: every bench
 };

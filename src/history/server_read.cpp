@@ -5,11 +5,8 @@
 
 struct ServerRead::Job {
     std::mutex mutex;
-    bool abandoned = false;      // the outcome is no longer wanted
-    PGcancel* cancel = nullptr;  // once connected; usable after the connection is gone
-    ~Job() {
-        if (cancel) PQfreeCancel(cancel);
-    }
+    bool abandoned = false;         // the outcome is no longer wanted
+    server::PgInterrupt interrupt;  // ends the worker's wait for the server at once
 };
 
 QString ServerReadFailure(const QString& cause) {
@@ -30,12 +27,9 @@ void ServerRead::start(std::function<server::PgConnection::Options()> options, W
     std::thread([this, job, options = std::move(options), work = std::move(work)] {
         QString error;
         try {
-            server::PgConnection db(options());
-            {
-                std::lock_guard lock(job->mutex);
-                if (job->abandoned) return;
-                job->cancel = PQgetCancel(db.get());
-            }
+            server::PgConnection::Options o = options();
+            o.interrupt = &job->interrupt;
+            server::PgConnection db(o);
             work(db);
         } catch (const server::PgError& e) {
             error = e.message;
@@ -61,18 +55,13 @@ bool ServerRead::abandon() {
     std::shared_ptr<Job> job = std::move(m_job);
     m_job.reset();
     m_done = nullptr;
-    bool connected = false;
     {
         std::lock_guard lock(job->mutex);
         job->abandoned = true;
-        connected = job->cancel != nullptr;
     }
-    // The cancel request is a connection of its own that a hung server may keep waiting.
-    if (connected)
-        std::thread([job] {
-            char message[256];
-            PQcancel(job->cancel, message, sizeof message);
-        }).detach();
+    // The worker's wait ends now: it asks the server to stop the statement, without waiting
+    // for an answer, and ends.
+    job->interrupt.trigger();
     return true;
 }
 

@@ -10,9 +10,10 @@
 // One read of the lab server at a time, on a worker thread of its own: the GUI thread never
 // waits for the server. The work gets a fresh connection; when it is over `done` runs on the
 // GUI thread with the error for the operator (empty when all went well). cancel() (or a new
-// start, or the object's end) gives the read up at once: the server is asked to stop the
-// statement (PQcancel, from a thread of its own since a hung server may never answer) and the
-// worker's outcome is dropped whenever it comes.
+// start, or the object's end) gives the read up at once: the worker's wait for the server
+// ends, the server is asked to stop the statement (PgConnection's cancel, which never holds
+// the worker) and the worker ends; its outcome is dropped. Waits are bounded by the options'
+// time limits, so a server that never answers holds no thread for long.
 class ServerRead : public QObject {
     Q_OBJECT
 

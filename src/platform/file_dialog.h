@@ -13,6 +13,7 @@ struct SaveRequest {
     QString defaultSuffix;  // added when the name is typed without one, for example "bln"
     QString proposedName;   // file name proposed in the dialog
     bool confirmOverwrite = true;
+    bool openExisting = false;  // an existing file to read instead of one to save
 };
 
 // Asks for a file to save to; an empty result means the operator cancelled. A chosen name

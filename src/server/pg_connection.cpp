@@ -4,8 +4,14 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <thread>
 
 namespace server {
 namespace {
@@ -25,6 +31,22 @@ bool Mentions(const QString& text, const char* words) {
 PgError ConnectFailure(const QString& text, const QString& password) {
     const QString detail = Scrub(text, password);
     using Kind = PgError::Kind;
+    // The checks of the server's certificate first: their words name files and hosts.
+    if (Mentions(detail, "root certificate file"))
+        return PgError(Kind::Refused,
+                       QStringLiteral("无法读取证书颁发机构文件，请在“实验室服务器”设置中选择"),
+                       detail);
+    if (Mentions(detail, "does not match host name"))
+        return PgError(Kind::Refused,
+                       QStringLiteral("服务器证书上的名称与服务器地址不符，可能连到了别的服务器"),
+                       detail);
+    if (Mentions(detail, "certificate verify failed"))
+        return PgError(Kind::Refused,
+                       QStringLiteral("服务器证书不是所选的证书颁发机构签发的，或已过期"), detail);
+    if (Mentions(detail, "channel binding"))
+        return PgError(Kind::Refused,
+                       QStringLiteral("服务器没有做通道绑定（账户须使用 scram-sha-256 密码认证）"),
+                       detail);
     if (Mentions(detail, "password authentication failed") ||
         Mentions(detail, "no password supplied") || Mentions(detail, "authentication failed") ||
         (Mentions(detail, "role \"") && Mentions(detail, "does not exist")))
@@ -52,6 +74,13 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// How much longer than the server's own statement limit this side waits before it gives the
+// statement up: the server's answer (an error naming the cause) normally comes first.
+constexpr int kClientGraceMs = 3000;
+// Cancel requests still waiting for a server; more are not made.
+constexpr int kMaxCancelsUnderWay = 2;
+std::atomic<int> g_cancelsUnderWay{0};
+
 // Waits until the socket is ready for `events`, the interrupt is triggered or the deadline
 // passes. 1: ready, 0: timed out, -1: interrupted.
 int Wait(int socket, short events, const PgInterrupt* interrupt,
@@ -75,6 +104,42 @@ int Wait(int socket, short events, const PgInterrupt* interrupt,
 }
 
 }  // namespace
+
+bool RequestCancel(PGconn* conn, int waitMs) {
+    if (!conn) return false;
+    if (g_cancelsUnderWay.fetch_add(1) >= kMaxCancelsUnderWay) {
+        g_cancelsUnderWay.fetch_sub(1);
+        return false;
+    }
+    PGcancel* cancel = PQgetCancel(conn);
+    if (!cancel) {
+        g_cancelsUnderWay.fetch_sub(1);
+        return false;
+    }
+    struct Outcome {
+        std::mutex mutex;
+        std::condition_variable done;
+        bool finished = false;
+        bool sent = false;
+    };
+    auto outcome = std::make_shared<Outcome>();
+    std::thread([cancel, outcome] {
+        char message[256];
+        const bool sent = PQcancel(cancel, message, sizeof message) != 0;
+        PQfreeCancel(cancel);
+        {
+            std::lock_guard lock(outcome->mutex);
+            outcome->finished = true;
+            outcome->sent = sent;
+        }
+        outcome->done.notify_all();
+        g_cancelsUnderWay.fetch_sub(1);
+    }).detach();
+    std::unique_lock lock(outcome->mutex);
+    outcome->done.wait_for(lock, std::chrono::milliseconds(waitMs),
+                           [&] { return outcome->finished; });
+    return outcome->finished && outcome->sent;
+}
 
 PgInterrupt::PgInterrupt() : m_fd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
 PgInterrupt::~PgInterrupt() {
@@ -161,9 +226,14 @@ PgConnection::PgConnection(const Options& options)
     const QByteArray conninfo = options.conninfo.toUtf8();
     const QByteArray password = options.password.toUtf8();
     const QByteArray application = options.applicationName.toUtf8();
-    // The conninfo comes first and is expanded; what follows overrides it.
-    std::vector<const char*> keys{"dbname", "application_name", "client_encoding"};
-    std::vector<const char*> values{conninfo.constData(), application.constData(), "UTF8"};
+    // Keepalives first, so that a conninfo may set its own; then the conninfo, expanded; what
+    // follows overrides it. A peer that vanished without a word (a cable pulled, a machine
+    // off) is noticed within about half a minute, in a wait for an answer as when idle.
+    std::vector<const char*> keys{"keepalives",       "keepalives_idle",  "keepalives_interval",
+                                  "keepalives_count", "tcp_user_timeout", "dbname",
+                                  "application_name", "client_encoding"};
+    std::vector<const char*> values{
+        "1", "15", "5", "3", "30000", conninfo.constData(), application.constData(), "UTF8"};
     if (!options.password.isEmpty()) {
         keys.push_back("password");
         values.push_back(password.constData());
@@ -196,6 +266,29 @@ PgConnection::PgConnection(const Options& options)
         throw ConnectFailure(text, options.password);
     }
     PQsetnonblocking(m_conn, 1);
+    limitSession(options);
+}
+
+void PgConnection::limitSession(const Options& options) {
+    QByteArray sql;
+    const int limit = options.statementTimeoutMs;
+    if (limit > 0) {
+        sql += "SET statement_timeout = " + QByteArray::number(limit) +
+               ";SET lock_timeout = " + QByteArray::number(std::max(1, limit / 2)) +
+               ";SET idle_in_transaction_session_timeout = " + QByteArray::number(2 * limit) + ";";
+        // The server looks now and then whether the client is still there while a statement
+        // runs, instead of only when it next writes to it.
+        if (serverVersion() >= 140000) sql += "SET client_connection_check_interval = 5000;";
+    }
+    if (options.readOnly) sql += "SET default_transaction_read_only = on;";
+    if (sql.isEmpty()) return;
+    try {
+        execScript(sql.constData());
+    } catch (...) {
+        if (m_conn) PQfinish(m_conn);
+        m_conn = nullptr;
+        throw;
+    }
 }
 
 PgConnection::~PgConnection() {
@@ -219,6 +312,11 @@ void PgConnection::fail(PGresult* result) const {
         state == "57P01" || state == "57P02" || state == "57P03")
         throw PgError(PgError::Kind::Unreachable, QStringLiteral("与服务器的连接中断"), detail,
                       state);
+    if (state == "55P03")
+        throw PgError(PgError::Kind::Unreachable,
+                      QStringLiteral("服务器上的数据正被占用，稍后重试"), detail, state);
+    if (state == "57014")
+        throw PgError(PgError::Kind::Unreachable, QStringLiteral("服务器处理超时"), detail, state);
     if (state == "42501")
         throw PgError(PgError::Kind::Refused, QStringLiteral("服务器上的账户权限不足"), detail,
                       state);
@@ -231,7 +329,7 @@ void PgConnection::fail(PGresult* result) const {
 PGresult* PgConnection::awaitResult() {
     std::optional<Clock::time_point> deadline;
     if (m_statementTimeoutMs > 0)
-        deadline = Clock::now() + std::chrono::milliseconds(m_statementTimeoutMs);
+        deadline = Clock::now() + std::chrono::milliseconds(m_statementTimeoutMs + kClientGraceMs);
     const int socket = PQsocket(m_conn);
     int ready = 1;  // 0: timed out, -1: interrupted
     // Everything sent first (reading meanwhile, so the server is never stuck on us) ...
@@ -259,10 +357,11 @@ PGresult* PgConnection::awaitResult() {
         }
     }
     if (last) PQclear(last);
-    // Interrupted or too slow: the connection is given up (its state is unknown now), so that
-    // the next use makes a new one. The server is not asked to cancel: that takes a connection
-    // of its own, which would wait on the very network that is failing; the server ends the
-    // statement once it finds the client gone.
+    // Interrupted or too slow: the server is asked to stop the statement, so that no session
+    // of ours goes on waiting there (for a lock, say), and the connection is given up (its
+    // state is unknown now): the next use makes a new one. An interrupt waits for nothing;
+    // a statement past its time waits a moment for the server to take the request.
+    RequestCancel(m_conn, ready < 0 ? 0 : 1000);
     PQfinish(m_conn);
     m_conn = nullptr;
     if (ready < 0) throw PgError(PgError::Kind::Cancelled, QStringLiteral("已取消"));

@@ -72,6 +72,13 @@ class PgResult {
     PGresult* m_result;
 };
 
+// Asks the server to stop the statement under way on `conn` (PQcancel). The request is a
+// connection of its own, which a hung server may keep waiting for ever, so it is made on a
+// thread of its own, at most two at a time in the whole program (when two are still waiting,
+// no more are made: the server's own statement limit ends the statement). Waits up to
+// `waitMs` for the server to take the request; true when it did.
+bool RequestCancel(PGconn* conn, int waitMs);
+
 // Lets another thread break off a connection's wait for the server (connecting or a statement
 // under way): trigger() makes the wait end at once with PgError::Kind::Cancelled.
 class PgInterrupt {
@@ -96,10 +103,16 @@ class PgConnection {
         QString password;  // kept out of the conninfo so that no message can show it
         int connectTimeoutSeconds = 5;
         QString applicationName = QStringLiteral("kivo");
-        // How long a statement may take before it is cancelled (0: no limit).
+        // How long a statement may take (0: no limit). The server is told the same limit for
+        // the session (statement_timeout), half of it for a wait on a lock (lock_timeout) and
+        // twice it for a session left idle inside a transaction, so that it ends a statement
+        // or a session of ours itself, whatever became of this side. This side waits a little
+        // longer, then asks the server to cancel (PQcancel) and drops the connection.
         int statementTimeoutMs = 0;
         // Waits end when this is triggered (it must outlive the connection).
         PgInterrupt* interrupt = nullptr;
+        // The session may change nothing (default_transaction_read_only): a reader.
+        bool readOnly = false;
     };
     // Connects; throws PgError when the server cannot be reached or refuses.
     explicit PgConnection(const Options& options);
@@ -126,6 +139,8 @@ class PgConnection {
     PgInterrupt* m_interrupt = nullptr;
     int m_statementTimeoutMs = 0;
     [[noreturn]] void fail(PGresult* result) const;
+    // The session's limits and mode as the options ask.
+    void limitSession(const Options& options);
     // Waits for the statement sent and returns its last result (null when the wait ended).
     PGresult* awaitResult();
 };

@@ -1,9 +1,11 @@
 #include "server/server_dialog.h"
 
-#include <QCheckBox>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDialogButtonBox>
+#include <QFileInfo>
 #include <QFormLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -12,6 +14,7 @@
 #include <QVBoxLayout>
 #include <thread>
 
+#include "platform/file_dialog.h"
 #include "platform/message_box.h"
 #include "server/pg_connection.h"
 #include "server/server_schema.h"
@@ -19,6 +22,7 @@
 using server::PgConnection;
 using server::PgError;
 using server::PgInterrupt;
+using server::TlsMode;
 
 namespace {
 
@@ -28,11 +32,16 @@ QString TryConnection(const server::ServerSettings& settings, PgInterrupt* inter
         PgConnection::Options options = settings.connectOptions(5);
         options.interrupt = interrupt;
         options.statementTimeoutMs = 10000;
+        options.readOnly = true;
         PgConnection db(options);
         const int version = server::ServerSchemaVersion(db);
         if (version > server::kServerSchemaVersion) return server::NewerSchemaMessage(version);
-        return QStringLiteral("连接成功（%1）")
-            .arg(db.usesTls() ? QStringLiteral("加密连接") : QStringLiteral("未加密"));
+        // Verified is the only mode that connects at all without a checked certificate.
+        const QString got = !db.usesTls() ? QStringLiteral("未加密")
+                            : settings.tls == TlsMode::Verified
+                                ? QStringLiteral("已加密，服务器证书已验证")
+                                : QStringLiteral("已加密，未验证服务器证书");
+        return QStringLiteral("连接成功（%1）").arg(got);
     } catch (const PgError& e) {
         return QStringLiteral("无法连接：%1").arg(e.message);
     }
@@ -52,33 +61,61 @@ ServerDialog::ServerDialog(QWidget* parent) : QDialog(parent) {
     m_user = new QLineEdit(m_stored.user, this);
     m_password = new QLineEdit(this);
     m_password->setEchoMode(QLineEdit::Password);
-    if (!m_stored.password.isEmpty())
-        m_password->setPlaceholderText(QStringLiteral("已保存；不修改请留空"));
-    m_requireTls = new QCheckBox(QStringLiteral("必须使用加密连接(&R)"), this);
-    m_requireTls->setChecked(m_stored.requireTls);
+    m_clearPassword = new QPushButton(QStringLiteral("清除已保存的密码(&L)"), this);
+    m_tls = new QComboBox(this);
+    for (const TlsMode mode : {TlsMode::Off, TlsMode::Encrypted, TlsMode::Verified})
+        m_tls->addItem(server::TlsModeName(mode));
+    m_tls->setItemData(0, QStringLiteral("服务器提供加密时仍会加密，但不要求"), Qt::ToolTipRole);
+    m_tls->setItemData(1, QStringLiteral("必须加密，不检查服务器证书"), Qt::ToolTipRole);
+    m_tls->setItemData(2,
+                       QStringLiteral("必须加密，并用证书颁发机构文件检查服务器证书和服务器地址"),
+                       Qt::ToolTipRole);
+    m_tls->setCurrentIndex(int(m_stored.tls));
+    m_caFile = new QLineEdit(m_stored.caFile, this);
+    m_caFile->setPlaceholderText(QStringLiteral("签发服务器证书的 CA 证书文件（.crt/.pem）"));
+    m_browse = new QPushButton(QStringLiteral("浏览(&B)…"), this);
 
     auto* form = new QFormLayout;
-    auto row = [&](const QString& text, QWidget* field) {
+    auto row = [&](const QString& text, QWidget* field, QWidget* beside = nullptr) {
         auto* label = new QLabel(text, this);
         label->setBuddy(field);
-        form->addRow(label, field);
+        if (!beside) {
+            form->addRow(label, field);
+            return;
+        }
+        auto* line = new QHBoxLayout;
+        line->addWidget(field, 1);
+        line->addWidget(beside);
+        form->addRow(label, line);
     };
     row(QStringLiteral("服务器地址(&H)："), m_host);
     row(QStringLiteral("端口(&P)："), m_port);
     row(QStringLiteral("数据库(&D)："), m_database);
     row(QStringLiteral("用户名(&U)："), m_user);
-    row(QStringLiteral("密码(&W)："), m_password);
-    form->addRow(QString(), m_requireTls);
+    row(QStringLiteral("密码(&W)："), m_password, m_clearPassword);
+    row(QStringLiteral("加密方式(&E)："), m_tls);
+    row(QStringLiteral("证书颁发机构(&A)："), m_caFile, m_browse);
 
     m_test = new QPushButton(QStringLiteral("测试连接(&T)"), this);
     m_result = new QLabel(this);
     m_result->setWordWrap(true);
     auto* buttons = new QDialogButtonBox(this);
-    buttons->addButton(QStringLiteral("确定(&O)"), QDialogButtonBox::AcceptRole);
-    buttons->addButton(QStringLiteral("取消(&C)"), QDialogButtonBox::RejectRole);
+    QPushButton* ok = buttons->addButton(QStringLiteral("确定(&O)"), QDialogButtonBox::AcceptRole);
+    QPushButton* cancel =
+        buttons->addButton(QStringLiteral("取消(&C)"), QDialogButtonBox::RejectRole);
     connect(buttons, &QDialogButtonBox::accepted, this, &ServerDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &ServerDialog::reject);
     connect(m_test, &QPushButton::clicked, this, &ServerDialog::testConnection);
+    connect(m_browse, &QPushButton::clicked, this, &ServerDialog::chooseCaFile);
+    connect(m_clearPassword, &QPushButton::clicked, this, [this] {
+        m_passwordCleared = true;
+        m_password->clear();
+        updateFields();
+    });
+    connect(m_tls, &QComboBox::currentIndexChanged, this, &ServerDialog::updateFields);
+    for (QLineEdit* field : {m_host, m_database, m_user})
+        connect(field, &QLineEdit::textChanged, this, &ServerDialog::updateFields);
+    connect(m_port, &QSpinBox::valueChanged, this, &ServerDialog::updateFields);
 
     auto* layout = new QVBoxLayout(this);
     if (m_stored.fromEnvironment()) {
@@ -98,8 +135,14 @@ ServerDialog::ServerDialog(QWidget* parent) : QDialog(parent) {
     setTabOrder(m_port, m_database);
     setTabOrder(m_database, m_user);
     setTabOrder(m_user, m_password);
-    setTabOrder(m_password, m_requireTls);
-    setTabOrder(m_requireTls, m_test);
+    setTabOrder(m_password, m_clearPassword);
+    setTabOrder(m_clearPassword, m_tls);
+    setTabOrder(m_tls, m_caFile);
+    setTabOrder(m_caFile, m_browse);
+    setTabOrder(m_browse, m_test);
+    setTabOrder(m_test, ok);
+    setTabOrder(ok, cancel);
+    updateFields();
 }
 
 ServerDialog::~ServerDialog() {
@@ -112,9 +155,45 @@ server::ServerSettings ServerDialog::settings() const {
     s.port = m_port->value();
     s.database = m_database->text().trimmed();
     s.user = m_user->text().trimmed();
-    s.password = m_password->text().isEmpty() ? m_stored.password : m_password->text();
-    s.requireTls = m_requireTls->isChecked();
+    s.tls = TlsMode(m_tls->currentIndex());
+    s.caFile = m_caFile->text().trimmed();
+    // The kept password goes only to the server and the user it was kept for.
+    const bool sameServer = s.passwordKey() == m_stored.passwordKey();
+    s.password = !m_password->text().isEmpty()      ? m_password->text()
+                 : sameServer && !m_passwordCleared ? m_stored.password
+                                                    : QString();
     return s;
+}
+
+void ServerDialog::updateFields() {
+    const server::ServerSettings s = settings();
+    const bool kept = !m_stored.password.isEmpty() && !m_passwordCleared &&
+                      s.passwordKey() == m_stored.passwordKey();
+    m_password->setPlaceholderText(kept ? QStringLiteral("已保存；不修改请留空") : QString());
+    m_clearPassword->setEnabled(kept);
+    const bool verified = s.tls == TlsMode::Verified;
+    m_caFile->setEnabled(verified);
+    m_browse->setEnabled(verified);
+}
+
+QString ServerDialog::problem() const {
+    const server::ServerSettings s = settings();
+    if (s.host.isEmpty() || s.tls != TlsMode::Verified) return {};
+    if (s.caFile.isEmpty())
+        return QStringLiteral("“加密并验证服务器证书”需要选择证书颁发机构（CA）的证书文件。");
+    const QFileInfo file(s.caFile);
+    if (!file.isFile() || !file.isReadable())
+        return QStringLiteral("无法读取证书颁发机构文件 %1。").arg(s.caFile);
+    return {};
+}
+
+void ServerDialog::chooseCaFile() {
+    FileDialog::SaveRequest request;
+    request.filter = QStringLiteral("证书 (*.crt *.pem *.cer);;所有文件 (*)");
+    request.openExisting = true;
+    request.proposedName = m_caFile->text();
+    const QString chosen = FileDialog::getSaveFileName(this, request);
+    if (!chosen.isEmpty()) m_caFile->setText(chosen);
 }
 
 QString ServerDialog::resultText() const { return m_result->text(); }
@@ -128,6 +207,10 @@ void ServerDialog::testConnection() {
     server::ServerSettings s = settings();
     if (s.host.isEmpty()) {
         showResult(QStringLiteral("请填写服务器地址。"));
+        return;
+    }
+    if (const QString why = problem(); !why.isEmpty()) {
+        showResult(why);
         return;
     }
     m_test->setEnabled(false);
@@ -151,11 +234,11 @@ void ServerDialog::testConnection() {
 }
 
 void ServerDialog::accept() {
-    QString error;
-    if (!server::WriteServerSettings(settings(), &error)) {
-        MessageBox::show(this, error, MessageBox::kAppCaption, MessageBox::Buttons::Ok,
-                         MessageBox::Icon::Exclamation);
+    QString error = problem();
+    if (error.isEmpty() && server::WriteServerSettings(settings(), &error)) {
+        QDialog::accept();
         return;
     }
-    QDialog::accept();
+    MessageBox::show(this, error, MessageBox::kAppCaption, MessageBox::Buttons::Ok,
+                     MessageBox::Icon::Exclamation);
 }

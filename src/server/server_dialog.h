@@ -5,7 +5,7 @@
 
 #include "server/server_settings.h"
 
-class QCheckBox;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -15,10 +15,14 @@ namespace server {
 class PgInterrupt;
 }
 
-// "实验室服务器": where the lab server is (host, port, database, user, password, whether the
-// connection must be encrypted), kept in the lab settings beside the archive. The stored
-// password is never shown: an empty password field keeps it. "测试连接" tries the settings on
-// a thread of its own and shows the outcome; the dialog stays usable meanwhile.
+// "实验室服务器": where the lab server is (host, port, database, user, password, how the
+// connection is protected), kept in the lab settings beside the archive, the password for this
+// account alone. The stored password is never shown: an empty password field keeps it as long
+// as the server and the user stay the same; a changed host, port, database or user gets no
+// password but one typed anew. "清除已保存的密码" forgets it. 加密并验证服务器证书 needs the CA
+// file that signed the server's certificate. "测试连接" tries the settings on a thread of its
+// own and says what it got (encrypted or not, the certificate checked or not); the dialog stays
+// usable meanwhile.
 class ServerDialog : public QDialog {
     Q_OBJECT
 
@@ -26,10 +30,18 @@ class ServerDialog : public QDialog {
     explicit ServerDialog(QWidget* parent = nullptr);
     ~ServerDialog() override;
 
-    // The settings as the fields give them (the stored password when the field is empty).
+    // The settings as the fields give them (the stored password when the field is empty and
+    // the server and the user are the stored ones).
     server::ServerSettings settings() const;
     QLineEdit* hostField() const { return m_host; }
+    QSpinBox* portField() const { return m_port; }
+    QLineEdit* databaseField() const { return m_database; }
+    QLineEdit* userField() const { return m_user; }
     QLineEdit* passwordField() const { return m_password; }
+    QComboBox* tlsField() const { return m_tls; }
+    QLineEdit* caFileField() const { return m_caFile; }
+    QPushButton* browseButton() const { return m_browse; }
+    QPushButton* clearPasswordButton() const { return m_clearPassword; }
     QPushButton* testButton() const { return m_test; }
     QString resultText() const;
 
@@ -38,12 +50,17 @@ class ServerDialog : public QDialog {
   private:
     void testConnection();
     void showResult(const QString& text);
+    void chooseCaFile();
+    void updateFields();
+    // A reason the fields cannot be used as they are, for the operator; empty when they can.
+    QString problem() const;
 
     server::ServerSettings m_stored;
-    QLineEdit *m_host, *m_database, *m_user, *m_password;
+    bool m_passwordCleared = false;
+    QLineEdit *m_host, *m_database, *m_user, *m_password, *m_caFile;
     QSpinBox* m_port;
-    QCheckBox* m_requireTls;
-    QPushButton* m_test;
+    QComboBox* m_tls;
+    QPushButton *m_browse, *m_clearPassword, *m_test;
     QLabel* m_result;
     std::shared_ptr<server::PgInterrupt> m_testing;  // the test under way, if any
 };

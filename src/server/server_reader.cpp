@@ -2,10 +2,12 @@
 
 #include <QList>
 #include <algorithm>
+#include <map>
 #include <string_view>
 #include <unordered_map>
 
 #include "archive/test_states.h"
+#include "server/history_indices.h"
 #include "server/server_rows.h"
 #include "server/server_schema.h"
 
@@ -14,9 +16,9 @@ namespace {
 
 // One row per test with what the list shows; the server keeps each test's summary (its
 // record count, last record and state changes) as they arrive. The state is worked out here
-// from the changes' names, as the local writer does it, and the rows put in order here too:
-// the server would sort tens of thousands of rows on disk and by the collation's rules.
-constexpr const char* kListSql = R"(
+// from the changes' names, as the local writer does it. The server filters and orders on its
+// indices and hands one page.
+constexpr const char* kListColumns = R"(
 SELECT s.test_uid, s.test_date, s.start_time, s.tester, s.organisation, s.test_minutes,
   s.record_interval, s.diameter, s.started_at_ms, s.channels_off,
   b.host_name, b.port_name, b.port_device,
@@ -25,6 +27,33 @@ SELECT s.test_uid, s.test_date, s.start_time, s.tester, s.organisation, s.test_m
 FROM test_summaries s
 JOIN benches b ON b.id = s.bench_id
 )";
+
+// The oldest version whose summaries the list reads.
+constexpr int kFirstListedVersion = 2;
+
+// A LIKE pattern that finds `text` anywhere, its own % _ and \ taken literally.
+QString ContainsPattern(const QString& text) {
+    QString escaped;
+    for (const QChar c : text) {
+        if (c == u'%' || c == u'_' || c == u'\\') escaped += u'\\';
+        escaped += c;
+    }
+    return u'%' + escaped + u'%';
+}
+
+// Whether the database has our tables at all (an empty one lists no test); throws when this
+// program cannot read its version.
+bool HasReadableTables(PgConnection& db) {
+    const int version = ServerSchemaVersion(db);
+    if (version > kServerSchemaVersion)
+        throw PgError(PgError::Kind::Refused, NewerSchemaMessage(version));
+    if (version > 0 && version < kFirstListedVersion)
+        throw PgError(PgError::Kind::Refused,
+                      QStringLiteral("服务器上的数据库版本较旧（第 %1 版），"
+                                     "请先让一台实验台连接服务器完成升级")
+                          .arg(version));
+    return version > 0;
+}
 
 // The texts many tests share (a tester, an organisation, a date, a list of state names) read
 // once and shared: tens of thousands of rows are read without as many copies.
@@ -71,16 +100,41 @@ void ApplyStates(const std::vector<archive::StateChange>& changes, archive::Test
     }
 }
 
-ServerTestList ListServerTests(PgConnection& db) {
-    // An older database is brought up to date (the summaries), a newer one refused.
-    PrepareServerSchema(db);
-    // A plain read of every row: compiling it to machine code would cost more than it saves.
-    db.execScript("SET jit = off");
-    const PgResult r = db.exec(kListSql);
+ServerTestList ListServerTests(PgConnection& db, const ServerListQuery& query) {
+    if (!HasReadableTables(db)) return {};
+    QByteArray sql = kListColumns;
+    PgParams params;
+    QByteArrayList where;
+    if (query.after) {
+        params.add(query.after->first).add(query.after->second);
+        where << "(s.started_at_ms, s.test_uid) < ($1, $2)";
+    }
+    if (query.benchIds.size() == 1) {
+        // One bench: its index gives the page in order.
+        params.add(query.benchIds.front());
+        where << "s.bench_id = $" + QByteArray::number(params.size());
+    } else if (!query.benchIds.empty()) {
+        QStringList ids;
+        for (const qint64 id : query.benchIds) ids << QString::number(id);
+        params.add(u'{' + ids.join(u',') + u'}');
+        where << "s.bench_id = ANY ($" + QByteArray::number(params.size()) + "::bigint[])";
+    }
+    const QString search = query.search.trimmed();
+    if (!search.isEmpty()) {
+        params.add(ContainsPattern(search));
+        where << KIVO_TEST_SEARCH_TEXT " ILIKE $" + QByteArray::number(params.size());
+    }
+    if (!where.isEmpty()) sql += "WHERE " + where.join(" AND ") + '\n';
+    // One more than the page: whether more follow.
+    params.add(qint64{query.limit} + 1);
+    sql += "ORDER BY s.started_at_ms DESC, s.test_uid DESC LIMIT $" +
+           QByteArray::number(params.size());
+    const PgResult r = db.exec(sql.constData(), params);
     SharedTexts shared(r, r.get());
     std::unordered_map<qint64, QString> benchTexts;  // by the bench's id
     ServerTestList list;
-    const int rows = r.rows();
+    const int rows = std::min(r.rows(), query.limit);
+    list.more = r.rows() > query.limit;
     list.tests.reserve(size_t(rows));
     list.benches.reserve(size_t(rows));
     std::vector<archive::StateChange> changes;
@@ -114,25 +168,21 @@ ServerTestList ListServerTests(PgConnection& db) {
             changes.push_back({StateNamed(name), 0});
         ApplyStates(changes, &t.state, &t.closed);
         t.changedAtMs = std::max({t.startedAtMs, r.integer(row, 14), r.integer(row, 22)});
+        t.id = query.firstId + row;
         list.tests.push_back(std::move(t));
     }
-    // Newest first, as the local archive lists them.
-    std::vector<int> order(static_cast<size_t>(rows));
-    for (int i = 0; i < rows; ++i) order[size_t(i)] = i;
-    std::sort(order.begin(), order.end(), [&list](int a, int b) {
-        const archive::TestSummary& x = list.tests[size_t(a)];
-        const archive::TestSummary& y = list.tests[size_t(b)];
-        return x.startedAtMs != y.startedAtMs ? x.startedAtMs > y.startedAtMs : x.uid > y.uid;
-    });
-    ServerTestList sorted;
-    sorted.tests.reserve(size_t(rows));
-    sorted.benches.reserve(size_t(rows));
-    for (int i : order) {
-        sorted.tests.push_back(std::move(list.tests[size_t(i)]));
-        sorted.tests.back().id = qint64(sorted.tests.size());
-        sorted.benches.push_back(std::move(list.benches[size_t(i)]));
+    if (query.benches) {
+        // Benches that only sent audit events (their tests came from elsewhere) are left out.
+        const PgResult b = db.exec(
+            "SELECT id, host_name, port_name, port_device FROM benches b "
+            "WHERE EXISTS (SELECT 1 FROM test_summaries s WHERE s.bench_id = b.id)");
+        std::map<QString, std::vector<qint64>> byText;
+        for (int row = 0; row < b.rows(); ++row)
+            byText[BenchText(b.text(row, 1), b.text(row, 2), b.text(row, 3))].push_back(
+                b.integer(row, 0));
+        list.benchList.assign(byText.begin(), byText.end());
     }
-    return sorted;
+    return list;
 }
 
 std::optional<ServerTest> LoadServerTest(PgConnection& db, const QString& uid) {

@@ -15,13 +15,32 @@ namespace server {
 // The bench a test ran on, as the list shows it: "LAB-PC-2 COM1（/dev/ttyUSB0）".
 QString BenchText(const QString& hostName, const QString& portName, const QString& portDevice);
 
-struct ServerTestList {
-    // Newest first; each test's id is its place in this list (from 1), its uid the key.
-    std::vector<archive::TestSummary> tests;
-    std::vector<QString> benches;  // the bench of each test (BenchText)
+// Which tests of the server a page of the list holds.
+struct ServerListQuery {
+    QString search;                // a part of the tester, the organisation or the date
+    std::vector<qint64> benchIds;  // only the tests of these benches; none: every bench
+    // The last test of the page before (its start and uid); none: the first page.
+    std::optional<std::pair<qint64, QString>> after;
+    int limit = 500;
+    qint64 firstId = 1;    // the id of the page's first test
+    bool benches = false;  // the benches read too (ServerTestList::benchList)
 };
 
-ServerTestList ListServerTests(PgConnection& db);
+struct ServerTestList {
+    // Newest first; each test's id is its place in the whole list (from 1), its uid the key.
+    std::vector<archive::TestSummary> tests;
+    std::vector<QString> benches;  // the bench of each test (BenchText)
+    bool more = false;             // more tests follow this page
+    // When asked: every bench that sent a test, as the list shows it (BenchText), with the ids
+    // the server keeps it under (a bench may be known under several), in the order of their
+    // texts.
+    std::vector<std::pair<QString, std::vector<qint64>>> benchList;
+};
+
+// One page of the server's tests, filtered and ordered by the server on its indices. Reads
+// only: a database of an older or newer version than this program reads is refused with a
+// clear message, never upgraded.
+ServerTestList ListServerTests(PgConnection& db, const ServerListQuery& query = {});
 
 // Test `uid` with its polls in the order they were taken, read in one snapshot; nothing when
 // the server holds no such test. The test's id is 0 (it has no place in a local archive).

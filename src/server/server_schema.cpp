@@ -2,6 +2,7 @@
 
 #include <iterator>
 
+#include "server/history_indices.h"
 #include "server/test_summaries_schema.h"
 
 namespace server {
@@ -118,7 +119,7 @@ struct Step {
 };
 
 // In order; a new version appends a step and never changes an old one.
-const Step kSteps[] = {{1, kVersion1}, {2, kTestSummariesStep}};
+const Step kSteps[] = {{1, kVersion1}, {2, kTestSummariesStep}, {3, kHistoryIndicesStep}};
 static_assert(std::size(kSteps) == kServerSchemaVersion);
 
 }  // namespace

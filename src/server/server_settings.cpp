@@ -1,6 +1,6 @@
 #include "server/server_settings.h"
 
-#include <QFile>
+#include <QSettings>
 
 #include "archive/lab_settings.h"
 
@@ -14,7 +14,50 @@ QString Quoted(QString value) {
     return QLatin1Char('\'') + value + QLatin1Char('\'');
 }
 
+TlsMode ModeOf(const QString& sslmode) {
+    if (sslmode == QLatin1String("verify-full")) return TlsMode::Verified;
+    if (sslmode == QLatin1String("require")) return TlsMode::Encrypted;
+    return TlsMode::Off;
+}
+
+QString SslMode(TlsMode mode) {
+    switch (mode) {
+        case TlsMode::Verified:
+            return QStringLiteral("verify-full");
+        case TlsMode::Encrypted:
+            return QStringLiteral("require");
+        case TlsMode::Off:
+            break;
+    }
+    return QStringLiteral("prefer");
+}
+
+// A password the lab settings still hold (written by an earlier version, where every operator
+// of the group could read it) is moved to this account's own file.
+void MovePasswordOut(const ServerSettings& s) {
+    QSettings lab(archive::LabSettingsPath(), QSettings::IniFormat);
+    const QString old = lab.value(QStringLiteral("server/password")).toString();
+    if (!lab.contains(QStringLiteral("server/password"))) return;
+    if (!old.isEmpty() && StoredPassword(s.passwordKey()).isEmpty() &&
+        !StorePassword(s.passwordKey(), old, nullptr))
+        return;
+    lab.remove(QStringLiteral("server/password"));
+    lab.sync();
+}
+
 }  // namespace
+
+QString TlsModeName(TlsMode mode) {
+    switch (mode) {
+        case TlsMode::Verified:
+            return QStringLiteral("加密并验证服务器证书");
+        case TlsMode::Encrypted:
+            return QStringLiteral("加密");
+        case TlsMode::Off:
+            break;
+    }
+    return QStringLiteral("不加密");
+}
 
 PgConnection::Options ServerSettings::connectOptions(int timeoutSeconds) const {
     PgConnection::Options options;
@@ -26,8 +69,10 @@ PgConnection::Options ServerSettings::connectOptions(int timeoutSeconds) const {
     options.conninfo = QStringLiteral("host=%1 port=%2 dbname=%3 user=%4 sslmode=%5")
                            .arg(Quoted(host))
                            .arg(port)
-                           .arg(Quoted(database), Quoted(user),
-                                requireTls ? QStringLiteral("require") : QStringLiteral("prefer"));
+                           .arg(Quoted(database), Quoted(user), SslMode(tls));
+    if (tls == TlsMode::Verified)
+        options.conninfo +=
+            QStringLiteral(" sslrootcert=%1 channel_binding=require").arg(Quoted(caFile));
     options.password = password;
     return options;
 }
@@ -40,34 +85,27 @@ ServerSettings ReadServerSettings() {
     s.port = ReadLabSetting(QStringLiteral("server/port"), 5432).toInt();
     s.database = ReadLabSetting(QStringLiteral("server/database"), s.database).toString();
     s.user = ReadLabSetting(QStringLiteral("server/user"), s.user).toString();
-    s.password = ReadLabSetting(QStringLiteral("server/password")).toString();
-    s.requireTls =
-        ReadLabSetting(QStringLiteral("server/sslmode")).toString() == QLatin1String("require");
+    s.tls = ModeOf(ReadLabSetting(QStringLiteral("server/sslmode")).toString());
+    s.caFile = ReadLabSetting(QStringLiteral("server/sslrootcert")).toString();
+    if (!s.host.isEmpty()) {
+        MovePasswordOut(s);
+        s.password = StoredPassword(s.passwordKey());
+    }
     return s;
 }
 
 bool WriteServerSettings(const ServerSettings& s, QString* error) {
     using archive::WriteLabSetting;
-    // Narrow the file first, so that the password is never in a file others may read.
-    const QString path = archive::LabSettingsPath();
-    if (!QFile::exists(path)) {
-        QFile create(path);
-        if (!create.open(QIODevice::WriteOnly)) {
-            if (error)
-                *error = QStringLiteral("设置文件 %1 无法写入，请检查该文件夹是否可写。").arg(path);
-            return false;
-        }
-    }
-    QFile::setPermissions(
-        path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::WriteGroup);
+    QSettings(archive::LabSettingsPath(), QSettings::IniFormat)
+        .remove(QStringLiteral("server/password"));
     return WriteLabSetting(QStringLiteral("server/host"), s.host.trimmed(), error) &&
            WriteLabSetting(QStringLiteral("server/port"), s.port, error) &&
            WriteLabSetting(QStringLiteral("server/database"), s.database.trimmed(), error) &&
            WriteLabSetting(QStringLiteral("server/user"), s.user.trimmed(), error) &&
-           WriteLabSetting(QStringLiteral("server/password"), s.password, error) &&
-           WriteLabSetting(QStringLiteral("server/sslmode"),
-                           s.requireTls ? QStringLiteral("require") : QStringLiteral("prefer"),
-                           error);
+           WriteLabSetting(QStringLiteral("server/sslmode"), SslMode(s.tls), error) &&
+           WriteLabSetting(QStringLiteral("server/sslrootcert"), s.caFile.trimmed(), error) &&
+           StorePassword(s.passwordKey(), s.host.trimmed().isEmpty() ? QString() : s.password,
+                         error);
 }
 
 }  // namespace server

@@ -7,7 +7,10 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSet>
 #include <QTableView>
+#include <functional>
+#include <set>
 
 #include "e2e/operator_fixture.h"
 #include "history/result_panel.h"
@@ -165,8 +168,12 @@ TEST_F(ServerHistory, ATestFromTheServerShowsAndExportsAsItsLocalCopy) {
     EXPECT_EQ(w->benchBox()->itemText(0), "全部实验台");
     w->benchBox()->setCurrentIndex(2);
     emit w->benchBox()->activated(2);
+    ASSERT_TRUE(PumpUntil([&] { return !w->serverRead()->busy(); }, 20000));
     EXPECT_EQ(column(w, M::Date), (QStringList{"2026-12-10"}));
-    EXPECT_EQ(w->statusText(), "1 / 3 个实验");
+    EXPECT_EQ(w->statusText(), "共 1 个实验");
+    w->benchBox()->setCurrentIndex(0);
+    emit w->benchBox()->activated(0);
+    ASSERT_TRUE(PumpUntil([&] { return !w->serverRead()->busy(); }, 20000));
 
     saveViewed(w, m_tests[1].uid, "server");
     for (const QString& file : {QStringLiteral("%1.bln"), QStringLiteral("%1.csv")}) {
@@ -270,4 +277,90 @@ TEST_F(ServerHistory, AHungOrStoppedServerIsToldAndTheWindowGoesOn) {
     w->setSource(Source::Archive);
     EXPECT_EQ(w->model()->rowCount(), 1);
     EXPECT_EQ(w->statusText(), "共 1 个实验");
+}
+
+// A server with more tests than a page: the list comes 500 at a time, newest first, "更多"
+// adding the next ones; the filter text and the bench are applied by the server (a date found
+// with and without its zeros, a typed "%" taken as it stands); a database without the
+// program's tables is listed as empty and left without them.
+TEST_F(ServerHistory, TheServersListComesAPageAtATimeAndTheServerFilters) {
+    start({MadeTest{}});
+    auto db = database("many");
+    db->execScript(R"(
+INSERT INTO benches (host_name, port_name, port_device, usb_serial, program_version)
+  SELECT 'LAB-PC-' || b, 'COM1', '/dev/ttyUSB0', '', '1.0' FROM generate_series(1, 3) b;
+INSERT INTO tests SELECT
+  '00000000-0000-4000-8000-' || lpad(i::text, 12, '0'),
+  (SELECT id FROM benches ORDER BY id OFFSET i % 3 LIMIT 1),
+  to_char(d, 'YYYY-FMMM-FMDD'), to_char(d, 'HH24:MI:SS'),
+  (extract(epoch FROM d) * 1000)::bigint, 'admin', 0, 'COM1', '/dev/ttyUSB0', '60', 360, 30,
+  100, '测试人员' || (i % 37), '检测中心', 'S1', 'S2', 'S3', 'S4', 'S5', 'S6', 'S7', 'S8', 'S9',
+  0, 0, 0, 0, 0, 0, '1.0', now()
+  FROM generate_series(1, 1203) i,
+       LATERAL (SELECT timestamp '2026-12-08 08:00' - i * interval '2 hours' AS d) t;
+)");
+    HistoryWindow* w = listFrom(Source::Server);
+    auto uids = [&] {
+        QStringList list;
+        for (int row = 0; row < w->model()->rowCount(); ++row) list << w->model()->test(row).uid;
+        return list;
+    };
+    // Waits for the read that `act` starts to end.
+    int reads = 0;
+    QObject::connect(w->serverRead(), &ServerRead::busyChanged, w, [&](bool busy) {
+        if (!busy) ++reads;
+    });
+    auto after = [&](const std::function<void()>& act) {
+        const int before = reads;
+        act();
+        return PumpUntil([&] { return reads > before && !w->serverRead()->busy(); }, 20000);
+    };
+    EXPECT_EQ(w->model()->rowCount(), 500);
+    EXPECT_EQ(w->statusText(), "已列出最新的 500 个实验，“更多”列出后面的");
+    EXPECT_EQ(uids().front(), "00000000-0000-4000-8000-000000000001");
+    ASSERT_TRUE(w->moreButton()->isEnabled());
+    ASSERT_TRUE(after([&] { w->moreButton()->click(); }));
+    EXPECT_EQ(w->model()->rowCount(), 1000);
+    ASSERT_TRUE(after([&] { w->moreButton()->click(); }));
+    EXPECT_EQ(w->statusText(), "共 1203 个实验");
+    EXPECT_FALSE(w->moreButton()->isEnabled());
+    QStringList expected;
+    for (int i = 1; i <= 1203; ++i)
+        expected << QStringLiteral("00000000-0000-4000-8000-%1").arg(i, 12, 10, QChar('0'));
+    EXPECT_EQ(uids(), expected);  // newest first, each once
+    std::set<qint64> ids;
+    for (int row = 0; row < w->model()->rowCount(); ++row) ids.insert(w->model()->test(row).id);
+    EXPECT_EQ(ids.size(), 1203u);
+
+    const struct {
+        const char* typed;
+        int found;
+    } searches[] = {{"测试人员7", 33}, {"2026-12-08", 4}, {"2026-12-8", 4}, {"%", 0}, {"", 500}};
+    for (const auto& search : searches) {
+        ASSERT_TRUE(after([&] { w->filterEdit()->setText(QString::fromUtf8(search.typed)); }))
+            << search.typed;
+        EXPECT_EQ(w->model()->rowCount(), search.found) << search.typed;
+    }
+    ASSERT_EQ(w->benchBox()->count(), 4);
+    ASSERT_TRUE(after([&] {
+        w->benchBox()->setCurrentIndex(2);
+        emit w->benchBox()->activated(2);
+    }));
+    const QStringList benches = column(w, M::Bench);
+    EXPECT_EQ(QSet<QString>(benches.begin(), benches.end()),
+              QSet<QString>{w->benchBox()->itemText(2)});
+    ASSERT_TRUE(after([&] { w->filterEdit()->setText("测试人员7"); }));
+    EXPECT_EQ(w->statusText(), "共 11 个实验");
+
+    // An empty database: nothing listed, nothing made there.
+    ASSERT_TRUE(s_cluster->createDatabase("empty"));
+    qputenv("KIVO_SERVER", s_cluster->uri("empty").toUtf8());
+    w->filterEdit()->clear();
+    w->setSource(Source::Archive);
+    w = listFrom(Source::Server);
+    EXPECT_EQ(w->statusText(), "共 0 个实验");
+    EXPECT_EQ(s_cluster->query("SELECT count(*) FROM pg_class WHERE relnamespace = "
+                               "'public'::regnamespace",
+                               "empty"),
+              "0");
 }

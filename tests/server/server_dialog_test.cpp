@@ -1,48 +1,70 @@
-// "实验室服务器": the settings kept beside the archive, the password never shown back and kept
-// in a file that only its owner and group can read, and 测试连接 run without holding the window.
+// "实验室服务器": the settings kept beside the archive, the password kept apart for this account
+// alone and never shown back, forgotten when asked and never sent to another server or user;
+// 测试连接 run without holding the window.
 
 #include "server/server_dialog.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSettings>
 #include <QSpinBox>
 #include <QTemporaryDir>
 
 #include "archive/lab_settings.h"
+#include "server/server_password.h"
 #include "server_fixture.h"
+#include "support/scripted_dialogs.h"
 
 namespace {
 
 using namespace ServerTesting;
 
-TEST(ServerDialogTest, KeepsThePasswordHiddenAndTestsTheConnectionApart) {
-    QTemporaryDir dir;
-    const QByteArray former = qgetenv("KIVO_ARCHIVE");
-    qputenv("KIVO_ARCHIVE", dir.filePath("kivo.sqlite").toLocal8Bit());
-    const QString database = FreshDatabase();
+class ServerDialogTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        m_former = qgetenv("KIVO_ARCHIVE");
+        qputenv("KIVO_ARCHIVE", m_dir.filePath("kivo.sqlite").toLocal8Bit());
+    }
+    void TearDown() override { qputenv("KIVO_ARCHIVE", m_former); }
+    // The dialog filled in for the test cluster's database `database`.
+    static void Fill(ServerDialog& dialog, const QString& database, const QString& password) {
+        dialog.hostField()->setText(QStringLiteral("127.0.0.1"));
+        dialog.portField()->setValue(Cluster().port());
+        dialog.databaseField()->setText(database);
+        dialog.userField()->setText(kRole);
+        dialog.passwordField()->setText(password);
+    }
+    QTemporaryDir m_dir;
+    QByteArray m_former;
+    ScriptedMessageBoxes m_boxes;
+};
 
+TEST_F(ServerDialogTest, KeepsThePasswordHiddenAndTestsTheConnectionApart) {
+    const QString database = FreshDatabase();
     for (const auto& [password, result] :
          {std::pair{QStringLiteral("wrong"), QStringLiteral("无法连接：用户名或密码错误")},
           std::pair{kPassword, QStringLiteral("连接成功（未加密）")}}) {
         ServerDialog dialog;
-        dialog.hostField()->setText(QStringLiteral("127.0.0.1"));
-        dialog.findChildren<QSpinBox*>(Qt::FindDirectChildrenOnly)
-            .at(0)
-            ->setValue(Cluster().port());
-        dialog.findChildren<QLineEdit*>(Qt::FindDirectChildrenOnly).at(1)->setText(database);
-        dialog.passwordField()->setText(password);
+        Fill(dialog, database, password);
         dialog.testButton()->click();
         EXPECT_FALSE(dialog.testButton()->isEnabled());  // the window stays usable meanwhile
         EXPECT_TRUE(PumpUntil([&] { return dialog.resultText() == result; }, 15000))
             << dialog.resultText().toStdString();
         dialog.accept();
     }
-    // Saved: the password is in a file of owner and group only, and never shown back.
-    EXPECT_EQ(
-        QFile::permissions(archive::LabSettingsPath()) & (QFile::ReadOther | QFile::WriteOther),
-        QFile::Permissions());
+    // Saved: the password is in a file of this account alone, nowhere in the lab settings.
+    QFile lab(archive::LabSettingsPath());
+    ASSERT_TRUE(lab.open(QIODevice::ReadOnly));
+    EXPECT_FALSE(lab.readAll().contains(kPassword.toUtf8()));
+    struct stat info {};
+    ASSERT_EQ(::stat(QFile::encodeName(server::PasswordFilePath()).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_EQ(info.st_uid, ::geteuid());
     EXPECT_EQ(server::ReadServerSettings().password, kPassword);
     ServerDialog again;
     EXPECT_TRUE(again.passwordField()->text().isEmpty());
@@ -51,7 +73,72 @@ TEST(ServerDialogTest, KeepsThePasswordHiddenAndTestsTheConnectionApart) {
         if (label->text().contains(QLatin1Char('&'))) {
             EXPECT_NE(label->buddy(), nullptr) << label->text().toStdString();
         }
-    qputenv("KIVO_ARCHIVE", former);
+}
+
+// The kept password goes to its own server and user only, whoever changes them and however.
+TEST_F(ServerDialogTest, AnotherServerOrUserNeverGetsTheKeptPassword) {
+    const QString database = FreshDatabase();
+    {
+        ServerDialog dialog;
+        Fill(dialog, database, kPassword);
+        dialog.accept();
+    }
+    const struct {
+        const char* field;
+        QString value;
+    } changes[] = {{"host", "localhost"}, {"user", "postgres"}, {"database", "other"}};
+    for (const auto& change : changes) {
+        ServerDialog dialog;
+        QLineEdit* field = QString(change.field) == "host"   ? dialog.hostField()
+                           : QString(change.field) == "user" ? dialog.userField()
+                                                             : dialog.databaseField();
+        const QString kept = field->text();
+        field->setText(change.value);
+        EXPECT_TRUE(dialog.settings().password.isEmpty()) << change.field;
+        EXPECT_FALSE(dialog.clearPasswordButton()->isEnabled()) << change.field;
+        field->setText(kept);
+        EXPECT_EQ(dialog.settings().password, kPassword) << change.field;
+    }
+    // The lab settings changed behind this account's back (another account's dialog).
+    ASSERT_TRUE(archive::WriteLabSetting("server/host", "192.0.2.7", nullptr));
+    EXPECT_TRUE(server::ReadServerSettings().password.isEmpty());
+    ASSERT_TRUE(archive::WriteLabSetting("server/host", "127.0.0.1", nullptr));
+    EXPECT_EQ(server::ReadServerSettings().password, kPassword);
+    // Saved with another host: the old password is gone.
+    {
+        ServerDialog dialog;
+        dialog.hostField()->setText("localhost");
+        dialog.accept();
+    }
+    EXPECT_FALSE(QFile::exists(server::PasswordFilePath()));
+    ASSERT_TRUE(archive::WriteLabSetting("server/host", "127.0.0.1", nullptr));
+    EXPECT_TRUE(server::ReadServerSettings().password.isEmpty());
+}
+
+TEST_F(ServerDialogTest, ThePasswordCanBeClearedAndAnOldOneIsMovedOut) {
+    const QString database = FreshDatabase();
+    // As an earlier version kept it: in the lab settings that the operators' group reads.
+    {
+        QSettings lab(archive::LabSettingsPath(), QSettings::IniFormat);
+        lab.setValue("server/host", "127.0.0.1");
+        lab.setValue("server/port", Cluster().port());
+        lab.setValue("server/database", database);
+        lab.setValue("server/user", kRole);
+        lab.setValue("server/password", kPassword);
+    }
+    EXPECT_EQ(server::ReadServerSettings().password, kPassword);
+    EXPECT_FALSE(
+        QSettings(archive::LabSettingsPath(), QSettings::IniFormat).contains("server/password"));
+    EXPECT_TRUE(QFile::exists(server::PasswordFilePath()));
+
+    ServerDialog dialog;
+    ASSERT_TRUE(dialog.clearPasswordButton()->isEnabled());
+    dialog.clearPasswordButton()->click();
+    EXPECT_TRUE(dialog.settings().password.isEmpty());
+    dialog.accept();
+    EXPECT_TRUE(server::ReadServerSettings().password.isEmpty());
+    EXPECT_FALSE(QFile::exists(server::PasswordFilePath()));
+    EXPECT_EQ(server::ReadServerSettings().host, "127.0.0.1");
 }
 
 }  // namespace

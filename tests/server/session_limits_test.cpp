@@ -1,0 +1,87 @@
+// The sessions a bench keeps on the lab server: limited by the server itself (statement, lock
+// and idle-in-transaction limits, keepalives on the socket), so that a lock held on the server
+// for a long time leaves at most two of the bench's sessions there and the bench catches up
+// once the lock goes.
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+#include <QTemporaryDir>
+#include <thread>
+
+#include "server/server_schema.h"
+#include "server_fixture.h"
+
+namespace {
+
+using namespace ServerTesting;
+using server::ServerSender;
+
+TEST(SessionLimits, EverySessionCarriesTheServersLimitsAndKeepalives) {
+    const QString database = FreshDatabase();
+    server::PgConnection::Options options;
+    options.conninfo = UriWithPassword(database);
+    options.statementTimeoutMs = 2000;
+    server::PgConnection db(options);
+    for (const auto& [setting, value] :
+         {std::pair{"statement_timeout", "2s"}, std::pair{"lock_timeout", "1s"},
+          std::pair{"idle_in_transaction_session_timeout", "4s"},
+          std::pair{"client_connection_check_interval", "5s"}})
+        EXPECT_EQ(db.exec((QByteArray("SHOW ") + setting).constData()).text(0, 0), value)
+            << setting;
+    int keepalive = 0;
+    socklen_t length = sizeof keepalive;
+    ASSERT_EQ(::getsockopt(PQsocket(db.get()), SOL_SOCKET, SO_KEEPALIVE, &keepalive, &length), 0);
+    EXPECT_EQ(keepalive, 1);
+
+    // A reader's session changes nothing.
+    options.readOnly = true;
+    server::PgConnection reader(options);
+    try {
+        reader.execScript("CREATE TABLE kivo_reader_made (n integer)");
+        ADD_FAILURE() << "a read-only session created a table";
+    } catch (const server::PgError& e) {
+        EXPECT_EQ(e.sqlState, "25006");
+    }
+}
+
+// The lock stands for three minutes of a maintenance job, shortened with the bench's limits.
+TEST(SessionLimits, ALockHeldLongLeavesAtMostTwoSessionsAndTheBenchRecovers) {
+    QTemporaryDir dir;
+    const QString database = FreshDatabase();
+    const QString archive = dir.filePath(QStringLiteral("kivo.sqlite"));
+    WriteTest(archive, Header(QStringLiteral("held"), QStringLiteral("/dev/ttyUSB0")), 10, 300);
+    {
+        server::PgConnection owner({UriWithPassword(database), {}});
+        server::PrepareServerSchema(owner);
+    }
+    server::PgConnection holder = Superuser(database);
+    holder.execScript("BEGIN; LOCK TABLE tests IN ACCESS EXCLUSIVE MODE");
+
+    ServerSender::Options options = SenderOptions(UriWithPassword(database));
+    options.statementTimeoutMs = 2000;
+    ServerSender sender(archive, {}, options);
+    server::PgConnection watcher = Superuser(database);
+    const QByteArray sessions =
+        "SELECT count(*) FROM pg_stat_activity WHERE usename = 'kivo' AND datname = '" +
+        database.toUtf8() + "'";
+    qint64 most = 0;
+    auto watch = [&] {
+        most = std::max(most, watcher.exec(sessions.constData()).integer(0, 0));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        return false;
+    };
+    // Every attempt of the sender waits for the lock in vain: about a dozen of them.
+    PumpUntil(watch, 12000);
+    EXPECT_LE(most, 2);
+    EXPECT_EQ(sender.status().state, ServerSender::State::Unreachable);
+    EXPECT_EQ(sender.status().cause, QStringLiteral("服务器上的数据正被占用，稍后重试"));
+
+    holder.execScript("ROLLBACK");
+    ASSERT_TRUE(WaitSynced(sender));
+    ExpectServerHolds(database, archive, 1);
+    EXPECT_LE(watcher.exec(sessions.constData()).integer(0, 0), 1);
+}
+
+}  // namespace
