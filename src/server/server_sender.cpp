@@ -68,13 +68,19 @@ struct ServerSender::Shared {
     bool finished = false;  // the thread has left its loop
     std::condition_variable ended;
     Status status;
-    quint64 rounds = 0;  // rounds ended, sent or failed
+    // Last attempts asked for, the number of them a round saw when it began, and the number
+    // the last round that ended (sent or failed) had seen.
+    quint64 asked = 0, seenByRound = 0, answered = 0;
     std::condition_variable roundEnded;
 
+    void beginRound() {
+        std::lock_guard lock(mutex);
+        seenByRound = asked;
+    }
     void publish(const Status& next) {
         {
             std::lock_guard lock(mutex);
-            ++rounds;
+            answered = seenByRound;
             roundEnded.notify_all();
             if (stopping || status == next) return;
             status = next;
@@ -227,6 +233,7 @@ void Run(const std::shared_ptr<ServerSender::Shared>& shared) {
     };
 
     while (!shared->stopped()) {
+        shared->beginRound();
         // The settings, read again now and then while idle and whenever told they changed.
         bool changed = false;
         {
@@ -390,13 +397,13 @@ ServerSender::Status ServerSender::status() const {
 
 ServerSender::Status ServerSender::lastAttempt(int ms) {
     std::unique_lock lock(m_shared->mutex);
-    const quint64 from = m_shared->rounds;
+    const quint64 ask = ++m_shared->asked;
     m_shared->woken = true;
     m_shared->wakeup.notify_all();
-    // A round that began before now may not have seen the newest rows: the one after it has.
+    // A round that began before now may not have seen the newest rows: one begun after has.
     m_shared->roundEnded.wait_for(lock, milliseconds(ms), [&] {
         return m_shared->finished ||
-               (m_shared->rounds > from + 1 && m_shared->status.state != State::Pending);
+               (m_shared->answered >= ask && m_shared->status.state != State::Pending);
     });
     return m_shared->status;
 }
