@@ -57,6 +57,77 @@ CREATE TRIGGER )" +
            fn + "();\n";
 }
 
+// Polls: one arriving under a number the server holds with another poll (an archive made
+// anew numbers a resumed test's polls from 1 again) is looked for by its time: held there
+// already, it is skipped; held there with other readings, it is a conflict; not held at all,
+// it goes after the last poll the server holds.
+constexpr const char* kPollsArrive = R"(
+CREATE INDEX polls_by_time ON polls (test_uid, at_ms);
+CREATE FUNCTION kivo_keep_conflict_polls() RETURNS trigger
+LANGUAGE plpgsql SECURITY DEFINER AS $$
+DECLARE
+  held jsonb;
+  same_time jsonb;
+  arrived jsonb := to_jsonb(NEW) - 'received_at';
+BEGIN
+  SELECT to_jsonb(o) - 'received_at' INTO held FROM polls o
+    WHERE o.test_uid = NEW.test_uid AND o.seq = NEW.seq;
+  IF NOT FOUND THEN
+    RETURN NEW;
+  END IF;
+  IF held = arrived THEN
+    RETURN NULL;
+  END IF;
+  SELECT to_jsonb(o) - 'received_at' INTO same_time FROM polls o
+    WHERE o.test_uid = NEW.test_uid AND o.at_ms = NEW.at_ms ORDER BY o.seq LIMIT 1;
+  IF NOT FOUND THEN
+    NEW.seq := (SELECT max(o.seq) FROM polls o WHERE o.test_uid = NEW.test_uid) + 1;
+    RETURN NEW;
+  END IF;
+  IF same_time - 'seq' <> arrived - 'seq' THEN
+    INSERT INTO conflicts (table_name, row_key, test_uid, held, arrived)
+      VALUES (TG_TABLE_NAME, NEW.test_uid || ' ' || NEW.seq, NEW.test_uid, same_time, arrived)
+      ON CONFLICT DO NOTHING;
+  END IF;
+  RETURN NULL;
+END $$;
+CREATE TRIGGER polls_conflicts_kept BEFORE INSERT ON polls
+  FOR EACH ROW EXECUTE FUNCTION kivo_keep_conflict_polls();
+)";
+
+// Records: a record arriving under a revision the server holds with other content (an archive
+// made anew numbers revisions from 0 again) is the same record when it equals the last
+// revision the server holds, and a new revision after it otherwise: revisions never restart
+// and every one stays visible.
+constexpr const char* kRecordsArrive = R"(
+CREATE FUNCTION kivo_keep_conflict_records() RETURNS trigger
+LANGUAGE plpgsql SECURITY DEFINER AS $$
+DECLARE
+  held jsonb;
+  latest jsonb;
+  top integer;
+  arrived jsonb := to_jsonb(NEW) - 'received_at';
+BEGIN
+  SELECT to_jsonb(o) - 'received_at' INTO held FROM records o
+    WHERE o.test_uid = NEW.test_uid AND o.number = NEW.number AND o.revision = NEW.revision;
+  IF NOT FOUND THEN
+    RETURN NEW;
+  END IF;
+  IF held = arrived THEN
+    RETURN NULL;
+  END IF;
+  SELECT to_jsonb(o) - 'received_at', o.revision INTO latest, top FROM records o
+    WHERE o.test_uid = NEW.test_uid AND o.number = NEW.number ORDER BY o.revision DESC LIMIT 1;
+  IF latest - 'revision' = arrived - 'revision' THEN
+    RETURN NULL;
+  END IF;
+  NEW.revision := top + 1;
+  RETURN NEW;
+END $$;
+CREATE TRIGGER records_conflicts_kept BEFORE INSERT ON records
+  FOR EACH ROW EXECUTE FUNCTION kivo_keep_conflict_records();
+)";
+
 }  // namespace
 
 std::string HeaderTextSql(const char* alias) {
@@ -80,6 +151,10 @@ std::string RecordTextSql(const char* alias) {
 
 std::string PollTextSql(const char* alias) {
     return RowText(alias, {"seq", "at_ms", "minutes", "voltage", "temperature", KIVO_CHANNELS});
+}
+
+std::string PollTimeTextSql(const char* alias) {
+    return RowText(alias, {"at_ms", "minutes", "voltage", "temperature", KIVO_CHANNELS});
 }
 
 #undef KIVO_CHANNELS
@@ -160,13 +235,8 @@ CREATE INDEX conflicts_of_test ON conflicts (test_uid);
     sql += KeepConflicts("tests", "o.uid = NEW.uid", "NEW.uid", "NEW.uid", " - 'bench_id'");
     sql += KeepConflicts("state_changes", "o.test_uid = NEW.test_uid AND o.ordinal = NEW.ordinal",
                          "NEW.test_uid || ' ' || NEW.ordinal", "NEW.test_uid", "");
-    sql += KeepConflicts("records",
-                         "o.test_uid = NEW.test_uid AND o.number = NEW.number AND "
-                         "o.revision = NEW.revision",
-                         "NEW.test_uid || ' ' || NEW.number || ' ' || NEW.revision", "NEW.test_uid",
-                         "");
-    sql += KeepConflicts("polls", "o.test_uid = NEW.test_uid AND o.seq = NEW.seq",
-                         "NEW.test_uid || ' ' || NEW.seq", "NEW.test_uid", "");
+    sql += kRecordsArrive;
+    sql += kPollsArrive;
     sql += KeepConflicts("audit_events", "o.uid = NEW.uid", "NEW.uid", "NEW.test_uid",
                          " - 'bench_id'");
     return sql;

@@ -22,5 +22,7 @@ std::string HeaderTextSql(const char* alias);
 std::string StateTextSql(const char* alias);
 std::string RecordTextSql(const char* alias);
 std::string PollTextSql(const char* alias);
+// A poll's text without its number: a poll is known by its time.
+std::string PollTimeTextSql(const char* alias);
 
 }  // namespace server

@@ -5,6 +5,7 @@
 
 #include "archive/archive_columns.h"
 #include "archive/test_states.h"
+#include "server/checked_rows_schema.h"
 
 namespace server {
 namespace {
@@ -161,6 +162,29 @@ std::map<QString, TestAccount> ServerAccounts(PgConnection& db, const QStringLis
         accounts[r.text(row, 0)] = a;
     }
     return accounts;
+}
+
+bool ServerHoldsPollsByTime(PgConnection& db, archive::Connection& local, qint64 testId,
+                            const QString& uid) {
+    archive::Statement p(local, (std::string("SELECT seq, ") + archive::kPollRowColumns +
+                                 " FROM poll WHERE test_id = ?1 ORDER BY seq")
+                                    .c_str());
+    p.bind(1, testId);
+    RowSum mine;
+    QString times = QStringLiteral("{");
+    while (p.step()) {
+        const archive::PollRow row = archive::PollAt(p, 1);
+        mine.add(PollFields(int(p.integer(0)), row).mid(1));
+        if (mine.count > 1) times += QLatin1Char(',');
+        times += QString::number(row.atMs);
+    }
+    times += QLatin1Char('}');
+    const PgResult r = db.exec(
+        (std::string("SELECT count(*), coalesce(sum(kivo_row_hash(") + PollTimeTextSql("p") +
+         ")), 0)::text FROM polls p WHERE p.test_uid = $1 AND p.at_ms = ANY ($2::bigint[])")
+            .c_str(),
+        PgParams().add(uid).add(times));
+    return r.integer(0, 0) == mine.count && r.text(0, 1) == mine.sumText();
 }
 
 QString AccountDifference(const TestAccount& local, const TestAccount& s) {

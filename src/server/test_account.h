@@ -51,6 +51,12 @@ TestAccount LocalAccount(archive::Connection& db, qint64 testId, PollTally& tall
 // The server's accounts of the tests `uids`, by uid. Throws PgError.
 std::map<QString, TestAccount> ServerAccounts(PgConnection& db, const QStringList& uids);
 
+// Whether the server holds every poll of the archive's test `testId` by its time, whatever
+// numbers it holds them under (it holds more when an archive made anew numbered a resumed
+// test's polls again). Throws PgError and archive::SqlError.
+bool ServerHoldsPollsByTime(PgConnection& db, archive::Connection& local, qint64 testId,
+                            const QString& uid);
+
 // What the server lacks or holds otherwise than the archive, for the operator ("缺少记录 3
 // 条、轮询数据 120 条"); empty when the two are equal.
 QString AccountDifference(const TestAccount& local, const TestAccount& onServer);

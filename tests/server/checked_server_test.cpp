@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QTemporaryDir>
+#include <thread>
 
 #include "archive/archive_writer.h"
 #include "server/deletion_check.h"
@@ -100,10 +101,12 @@ TEST_F(CheckedServer, DeletionNamesWhatTheServerLacks) {
               QStringLiteral("无法向实验室服务器核对这项实验（服务器没有运行），实验没有删除。"));
 }
 
-// An archive damaged and made anew numbers a resumed test's rows again: where the new rows
-// clash with what the server holds, the server keeps both and the status bar counts them;
-// they are sent again once, not round after round.
-TEST_F(CheckedServer, ClashingRowsAreKeptAndCounted) {
+// An archive damaged and made anew numbers a resumed test's polls from 1 and its revisions
+// from 0 again: the server files the new polls after those it holds and a changed record as
+// its next revision, so nothing is dropped; a poll that clashes with one the server holds at
+// the same time is kept apart and counted in the status bar, and sent again once, not round
+// after round.
+TEST_F(CheckedServer, AnArchiveMadeAnewNeitherLosesNorClashesSilently) {
     const QString database = FreshDatabase();
     const archive::TestHeader header =
         Header(QStringLiteral("resumed"), QStringLiteral("/dev/ttyUSB0"));
@@ -119,32 +122,46 @@ TEST_F(CheckedServer, ClashingRowsAreKeptAndCounted) {
         writer.changeState(header.uid, archive::TestState::Running, header.startedAtMs);
         for (int n = 1; n <= 5; ++n)
             writer.addRecord(header.uid, Record(n, n == 3 ? QStringLiteral("!") : QString()));
-        for (int n = 1; n <= 40; ++n) {
-            archive::PollRow p = Poll(n);
-            if (n == 10) p.temperature = QStringLiteral("99.9");
-            writer.addPoll(header.uid, p);
-        }
+        // Numbered 1 to 20 here: the polls taken after the resume.
+        for (int n = 41; n <= 60; ++n) writer.addPoll(header.uid, Poll(n));
+        archive::PollRow clash = Poll(10);
+        clash.temperature = QStringLiteral("99.9");
+        writer.addPoll(header.uid, clash);
         ASSERT_TRUE(writer.flush(10000));
     }
     std::vector<QString> seen;
     ServerSender sender(
         archive(), [&](const ServerSender::Status& s) { seen.push_back(s.text()); },
         SenderOptions(UriWithPassword(database)));
-    const QString counted = QStringLiteral("实验室服务器：2 条数据与服务器不一致");
+    const QString counted = QStringLiteral("实验室服务器：1 条数据与服务器不一致");
     ASSERT_TRUE(PumpUntil([&] { return sender.status().text() == counted; }, 30000))
         << sender.status().text().toStdString();
-    EXPECT_EQ(Cluster().query(QStringLiteral("SELECT string_agg(table_name || ' ' || row_key, ', ' "
-                                             "ORDER BY table_name) FROM conflicts"),
+    EXPECT_EQ(Cluster().query(QStringLiteral("SELECT string_agg(table_name || ' ' || row_key, "
+                                             "', ') FROM conflicts"),
                               database),
-              QStringLiteral("polls resumed 10, records resumed 3 0"));
-    // The server's rows stay as they were first sent.
+              QStringLiteral("polls resumed 21"));
+    // Every poll the bench took, the earlier ones as they were first sent, the later ones
+    // after them.
+    EXPECT_EQ(Count(database, QStringLiteral("SELECT count(*) FROM polls")), 60);
     EXPECT_EQ(
         Cluster().query(QStringLiteral("SELECT temperature FROM polls WHERE seq = 10"), database),
         Poll(10).temperature);
-    EXPECT_EQ(Count(database, QStringLiteral("SELECT count(*) FROM polls")), 40);
+    EXPECT_EQ(Cluster().query(QStringLiteral("SELECT min(seq) || ' ' || max(seq) FROM polls "
+                                             "WHERE at_ms >= %1")
+                                  .arg(Poll(41).atMs),
+                              database),
+              QStringLiteral("41 60"));
+    // The changed record is the next revision; readers take it.
+    EXPECT_EQ(Cluster().query(QStringLiteral("SELECT string_agg(revision || ' ' || temperature, "
+                                             "', ' ORDER BY revision) FROM records "
+                                             "WHERE number = 3"),
+                              database),
+              QStringLiteral("0 ") + Record(3).temperature + QStringLiteral(", 1 ") +
+                  Record(3, QStringLiteral("!")).temperature);
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     EXPECT_EQ(sender.status().text(), counted);
-    EXPECT_EQ(Count(database, QStringLiteral("SELECT count(*) FROM conflicts")), 2);
+    EXPECT_EQ(Count(database, QStringLiteral("SELECT count(*) FROM conflicts")), 1);
+    EXPECT_EQ(Count(database, QStringLiteral("SELECT count(*) FROM polls")), 60);
 }
 
 // Records held up by a lock on the server while the test finishes and the program closes: the
