@@ -12,8 +12,11 @@
 // batches that the server stores once however often they arrive, and marks in the archive how
 // far each test has been sent, so that it goes on where it stopped after a restart, a crash or
 // a recovered test. It wakes when told that something was committed, and looks by itself once
-// a second. A server that is down, slow or refusing costs only this thread: it tries again
-// after a growing pause. Nothing here waits for the server on the caller's thread.
+// a second. The marks are not the proof: after each connect and every reconcileMs the server's
+// own account of every settled test is compared with the archive's, and what the server lacks
+// is sent again (server_reconcile.h). A server that is down, slow or refusing costs only this
+// thread: it tries again after a growing pause. Nothing here waits for the server on the
+// caller's thread.
 namespace server {
 
 class ServerSender {
