@@ -16,6 +16,7 @@
 #include "server/server_inserts.h"
 #include "server/server_reconcile.h"
 #include "server/server_schema.h"
+#include "server/test_account.h"
 #include "support/pg_cluster.h"
 
 using Clock = std::chrono::steady_clock;
@@ -117,6 +118,23 @@ int main(int argc, char** argv) {
         std::printf("%-52s %9.3f %9.1f %7.2f\n", what, seconds, 2.0, seconds / 2.0);
         std::printf("  (%d tests checked, %d to send again)\n", result.checked, result.reopened);
         ok = ok && seconds < 2.0 && result.checked == kTests && result.reopened == 0;
+    }
+    // Where the time goes: the server's accounts alone, the archive's alone.
+    {
+        QStringList uids;
+        for (int n = 1; n <= kTests; ++n) uids << Header(n).uid;
+        auto start = Clock::now();
+        for (qsizetype first = 0; first < uids.size(); first += 500)
+            server::ServerAccounts(pg, uids.mid(first, 500));
+        const double onServer = std::chrono::duration<double>(Clock::now() - start).count();
+        start = Clock::now();
+        for (qint64 id = 1; id <= kTests; ++id) {
+            server::PollTally tally;
+            server::LocalAccount(*opened.db, id, tally);
+        }
+        const double local = std::chrono::duration<double>(Clock::now() - start).count();
+        std::printf("  (of which the server's accounts %.3f s, the archive's %.3f s)\n", onServer,
+                    local);
     }
     return ok ? 0 : 1;
 }
