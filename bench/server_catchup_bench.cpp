@@ -5,7 +5,9 @@
 #include <QTemporaryDir>
 #include <chrono>
 #include <cstdio>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 #include "archive/archive_open.h"
 #include "archive/test_writes.h"
@@ -72,7 +74,16 @@ int main(int argc, char** argv) {
         return s;
     };
     const auto start = Clock::now();
-    server::ServerSender sender(path, {}, options);
+    std::mutex seenMutex;
+    std::vector<std::pair<double, QString>> seen;
+    server::ServerSender sender(
+        path,
+        [&](const server::ServerSender::Status& s) {
+            std::lock_guard lock(seenMutex);
+            seen.emplace_back(std::chrono::duration<double>(Clock::now() - start).count(),
+                              s.text());
+        },
+        options);
     while (sender.status().state != server::ServerSender::State::Synced) {
         if (Clock::now() - start > std::chrono::seconds(120)) {
             std::fprintf(stderr, "not synced: %s\n", qPrintable(sender.status().text()));
@@ -88,6 +99,10 @@ int main(int argc, char** argv) {
                 10.0, seconds / 10.0);
     std::printf("  (%s polls, %s records on the server, connection and schema check included)\n",
                 qPrintable(polls), qPrintable(records));
+    {
+        std::lock_guard lock(seenMutex);
+        for (const auto& [at, text] : seen) std::printf("  %7.2f s  %s\n", at, qPrintable(text));
+    }
     return seconds < 10.0 && polls == QLatin1String("10800") && records == QLatin1String("72") ? 0
                                                                                                : 1;
 }

@@ -10,6 +10,8 @@ install(FILES ${KIVO_DEFAULT_ACCOUNTS} DESTINATION ${KIVO_INSTALL_DIR}
         PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ GROUP_WRITE WORLD_READ)
 
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/kivo.desktop DESTINATION /usr/share/applications)
+# For the lab server's administrator: adds a bench's own role (see the README, "The lab server").
+install(PROGRAMS ${CMAKE_SOURCE_DIR}/packaging/kivo-add-bench DESTINATION ${KIVO_INSTALL_DIR})
 install(FILES ${CMAKE_SOURCE_DIR}/resources/images/program_icon.png
         DESTINATION /usr/share/icons/hicolor/128x128/apps RENAME kivo.png)
 

@@ -6,7 +6,10 @@
 #include "app/main_frame.h"
 #include "app/program_pictures.h"
 #include "archive/archive_location.h"
+#include "platform/busy_work.h"
+#include "platform/message_box.h"
 #include "run/archive_session.h"
+#include "server/archive_outbox.h"
 #include "server/server_sender.h"
 
 CKivoApp::CKivoApp() = default;
@@ -46,5 +49,20 @@ bool CKivoApp::InitInstance() {
 void CKivoApp::ExitInstance() {
     delete m_pMainWnd.data();
     ArchiveSession::close();
+    if (!m_sender) return;
+    // A last short attempt at what waits for the lab server; what is left goes at the next
+    // start, and the operator is told so.
+    using State = server::ServerSender::State;
+    const State state = m_sender->status().state;
+    if (state == State::Synced || state == State::Pending)
+        RunWithBusyBox(nullptr, QStringLiteral("正在上传到实验室服务器……"),
+                       [sender = m_sender.get()] { sender->lastAttempt(3000); });
     m_sender.reset();
+    if (state == State::Off) return;
+    const qint64 pending = server::PendingRows(archive::ArchivePath());
+    if (pending > 0)
+        MessageBox::show(
+            nullptr,
+            QStringLiteral("实验室服务器：待上传 %1 条，将在下次启动本程序时上传。").arg(pending),
+            MessageBox::kAppCaption, MessageBox::Buttons::Ok, MessageBox::Icon::Information);
 }

@@ -6,9 +6,10 @@
 #include "archive/test_lock.h"
 #include "history/archive_access.h"
 #include "history/delete_password_dialog.h"
+#include "platform/busy_work.h"
 #include "platform/message_box.h"
 #include "run/run_audit.h"
-#include "server/archive_outbox.h"
+#include "server/deletion_check.h"
 #include "server/server_settings.h"
 #include "state/test_state.h"
 
@@ -62,11 +63,17 @@ bool DeleteArchivedTest(QWidget* owner, const QString& archivePath,
                      QStringLiteral("这项实验正在实验窗口中显示，请先关闭实验窗口，再删除。"));
         return false;
     }
-    // The lab's record stays whole: a test goes from this computer only once the server has it.
-    if (server::ReadServerSettings().configured() && !server::FullySent(archivePath, test.uid)) {
-        WarnOperator(owner, QStringLiteral("这项实验还没有全部上传到实验室服务器，"
-                                           "请等状态栏显示“已同步”后再删除。"));
-        return false;
+    // The lab's record stays whole: a test goes from this computer only once the server,
+    // asked now, holds all of it as the archive does.
+    if (const server::ServerSettings settings = server::ReadServerSettings();
+        settings.configured()) {
+        QString why;
+        RunWithBusyBox(owner, QStringLiteral("正在向实验室服务器核对这项实验……"),
+                       [&] { why = server::WhyNotWholeOnServer(archivePath, test.uid, settings); });
+        if (!why.isEmpty()) {
+            WarnOperator(owner, why);
+            return false;
+        }
     }
     const QString question = QStringLiteral(
                                  "确定删除 %1 %2 开始的实验（测试人员：%3，%4 条记录）吗？\n"

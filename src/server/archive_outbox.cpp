@@ -23,9 +23,9 @@ std::vector<OutboxTest> ArchiveOutbox::unsettledTests(int limit) {
 }
 
 archive::TestHeader ArchiveOutbox::header(qint64 testId) {
-    Statement h(m_db, (std::string("SELECT ") + archive::kTestHeaderColumns +
-                       " FROM test WHERE id = ?1")
-                          .c_str());
+    Statement h(m_db,
+                (std::string("SELECT ") + archive::kTestHeaderColumns + " FROM test WHERE id = ?1")
+                    .c_str());
     h.bind(1, testId);
     if (!h.step()) return {};
     return archive::TestHeaderAt(h);
@@ -103,37 +103,35 @@ std::vector<OutboxAudit> ArchiveOutbox::unsentAudit(int limit) {
     return events;
 }
 
-void ArchiveOutbox::markHeader(qint64 testId) {
-    WriteTransaction transaction(m_db);
-    Statement(m_db, "UPDATE test SET sent_header = 1 WHERE id = ?1").bind(1, testId).run();
-    transaction.commit();
+QString ArchiveOutbox::startedOn(const QString& uid) {
+    Statement s(m_db, "SELECT host_name FROM audit_event WHERE test_uid = ?1 ORDER BY id LIMIT 1");
+    s.bind(1, uid);
+    return s.step() ? s.text(0) : QString();
 }
 
-void ArchiveOutbox::markStates(qint64 testId, int count) {
+void ArchiveOutbox::markSent(qint64 testId, bool header, int statesCount,
+                             const std::vector<OutboxRecord>& records, int pollSeq) {
     WriteTransaction transaction(m_db);
-    Statement(m_db, "UPDATE test SET sent_states = max(sent_states, ?2) WHERE id = ?1")
-        .bind(1, testId)
-        .bind(2, qint64{count})
-        .run();
-    transaction.commit();
-}
-
-void ArchiveOutbox::markRecords(qint64 testId, const std::vector<OutboxRecord>& sent) {
-    WriteTransaction transaction(m_db);
-    // Only the revision that was sent: a record changed meanwhile stays to be sent.
-    Statement s(m_db,
-                "UPDATE record SET sent = 1 WHERE test_id = ?1 AND number = ?2 AND revision = ?3");
-    for (const OutboxRecord& r : sent)
-        s.bind(1, testId).bind(2, qint64{r.row.number}).bind(3, qint64{r.revision}).run();
-    transaction.commit();
-}
-
-void ArchiveOutbox::markPolls(qint64 testId, int seq) {
-    WriteTransaction transaction(m_db);
-    Statement(m_db, "UPDATE test SET sent_polls = max(sent_polls, ?2) WHERE id = ?1")
-        .bind(1, testId)
-        .bind(2, qint64{seq})
-        .run();
+    if (header)
+        Statement(m_db, "UPDATE test SET sent_header = 1 WHERE id = ?1").bind(1, testId).run();
+    if (statesCount > 0)
+        Statement(m_db, "UPDATE test SET sent_states = max(sent_states, ?2) WHERE id = ?1")
+            .bind(1, testId)
+            .bind(2, qint64{statesCount})
+            .run();
+    if (!records.empty()) {
+        // Only the revision that was sent: a record changed meanwhile stays to be sent.
+        Statement s(m_db,
+                    "UPDATE record SET sent = 1 WHERE test_id = ?1 AND number = ?2 AND "
+                    "revision = ?3");
+        for (const OutboxRecord& r : records)
+            s.bind(1, testId).bind(2, qint64{r.row.number}).bind(3, qint64{r.revision}).run();
+    }
+    if (pollSeq > 0)
+        Statement(m_db, "UPDATE test SET sent_polls = max(sent_polls, ?2) WHERE id = ?1")
+            .bind(1, testId)
+            .bind(2, qint64{pollSeq})
+            .run();
     transaction.commit();
 }
 
@@ -174,6 +172,37 @@ bool ArchiveOutbox::markFor(const QString& serverUid) {
     return true;
 }
 
+std::vector<OutboxTest> ArchiveOutbox::settledTests(qint64 afterId, int limit) {
+    Statement s(m_db,
+                "SELECT id, uid, sent_header, sent_states, sent_polls FROM test "
+                "WHERE sent_settled = 1 AND id > ?1 ORDER BY id LIMIT ?2");
+    s.bind(1, afterId).bind(2, qint64{limit});
+    std::vector<OutboxTest> tests;
+    while (s.step())
+        tests.push_back(
+            {s.integer(0), s.text(1), s.integer(2) != 0, int(s.integer(3)), int(s.integer(4))});
+    return tests;
+}
+
+void ArchiveOutbox::reopen(qint64 testId, const Reopen& parts) {
+    WriteTransaction transaction(m_db);
+    Statement(m_db,
+              "UPDATE test SET sent_settled = 0, "
+              "sent_header = CASE WHEN ?2 THEN 0 ELSE sent_header END, "
+              "sent_states = CASE WHEN ?3 THEN 0 ELSE sent_states END, "
+              "sent_polls = CASE WHEN ?4 THEN 0 ELSE sent_polls END WHERE id = ?1")
+        .bind(1, testId)
+        .bind(2, qint64{parts.header})
+        .bind(3, qint64{parts.states})
+        .bind(4, qint64{parts.polls})
+        .run();
+    if (parts.records)
+        Statement(m_db, "UPDATE record SET sent = 0 WHERE test_id = ?1 AND sent <> 0")
+            .bind(1, testId)
+            .run();
+    transaction.commit();
+}
+
 qint64 ArchiveOutbox::pendingCount() {
     return m_db.queryInt(R"(
 SELECT (SELECT count(*) FROM record WHERE sent = 0)
@@ -185,15 +214,13 @@ SELECT (SELECT count(*) FROM record WHERE sent = 0)
 )");
 }
 
-bool FullySent(const QString& archivePath, const QString& uid) {
+qint64 PendingRows(const QString& archivePath) {
     try {
         Connection db(archivePath, SQLITE_OPEN_READONLY);
         sqlite3_busy_timeout(db.get(), 2000);
-        Statement s(db, "SELECT sent_settled FROM test WHERE uid = ?1");
-        s.bind(1, uid);
-        return !s.step() || s.integer(0) != 0;
+        return ArchiveOutbox(db).pendingCount();
     } catch (const archive::SqlError&) {
-        return false;
+        return 0;
     }
 }
 

@@ -52,14 +52,26 @@ class ArchiveOutbox {
     std::vector<OutboxPoll> pollsAfter(qint64 testId, int seq, int limit);
     std::vector<OutboxAudit> unsentAudit(int limit);
 
-    // The marks, each in a write transaction of its own, never lowered.
-    void markHeader(qint64 testId);
-    void markStates(qint64 testId, int count);
-    void markRecords(qint64 testId, const std::vector<OutboxRecord>& sent);
-    void markPolls(qint64 testId, int seq);
+    // The host the test was started on, as its first audit event names it (empty when the
+    // archive has none).
+    QString startedOn(const QString& uid);
+
+    // What one server transaction took of a test, marked in one write transaction once it
+    // was committed; marks are never lowered. `pollSeq` 0: no polls.
+    void markSent(qint64 testId, bool header, int statesCount,
+                  const std::vector<OutboxRecord>& records, int pollSeq);
     void markAudit(const std::vector<OutboxAudit>& sent);
     // Settles the test when nothing of it is left to send; true when it did.
     bool settle(qint64 testId);
+
+    // The settled tests after `afterId`, by id.
+    std::vector<OutboxTest> settledTests(qint64 afterId, int limit);
+    // What of the test is to be sent again, because the server does not hold it as the
+    // archive does: the test is unsettled and the marks named are cleared.
+    struct Reopen {
+        bool header = false, states = false, records = false, polls = false;
+    };
+    void reopen(qint64 testId, const Reopen& parts);
 
     // Rows not yet on the server: tests, state changes, records, polls and audit events.
     qint64 pendingCount();
@@ -73,8 +85,7 @@ class ArchiveOutbox {
     archive::Connection& m_db;
 };
 
-// True when the test `uid` of the archive at `path` has nothing left to send (or is not in the
-// archive); false while some of it waits, or when the archive cannot be read.
-bool FullySent(const QString& archivePath, const QString& uid);
+// Rows of the archive at `path` not yet on the server (0 when it cannot be read).
+qint64 PendingRows(const QString& archivePath);
 
 }  // namespace server

@@ -15,19 +15,23 @@ QString NotNull(const QString& text) { return text.isNull() ? QStringLiteral("")
 
 }  // namespace
 
-qint64 InsertBench(PgConnection& db, const BenchIdentity& b) {
-    PgParams p;
-    p.add(NotNull(b.hostName)).add(NotNull(b.portName)).add(NotNull(b.portDevice));
+qint64 InsertBench(PgConnection& db, const BenchIdentity& b, const QString& benchUid) {
+    const QString uid =
+        benchUid.isEmpty() ? QStringLiteral("host:") + NotNull(b.hostName) : benchUid;
+    PgParams key;
+    key.add(uid).add(NotNull(b.portName));
+    PgParams p = key;
+    p.add(NotNull(b.hostName)).add(NotNull(b.portDevice));
     p.add(NotNull(b.usbSerial)).add(NotNull(b.programVersion));
     db.exec(
-        "INSERT INTO benches (host_name, port_name, port_device, usb_serial, program_version) "
-        "VALUES ($1, $2, $3, $4, $5) ON CONFLICT DO NOTHING",
+        "INSERT INTO benches (bench_uid, port_name, host_name, port_device, usb_serial, "
+        "program_version) VALUES ($1, $2, $3, $4, $5, $6) ON CONFLICT DO NOTHING",
         p);
     return db
         .exec(
-            "SELECT id FROM benches WHERE host_name = $1 AND port_name = $2 AND "
-            "port_device = $3 AND usb_serial = $4 AND program_version = $5",
-            p)
+            "SELECT id FROM benches WHERE role_name = current_user AND bench_uid = $1 AND "
+            "port_name = $2",
+            key)
         .integer(0, 0);
 }
 

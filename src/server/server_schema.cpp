@@ -1,7 +1,10 @@
 #include "server/server_schema.h"
 
 #include <iterator>
+#include <string>
 
+#include "server/bench_roles_schema.h"
+#include "server/checked_rows_schema.h"
 #include "server/history_indices.h"
 #include "server/test_summaries_schema.h"
 
@@ -113,13 +116,19 @@ CREATE INDEX audit_events_by_time ON audit_events (at_ms);
 
 #undef KIVO_CHANNEL_COLUMNS
 
+std::string Version1() { return kVersion1; }
+std::string Version2() { return kTestSummariesStep; }
+// Version 3: the accounts and conflicts, the history list's indices, then the roles' rights
+// over them all.
+std::string Version3() { return CheckedRowsStep() + kHistoryIndicesStep + kBenchRolesStep; }
+
 struct Step {
     int version;  // the version the step brings the database to
-    const char* sql;
+    std::string (*sql)();
 };
 
 // In order; a new version appends a step and never changes an old one.
-const Step kSteps[] = {{1, kVersion1}, {2, kTestSummariesStep}, {3, kHistoryIndicesStep}};
+const Step kSteps[] = {{1, Version1}, {2, Version2}, {3, Version3}};
 static_assert(std::size(kSteps) == kServerSchemaVersion);
 
 }  // namespace
@@ -165,7 +174,7 @@ int PrepareServerSchema(PgConnection& db) {
             "CREATE TABLE kivo_schema (version integer PRIMARY KEY, "
             "upgraded_at timestamptz NOT NULL DEFAULT now())");
     for (const Step& step : kSteps)
-        if (step.version > found) db.execScript(step.sql);
+        if (step.version > found) db.execScript(step.sql().c_str());
     db.exec("INSERT INTO kivo_schema (version) VALUES ($1)",
             PgParams().add(qint64{kServerSchemaVersion}));
     transaction.commit();

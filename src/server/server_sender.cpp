@@ -8,10 +8,13 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 
 #include "archive/archive_open.h"
 #include "archive/archive_schema.h"
 #include "server/archive_outbox.h"
+#include "server/bench_uid.h"
+#include "server/server_reconcile.h"
 #include "server/server_schema.h"
 #include "server/server_upload.h"
 
@@ -33,8 +36,14 @@ QString ServerSender::Status::text() const {
         case State::Off:
             return {};
         case State::Synced:
+            if (conflicts > 0)
+                return QStringLiteral("实验室服务器：%1 条数据与服务器不一致").arg(conflicts);
             return QStringLiteral("实验室服务器：已同步");
         case State::Pending:
+            if (conflicts > 0)
+                return QStringLiteral("实验室服务器：待上传 %1 条，%2 条数据与服务器不一致")
+                    .arg(pending)
+                    .arg(conflicts);
             return QStringLiteral("实验室服务器：待上传 %1 条").arg(pending);
         case State::Unreachable:
         case State::Refused:
@@ -59,10 +68,20 @@ struct ServerSender::Shared {
     bool finished = false;  // the thread has left its loop
     std::condition_variable ended;
     Status status;
+    // Last attempts asked for, the number of them a round saw when it began, and the number
+    // the last round that ended (sent or failed) had seen.
+    quint64 asked = 0, seenByRound = 0, answered = 0;
+    std::condition_variable roundEnded;
 
+    void beginRound() {
+        std::lock_guard lock(mutex);
+        seenByRound = asked;
+    }
     void publish(const Status& next) {
         {
             std::lock_guard lock(mutex);
+            answered = seenByRound;
+            roundEnded.notify_all();
             if (stopping || status == next) return;
             status = next;
         }
@@ -103,28 +122,61 @@ std::unique_ptr<archive::Connection> OpenLocal(const QString& path) {
     return db;
 }
 
-// One round: headers, state changes, records and audit events of the tests with something to
-// send, then one batch of polls per test. True when more is waiting at once.
-bool SendRound(ArchiveOutbox& outbox, ServerUpload& upload, int pollBatch) {
+// Batches of polls a test sends in one round at most (a six-hour test's are fewer).
+constexpr int kPollBatchesPerRound = 20;
+
+// One round: each test with something to send in one server transaction of its own, the
+// header first and the state changes last, so the server never shows a state without the
+// records and polls taken before it; the marks follow the commit. Then the audit events. True
+// when more is waiting at once. Throws PgError (a test the server refuses after the others
+// were sent).
+bool SendRound(ArchiveOutbox& outbox, PgConnection& db, ServerUpload& upload, int pollBatch) {
     const std::vector<OutboxTest> tests = outbox.unsettledTests(kTestsPerRound);
     bool more = tests.size() == size_t(kTestsPerRound);
+    std::optional<PgError> refused;
     for (const OutboxTest& t : tests) {
+        std::optional<archive::TestHeader> header;
         if (!t.headerSent) {
-            const archive::TestHeader header = outbox.header(t.id);
-            if (header.uid.isEmpty()) continue;  // deleted from the archive meanwhile
-            upload.sendTest(header);
-            outbox.markHeader(t.id);
+            header = outbox.header(t.id);
+            if (header->uid.isEmpty()) continue;  // deleted from the archive meanwhile
         }
-        const auto states = outbox.statesAfter(t.id, t.statesSent);
-        if (!states.empty()) {
-            upload.sendStates(t.uid, t.statesSent + 1, states);
-            outbox.markStates(t.id, t.statesSent + int(states.size()));
-        }
+        // The states are read before the records and polls: every record and poll taken
+        // before a state is then among those read.
+        auto states = outbox.statesAfter(t.id, t.statesSent);
         const auto records = outbox.unsentRecords(t.id);
-        if (!records.empty()) {
-            upload.sendRecords(t.uid, records);
-            outbox.markRecords(t.id, records);
+        const int pollLimit = pollBatch * kPollBatchesPerRound;
+        const auto polls = outbox.pollsAfter(t.id, t.pollsSent, pollLimit);
+        const bool allPolls = polls.size() < size_t(pollLimit);
+        if (!allPolls) {
+            states.clear();  // they follow the polls still waiting
+            more = true;
         }
+        if (header || !states.empty() || !records.empty() || !polls.empty()) {
+            try {
+                const QString startedOn = header ? outbox.startedOn(t.uid) : QString();
+                if (header) upload.prepareBench(*header, startedOn);
+                PgTransaction transaction(db);
+                if (header) upload.sendTest(*header, startedOn);
+                upload.sendRecords(t.uid, records);
+                for (size_t first = 0; first < polls.size(); first += size_t(pollBatch)) {
+                    const size_t end = std::min(polls.size(), first + size_t(pollBatch));
+                    upload.sendPolls(
+                        t.uid, std::vector<OutboxPoll>(polls.begin() + first, polls.begin() + end));
+                }
+                upload.sendStates(t.uid, t.statesSent + 1, states);
+                transaction.commit();
+            } catch (const PgError& e) {
+                // A test the server refuses does not hold up the others; the refusal is told
+                // once the round is over.
+                if (e.kind != PgError::Kind::Refused || !db.ok()) throw;
+                if (!refused) refused = e;
+                continue;
+            }
+            outbox.markSent(t.id, header.has_value(),
+                            states.empty() ? 0 : t.statesSent + int(states.size()), records,
+                            polls.empty() ? 0 : polls.back().seq);
+        }
+        if (allPolls) outbox.settle(t.id);
     }
     const auto audit = outbox.unsentAudit(kAuditPerRound);
     if (!audit.empty()) {
@@ -132,18 +184,20 @@ bool SendRound(ArchiveOutbox& outbox, ServerUpload& upload, int pollBatch) {
         outbox.markAudit(audit);
         more = more || audit.size() == size_t(kAuditPerRound);
     }
-    for (const OutboxTest& t : tests) {
-        const auto polls = outbox.pollsAfter(t.id, t.pollsSent, pollBatch);
-        if (!polls.empty()) {
-            upload.sendPolls(t.uid, polls);
-            outbox.markPolls(t.id, polls.back().seq);
-        }
-        if (polls.size() == size_t(pollBatch))
-            more = true;
-        else
-            outbox.settle(t.id);
-    }
+    if (refused) throw *refused;
     return more;
+}
+
+// The rows of this bench's tests that the server keeps as conflicts because it held their key
+// with other content.
+qint64 ConflictCount(PgConnection& db, const QString& benchUid) {
+    return db
+        .exec(
+            "SELECT count(*) FROM conflicts c JOIN tests t ON t.uid = c.test_uid "
+            "JOIN benches b ON b.id = t.bench_id "
+            "WHERE b.bench_uid = $1 AND c.sent_by = session_user",
+            PgParams().add(benchUid))
+        .integer(0, 0);
 }
 
 void Run(const std::shared_ptr<ServerSender::Shared>& shared) {
@@ -157,6 +211,12 @@ void Run(const std::shared_ptr<ServerSender::Shared>& shared) {
     Clock::time_point settingsReadAt;
     int retryMs = options.minRetryMs;
     const QString host = QSysInfo::machineHostName();
+    QString benchUid;
+    Reconciler reconciler;
+    bool reconcileDue = true;
+    Clock::time_point reconciledAt;
+    qint64 conflicts = 0;
+    qint64 lastPending = -1;
 
     auto failed = [&](State state, const QString& cause, int pauseMs) {
         upload.reset();
@@ -173,6 +233,7 @@ void Run(const std::shared_ptr<ServerSender::Shared>& shared) {
     };
 
     while (!shared->stopped()) {
+        shared->beginRound();
         // The settings, read again now and then while idle and whenever told they changed.
         bool changed = false;
         {
@@ -204,12 +265,23 @@ void Run(const std::shared_ptr<ServerSender::Shared>& shared) {
                 // A connection made afresh checks whose marks the archive holds.
                 upload.reset();
                 pg.reset();
+                reconciler.forget();
             }
             if (!local) {
                 if (!shared->pause(options.idleCheckMs, true)) break;
                 continue;
             }
             ArchiveOutbox outbox(*local);
+            if (benchUid.isEmpty()) benchUid = BenchUid(shared->archivePath);
+            if (benchUid.isEmpty()) {
+                ServerSender::Status s;
+                s.state = State::Refused;
+                s.cause = QStringLiteral("无法在测试档案旁保存本实验台的标识");
+                s.pending = outbox.pendingCount();
+                shared->publish(s);
+                if (!shared->pause(options.maxRetryMs, false)) break;
+                continue;
+            }
             if (!pg) {
                 PgConnection::Options o = settings.connectOptions(options.connectTimeoutSeconds);
                 o.statementTimeoutMs = options.statementTimeoutMs;
@@ -217,14 +289,26 @@ void Run(const std::shared_ptr<ServerSender::Shared>& shared) {
                 pg = std::make_unique<PgConnection>(o);
                 PrepareServerSchema(*pg);
                 outbox.markFor(ServerIdentity(*pg));
-                upload = std::make_unique<ServerUpload>(*pg, host);
+                upload = std::make_unique<ServerUpload>(*pg, benchUid, host);
                 retryMs = options.minRetryMs;
+                reconcileDue = true;
             }
-            const bool more = SendRound(outbox, *upload, options.pollBatch);
+            // After each connect and now and then: the server's own account of every settled
+            // test, and what it lacks sent again.
+            if (reconcileDue || Clock::now() - reconciledAt > milliseconds(options.reconcileMs)) {
+                reconciler.run(outbox, *local, *pg);
+                reconciledAt = Clock::now();
+                reconcileDue = false;
+                lastPending = -1;
+            }
+            const bool more = SendRound(outbox, *pg, *upload, options.pollBatch);
             const qint64 pending = outbox.pendingCount();
+            if (pending != lastPending) conflicts = ConflictCount(*pg, benchUid);
+            lastPending = pending;
             ServerSender::Status s;
             s.state = pending == 0 ? State::Synced : State::Pending;
             s.pending = pending;
+            s.conflicts = conflicts;
             shared->publish(s);
             if (more) continue;
             if (!shared->pause(options.idleCheckMs, true)) break;
@@ -268,8 +352,8 @@ ServerSender::~ServerSender() {
     // Every wait of the thread ends at once now, but for a host name being looked up (the
     // resolver cannot be interrupted) or a busy archive: such a thread is left to end by
     // itself; it shares nothing with the owner but `m_shared`, and tells no one any more.
-    const bool ended = m_shared->ended.wait_for(lock, std::chrono::seconds(3),
-                                                [&] { return m_shared->finished; });
+    const bool ended =
+        m_shared->ended.wait_for(lock, std::chrono::seconds(3), [&] { return m_shared->finished; });
     lock.unlock();
     if (ended)
         m_thread.join();
@@ -308,6 +392,19 @@ void ServerSender::reconfigure() {
 
 ServerSender::Status ServerSender::status() const {
     std::lock_guard lock(m_shared->mutex);
+    return m_shared->status;
+}
+
+ServerSender::Status ServerSender::lastAttempt(int ms) {
+    std::unique_lock lock(m_shared->mutex);
+    const quint64 ask = ++m_shared->asked;
+    m_shared->woken = true;
+    m_shared->wakeup.notify_all();
+    // A round that began before now may not have seen the newest rows: one begun after has.
+    m_shared->roundEnded.wait_for(lock, milliseconds(ms), [&] {
+        return m_shared->finished ||
+               (m_shared->answered >= ask && m_shared->status.state != State::Pending);
+    });
     return m_shared->status;
 }
 

@@ -12,8 +12,11 @@
 // batches that the server stores once however often they arrive, and marks in the archive how
 // far each test has been sent, so that it goes on where it stopped after a restart, a crash or
 // a recovered test. It wakes when told that something was committed, and looks by itself once
-// a second. A server that is down, slow or refusing costs only this thread: it tries again
-// after a growing pause. Nothing here waits for the server on the caller's thread.
+// a second. The marks are not the proof: after each connect and every reconcileMs the server's
+// own account of every settled test is compared with the archive's, and what the server lacks
+// is sent again (server_reconcile.h). A server that is down, slow or refusing costs only this
+// thread: it tries again after a growing pause. Nothing here waits for the server on the
+// caller's thread.
 namespace server {
 
 class ServerSender {
@@ -28,9 +31,11 @@ class ServerSender {
     struct Status {
         State state = State::Off;
         qint64 pending = 0;
+        qint64 conflicts = 0;  // rows the server keeps apart: it held their key otherwise
         QString cause;
         // "实验室服务器：已同步" / "实验室服务器：待上传 N 条" / "实验室服务器：无法连接（cause）";
-        // empty when no server is configured.
+        // with conflicts "实验室服务器：N 条数据与服务器不一致" (after 待上传 N 条 while rows
+        // wait); empty when no server is configured.
         QString text() const;
         bool operator==(const Status&) const = default;
     };
@@ -44,6 +49,9 @@ class ServerSender {
         int pollBatch = 1000;    // polls per INSERT
         int statementTimeoutMs = 30000;
         int connectTimeoutSeconds = 5;
+        // How often the settled tests are checked against the server's account of them
+        // (besides after each connect).
+        int reconcileMs = 10 * 60 * 1000;
         Options();
     };
 
@@ -63,6 +71,10 @@ class ServerSender {
     void reconfigure();
 
     Status status() const;
+
+    // At exit: looks at the archive once more now and waits up to `ms` for what is waiting to
+    // reach the server. Returns the status then; its pending rows go at the next start.
+    Status lastAttempt(int ms);
 
     struct Shared;
 

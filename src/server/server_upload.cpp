@@ -14,22 +14,29 @@ QString NotNull(const QString& text) { return text.isNull() ? QStringLiteral("")
 
 }  // namespace
 
-ServerUpload::ServerUpload(PgConnection& db, QString hostName)
-    : m_db(db), m_hostName(std::move(hostName)) {}
+ServerUpload::ServerUpload(PgConnection& db, QString benchUid, QString hostName)
+    : m_db(db), m_benchUid(std::move(benchUid)), m_hostName(std::move(hostName)) {}
 
 qint64 ServerUpload::benchId(const QString& hostName, const QString& portName,
                              const QString& portDevice, const QString& programVersion) {
-    const QString key =
-        hostName + QChar(0) + portName + QChar(0) + portDevice + QChar(0) + programVersion;
-    if (auto it = m_benches.find(key); it != m_benches.end()) return it->second;
-    const qint64 id = InsertBench(m_db, {hostName, portName, portDevice,
-                                         PortNames::usbSerial(portDevice), programVersion});
-    m_benches[key] = id;
+    if (auto it = m_benches.find(portName); it != m_benches.end()) return it->second;
+    const qint64 id = InsertBench(
+        m_db, {hostName, portName, portDevice, PortNames::usbSerial(portDevice), programVersion},
+        m_benchUid);
+    m_benches[portName] = id;
     return id;
 }
 
-void ServerUpload::sendTest(const archive::TestHeader& h) {
-    InsertTest(m_db, benchId(m_hostName, h.portName, h.portDevice, h.programVersion), h);
+void ServerUpload::prepareBench(const archive::TestHeader& h, const QString& startedOn) {
+    benchId(startedOn.isEmpty() ? m_hostName : startedOn, h.portName, h.portDevice,
+            h.programVersion);
+}
+
+void ServerUpload::sendTest(const archive::TestHeader& h, const QString& startedOn) {
+    InsertTest(m_db,
+               benchId(startedOn.isEmpty() ? m_hostName : startedOn, h.portName, h.portDevice,
+                       h.programVersion),
+               h);
 }
 
 void ServerUpload::sendStates(const QString& uid, int firstOrdinal,

@@ -10,15 +10,22 @@
 
 // The lab server's side of sending: each call is one INSERT of many rows that skips the rows
 // the server holds already, so whatever is sent twice (after a lost answer, a crash, a second
-// copy of the program on the same archive) is stored once.
+// copy of the program on the same archive) is stored once. The caller puts a test's rows of
+// one round in one transaction.
 namespace server {
 
 class ServerUpload {
   public:
-    // `hostName`: this computer's name, part of every bench's identity.
-    ServerUpload(PgConnection& db, QString hostName);
+    // `benchUid`: the stable id kept beside the archive (bench_uid.h); `hostName`: this
+    // computer's name, the label of a test whose archive does not say where it started.
+    ServerUpload(PgConnection& db, QString benchUid, QString hostName);
 
-    void sendTest(const archive::TestHeader& header);
+    // `startedOn`: the host the test started on (empty: this one).
+    void sendTest(const archive::TestHeader& header, const QString& startedOn = {});
+    // Makes the bench row of the test now when it is not there yet: called before the test's
+    // transaction, so a test the server refuses leaves no bench id behind that the server
+    // does not hold.
+    void prepareBench(const archive::TestHeader& header, const QString& startedOn = {});
     // States numbered from `firstOrdinal` on (1-based, in the order they happened).
     void sendStates(const QString& uid, int firstOrdinal,
                     const std::vector<archive::StateChange>& states);
@@ -28,10 +35,12 @@ class ServerUpload {
 
   private:
     PgConnection& m_db;
+    QString m_benchUid;
     QString m_hostName;
-    std::map<QString, qint64> m_benches;  // by host, port, device, version
+    std::map<QString, qint64> m_benches;  // by port
 
-    // The bench's row (made on its first test), with the USB adapter's serial number.
+    // The bench's row of the port (made with the labels of its first test or event, the USB
+    // adapter's serial number among them).
     qint64 benchId(const QString& hostName, const QString& portName, const QString& portDevice,
                    const QString& programVersion);
 };

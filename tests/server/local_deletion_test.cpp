@@ -1,5 +1,5 @@
-// 删除 in the history window removes the test from this computer only: it waits until the lab
-// server holds the whole test, and the server then keeps it and records who deleted it.
+// 删除 in the history window removes the test from this computer only: it asks the lab server
+// whether it holds the whole test, and the server then keeps it and records who deleted it.
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -33,9 +33,9 @@ TEST(LocalDeletion, WaitsForTheServerAndLeavesItsCopyWhole) {
 
     // Nothing has reached the server yet: the test stays.
     EXPECT_FALSE(DeleteArchivedTest(nullptr, path, summary().at(0), std::nullopt));
-    EXPECT_EQ(
-        boxes.texts(),
-        QStringList{"这项实验还没有全部上传到实验室服务器，请等状态栏显示“已同步”后再删除。"});
+    EXPECT_EQ(boxes.texts(),
+              QStringList{"这项实验还没有全部上传到实验室服务器（服务器上没有这项实验），"
+                          "请等状态栏显示“已同步”后再删除。"});
     ASSERT_EQ(summary().size(), 1u);
 
     server::ServerSender sender(path, {}, SenderOptions(UriWithPassword(database)));

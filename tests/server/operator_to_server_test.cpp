@@ -91,4 +91,19 @@ TEST_F(OperatorToServer, AWholeTestArrivesAcrossAServerCrash) {
                       QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex())));
 }
 
+// Closing the program while the server cannot be reached names what still waits for it.
+TEST_F(OperatorToServer, ClosingNamesWhatStillWaits) {
+    WriteTest(archivePath(), Header(QStringLiteral("waiting"), QStringLiteral("/dev/ttyUSB0")), 3,
+              10);
+    qputenv("KIVO_SERVER", "postgresql://kivo:x@127.0.0.1:1/kivo");
+    startProgram(m_dir.filePath(QStringLiteral("com1")), 1);
+    ASSERT_TRUE(PumpUntil([&] { return serverStatus().startsWith("实验室服务器：无法连接"); }))
+        << serverStatus().toStdString();
+    closeProgram(false);
+    m_app->ExitInstance();
+    // The test's header, its three state changes, three records and ten polls.
+    EXPECT_EQ(m_boxes.texts(),
+              QStringList{"实验室服务器：待上传 17 条，将在下次启动本程序时上传。"});
+}
+
 }  // namespace

@@ -100,6 +100,21 @@ TEST_F(Sender, TwoBenchesOnOneServer) {
     ExpectServerHolds(moved, archive("a.sqlite"), 1);
 }
 
+// At exit the sender makes a last attempt at once, without waiting for its next look, and
+// tells what it reached.
+TEST_F(Sender, TheLastAttemptSendsWhatWaitsNow) {
+    const QString database = FreshDatabase();
+    WriteTest(archive(), Header("first", "/dev/ttyUSB0"), 3, 20);
+    ServerSender::Options options = SenderOptions(UriWithPassword(database));
+    options.idleCheckMs = 600000;  // it would not look again by itself during the test
+    ServerSender sender(archive(), {}, options);
+    ASSERT_TRUE(WaitSynced(sender));
+    WriteTest(archive(), Header("second", "/dev/ttyUSB0"), 4, 30);
+    const ServerSender::Status last = sender.lastAttempt(30000);
+    EXPECT_EQ(last.text(), QStringLiteral("实验室服务器：已同步"));
+    ExpectServerHolds(database, archive(), 2);
+}
+
 // A wrong password, a host where no server listens, a database of a newer program: each is
 // one clear cause in the status, while the archive takes every record as before.
 TEST_F(Sender, FailuresAreNamedAndTheArchiveGoesOn) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QMap>
+#include <QProcess>
 #include <QString>
 #include <algorithm>
 #include <vector>
@@ -53,6 +55,35 @@ inline server::PgConnection Superuser(const QString& database) {
 
 inline qint64 Count(const QString& database, const QString& select) {
     return Cluster().query(select, database).toLongLong();
+}
+
+// Runs a program of the PostgreSQL client tools (psql, pg_dump, pg_restore, or the packaging's
+// kivo-add-bench) as the superuser against the cluster; empty on success, else its output.
+inline QString RunClient(const QString& program, const QStringList& args,
+                         const QMap<QString, QString>& extraEnv = {}) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("PGHOST"), QStringLiteral("127.0.0.1"));
+    env.insert(QStringLiteral("PGPORT"), QString::number(Cluster().port()));
+    env.insert(QStringLiteral("PGUSER"), QStringLiteral("postgres"));
+    for (auto it = extraEnv.begin(); it != extraEnv.end(); ++it) env.insert(it.key(), it.value());
+    p.setProcessEnvironment(env);
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.setStandardInputFile(QProcess::nullDevice());
+    p.start(program, args);
+    if (!p.waitForFinished(120000)) return program + QStringLiteral(" did not finish");
+    const QString output = QString::fromUtf8(p.readAll());
+    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0
+               ? QString()
+               : program + QStringLiteral(": ") + output;
+}
+
+// A bench's own role, made as the README says, with the packaging's script.
+inline QString AddBenchRole(const QString& database, const QString& role, const QString& password) {
+    return RunClient(QStringLiteral("sh"),
+                     {QStringLiteral(KIVO_SOURCE_DIR "/packaging/kivo-add-bench"),
+                      QStringLiteral("--database"), database, role},
+                     {{QStringLiteral("KIVO_BENCH_PASSWORD"), password}});
 }
 
 // Settings that name the database by URI (the sender reads them instead of the lab settings).

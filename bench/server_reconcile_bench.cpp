@@ -1,0 +1,140 @@
+// The sender's check of what the server holds: 5 000 settled tests (20 records, 60 polls and
+// three state changes each) compared with the server's own account of them, as after every
+// connect. Timed twice: the first check after a start (every poll of the archive read and
+// hashed) and a later one (only new polls read). Goal: < 2 s.
+
+#include <QCoreApplication>
+#include <QTemporaryDir>
+#include <chrono>
+#include <cstdio>
+
+#include "archive/archive_open.h"
+#include "archive/archive_reader.h"
+#include "archive/test_writes.h"
+#include "server/archive_outbox.h"
+#include "server/pg_connection.h"
+#include "server/server_inserts.h"
+#include "server/server_reconcile.h"
+#include "server/server_schema.h"
+#include "server/test_account.h"
+#include "support/pg_cluster.h"
+
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int kTests = 5000;
+constexpr int kRecords = 20;
+constexpr int kPolls = 60;
+
+archive::TestHeader Header(int n) {
+    archive::TestHeader h;
+    h.uid = QStringLiteral("test-%1").arg(n, 5, 10, QChar('0'));
+    h.testDate = QStringLiteral("2026-12-8");
+    h.startTime = QStringLiteral("08:00:00");
+    h.startedAtMs = 1'796'000'000'000 + qint64(n) * 86'400'000;
+    h.user = QStringLiteral("admin");
+    h.portName = QStringLiteral("COM1");
+    h.portDevice = QStringLiteral("/dev/ttyUSB0");
+    h.voltage = QStringLiteral("60");
+    h.tester = QStringLiteral("张工");
+    h.organisation = QStringLiteral("检测中心");
+    h.programVersion = QStringLiteral("1.0.0");
+    return h;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    PgCluster cluster;
+    if (!cluster.start() || !cluster.createRole("kivo", "pw") ||
+        !cluster.createDatabase("kivo", "kivo")) {
+        std::fprintf(stderr, "no server: %s\n", qPrintable(cluster.error()));
+        return 1;
+    }
+    const QString uri =
+        QStringLiteral("postgresql://kivo:pw@127.0.0.1:%1/kivo").arg(cluster.port());
+    server::PgConnection pg({uri, {}, 10});
+    server::PrepareServerSchema(pg);
+    const qint64 bench = server::InsertBench(pg, {"LAB-PC-1", "COM1", "/dev/ttyUSB0", "", "1.0"});
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath("kivo.sqlite");
+    archive::OpenedArchive opened = archive::OpenArchive(path);
+    opened.db->exec("PRAGMA synchronous = OFF");  // the setting up only, not what is timed
+    {
+        archive::TestWrites writes(*opened.db);
+        for (int n = 1; n <= kTests; ++n) {
+            const archive::TestHeader h = Header(n);
+            writes.beginTest(h);
+            writes.changeState(h.uid, archive::TestState::Running, h.startedAtMs);
+            std::vector<archive::PollRow> polls(kPolls);
+            std::vector<std::pair<QString, const archive::PollRow*>> batch;
+            for (int i = 0; i < kPolls; ++i) {
+                polls[i].atMs = h.startedAtMs + qint64(i) * 2000;
+                polls[i].minutes = i / 30;
+                polls[i].voltage = QStringLiteral("60.0");
+                polls[i].temperature = QStringLiteral("23.5");
+                for (int ch = 0; ch < archive::kChannels; ++ch) {
+                    polls[i].current[ch] = QStringLiteral("41.%1(mA)").arg(i % 100);
+                    polls[i].charge[ch] = QStringLiteral("%1.5(C)").arg(i + ch);
+                }
+                batch.emplace_back(h.uid, &polls[i]);
+            }
+            writes.addPolls(batch);
+            for (int r = 1; r <= kRecords; ++r) {
+                archive::RecordRow row;
+                row.number = r;
+                row.minutes = r * 5;
+                row.atMs = h.startedAtMs + r * 300000;
+                for (int ch = 0; ch < archive::kChannels; ++ch)
+                    row.charge[ch] = QStringLiteral("%1.0(C)").arg(r * 10 + ch);
+                writes.addRecord(h.uid, row);
+            }
+            writes.changeState(h.uid, archive::TestState::FinishedByMinutes, h.startedAtMs + 1);
+            writes.changeState(h.uid, archive::TestState::Closed, h.startedAtMs + 2);
+        }
+    }
+    // The server holds them all, and the archive's marks say so.
+    {
+        auto reader = archive::ArchiveReader::open(path, nullptr);
+        for (const archive::TestSummary& s : reader->listTests())
+            server::InsertWholeTest(pg, bench, *reader->loadTest(s.id), reader->polls(s.id));
+    }
+    opened.db->exec(
+        "UPDATE test SET sent_header = 1, sent_states = 3, sent_polls = 60, sent_settled = 1;"
+        "UPDATE record SET sent = 1;");
+
+    server::ArchiveOutbox outbox(*opened.db);
+    server::Reconciler reconciler;
+    std::printf("%-52s %9s %9s %7s\n", "", "s", "limit s", "ratio");
+    bool ok = true;
+    for (const char* what : {"reconciliation of 5 000 settled tests, first",
+                             "reconciliation of 5 000 settled tests, later"}) {
+        const auto start = Clock::now();
+        const server::Reconciler::Result result = reconciler.run(outbox, *opened.db, pg);
+        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        std::printf("%-52s %9.3f %9.1f %7.2f\n", what, seconds, 2.0, seconds / 2.0);
+        std::printf("  (%d tests checked, %d to send again)\n", result.checked, result.reopened);
+        ok = ok && seconds < 2.0 && result.checked == kTests && result.reopened == 0;
+    }
+    // Where the time goes: the server's accounts alone, the archive's alone.
+    {
+        QStringList uids;
+        for (int n = 1; n <= kTests; ++n) uids << Header(n).uid;
+        auto start = Clock::now();
+        for (qsizetype first = 0; first < uids.size(); first += 500)
+            server::ServerAccounts(pg, uids.mid(first, 500));
+        const double onServer = std::chrono::duration<double>(Clock::now() - start).count();
+        start = Clock::now();
+        for (qint64 id = 1; id <= kTests; ++id) {
+            server::PollTally tally;
+            server::LocalAccount(*opened.db, id, tally);
+        }
+        const double local = std::chrono::duration<double>(Clock::now() - start).count();
+        std::printf("  (of which the server's accounts %.3f s, the archive's %.3f s)\n", onServer,
+                    local);
+    }
+    return ok ? 0 : 1;
+}
