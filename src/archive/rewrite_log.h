@@ -17,8 +17,9 @@
 // that stopped part-way is taken up where it stopped and nothing is written twice.
 //
 // The log keeps every state change and record, and the newest `mostPolls` polls of each test
-// (some four days at one poll every two seconds): older polls are in the archive they were
-// committed to, and should that archive be replaced they are counted as lost.
+// (the writer's `maxWaitingPolls`, some 28 hours at one poll every two seconds): older polls
+// are in the archive they were committed to, and should that archive be replaced they are
+// counted as lost.
 namespace archive::writer {
 
 class RewriteLog {
