@@ -54,8 +54,28 @@ QString WriterConsequence() {
         "档案恢复后自动补写全部记录。");
 }
 
-QString WritesRestoredText(const QString& path) {
-    return QStringLiteral("测试档案已恢复写入：%1。此前未能写入的记录已全部补写。").arg(path);
+QString PermanentConsequence() {
+    return QStringLiteral(
+        "本次实验照常进行，但记录不会存入测试档案，请用“保存文本数据”等按钮导出。"
+        "处理好档案后重新启动程序。");
+}
+
+QString WritesRestoredText(const QString& path, qint64 lostPolls) {
+    if (lostPolls <= 0)
+        return QStringLiteral("测试档案已恢复写入：%1。此前未能写入的记录已全部补写。").arg(path);
+    return QStringLiteral(
+               "测试档案已恢复写入：%1。此前未能写入的记录和状态已全部补写；"
+               "积压过久，最早的 %2 次轮询数据未能保存。")
+        .arg(path)
+        .arg(lostPolls);
+}
+
+QString EndingNotKeptText(const QString& path, const QString& test) {
+    return QStringLiteral(
+               "%1的结束状态既无法写入测试档案 %2，也无法存放在档案旁。请勿关闭实验窗口，"
+               "先用“保存文本数据”等按钮导出记录；若程序意外退出，下次可能会询问该实验是否"
+               "未正常结束，此时请选择放弃恢复。")
+        .arg(test, path);
 }
 
 QString UnwrittenAtEndText(const QString& path, const QStringList& tests) {
@@ -91,7 +111,7 @@ QString CannotReadText(const QString& path, const QString& cause) {
 QString TooNewText(const QString& path, int foundVersion) {
     return QStringLiteral(
                "测试档案 %1 由较新版本的程序写入（档案版本 %2，本程序只认识到版本 %3），"
-               "本程序不改动它。")
+               "本程序不改动它。请改用较新版本的程序。")
         .arg(path)
         .arg(foundVersion)
         .arg(kArchiveVersion);

@@ -15,8 +15,14 @@ QString CauseText(const SqlError& error, const QString& path, int busyTimeoutMs)
 
 // What the writer's failure means for the running test.
 QString WriterConsequence();
-// The archive takes writes again after a failure: everything kept meanwhile is in it.
-QString WritesRestoredText(const QString& path);
+// The same for an archive this program can never use (a newer program's, no WAL journal):
+// nothing is tried again and nothing is kept for it.
+QString PermanentConsequence();
+// The archive takes writes again after a failure: everything kept meanwhile is in it, but for
+// `lostPolls` polls (the oldest of a long stall), which are named.
+QString WritesRestoredText(const QString& path, qint64 lostPolls = 0);
+// A test's ending could be written neither into the archive nor beside it.
+QString EndingNotKeptText(const QString& path, const QString& test);
 // Said before the program ends when some records could not be archived: `tests` names each
 // test ("2026-12-9 08:05:09 开始的实验") with its count of unwritten records.
 QString UnwrittenAtEndText(const QString& path, const QStringList& tests);

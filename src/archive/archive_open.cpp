@@ -74,22 +74,32 @@ Outcome Prepare(Connection& db, int busyTimeoutMs, int version, int* found) {
 
 }  // namespace
 
+std::optional<FileId> IdentifyFile(const QString& path) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0) return std::nullopt;
+    return FileId{quint64(st.st_dev), quint64(st.st_ino)};
+}
+
 void ConfigureConnection(Connection& db, int busyTimeoutMs) {
     sqlite3_busy_timeout(db.get(), busyTimeoutMs);
     db.exec("PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON;");
 }
 
-OpenedArchive OpenArchive(const QString& path, int busyTimeoutMs, int version, Damage damage) {
+OpenedArchive OpenArchive(const QString& path, int busyTimeoutMs, int version, Damage damage,
+                          std::optional<FileId> knownDamaged) {
     OpenedArchive opened;
     // Held before the file is opened, so that a writer that finds itself alone knows that no
-    // one is about to open the old file either.
+    // one is about to open the old file either, nor to put another one in its place.
     opened.use = std::make_unique<ArchiveUse>(path);
     QString renamed;
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        const bool existed = QFileInfo::exists(path);
+    // Two tries: the file found, then the new one made in place of a damaged one; a file that
+    // changed under a conversion to the exclusive hold is opened once more as it is.
+    for (int attempt = 0, tries = 2; attempt < tries; ++attempt) {
+        const std::optional<FileId> id = IdentifyFile(path);
+        const bool existed = id.has_value();
         std::unique_ptr<Connection> db;
         try {
-            if (damage == Damage::KnownDamaged && attempt == 0 && existed)
+            if (knownDamaged && attempt == 0 && id == knownDamaged)
                 throw SqlError(SQLITE_CORRUPT, 0, "damaged while written");
             db = std::make_unique<Connection>(path, kOpenFlags);
             if (!existed) ShareWithGroup(path);
@@ -97,9 +107,11 @@ OpenedArchive OpenArchive(const QString& path, int busyTimeoutMs, int version, D
             switch (Prepare(*db, busyTimeoutMs, version, &found)) {
                 case Outcome::TooNew:
                     opened.message = TooNewText(path, found);
+                    opened.permanent = true;
                     return opened;
                 case Outcome::NoWal:
                     opened.message = renamed + NoWalText(path);
+                    opened.permanent = true;
                     return opened;
                 case Outcome::Ready:
                     break;
@@ -111,7 +123,7 @@ OpenedArchive OpenArchive(const QString& path, int busyTimeoutMs, int version, D
         } catch (const SqlError& error) {
             db.reset();
             const QString cause = CauseText(error, path, busyTimeoutMs);
-            if (!IsDamage(error) || attempt > 0 || damage == Damage::Report) {
+            if (!IsDamage(error) || attempt > 0 || damage == Damage::Report || !existed) {
                 opened.message = renamed + CannotOpenText(path, cause);
                 return opened;
             }
@@ -119,7 +131,16 @@ OpenedArchive OpenArchive(const QString& path, int busyTimeoutMs, int version, D
             // writing into the old file, and its test would vanish from the new one.
             if (!opened.use->tryAlone()) {
                 opened.message = CannotOpenText(path, cause) + DamagedInUseText();
+                opened.damaged = id;
                 return opened;
+            }
+            // The hold was let go for a moment while it was turned exclusive: the file is moved
+            // only when it is still the one found damaged.
+            if (IdentifyFile(path) != id) {
+                opened.use->share();
+                if (tries < 3) ++tries;
+                knownDamaged.reset();
+                continue;
             }
             const QString aside = AsideName(path);
             const bool moved = MoveAside(path, aside);

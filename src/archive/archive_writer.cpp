@@ -11,14 +11,20 @@
 #include <vector>
 
 #include "archive/archive_messages.h"
-#include "archive/archive_open.h"
+#include "archive/poll_backlog.h"
+#include "archive/rewrite_log.h"
 #include "archive/test_endings.h"
-#include "archive/test_lock.h"
-#include "archive/test_writes.h"
+#include "archive/writer_connection.h"
+#include "archive/writer_endings.h"
+#include "archive/writer_items.h"
 
+// The writer's thread and the order of its work. Each failure path has its own file:
+// connecting and a damaged file (writer_connection), writing the tests under way anew
+// (rewrite_log), the endings beside the archive (writer_endings), the polls waiting
+// (poll_backlog).
 namespace archive {
 
-using Clock = std::chrono::steady_clock;
+using namespace writer;
 using std::chrono::milliseconds;
 
 namespace {
@@ -27,41 +33,17 @@ namespace {
 constexpr size_t kMostPollsAtOnce = 500;
 constexpr quint64 kNone = std::numeric_limits<quint64>::max();
 
-struct PollItem {
-    quint64 seq;
-    QString uid;
-    PollRow row;
-    Clock::time_point handedAt;
-};
-// A test's start, a state change or a record: rare beside the polls, so they travel whole.
-struct OtherItem {
-    enum class Kind { Begin, Resume, State, Record };
-    OtherItem(Kind kind, QString uid) : kind(kind), uid(std::move(uid)) {}
-    Kind kind;
-    QString uid;
-    TestState state = TestState::Running;
-    qint64 atMs = 0;
-    std::shared_ptr<const TestHeader> header;
-    std::shared_ptr<const RecordRow> record;
-    std::shared_ptr<const ArchivedTest> resumed;
-    quint64 seq = 0;
-};
-struct ReleaseItem {
-    quint64 seq;
-    std::unique_ptr<TestLock> lock;
-};
-
-// Everything committed of a test under way, to write it anew into a new archive.
-struct TestLog {
-    std::shared_ptr<const TestHeader> header;
-    std::vector<StateChange> states;
-    std::map<int, RecordRow> records;
-    std::vector<PollRow> polls;
-};
-
 QString TestName(const TestHeader& header) {
     return QStringLiteral("%1 %2 开始的实验").arg(header.testDate, header.startTime);
 }
+
+// Locks whose ending could be left nowhere: held until the program ends, so that no other
+// copy takes the test for a crashed one while this one runs.
+std::vector<std::unique_ptr<TestLock>>& HeldUntilExit() {
+    static std::vector<std::unique_ptr<TestLock>> locks;
+    return locks;
+}
+std::mutex g_heldMutex;
 
 }  // namespace
 
@@ -74,6 +56,15 @@ ArchiveWriter::Options::Options()
       retryMs(10000) {}
 
 struct ArchiveWriter::Shared {
+    Shared(QString path, FailureHandler handler, Options opts)
+        : path(std::move(path)),
+          onFailure(std::move(handler)),
+          options(std::move(opts)),
+          polls(size_t(std::max(options.maxWaitingPolls, 1))),
+          connection(this->path, options.busyTimeoutMs),
+          log(size_t(std::max(options.maxWaitingPolls, 1))),
+          endings(this->path) {}
+
     QString path;
     FailureHandler onFailure;
     Options options;
@@ -81,10 +72,11 @@ struct ArchiveWriter::Shared {
     std::mutex mutex;              // guards everything below up to `failed`
     std::condition_variable work;  // the thread waits here for work
     std::condition_variable done;  // flush and close() wait here for progress
-    std::deque<PollItem> polls;    // polls are kept apart so the oldest can be dropped
+    PollBacklog polls;             // polls are kept apart so the oldest can be dropped
     std::deque<OtherItem> others;  // tests, state changes, records
     std::deque<ReleaseItem> releases;
     std::map<QString, QString> names;  // each test handed, as the operator knows it
+    std::map<QString, int> lost;       // records never to be written (a permanent failure)
     quint64 nextSeq = 1;               // the order of the calls, across the queues
     quint64 inFlight = kNone;          // the lowest number being written now
     int flushWaiters = 0;
@@ -93,22 +85,22 @@ struct ArchiveWriter::Shared {
     bool connected = false;  // the writer has the archive open
     bool releasing = false;  // locks taken from `releases` are being let go
     bool stopping = false;
-    bool lastTry = false;  // the archive failed at the end and was tried once more
+    bool lastTry = false;    // the archive failed at the end and was tried once more
+    bool permanent = false;  // the archive can never be used by this program
     Clock::time_point stopDeadline;
     bool finished = false;
-    qint64 dropped = 0;
     std::atomic<bool> failed{false};
 
     std::mutex handlerMutex;  // a handler runs under it; the owner leaving takes it too
     bool abandoned = false;
 
     // The thread's own, untouched by the callers.
-    OpenedArchive opened;
-    std::unique_ptr<TestWrites> writes;
-    bool reported = false;      // the failure has been told and not yet its end
-    bool damaged = false;       // the last failure was a damaged file
-    Clock::time_point nextTry;  // while there is no connection
-    std::map<QString, TestLog> logs;
+    WriterConnection connection;
+    RewriteLog log;
+    OwnEndings endings;
+    bool reported = false;              // the failure has been told and not yet its end
+    Clock::time_point nextTry;          // while there is no connection
+    Clock::time_point nextEndingsLook;  // while there is one
 
     quint64 lowestPending() const {
         quint64 low = inFlight;
@@ -125,10 +117,17 @@ struct ArchiveWriter::Shared {
                now >= polls.front().handedAt + milliseconds(options.pollWaitMs);
     }
 
+    // With the queue's lock: what an archive that can never be used would keep is counted
+    // (the records) or let go of (polls, state changes, locks).
+    void forget(OtherItem& item) {
+        if (item.kind == OtherItem::Kind::Record) ++lost[item.uid];
+    }
+
     void push(OtherItem item) {
         {
             std::lock_guard lock(mutex);
             if (finished) return;
+            if (permanent) return forget(item);
             item.seq = nextSeq++;
             retryNow = true;  // a failed archive is tried again at once
             others.push_back(std::move(item));
@@ -143,15 +142,16 @@ struct ArchiveWriter::Shared {
 
     // Thread only, without the queue's lock. The message is out before failed() says so, and
     // before a flush waiting for this returns.
-    void fail(QString message) {  // a copy: the connection's message goes with it
-        disconnect();
+    void fail(const QString& message, bool lasting = false) {
+        connection.close();
         nextTry = Clock::now() + milliseconds(options.retryMs);
-        if (reported) return;
+        if (reported && !lasting) return;
         reported = true;
-        tell(message + WriterConsequence());
+        tell(message + (lasting ? PermanentConsequence() : WriterConsequence()));
         {
             std::lock_guard lock(mutex);
             failed = true;
+            permanent = lasting;
         }
         done.notify_all();
     }
@@ -161,80 +161,83 @@ struct ArchiveWriter::Shared {
     void restored(std::unique_lock<std::mutex>& lock) {
         reported = false;
         failed = false;
+        const qint64 lostPolls = polls.takeUnsaid();
         lock.unlock();
-        tell(WritesRestoredText(path));
+        tell(WritesRestoredText(path, lostPolls));
         lock.lock();
     }
 
-    // The statements, then the connection, then the hold on the file.
-    void disconnect() {
-        writes.reset();
-        opened.db.reset();
-        opened = OpenedArchive();
+    // Thread only, with the queue's lock: each test's state changes not in the archive.
+    // Only tests whose row was committed count: another program can offer only those. The
+    // log is the thread's: `all` when the thread may still be running.
+    std::map<QString, std::vector<StateChange>> unwrittenStates(bool all = false) const {
+        std::map<QString, std::vector<StateChange>> states;
+        for (const OtherItem& item : others)
+            if (item.kind == OtherItem::Kind::State && (all || log.holds(item.uid)))
+                states[item.uid].push_back({item.state, item.atMs});
+        return states;
+    }
+
+    // Thread only, with the queue's lock: the endings beside the archive made to match what
+    // is unwritten; a test whose ending can be kept nowhere is said.
+    void keepEndings(std::unique_lock<std::mutex>& lock) {
+        const auto states = unwrittenStates();
+        if (states.empty() && !endings.any()) return;
+        lock.unlock();
+        const QStringList lostEndings = endings.update(states);
+        lock.lock();
+        for (const QString& uid : lostEndings) {
+            const auto name = names.find(uid);
+            const QString test =
+                name != names.end() ? name->second : QStringLiteral("实验 %1").arg(uid);
+            lock.unlock();
+            tell(EndingNotKeptText(path, test));
+            lock.lock();
+        }
     }
 
     void run();
     bool connect();
-    void takeUpEndings();
-    void writeAnew();
+    void forgetAll(std::unique_lock<std::mutex>& lock);
     void write(std::vector<PollItem>& batch, std::optional<OtherItem>& other);
-    void logged(std::vector<PollItem>& batch, std::optional<OtherItem>& other);
     std::vector<ReleaseItem> dueReleases();
 };
 
-// Opens the archive, writes the endings other programs left and the tests that a new archive
-// lacks. False (after the message) when the archive cannot be used yet.
+// Opens the archive, writes the endings other programs left and what the archive lacks of the
+// tests under way. False (after the message) when the archive cannot be used yet.
 bool ArchiveWriter::Shared::connect() {
-    opened = OpenArchive(path, options.busyTimeoutMs, kArchiveVersion,
-                         damaged ? Damage::KnownDamaged : Damage::MoveAside);
-    if (!opened.db) {
-        fail(opened.message);
+    const WriterConnection::Opened opened = connection.open();
+    if (!opened.ready) {
+        fail(opened.message, opened.permanent);
         return false;
     }
     try {
-        writes = std::make_unique<TestWrites>(*opened.db);
-        damaged = false;
         if (opened.movedAside) tell(opened.message + QStringLiteral("本次实验存入新档案。"));
-        takeUpEndings();
-        writeAnew();
+        TakeUpEndings(path, connection.writes());
+        nextEndingsLook = Clock::now() + milliseconds(options.retryMs);
+        const qint64 lostPolls = log.complete(connection.writes());
+        if (lostPolls > 0) {
+            std::lock_guard lock(mutex);
+            polls.addUnsaid(lostPolls);
+        }
         return true;
     } catch (const SqlError& error) {
-        damaged = error.primary() == SQLITE_CORRUPT || error.primary() == SQLITE_NOTADB;
-        fail(CannotWriteText(path, CauseText(error, path, options.busyTimeoutMs)));
+        fail(connection.failed(error));
         return false;
     }
 }
 
-void ArchiveWriter::Shared::takeUpEndings() {
-    for (const QString& uid : TestEndings::waiting(path)) {
-        // Its program has let go of it; one that takes it up first writes it.
-        const std::unique_ptr<TestLock> lock = TestLock::tryAcquireEnded(path, uid);
-        if (!lock) continue;
-        for (const StateChange& change : TestEndings::read(path, uid))
-            writes->changeState(uid, change.state, change.atMs);
-        TestEndings::remove(path, uid);
-    }
-}
-
-// The tests under way that the archive does not hold (it was new-made in place of a damaged
-// one) are written whole, as far as they were committed before.
-void ArchiveWriter::Shared::writeAnew() {
-    for (auto& [uid, log] : logs) {
-        if (!log.header || writes->holds(uid)) continue;
-        writes->beginTest(*log.header);
-        for (const StateChange& change : log.states)
-            writes->changeState(uid, change.state, change.atMs);
-        for (const auto& [number, record] : log.records) writes->addRecord(uid, record);
-        std::vector<std::pair<QString, const PollRow*>> rows;
-        for (const PollRow& poll : log.polls) {
-            rows.emplace_back(uid, &poll);
-            if (rows.size() == kMostPollsAtOnce) {
-                writes->addPolls(rows);
-                rows.clear();
-            }
-        }
-        if (!rows.empty()) writes->addPolls(rows);
-    }
+// An archive that can never be used: nothing waits for it.
+void ArchiveWriter::Shared::forgetAll(std::unique_lock<std::mutex>& lock) {
+    for (OtherItem& item : others) forget(item);
+    others.clear();
+    polls.clear();
+    std::deque<ReleaseItem> locks;
+    locks.swap(releases);
+    lock.unlock();
+    locks.clear();
+    lock.lock();
+    done.notify_all();
 }
 
 std::vector<ReleaseItem> ArchiveWriter::Shared::dueReleases() {
@@ -250,10 +253,16 @@ std::vector<ReleaseItem> ArchiveWriter::Shared::dueReleases() {
 void ArchiveWriter::Shared::run() {
     std::unique_lock lock(mutex);
     for (;;) {
+        if (permanent) {
+            if (!others.empty() || !polls.empty() || !releases.empty()) forgetAll(lock);
+            if (stopping) break;
+            work.wait(lock);
+            continue;
+        }
         if (std::vector<ReleaseItem> due = dueReleases(); !due.empty()) {
             releasing = true;
             lock.unlock();
-            for (ReleaseItem& item : due) logs.erase(item.lock->uid());
+            for (ReleaseItem& item : due) log.forget(item.lock->uid());
             due.clear();  // the locks go
             lock.lock();
             releasing = false;
@@ -263,9 +272,12 @@ void ArchiveWriter::Shared::run() {
         const bool empty = others.empty() && polls.empty();
         if (stopping && (empty || Clock::now() > stopDeadline || lastTry)) break;
 
-        if (!writes) {
+        if (!connection.isOpen()) {
             if (!stopping && !retryNow && Clock::now() < nextTry) {
-                work.wait_until(lock, nextTry);
+                // Endings that wait for the archive are kept beside it meanwhile.
+                const quint64 handed = nextSeq;
+                keepEndings(lock);
+                if (handed == nextSeq && !retryNow && !stopping) work.wait_until(lock, nextTry);
                 continue;
             }
             lastTry = stopping;
@@ -282,12 +294,27 @@ void ArchiveWriter::Shared::run() {
             done.notify_all();
             continue;
         }
-        if (!hasWork(Clock::now())) {
+        const Clock::time_point now = Clock::now();
+        if (!hasWork(now)) {
             if (stopping) break;
-            if (polls.empty())
-                work.wait(lock);
-            else
-                work.wait_until(lock, polls.front().handedAt + milliseconds(options.pollWaitMs));
+            if (now >= nextEndingsLook) {
+                // Endings other programs left since are written at every tick.
+                lock.unlock();
+                try {
+                    TakeUpEndings(path, connection.writes());
+                    nextEndingsLook = Clock::now() + milliseconds(options.retryMs);
+                } catch (const SqlError& error) {
+                    fail(connection.failed(error));
+                }
+                lock.lock();
+                connected = connection.isOpen();
+                done.notify_all();
+                continue;
+            }
+            Clock::time_point until = nextEndingsLook;
+            if (!polls.empty())
+                until = std::min(until, polls.front().handedAt + milliseconds(options.pollWaitMs));
+            work.wait_until(lock, until);
             continue;
         }
 
@@ -298,10 +325,7 @@ void ArchiveWriter::Shared::run() {
             other = std::move(others.front());
             others.pop_front();
         } else {
-            while (!polls.empty() && batch.size() < kMostPollsAtOnce) {
-                batch.push_back(std::move(polls.front()));
-                polls.pop_front();
-            }
+            batch = polls.take(kMostPollsAtOnce);
         }
         inFlight = batch.empty() ? other->seq : batch.front().seq;
         lock.unlock();
@@ -310,10 +334,14 @@ void ArchiveWriter::Shared::run() {
             write(batch, other);
             written = true;
         } catch (const SqlError& error) {
-            damaged = error.primary() == SQLITE_CORRUPT || error.primary() == SQLITE_NOTADB;
-            fail(CannotWriteText(path, CauseText(error, path, options.busyTimeoutMs)));
+            fail(connection.failed(error));
         }
-        if (written) logged(batch, other);
+        if (written) {
+            if (other)
+                log.committed(*other);
+            else
+                log.committed(batch);
+        }
         lock.lock();
         inFlight = kNone;
         if (!written) {
@@ -321,42 +349,45 @@ void ArchiveWriter::Shared::run() {
             connected = false;
             // Kept, in their places, for the next try.
             if (other) others.push_front(std::move(*other));
-            for (auto it = batch.rbegin(); it != batch.rend(); ++it)
-                polls.push_front(std::move(*it));
-        } else if (reported && others.empty() && polls.empty()) {
-            restored(lock);
+            polls.putBack(batch);
+            keepEndings(lock);
+        } else {
+            if (other && other->kind == OtherItem::Kind::State && endings.any()) keepEndings(lock);
+            if (reported && others.empty() && polls.empty()) restored(lock);
         }
         done.notify_all();
     }
     lock.unlock();
-    disconnect();
+    connection.close();
     lock.lock();
     finished = true;
     done.notify_all();
 }
 
 void ArchiveWriter::Shared::write(std::vector<PollItem>& batch, std::optional<OtherItem>& other) {
+    TestWrites& writes = connection.writes();
     if (!batch.empty()) {
         std::vector<std::pair<QString, const PollRow*>> rows;
         rows.reserve(batch.size());
         for (const PollItem& item : batch) rows.emplace_back(item.uid, &item.row);
-        writes->addPolls(rows);
+        writes.addPolls(rows);
         return;
     }
-    const OtherItem& item = *other;
+    OtherItem& item = *other;
     switch (item.kind) {
         case OtherItem::Kind::Begin:
-            writes->beginTest(*item.header);
+            writes.beginTest(*item.header);
             break;
         case OtherItem::Kind::Resume:
+            if (const auto held = writes.counts(item.uid)) item.pollsInArchive = held->polls;
             break;
         case OtherItem::Kind::State:
-            if (writes->changeState(item.uid, item.state, item.atMs) == 0)
+            if (writes.changeState(item.uid, item.state, item.atMs) == 0)
                 qWarning("archive: a state change for test %s, which is not in the archive",
                          qPrintable(item.uid));
             break;
         case OtherItem::Kind::Record:
-            if (writes->addRecord(item.uid, *item.record) == 0) {
+            if (writes.addRecord(item.uid, *item.record) == 0) {
                 qWarning("archive: record %d of test %s, which is not in the archive",
                          item.record->number, qPrintable(item.uid));
             } else if (options.onRecordCommitted) {
@@ -367,38 +398,11 @@ void ArchiveWriter::Shared::write(std::vector<PollItem>& batch, std::optional<Ot
     }
 }
 
-// What was just committed, kept for the tests under way.
-void ArchiveWriter::Shared::logged(std::vector<PollItem>& batch, std::optional<OtherItem>& other) {
-    for (PollItem& item : batch) {
-        const auto log = logs.find(item.uid);
-        if (log != logs.end()) log->second.polls.push_back(std::move(item.row));
-    }
-    if (!other) return;
-    if (other->kind == OtherItem::Kind::Begin) {
-        logs[other->uid].header = other->header;
-        return;
-    }
-    if (other->kind == OtherItem::Kind::Resume) {
-        TestLog& log = logs[other->uid];
-        log.header = std::make_shared<const TestHeader>(other->resumed->header);
-        log.states = other->resumed->states;
-        for (const RecordRow& record : other->resumed->records) log.records[record.number] = record;
-        return;
-    }
-    const auto log = logs.find(other->uid);
-    if (log == logs.end()) return;
-    if (other->kind == OtherItem::Kind::State)
-        log->second.states.push_back({other->state, other->atMs});
-    else if (other->kind == OtherItem::Kind::Record)
-        log->second.records[other->record->number] = *other->record;
-}
-
 ArchiveWriter::ArchiveWriter(QString path, FailureHandler onFailure, Options options)
-    : m_shared(std::make_shared<Shared>()) {
-    m_shared->path = std::move(path);
-    m_shared->onFailure = std::move(onFailure);
-    m_shared->options = std::move(options);
+    : m_shared(
+          std::make_shared<Shared>(std::move(path), std::move(onFailure), std::move(options))) {
     m_shared->nextTry = Clock::now();
+    m_shared->nextEndingsLook = Clock::now();
     m_thread = std::thread([shared = m_shared] { shared->run(); });
 }
 
@@ -430,36 +434,49 @@ std::vector<ArchiveWriter::Unwritten> ArchiveWriter::close() {
 
     // What was not written: the records are counted, the state changes left for the next
     // program, and only then the locks let go.
-    std::map<QString, std::vector<StateChange>> endings;
-    std::map<QString, int> records;
-    for (const OtherItem& item : s.others) {
-        if (item.kind == OtherItem::Kind::State)
-            endings[item.uid].push_back({item.state, item.atMs});
+    const std::map<QString, std::vector<StateChange>> endings = s.unwrittenStates(!finished);
+    std::map<QString, int> records = s.lost;
+    for (const OtherItem& item : s.others)
         if (item.kind == OtherItem::Kind::Record) ++records[item.uid];
-    }
     std::deque<ReleaseItem> releases;
     releases.swap(s.releases);
     s.others.clear();
     s.polls.clear();
-    std::vector<Unwritten> unwritten;
-    for (const auto& [uid, count] : records) {
-        const auto name = s.names.find(uid);
-        unwritten.push_back(
-            {uid, name != s.names.end() ? name->second : QStringLiteral("实验 %1").arg(uid),
-             count});
-    }
     const QString path = s.path;
+    const std::map<QString, QString> names = s.names;
     lock.unlock();
 
     if (finished)
         m_thread.join();
     else
         m_thread.detach();
-    for (const auto& [uid, changes] : endings)
-        if (!TestEndings::leave(path, uid, changes))
-            qWarning("archive: the ending of test %s could not be left beside the archive",
-                     qPrintable(uid));
+    std::map<QString, bool> endingLost;
+    for (const auto& [uid, changes] : endings) {
+        // The thread has ended (or is stuck in a system call and touches its endings no more).
+        const bool left =
+            finished ? s.endings.leaveAtEnd(uid, changes) : TestEndings::leave(path, uid, changes);
+        if (left) continue;
+        qWarning("archive: the ending of test %s could not be left beside the archive",
+                 qPrintable(uid));
+        endingLost[uid] = true;
+    }
+    for (ReleaseItem& item : releases) {
+        if (endingLost.count(item.lock->uid()) == 0) continue;
+        std::lock_guard held(g_heldMutex);
+        HeldUntilExit().push_back(std::move(item.lock));
+    }
     releases.clear();
+
+    std::vector<Unwritten> unwritten;
+    std::map<QString, Unwritten> byTest;
+    for (const auto& [uid, count] : records) byTest[uid].records = count;
+    for (const auto& [uid, isLost] : endingLost) byTest[uid].endingLost = isLost;
+    for (auto& [uid, test] : byTest) {
+        const auto name = names.find(uid);
+        test.uid = uid;
+        test.test = name != names.end() ? name->second : QStringLiteral("实验 %1").arg(uid);
+        unwritten.push_back(test);
+    }
     return unwritten;
 }
 
@@ -500,17 +517,13 @@ void ArchiveWriter::addPoll(const QString& uid, const PollRow& poll) {
     Shared& s = *m_shared;
     // Copied before the lock is taken: the caller holds the lock only to queue it.
     PollItem item{0, uid, poll, Clock::now()};
+    PollItem dropped;  // freed after the lock is let go
     bool wake = false;
     {
         std::lock_guard lock(s.mutex);
-        if (s.finished) return;
+        if (s.finished || s.permanent) return;
         item.seq = s.nextSeq++;
-        s.polls.push_back(std::move(item));
-        if (s.polls.size() > size_t(s.options.maxWaitingPolls)) {
-            std::swap(item, s.polls.front());  // freed after the lock is let go
-            s.polls.pop_front();
-            ++s.dropped;
-        }
+        s.polls.push(std::move(item), dropped);
         // The thread learns of a first poll's deadline, and of a full batch.
         wake = s.polls.size() == 1 || s.polls.size() >= size_t(s.options.pollBatch);
     }
@@ -535,7 +548,8 @@ bool ArchiveWriter::flush(int timeoutMs) {
     ++s.flushWaiters;
     s.work.notify_one();
     const bool done = s.done.wait_for(lock, milliseconds(timeoutMs), [&] {
-        // A failed archive about to be tried again is waited for.
+        // A failed archive about to be tried again is waited for; one never to be tried is not.
+        if (s.permanent) return true;
         if (s.failed && !s.connected && !s.retryNow && !s.trying) return true;
         return s.lowestPending() > target && !s.releasing &&
                (s.releases.empty() || s.releases.front().seq > target);
@@ -548,7 +562,7 @@ bool ArchiveWriter::failed() const { return m_shared->failed; }
 
 qint64 ArchiveWriter::droppedPolls() const {
     std::lock_guard lock(m_shared->mutex);
-    return m_shared->dropped;
+    return m_shared->polls.dropped();
 }
 
 }  // namespace archive

@@ -17,11 +17,16 @@
 // are written in batches, in the order they were handed. When the archive cannot be opened or
 // written (a full disk, a busy or damaged archive, a missing folder), the message handler is
 // told once, on the writer's thread, and the writer keeps everything unwritten in memory, in
-// order, and tries again every `retryMs` and at every new record. Once the archive takes writes
-// again it writes all it kept and the handler is told so. A damaged archive is moved aside
+// order (polls up to `maxWaitingPolls`, the oldest dropped and counted beyond), and tries again
+// every `retryMs` and at every new record. Meanwhile a test's unwritten ending is left beside
+// the archive at once (see writer_endings.h). Once the archive takes writes again it writes
+// all it kept, and what the archive lacks of the tests under way (counted, not guessed), and
+// the handler is told so, with the polls that were lost. A damaged archive is moved aside
 // (when no other copy of the program has it open) and the tests under way are written anew,
-// whole, into the new one. The handlers must not wait for the thread that owns the writer
-// (post the message to the GUI thread, say): close() waits for a handler under way.
+// whole, into the new one. An archive this program can never use (a newer program's, no WAL)
+// is said once, with no promise to retry: nothing is kept for it. The handlers must not wait
+// for the thread that owns the writer (post the message to the GUI thread, say): close()
+// waits for a handler under way.
 namespace archive {
 
 class TestLock;
@@ -49,6 +54,8 @@ class ArchiveWriter {
         QString uid;
         QString test;  // "2026-12-9 08:05:09 开始的实验"
         int records = 0;
+        // Its ending could be left nowhere: the next start may ask about it as unfinished.
+        bool endingLost = false;
     };
 
     ArchiveWriter(QString path, FailureHandler onFailure, Options options = Options());
@@ -86,7 +93,9 @@ class ArchiveWriter {
     // Writes what is pending (for at most closeWaitMs, plus a busy archive's wait, one more
     // try when the archive fails), leaves the endings that could not be written, lets go of the
     // locks and ends the thread; a thread stuck on a stalled disk is left to finish by itself.
-    // Returns the records that are not in the archive. Later calls do nothing.
+    // Returns the tests with records that are not in the archive, or with an ending that could
+    // be kept nowhere (their locks are then held until the program ends). Later calls do
+    // nothing.
     std::vector<Unwritten> close();
 
   private:

@@ -7,7 +7,16 @@
 
 // The archive's audit trail: who did what, when, to which test (started, paused, exported,
 // deleted, ...). Events are handed over and written on a thread of the trail's own, so the
-// caller never waits for the disk; each event gets a uid that names it on the lab server too.
+// caller never waits for the disk; each event gets a uid that names it on the lab server too,
+// and the time it was handed.
+//
+// The trail uses the archive as the writer does: it opens the live file whenever events wait,
+// holding `archive.use` while it has it open, and lets go once they are written (so that a
+// writer can move a damaged file aside, and the trail then follows the new one). An event
+// the archive refuses is kept, in order, and tried again every `retryMs`; the events still
+// waiting when the trail ends are left beside the archive ("kivo.sqlite.locks/audit-*.pending")
+// and written by the next trail that opens it. An event is written once however often it is
+// tried.
 namespace archive {
 
 struct AuditEvent {
@@ -19,7 +28,8 @@ struct AuditEvent {
     // An exported file: its kind ("文本数据", "报表", "CSV"), and its path; the trail reads its
     // name, size and SHA-256 on its own thread.
     QString fileKind, filePath;
-    qint64 atMs = 0;  // 0: now
+    qint64 atMs = 0;  // 0: when it is handed
+    QString uid;      // given when it is handed
 };
 
 // The operator's words for an action ("开始实验", "删除实验", ...).
@@ -27,15 +37,17 @@ QString AuditActionText(const QString& action);
 
 class AuditTrail {
   public:
-    explicit AuditTrail(QString archivePath);
-    // Writes what was handed (for at most a few seconds), then ends its thread.
+    explicit AuditTrail(QString archivePath, int retryMs = 10000);
+    // Writes what was handed (for at most a few seconds, less when the archive fails), leaves
+    // the rest beside the archive, then ends its thread.
     ~AuditTrail();
     AuditTrail(const AuditTrail&) = delete;
     AuditTrail& operator=(const AuditTrail&) = delete;
 
     // Any thread; returns at once.
     void record(AuditEvent event);
-    // Waits until everything handed so far is written; false on a timeout.
+    // Waits until everything handed so far is written; false on a timeout, or at once while
+    // the archive refuses.
     bool flush(int timeoutMs);
 
     struct Shared;  // the queue the trail's thread takes events from

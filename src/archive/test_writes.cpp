@@ -62,13 +62,38 @@ TestWrites::TestWrites(Connection& db)
       m_setState(db, kSetState),
       m_insertRecord(db, kInsertRecord),
       m_refreshSummary(db, RefreshSummarySql().c_str()),
-      m_insertPoll(db, kInsertPoll) {}
+      m_insertPoll(db, kInsertPoll),
+      m_counts(db,
+               "SELECT (SELECT count(*) FROM state_change WHERE test_id = ?1),"
+               " (SELECT count(*) FROM record WHERE test_id = ?1),"
+               " (SELECT count(*) FROM poll WHERE test_id = ?1)"),
+      m_findState(db,
+                  "SELECT 1 FROM state_change WHERE test_id = ?1 AND state = ?2 AND at_ms = ?3") {}
 
 qint64 TestWrites::testId(const QString& uid) {
     m_findTest.bind(1, uid);
     const qint64 id = m_findTest.step() ? m_findTest.integer(0) : 0;
     m_findTest.reset();
     return id;
+}
+
+std::optional<TestWrites::Counts> TestWrites::counts(const QString& uid) {
+    const qint64 id = testId(uid);
+    if (id == 0) return std::nullopt;
+    m_counts.bind(1, id);
+    Counts counts;
+    if (m_counts.step()) counts = {m_counts.integer(0), m_counts.integer(1), m_counts.integer(2)};
+    m_counts.reset();
+    return counts;
+}
+
+bool TestWrites::hasStateChange(const QString& uid, TestState state, qint64 atMs) {
+    const qint64 id = testId(uid);
+    if (id == 0) return false;
+    m_findState.bind(1, id).bind(2, QString::fromLatin1(StateName(state))).bind(3, atMs);
+    const bool found = m_findState.step();
+    m_findState.reset();
+    return found;
 }
 
 void TestWrites::beginTest(const TestHeader& h) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -27,10 +28,18 @@ class TestWrites {
     // Whether the archive holds the test.
     bool holds(const QString& uid) { return testId(uid) != 0; }
 
+    // How much of a test the archive holds; none when it does not hold the test.
+    struct Counts {
+        qint64 states = 0, records = 0, polls = 0;
+    };
+    std::optional<Counts> counts(const QString& uid);
+    // Whether the test has this state change already (an ending written twice is written once).
+    bool hasStateChange(const QString& uid, TestState state, qint64 atMs);
+
   private:
     Connection& m_db;
     Statement m_insertTest, m_findTest, m_insertState, m_setState, m_insertRecord, m_refreshSummary,
-        m_insertPoll;
+        m_insertPoll, m_counts, m_findState;
 
     qint64 testId(const QString& uid);  // 0 when it is not in the archive
 };

@@ -56,8 +56,14 @@ void close() {
     if (unwritten.empty() || QCoreApplication::instance() == nullptr) return;
     // Said before the program ends: the operator still has the exports of those records.
     QStringList tests;
-    for (const archive::ArchiveWriter::Unwritten& test : unwritten)
-        tests << QStringLiteral("%1有 %2 条记录").arg(test.test).arg(test.records);
+    for (const archive::ArchiveWriter::Unwritten& test : unwritten) {
+        QString text = test.test;
+        if (test.records > 0) text += QStringLiteral("有 %1 条记录").arg(test.records);
+        if (test.endingLost)
+            text +=
+                QStringLiteral("（结束状态也未能保存，下次启动时可能被问到是否恢复，请选择放弃）");
+        tests << text;
+    }
     MessageBox::show(QApplication::activeWindow(), archive::UnwrittenAtEndText(file, tests),
                      MessageBox::kAppCaption, MessageBox::Buttons::Ok,
                      MessageBox::Icon::Exclamation);

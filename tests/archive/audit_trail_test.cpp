@@ -3,13 +3,25 @@
 #include <gtest/gtest.h>
 
 #include <QCryptographicHash>
+#include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <functional>
 #include <thread>
 
 #include "archive/sqlite_handle.h"
 
 namespace {
+
+bool WaitUntil(const std::function<bool()>& done) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
 
 // Events handed from several threads at once are all written, each with a uid of its own; an
 // export's file is described by its name, size and SHA-256, read on the trail's thread.
@@ -37,7 +49,8 @@ TEST(AuditTrailTest, EveryEventFromEveryThreadIsWrittenWithItsFile) {
                                   {},
                                   {},
                                   {},
-                                  0});
+                                  0,
+                                  {}});
             });
         for (auto& t : threads) t.join();
         trail.record({QStringLiteral("exported"),
@@ -48,7 +61,8 @@ TEST(AuditTrailTest, EveryEventFromEveryThreadIsWrittenWithItsFile) {
                       {},
                       QStringLiteral("文本数据"),
                       file,
-                      0});
+                      0,
+                      {}});
         ASSERT_TRUE(trail.flush(20000));
     }
     archive::Connection db(path, SQLITE_OPEN_READONLY);
@@ -59,6 +73,62 @@ TEST(AuditTrailTest, EveryEventFromEveryThreadIsWrittenWithItsFile) {
                   .arg(bytes.size())
                   .arg(QString::fromLatin1(
                       QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex())));
+}
+
+// An archive that refuses events (here a file that is no database, as a damaged archive before
+// the writer moves it aside) loses none of them: they wait, in order, with the time they were
+// handed, are tried again, and what is left at the trail's end is written by the next trail.
+TEST(AuditTrailTest, EventsKeepTheirTimeThroughAFailureAndTheProgramsEnd) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("kivo.sqlite"));
+    const auto damage = [&] {
+        for (const char* suffix : {"-wal", "-shm"}) QFile::remove(path + suffix);
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(QByteArray("不是数据库\n").repeated(500));
+    };
+    const auto event = [](const char* action) {
+        archive::AuditEvent e;
+        e.action = QString::fromLatin1(action);
+        e.testUid = QStringLiteral("t");
+        e.user = QStringLiteral("admin");
+        return e;
+    };
+    damage();
+    qint64 handedBy = 0;
+    {
+        archive::AuditTrail trail(path, 50);
+        trail.record(event("started"));
+        trail.record(event("paused_operator"));
+        handedBy = QDateTime::currentMSecsSinceEpoch();
+        EXPECT_FALSE(trail.flush(20000));
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));  // tried again meanwhile
+        QFile::remove(path);  // the archive is back (a new one), and the trail's retry finds it
+        ASSERT_TRUE(WaitUntil([&] { return trail.flush(1000); }));
+        ASSERT_TRUE(QFile::rename(path, path + ".kept"));
+        damage();
+        trail.record(event("finished"));
+    }  // ends with "finished" unwritten
+    QFile::remove(path);
+    ASSERT_TRUE(QFile::rename(path + ".kept", path));
+    {
+        archive::AuditTrail next(path, 50);
+        next.record(event("closed"));
+        ASSERT_TRUE(WaitUntil([&] { return next.flush(1000); }));
+    }
+    archive::Connection db(path, SQLITE_OPEN_READONLY);
+    EXPECT_EQ(db.queryText("SELECT group_concat(action, ' ') FROM "
+                           "(SELECT action FROM audit_event ORDER BY at_ms, id)"),
+              QStringLiteral("started paused_operator finished closed"));
+    EXPECT_EQ(db.queryInt(QStringLiteral("SELECT count(*) FROM audit_event WHERE action IN "
+                                         "('started', 'paused_operator') AND at_ms <= %1")
+                              .arg(handedBy)
+                              .toUtf8()
+                              .constData()),
+              2);
+    EXPECT_TRUE(QDir(dir.filePath("kivo.sqlite.locks"))
+                    .entryList({"audit-*.pending"}, QDir::Files)
+                    .isEmpty());
 }
 
 }  // namespace

@@ -5,9 +5,12 @@
 #include <unistd.h>
 
 #include <QDir>
+#include <QFileInfo>
 
 #include "archive/archive_open.h"
 #include "archive/sqlite_handle.h"
+#include "archive/test_endings.h"
+#include "archive/test_lock.h"
 #include "archive_fixture.h"
 #include "bad_input/bad_input_cases.h"
 
@@ -58,6 +61,16 @@ class ArchiveBadConditions : public ArchiveTest {
         return messages.all();
     }
 
+    // A small disk of its own at `disk`: a tmpfs, which needs root.
+    bool mountSmallDisk(const QString& disk, const char* size) {
+        if (!QDir().mkpath(disk) || ::getuid() != 0 ||
+            RunProgram("mount", {"-t", "tmpfs", "-o", QStringLiteral("size=%1").arg(size), "tmpfs",
+                                 disk}) != 0)
+            return false;
+        m_mounted = disk;
+        return true;
+    }
+
     QString m_immutable, m_mounted;
 };
 
@@ -89,11 +102,7 @@ TEST_F(ArchiveBadConditions, AFolderThatIsMissingOrReadOnlyIsNamedWithItsCause) 
 
 TEST_F(ArchiveBadConditions, AFullDiskMidTestIsNamedOnceAndOnceFreedGetsEverything) {
     const QString disk = dir.filePath("disk");
-    ASSERT_TRUE(QDir().mkpath(disk));
-    if (::getuid() != 0 ||
-        RunProgram("mount", {"-t", "tmpfs", "-o", "size=1m", "tmpfs", disk}) != 0)
-        GTEST_SKIP() << "no small disk to fill here";
-    m_mounted = disk;
+    if (!mountSmallDisk(disk, "1m")) GTEST_SKIP() << "no small disk to fill here (needs root)";
     const QString file = QDir(disk).filePath("kivo.sqlite");
     Messages messages;
     ArchiveWriter::Options options;
@@ -126,6 +135,106 @@ TEST_F(ArchiveBadConditions, AFullDiskMidTestIsNamedOnceAndOnceFreedGetsEverythi
     ASSERT_EQ(test->records.size(), 41u);
     EXPECT_EQ(test->records.back(), Record(41));
     EXPECT_EQ(reader->polls(test->id).size(), 39u * 20);
+}
+
+TEST_F(ArchiveBadConditions, ARewriteCutShortByAFullDiskIsFinishedOnceTheDiskIsFreed) {
+    const QString disk = dir.filePath("disk");
+    if (!mountSmallDisk(disk, "16m")) GTEST_SKIP() << "no small disk to fill here (needs root)";
+    const QString file = QDir(disk).filePath("kivo.sqlite");
+    Messages messages;
+    ArchiveWriter::Options options;
+    options.busyTimeoutMs = 200;
+    options.retryMs = 3'600'000;  // here only a new record tries again
+    ArchiveWriter writer(file, messages.handler(), options);
+    writer.beginTest(Header("t"));
+    writer.changeState("t", TestState::Paused, 7);
+    std::vector<PollRow> polls;
+    for (int n = 1; n <= 6000; ++n) {
+        polls.push_back(Poll(n));
+        writer.addPoll("t", polls.back());
+        if (n % 2000 == 0) writer.addRecord("t", Record(n / 2000));
+    }
+    ASSERT_TRUE(writer.flush(20000));
+    {
+        // A write that fails lets go of the file; meanwhile it is damaged.
+        Connection blocker(file, SQLITE_OPEN_READWRITE);
+        blocker.exec("BEGIN EXCLUSIVE");
+        writer.addRecord("t", Record(4));
+        ASSERT_TRUE(WaitFor([&] { return writer.failed(); }, 20000));
+        blocker.exec("COMMIT");
+    }
+    for (const char* suffix : {"", "-wal", "-shm"}) QFile::remove(file + suffix);
+    {
+        QFile garbage(file);
+        ASSERT_TRUE(garbage.open(QIODevice::WriteOnly));
+        garbage.write(QByteArray("不是数据库\n").repeated(100));
+    }
+    // Room for the new archive and the test's row, not for its polls.
+    ASSERT_TRUE(BadInput::FillDisk(disk));
+    const QString filler = QDir(disk).filePath("filler");
+    ASSERT_TRUE(QFile::resize(filler, QFileInfo(filler).size() - 400 * 1024));
+    writer.addRecord("t", Record(5));
+    EXPECT_FALSE(writer.flush(20000));
+    {
+        auto reader = ArchiveReader::open(file, nullptr);
+        ASSERT_TRUE(reader);
+        ASSERT_EQ(reader->listTests().size(), 1u);  // the rewrite had begun
+        EXPECT_LT(reader->polls(reader->listTests()[0].id).size(), polls.size());
+    }
+
+    QFile::remove(filler);
+    writer.addRecord("t", Record(6));
+    ASSERT_TRUE(writer.flush(20000));
+    auto reader = ArchiveReader::open(file, nullptr);
+    const auto test = reader->loadTest(reader->listTests().at(0).id);
+    EXPECT_EQ(test->records,
+              (std::vector{Record(1), Record(2), Record(3), Record(4), Record(5), Record(6)}));
+    EXPECT_EQ(test->states, (std::vector<StateChange>{{TestState::Paused, 7}}));
+    EXPECT_EQ(reader->polls(test->id), polls);
+    EXPECT_EQ(messages.all().back(),
+              QStringLiteral("测试档案已恢复写入：%1。此前未能写入的记录已全部补写。").arg(file));
+}
+
+TEST_F(ArchiveBadConditions, AnEndingThatCanBeKeptNowhereIsSaidAndItsLockHeldToTheEnd) {
+    const QString disk = dir.filePath("disk");
+    if (!mountSmallDisk(disk, "1m")) GTEST_SKIP() << "no small disk to fill here (needs root)";
+    const QString file = QDir(disk).filePath("kivo.sqlite");
+    Messages messages;
+    ArchiveWriter::Options options;
+    options.retryMs = 3'600'000;
+    options.closeWaitMs = 300;
+    ArchiveWriter writer(file, messages.handler(), options);
+    writer.beginTest(Header("t"));
+    writer.addRecord("t", Record(1));
+    ASSERT_TRUE(writer.flush(10000));
+    std::unique_ptr<TestLock> lock = TestLock::tryAcquire(file, "t");
+    ASSERT_TRUE(lock);
+    ASSERT_TRUE(BadInput::FillDisk(disk));
+    for (int n = 2; n <= 40; ++n) {
+        for (int p = 0; p < 20; ++p) writer.addPoll("t", Poll(n * 20 + p));
+        writer.addRecord("t", Record(n));
+    }
+    writer.changeState("t", TestState::FinishedByMinutes, 10);
+    // Said while the window is still there to export from.
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            return messages.all().size() == 2 &&
+                   messages.all()[1].contains(QStringLiteral("结束状态既无法写入"));
+        },
+        20000))
+        << messages.all().join('|').toStdString();
+    EXPECT_TRUE(messages.all()[1].contains(QStringLiteral("2026-12-8 08:05:09 开始的实验")));
+    EXPECT_FALSE(TestEndings::pending(file, "t"));
+
+    writer.changeState("t", TestState::Closed, 11);
+    writer.release(std::move(lock));
+    const std::vector<ArchiveWriter::Unwritten> unwritten = writer.close();
+    ASSERT_EQ(unwritten.size(), 1u);
+    EXPECT_TRUE(unwritten[0].endingLost);
+    EXPECT_EQ(unwritten[0].records, 39);
+    // No other copy takes it for a crashed test while this program lives.
+    EXPECT_FALSE(TestLock::tryAcquire(file, "t"));
+    EXPECT_EQ(messages.all().size(), 2);
 }
 
 TEST_F(ArchiveBadConditions, ADamagedFileIsKeptAsideAndANewArchiveStarted) {
@@ -222,6 +331,44 @@ TEST_F(ArchiveBadConditions, AStalledDiskDropsTheOldestPollsButNoRecord) {
     std::vector<PollRow> newest;
     for (int n = 90; n < 100; ++n) newest.push_back(Poll(n));
     EXPECT_EQ(reader->polls(test->id), newest);
+}
+
+TEST_F(ArchiveBadConditions, PollsDroppedInAFailureAreNamedWhenTheArchiveIsBack) {
+    Messages messages;
+    ArchiveWriter::Options options;
+    options.maxWaitingPolls = 10;
+    options.busyTimeoutMs = 200;
+    options.retryMs = 50;  // the timed retry brings it back
+    ArchiveWriter writer(path(), messages.handler(), options);
+    writer.beginTest(Header("t"));
+    for (int n = 0; n < 20; ++n) {
+        writer.addPoll("t", Poll(n));
+        if (n % 5 == 4) {
+            ASSERT_TRUE(writer.flush(10000));
+        }
+    }
+    {
+        Connection blocker(path(), SQLITE_OPEN_READWRITE);
+        blocker.exec("BEGIN EXCLUSIVE");
+        writer.addRecord("t", Record(1));
+        ASSERT_TRUE(WaitFor([&] { return writer.failed(); }, 20000));
+        for (int n = 20; n < 120; ++n) writer.addPoll("t", Poll(n));
+        blocker.exec("COMMIT");
+    }
+    ASSERT_TRUE(WaitFor([&] { return !writer.failed(); }, 20000));
+    ASSERT_TRUE(writer.flush(10000));
+    EXPECT_EQ(writer.droppedPolls(), 90);
+    ASSERT_EQ(messages.all().size(), 2);
+    EXPECT_TRUE(messages.all()[1].contains(QStringLiteral("最早的 90 次轮询数据未能保存")))
+        << messages.all()[1].toStdString();
+    EXPECT_FALSE(messages.all()[1].contains(QStringLiteral("记录已全部补写。")));
+    auto reader = ArchiveReader::open(path(), nullptr);
+    const auto test = reader->loadTest(reader->listTests().at(0).id);
+    EXPECT_EQ(test->records, std::vector{Record(1)});
+    std::vector<PollRow> kept;  // those committed before, once each, and the newest ten
+    for (int n = 0; n < 20; ++n) kept.push_back(Poll(n));
+    for (int n = 110; n < 120; ++n) kept.push_back(Poll(n));
+    EXPECT_EQ(reader->polls(test->id), kept);
 }
 
 }  // namespace

@@ -1,10 +1,14 @@
 // The archive's failure paths keep their word: a damaged archive is moved aside only by a
-// writer that has it alone, and the test under way is written anew into the new one; a closed
-// test's lock goes only once its ending is in the archive, or beside it for the next program;
-// the lock files are the group's whatever the umask; an archive that cannot run its WAL journal
-// is named and left alone.
+// writer that has it alone, and only the file found damaged, and the test under way is written
+// anew into the new one; a closed test's lock goes only once its ending is in the archive, or
+// beside it for the next program, and an ending the archive refuses is left beside it at once;
+// another program's ending is taken up while the writer runs; the lock files are the group's
+// whatever the umask; an archive that cannot run its WAL journal, or of a newer program, is
+// named once and left alone, with no promise to retry.
 
 #include <sys/stat.h>
+
+#include <map>
 
 #include "archive/archive_open.h"
 #include "archive/archive_use.h"
@@ -88,6 +92,65 @@ TEST_F(ArchiveHealing, ADamagedArchiveIsReplacedAndTheTestUnderWayWrittenAnewWho
     EXPECT_TRUE(said[1].contains(dir.filePath(aside()[0]))) << said[1].toStdString();
     EXPECT_EQ(said[2],
               QStringLiteral("测试档案已恢复写入：%1。此前未能写入的记录已全部补写。").arg(path()));
+}
+
+TEST_F(ArchiveHealing, TwoWritersMeetingOneDamageLeaveOneFileAsideAndBothTestsInTheArchive) {
+    {
+        ArchiveWriter writer(path(), {});
+        writer.beginTest(Header("old"));
+        ASSERT_TRUE(writer.flush(10000));
+    }
+    {
+        // The schema stays readable, the test table and its indexes are garbage: the damage
+        // is met only when a test is written.
+        std::vector<qint64> pages;
+        {
+            Connection db(path(), SQLITE_OPEN_READWRITE);
+            db.exec("PRAGMA wal_checkpoint(TRUNCATE)");
+            Statement roots(db, "SELECT rootpage FROM sqlite_schema WHERE tbl_name = 'test'");
+            while (roots.step()) pages.push_back(roots.integer(0));
+        }
+        ASSERT_FALSE(pages.empty());
+        QFile file(path());
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        for (const qint64 page : pages) {
+            ASSERT_GT(page, 1);
+            file.seek((page - 1) * 4096);
+            file.write(QByteArray(4096, '\xA5'));
+        }
+    }
+    ArchiveWriter::Options options;
+    options.busyTimeoutMs = 200;
+    options.retryMs = 3'600'000;  // here only a new record tries again
+    Messages saidToA;
+    auto a = std::make_unique<ArchiveWriter>(path(), saidToA.handler(), options);
+    a->beginTest(Header("a"));
+    EXPECT_FALSE(a->flush(10000));  // A meets the damage while writing
+    ASSERT_TRUE(aside().isEmpty());
+
+    auto b = std::make_unique<ArchiveWriter>(path(), nullptr, options);
+    b->beginTest(Header("b"));
+    b->addRecord("b", Record(1));
+    EXPECT_FALSE(b->flush(10000));  // so does B, which then finds itself alone and heals it
+    b->addRecord("b", Record(2));
+    ASSERT_TRUE(b->flush(10000));
+    ASSERT_EQ(aside().size(), 1);
+
+    a->addRecord("a", Record(1));  // A writes into the healed archive, B still in it
+    ASSERT_TRUE(a->flush(10000)) << saidToA.all().join('|').toStdString();
+    b.reset();
+    a->addRecord("a", Record(2));
+    ASSERT_TRUE(a->flush(10000));
+    a.reset();
+
+    EXPECT_EQ(aside().size(), 1);
+    auto reader = ArchiveReader::open(path(), nullptr);
+    ASSERT_TRUE(reader);
+    std::map<QString, int> records;
+    for (const TestSummary& test : reader->listTests()) records[test.uid] = test.recordCount;
+    EXPECT_EQ(records, (std::map<QString, int>{{"a", 2}, {"b", 2}}));
+    for (const QString& text : saidToA.all())
+        EXPECT_FALSE(text.contains(QStringLiteral("另一个程序正在使用"))) << text.toStdString();
 }
 
 TEST_F(ArchiveHealing, AReaderLeavesADamagedArchiveAloneAndTheWriterWaitsUntilItIsAlone) {
@@ -178,6 +241,97 @@ TEST_F(ArchiveHealing, AClosedTestsLockGoesOnlyOnceItsEndingIsInTheArchiveOrBesi
     EXPECT_EQ(b->records, std::vector{Record(1)});
 }
 
+TEST_F(ArchiveHealing, AnEndingTheArchiveRefusesIsLeftBesideItAtOnceAndGoesOnceWritten) {
+    ArchiveWriter::Options options;
+    options.busyTimeoutMs = 200;
+    options.retryMs = 3'600'000;
+    Messages messages;
+    ArchiveWriter writer(path(), messages.handler(), options);
+    writer.beginTest(Header("t"));
+    writer.addRecord("t", Record(1));
+    ASSERT_TRUE(writer.flush(10000));
+    std::unique_ptr<TestLock> lock = TestLock::tryAcquire(path(), "t");
+    ASSERT_TRUE(lock);
+    {
+        Connection blocker(path(), SQLITE_OPEN_READWRITE);
+        blocker.exec("BEGIN EXCLUSIVE");
+        writer.changeState("t", TestState::Paused, 5);
+        ASSERT_TRUE(WaitFor([&] { return writer.failed(); }, 20000));
+        EXPECT_FALSE(TestEndings::pending(path(), "t"));  // a pause ends nothing
+        writer.changeState("t", TestState::FinishedByMinutes, 10);
+        // Left while the window is still open: a kill from here on leaves the test ended.
+        ASSERT_TRUE(WaitFor([&] { return TestEndings::pending(path(), "t"); }, 20000));
+        EXPECT_EQ(
+            TestEndings::read(path(), "t"),
+            (std::vector<StateChange>{{TestState::Paused, 5}, {TestState::FinishedByMinutes, 10}}));
+        writer.changeState("t", TestState::Closed, 11);
+        writer.release(std::move(lock));
+        ASSERT_TRUE(WaitFor([&] { return TestEndings::read(path(), "t").size() == 3; }, 20000));
+        EXPECT_FALSE(TestLock::tryAcquire(path(), "t"));
+        blocker.exec("COMMIT");
+    }
+    writer.addRecord("t", Record(2));
+    ASSERT_TRUE(writer.flush(10000));
+    EXPECT_FALSE(TestEndings::pending(path(), "t"));
+    auto reader = ArchiveReader::open(path(), nullptr);
+    const auto test = reader->loadTest(reader->listTests().at(0).id);
+    EXPECT_EQ(
+        test->states,  // each once
+        (std::vector<StateChange>{
+            {TestState::Paused, 5}, {TestState::FinishedByMinutes, 10}, {TestState::Closed, 11}}));
+    EXPECT_EQ(test->state, TestState::FinishedByMinutes);
+    EXPECT_TRUE(test->closed);
+}
+
+TEST_F(ArchiveHealing, AnotherProgramsEndingIsTakenUpWhileTheWriterRuns) {
+    ArchiveWriter::Options options;
+    options.retryMs = 100;
+    ArchiveWriter writer(path(), {}, options);
+    writer.beginTest(Header("other"));
+    writer.beginTest(Header("mine", 1'796'000'100'000));
+    ASSERT_TRUE(writer.flush(10000));
+    // The program of "other" ended on a busy archive and left its ending beside it.
+    ASSERT_TRUE(TestEndings::leave(path(), "other",
+                                   {{TestState::FinishedByInstrument, 7}, {TestState::Closed, 8}}));
+    auto reader = ArchiveReader::open(path(), nullptr);
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            return reader->unfinishedTests().size() == 1 && !TestEndings::pending(path(), "other");
+        },
+        20000));
+    EXPECT_EQ(reader->unfinishedTests().at(0).uid, "mine");
+}
+
+TEST_F(ArchiveHealing, ANewerProgramsArchiveIsSaidOnceWithoutAPromiseToRetry) {
+    {
+        Connection db(path(), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+        db.exec("PRAGMA user_version = 99");
+    }
+    const QByteArray before = ReadFile(path());
+    Messages messages;
+    ArchiveWriter::Options options;
+    options.retryMs = 50;
+    ArchiveWriter writer(path(), messages.handler(), options);
+    writer.beginTest(Header("t"));
+    EXPECT_FALSE(writer.flush(10000));
+    for (int n = 1; n <= 3; ++n) {
+        writer.addRecord("t", Record(n));
+        writer.addPoll("t", Poll(n));
+    }
+    EXPECT_FALSE(writer.flush(10000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // a few retry periods
+    const std::vector<ArchiveWriter::Unwritten> unwritten = writer.close();
+    ASSERT_EQ(messages.all().size(), 1) << messages.all().join('|').toStdString();
+    const QString text = messages.all()[0];
+    EXPECT_TRUE(text.contains(QStringLiteral("较新版本")) && text.contains(path()))
+        << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("请改用较新版本的程序"))) << text.toStdString();
+    EXPECT_FALSE(text.contains(QStringLiteral("重试"))) << text.toStdString();
+    ASSERT_EQ(unwritten.size(), 1u);
+    EXPECT_EQ(unwritten[0].records, 3);
+    EXPECT_EQ(ReadFile(path()), before);
+}
+
 TEST_F(ArchiveHealing, LockFilesAreTheGroupsWhateverTheUmaskAndALockWithoutItsFileIsSaid) {
     const mode_t former = ::umask(077);
     std::unique_ptr<TestLock> lock = TestLock::tryAcquire(path(), "t");
@@ -229,6 +383,7 @@ TEST_F(ArchiveHealing, AFileSystemWithoutSharedMemoryIsNamedOnceAndLeftAlone) {
         EXPECT_TRUE(text.contains(QStringLiteral("文件系统不支持"))) << text.toStdString();
     }
     EXPECT_TRUE(messages.all()[0].contains(QStringLiteral("本次实验照常进行")));
+    EXPECT_FALSE(messages.all()[0].contains(QStringLiteral("重试")));
 }
 
 }  // namespace

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <map>
+#include <vector>
+
+#include "archive/archive_rows.h"
+#include "archive/test_writes.h"
+
+// The writer's side of the endings beside the archive (see test_endings.h).
+//
+// Its own: while the archive fails, a test whose unwritten state changes include an ending
+// (finished, stopped, closed) has them left beside the archive at once, before its window can
+// go, and again each time they change; once they are all in the archive the file goes. A kill
+// at any moment then leaves the test ended, never offered as crashed.
+//
+// Other programs': the endings they left are written into the archive whenever the writer
+// has it open, at every retry tick, not only when it connects.
+namespace archive::writer {
+
+bool IsEnding(TestState state);
+
+class OwnEndings {
+  public:
+    explicit OwnEndings(QString archivePath) : m_path(std::move(archivePath)) {}
+
+    // `unwritten`: every test's state changes that are not in the archive yet, in order. Leaves
+    // or removes the files to match; returns the tests whose ending could not be left, each
+    // once (the operator is told).
+    QStringList update(const std::map<QString, std::vector<StateChange>>& unwritten);
+    bool any() const { return !m_left.empty() || !m_lost.empty(); }
+    // Whether the test's ending could neither be written nor left.
+    bool lost(const QString& uid) const { return m_lost.count(uid) != 0; }
+    // The test's last word, at the program's end: false when it could not be left either.
+    bool leaveAtEnd(const QString& uid, const std::vector<StateChange>& changes);
+
+  private:
+    QString m_path;
+    std::map<QString, std::vector<StateChange>> m_left;  // as they stand beside the archive
+    std::map<QString, bool> m_lost;                      // could not be left; told
+};
+
+// Writes the endings other programs left, each once, under its test's lock; a change the
+// archive has already is not written again. Throws SqlError as the writes do.
+void TakeUpEndings(const QString& archivePath, TestWrites& writes);
+
+}  // namespace archive::writer
