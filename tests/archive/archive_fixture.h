@@ -14,6 +14,7 @@
 #include "archive/archive_reader.h"
 #include "archive/archive_writer.h"
 #include "child_process.h"
+#include "support/unique_uid.h"
 
 // A fresh archive file in a scratch folder for each test, the rows a test hands the writer,
 // and child processes: the test program run again with one child test selected and its role
@@ -90,7 +91,7 @@ struct Messages {
 };
 
 // Waits up to `ms` for `done` to hold, polling it.
-inline bool WaitFor(const std::function<bool()>& done, int ms = 5000) {
+inline bool WaitFor(const std::function<bool()>& done, int ms = 30000) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (!done()) {
         if (std::chrono::steady_clock::now() > end) return false;

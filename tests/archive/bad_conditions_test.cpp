@@ -46,7 +46,7 @@ class ArchiveBadConditions : public ArchiveTest {
         {
             ArchiveWriter writer(path(), {});
             writer.beginTest(Header("t"));
-            EXPECT_TRUE(writer.flush(10000));
+            EXPECT_TRUE(writer.flush(30000));
         }
         ChildProcess holder("ArchiveChild.HoldsTheArchive", "hold",
                             {{"PATH", path()}, {"MS", QString::number(holdMs)}});
@@ -110,7 +110,7 @@ TEST_F(ArchiveBadConditions, AFullDiskMidTestIsNamedOnceAndOnceFreedGetsEverythi
     ArchiveWriter writer(file, messages.handler(), options);
     writer.beginTest(Header("t"));
     writer.addRecord("t", Record(1));
-    ASSERT_TRUE(writer.flush(10000));
+    ASSERT_TRUE(writer.flush(30000));
     ASSERT_TRUE(BadInput::FillDisk(disk));
     for (int n = 2; n <= 40; ++n) {
         for (int p = 0; p < 20; ++p) writer.addPoll("t", Poll(n * 20 + p));
@@ -244,7 +244,7 @@ TEST_F(ArchiveBadConditions, ADamagedFileIsKeptAsideAndANewArchiveStarted) {
     {
         ArchiveWriter writer(path(), {});
         writer.beginTest(Header("old"));
-        ASSERT_TRUE(writer.flush(10000));
+        ASSERT_TRUE(writer.flush(30000));
     }
     damaged = ReadFile(path());
     ASSERT_GT(damaged.size(), 4096);
@@ -263,7 +263,7 @@ TEST_F(ArchiveBadConditions, ADamagedFileIsKeptAsideAndANewArchiveStarted) {
             ArchiveWriter writer(path(), messages.handler());
             writer.beginTest(Header("t"));
             writer.addRecord("t", Record(1));
-            ASSERT_TRUE(writer.flush(10000));
+            ASSERT_TRUE(writer.flush(30000));
             EXPECT_FALSE(writer.failed());
         }
         const QStringList aside =
@@ -309,7 +309,7 @@ TEST_F(ArchiveBadConditions, AStalledDiskDropsTheOldestPollsButNoRecord) {
     options.busyTimeoutMs = 60000;
     ArchiveWriter writer(path(), messages.handler(), options);
     writer.beginTest(Header("t"));
-    ASSERT_TRUE(writer.flush(10000));
+    ASSERT_TRUE(writer.flush(30000));
     {
         // Another connection keeps the archive busy while the writer's queue fills up.
         Connection blocker(path(), SQLITE_OPEN_READWRITE);

@@ -30,7 +30,7 @@ class ChildProcess {
     // comes in time); empty when none came or the child has ended and said all.
     QList<QByteArray> readLines(int ms);
     // Reads lines until one equals `line`; false when the child ends or time runs out first.
-    bool waitForLine(const QByteArray& line, int ms = 10000);
+    bool waitForLine(const QByteArray& line, int ms = 60000);
     void write(const QByteArray& data);
     void kill();
     // Waits for the end; the exit code, or -1 when it was killed by a signal.

@@ -64,7 +64,7 @@ TEST_F(ArchiveHealing, ADamagedArchiveIsReplacedAndTheTestUnderWayWrittenAnewWho
         for (int p = 0; p < 20; ++p) polls.push_back(Poll(n * 20 + p));
         for (int p = 0; p < 20; ++p) writer.addPoll("t", polls[size_t((n - 1) * 20 + p)]);
     }
-    ASSERT_TRUE(writer.flush(10000));
+    ASSERT_TRUE(writer.flush(30000));
     {
         // A write that fails lets go of the file; meanwhile it is damaged.
         Connection blocker(path(), SQLITE_OPEN_READWRITE);
@@ -75,7 +75,7 @@ TEST_F(ArchiveHealing, ADamagedArchiveIsReplacedAndTheTestUnderWayWrittenAnewWho
     }
     damage();
     writer.addRecord("t", Record(5));
-    ASSERT_TRUE(writer.flush(10000));
+    ASSERT_TRUE(writer.flush(30000));
     EXPECT_FALSE(writer.failed());
 
     ASSERT_EQ(aside().size(), 1);
@@ -176,7 +176,7 @@ TEST_F(ArchiveHealing, AReaderLeavesADamagedArchiveAloneAndTheWriterWaitsUntilIt
 
     otherCopy.reset();
     writer.addRecord("t", Record(2));
-    ASSERT_TRUE(writer.flush(10000));
+    ASSERT_TRUE(writer.flush(30000));
     ASSERT_EQ(aside().size(), 1);
     EXPECT_EQ(ReadFile(dir.filePath(aside()[0])), kGarbage);
     const std::optional<ArchivedTest> test = onlyTest();
@@ -185,22 +185,23 @@ TEST_F(ArchiveHealing, AReaderLeavesADamagedArchiveAloneAndTheWriterWaitsUntilIt
 }
 
 TEST_F(ArchiveHealing, AClosedTestsLockGoesOnlyOnceItsEndingIsInTheArchiveOrBesideIt) {
+    const QString closed = UniqueUid(), left = UniqueUid();
     {
         // The archive busy for a moment: the lock waits for the ending's commit.
         ArchiveWriter writer(path(), {});
-        writer.beginTest(Header("a"));
-        ASSERT_TRUE(writer.flush(10000));
-        std::unique_ptr<TestLock> lock = TestLock::tryAcquire(path(), "a");
+        writer.beginTest(Header(closed));
+        ASSERT_TRUE(writer.flush(30000));
+        std::unique_ptr<TestLock> lock = TestLock::tryAcquire(path(), closed);
         ASSERT_TRUE(lock);
         Connection blocker(path(), SQLITE_OPEN_READWRITE);
         blocker.exec("BEGIN EXCLUSIVE");
-        writer.changeState("a", TestState::Closed, 9);
+        writer.changeState(closed, TestState::Closed, 9);
         writer.release(std::move(lock));
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        EXPECT_FALSE(TestLock::tryAcquire(path(), "a"));  // another copy leaves it alone
+        EXPECT_FALSE(TestLock::tryAcquire(path(), closed));  // another copy leaves it alone
         blocker.exec("COMMIT");
-        ASSERT_TRUE(writer.flush(10000));
-        EXPECT_TRUE(TestLock::tryAcquire(path(), "a"));
+        ASSERT_TRUE(writer.flush(30000));
+        EXPECT_TRUE(TestLock::tryAcquire(path(), closed));
     }
     {
         // An exit whose writes cannot be finished: the ending is left beside the archive.
@@ -209,22 +210,22 @@ TEST_F(ArchiveHealing, AClosedTestsLockGoesOnlyOnceItsEndingIsInTheArchiveOrBesi
         options.busyTimeoutMs = 200;
         options.closeWaitMs = 300;
         ArchiveWriter writer(path(), {}, options);
-        writer.beginTest(Header("b", 1'796'000'100'000));
-        writer.addRecord("b", Record(1));
-        ASSERT_TRUE(writer.flush(10000));
-        std::unique_ptr<TestLock> lock = TestLock::tryAcquire(path(), "b");
+        writer.beginTest(Header(left, 1'796'000'100'000));
+        writer.addRecord(left, Record(1));
+        ASSERT_TRUE(writer.flush(30000));
+        std::unique_ptr<TestLock> lock = TestLock::tryAcquire(path(), left);
         ASSERT_TRUE(lock);
         blocker.exec("BEGIN EXCLUSIVE");
-        writer.addRecord("b", Record(2));
-        writer.changeState("b", TestState::FinishedByMinutes, 10);
-        writer.changeState("b", TestState::Closed, 11);
+        writer.addRecord(left, Record(2));
+        writer.changeState(left, TestState::FinishedByMinutes, 10);
+        writer.changeState(left, TestState::Closed, 11);
         writer.release(std::move(lock));
         const std::vector<ArchiveWriter::Unwritten> unwritten = writer.close();
         ASSERT_EQ(unwritten.size(), 1u);
         EXPECT_EQ(unwritten[0].test, QStringLiteral("2026-12-8 08:05:09 开始的实验"));
         EXPECT_EQ(unwritten[0].records, 1);
-        EXPECT_TRUE(TestEndings::pending(path(), "b"));
-        EXPECT_FALSE(TestLock::tryAcquire(path(), "b"));  // never offered as crashed
+        EXPECT_TRUE(TestEndings::pending(path(), left));
+        EXPECT_FALSE(TestLock::tryAcquire(path(), left));  // never offered as crashed
         blocker.exec("COMMIT");
     }
     auto reader = ArchiveReader::open(path(), nullptr);
@@ -232,9 +233,8 @@ TEST_F(ArchiveHealing, AClosedTestsLockGoesOnlyOnceItsEndingIsInTheArchiveOrBesi
     ArchiveWriter next(path(), {});
     // The next program writes the ending; then the lock is free and the test ended.
     ASSERT_TRUE(WaitFor(
-        [&] { return reader->unfinishedTests().empty() && TestLock::tryAcquire(path(), "b"); },
-        10000));
-    EXPECT_FALSE(TestEndings::pending(path(), "b"));
+        [&] { return reader->unfinishedTests().empty() && TestLock::tryAcquire(path(), left); }));
+    EXPECT_FALSE(TestEndings::pending(path(), left));
     const auto b = reader->loadTest(reader->listTests().at(0).id);
     EXPECT_EQ(b->state, TestState::FinishedByMinutes);
     EXPECT_TRUE(b->closed);
@@ -333,15 +333,16 @@ TEST_F(ArchiveHealing, ANewerProgramsArchiveIsSaidOnceWithoutAPromiseToRetry) {
 }
 
 TEST_F(ArchiveHealing, LockFilesAreTheGroupsWhateverTheUmaskAndALockWithoutItsFileIsSaid) {
+    const QString t = UniqueUid(), u = UniqueUid();
     const mode_t former = ::umask(077);
-    std::unique_ptr<TestLock> lock = TestLock::tryAcquire(path(), "t");
+    std::unique_ptr<TestLock> lock = TestLock::tryAcquire(path(), t);
     const auto use = std::make_unique<ArchiveUse>(path());
     const bool left = TestEndings::leave(path(), "e", {{TestState::Closed, 1}});
     ::umask(former);
     ASSERT_TRUE(lock);
     ASSERT_TRUE(left);
     EXPECT_EQ(Mode(LockFolder(path())), 02775);
-    EXPECT_EQ(Mode(TestLock::lockPath(path(), "t")), 0664);
+    EXPECT_EQ(Mode(TestLock::lockPath(path(), t)), 0664);
     EXPECT_EQ(Mode(LockFolder(path()) + "/archive.use"), 0664);
     EXPECT_EQ(Mode(LockFolder(path()) + "/e.ended"), 0664);
 
@@ -355,11 +356,11 @@ TEST_F(ArchiveHealing, LockFilesAreTheGroupsWhateverTheUmaskAndALockWithoutItsFi
     }
     const QString other = QDir(folder).filePath("kivo.sqlite");
     QString unshared;
-    std::unique_ptr<TestLock> held = TestLock::tryAcquire(other, "u", &unshared);
+    std::unique_ptr<TestLock> held = TestLock::tryAcquire(other, u, &unshared);
     ASSERT_TRUE(held);
-    EXPECT_TRUE(unshared.contains(TestLock::lockPath(other, "u"))) << unshared.toStdString();
+    EXPECT_TRUE(unshared.contains(TestLock::lockPath(other, u))) << unshared.toStdString();
     EXPECT_TRUE(unshared.contains(QStringLiteral("没有写入权限"))) << unshared.toStdString();
-    EXPECT_FALSE(TestLock::tryAcquire(other, "u", &unshared));
+    EXPECT_FALSE(TestLock::tryAcquire(other, u, &unshared));
 }
 
 TEST_F(ArchiveHealing, AFileSystemWithoutSharedMemoryIsNamedOnceAndLeftAlone) {

@@ -30,21 +30,22 @@ TEST_F(ArchiveProcesses, TwoWritersInTwoProcessesBothComplete) {
 }
 
 TEST_F(ArchiveProcesses, ATestLockIsHeldUntilItsHolderGoesAway) {
-    auto held = TestLock::tryAcquire(path(), "t1");
+    const QString t1 = UniqueUid(), t2 = UniqueUid();
+    auto held = TestLock::tryAcquire(path(), t1);
     ASSERT_TRUE(held);
-    EXPECT_FALSE(TestLock::tryAcquire(path(), "t1"));
-    EXPECT_TRUE(TestLock::tryAcquire(path(), "t2"));
-    EXPECT_TRUE(QFile::exists(TestLock::lockPath(path(), "t1")));
+    EXPECT_FALSE(TestLock::tryAcquire(path(), t1));
+    EXPECT_TRUE(TestLock::tryAcquire(path(), t2));
+    EXPECT_TRUE(QFile::exists(TestLock::lockPath(path(), t1)));
     held.reset();
-    EXPECT_FALSE(QFile::exists(TestLock::lockPath(path(), "t1")));
-    EXPECT_TRUE(TestLock::tryAcquire(path(), "t1"));
+    EXPECT_FALSE(QFile::exists(TestLock::lockPath(path(), t1)));
+    EXPECT_TRUE(TestLock::tryAcquire(path(), t1));
 
-    ChildProcess child("ArchiveChild.HoldsATestLock", "lock", {{"PATH", path()}, {"UID", "t1"}});
+    ChildProcess child("ArchiveChild.HoldsATestLock", "lock", {{"PATH", path()}, {"UID", t1}});
     ASSERT_TRUE(child.waitForLine("locked"));
-    EXPECT_FALSE(TestLock::tryAcquire(path(), "t1"));
+    EXPECT_FALSE(TestLock::tryAcquire(path(), t1));
     child.kill();
     child.wait();
-    EXPECT_TRUE(TestLock::tryAcquire(path(), "t1"));
+    EXPECT_TRUE(TestLock::tryAcquire(path(), t1));
 }
 
 }  // namespace

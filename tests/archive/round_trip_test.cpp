@@ -45,7 +45,7 @@ TEST_F(ArchiveRoundTrip, EverythingHandedIsReadBackExactly) {
         writer.changeState(header.uid, TestState::Paused, 20);
         writer.changeState(header.uid, TestState::Running, 30);
         writer.changeState(header.uid, TestState::FinishedByMinutes, 40);
-        ASSERT_TRUE(writer.flush(10000));
+        ASSERT_TRUE(writer.flush(30000));
     }
     EXPECT_TRUE(messages.all().isEmpty()) << messages.all().join('|').toStdString();
 
@@ -103,7 +103,7 @@ TEST_F(ArchiveRoundTrip, TheListIsNewestFirstAndTellsUnfinishedTestsApart) {
         writer.changeState("3", TestState::Closed, 3500);  // closed while running
         writer.changeState("4", TestState::CommFailure, 4500);
         writer.changeState("5", TestState::Interrupted, 5500);
-        ASSERT_TRUE(writer.flush(10000));
+        ASSERT_TRUE(writer.flush(30000));
     }
     auto reader = ArchiveReader::open(path(), nullptr);
     ASSERT_TRUE(reader);
@@ -136,7 +136,7 @@ TEST_F(ArchiveRoundTrip, ARecordHandedAgainReplacesItsFormerSelf) {
         writer.addRecord("t", again);
         writer.addRecord("t", Record(1));
         writer.addRecord("unknown", Record(1));  // a test never begun is not made up
-        ASSERT_TRUE(writer.flush(10000));
+        ASSERT_TRUE(writer.flush(30000));
         EXPECT_FALSE(writer.failed());
     }
     auto reader = ArchiveReader::open(path(), nullptr);
@@ -159,7 +159,7 @@ TEST_F(ArchiveRoundTrip, ARecordGoesAheadOfWaitingPollsWhichWaitForABatch) {
     };
     ArchiveWriter writer(path(), {}, options);
     writer.beginTest(Header("t"));
-    ASSERT_TRUE(writer.flush(10000));
+    ASSERT_TRUE(writer.flush(30000));
     for (int n = 0; n < 3; ++n) writer.addPoll("t", Poll(n));
     writer.addRecord("t", Record(1));
     ASSERT_TRUE(WaitFor([&] { return committed == 1; }));
@@ -194,7 +194,7 @@ TEST_F(ArchiveRoundTrip, DeletingATestTakesEverythingOfIt) {
             writer.addRecord(uid, Record(1));
             writer.addPoll(uid, Poll(1));
         }
-        ASSERT_TRUE(writer.flush(10000));
+        ASSERT_TRUE(writer.flush(30000));
     }
     auto reader = ArchiveReader::open(path(), nullptr);
     const auto list = reader->listTests();

@@ -43,7 +43,7 @@ TEST_F(ArchiveUpgrade, AVersion1ArchiveIsUpgradedWithItsSummariesFilledIn) {
     {
         ArchiveWriter writer(path(), messages.handler());
         writer.addRecord("empty", Record(1));  // the summary now kept by the writer itself
-        ASSERT_TRUE(writer.flush(10000));
+        ASSERT_TRUE(writer.flush(30000));
     }
     EXPECT_TRUE(messages.all().isEmpty()) << messages.all().join('|').toStdString();
     {

@@ -145,7 +145,7 @@ TEST_F(ArchiveFile, ADiskThatFillsUpAndIsFreedMidTestGetsEveryRecordAndNoRecover
     m_mounted = disk;
     const QString file = QDir(disk).filePath(QStringLiteral("kivo.sqlite"));
     const QStringList messages = runTest(file, [&] {
-        ASSERT_TRUE(ArchiveSession::writer()->flush(10000));
+        ASSERT_TRUE(ArchiveSession::writer()->flush(30000));
         ASSERT_TRUE(BadInput::FillDisk(disk));
         EXPECT_TRUE(
             PumpUntil([&] { return m_boxes.texts().join(' ').contains("磁盘已满"); }, 20000));

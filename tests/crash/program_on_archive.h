@@ -48,8 +48,8 @@ class ProgramOnArchive : public OperatorRun {
     // instrument at `instrument`; it reports "started" once the test runs. With `toEnd` it
     // runs the test to its end, then reports "rows N" and closes; otherwise it runs until it
     // is killed.
-    std::unique_ptr<ArchiveTesting::ChildProcess> startChild(const QString& instrument,
-                                                             int minutes, bool toEnd) {
+    std::unique_ptr<ArchiveTesting::ChildProcess> startChild(const QString& instrument, int minutes,
+                                                             bool toEnd) {
         // Its scratch folders go into ours, so that none is left behind when it is killed.
         const QString scratch = path(QStringLiteral("child-%1").arg(++m_children));
         QDir().mkpath(scratch);
@@ -113,7 +113,7 @@ class ProgramOnArchive : public OperatorRun {
     // Every test of the archive as it is on disk now, oldest first.
     std::vector<archive::ArchivedTest> archivedTests() const {
         if (auto writer = ArchiveSession::writer()) {
-            EXPECT_TRUE(writer->flush(10000));
+            EXPECT_TRUE(writer->flush(30000));
         }
         std::vector<archive::ArchivedTest> tests;
         if (!QFile::exists(archivePath())) return tests;

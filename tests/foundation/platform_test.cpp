@@ -5,9 +5,9 @@
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <QThread>
 #include <QTimer>
 #include <algorithm>
-#include <QThread>
 #include <atomic>
 #include <thread>
 
@@ -16,8 +16,8 @@
 #include "platform/gui_gate.h"
 #include "platform/manual_reset_event.h"
 #include "platform/message_box.h"
-#include "support/scripted_dialogs.h"
 #include "state/test_state.h"
+#include "support/scripted_dialogs.h"
 
 namespace {
 
@@ -43,7 +43,7 @@ TEST(ManualResetEventTest, StaysSetUntilReset) {
     ManualResetEvent event;
     EXPECT_FALSE(event.wait_for(5));
     std::thread setter([&] { event.set(); });
-    EXPECT_TRUE(event.wait_for(5000));
+    EXPECT_TRUE(event.wait_for(30000));
     setter.join();
     EXPECT_TRUE(event.wait_for(0));
     event.reset();

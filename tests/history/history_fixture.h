@@ -20,6 +20,7 @@
 #include "state/test_state.h"
 #include "support/run_harness.h"
 #include "support/scripted_dialogs.h"
+#include "support/unique_uid.h"
 
 // A test as the archive keeps it, made up for the history window's tests.
 struct MadeTest {
@@ -48,10 +49,8 @@ inline qint64 StartOf(const MadeTest& t) {
 inline void WriteTests(const QString& path, std::vector<MadeTest>& tests) {
     archive::ArchiveWriter writer(
         path, [](const QString& message) { ADD_FAILURE() << message.toStdString(); });
-    int n = 0;
     for (MadeTest& t : tests) {
-        if (t.uid.isEmpty())
-            t.uid = QStringLiteral("00000000-0000-4000-8000-%1").arg(++n, 12, 10, QChar('0'));
+        if (t.uid.isEmpty()) t.uid = UniqueUid();
         archive::TestHeader h;
         h.uid = t.uid;
         h.testDate = t.date;

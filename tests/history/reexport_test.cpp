@@ -51,7 +51,7 @@ class Reexport : public OperatorRun {
         });
         click(FormId::CloseTest);
         ASSERT_TRUE(PumpUntil([&] { return form() == nullptr; }));
-        ASSERT_TRUE(ArchiveSession::writer()->flush(10000));
+        ASSERT_TRUE(ArchiveSession::writer()->flush(30000));
     }
 };
 

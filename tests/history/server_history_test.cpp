@@ -245,12 +245,10 @@ TEST_F(ServerHistory, AHungOrStoppedServerIsToldAndTheWindowGoesOn) {
     EXPECT_EQ(w->statusText(), "已取消读取实验室服务器");
     EXPECT_FALSE(w->cancelButton()->isEnabled());
     // The server was told to stop the statement.
-    EXPECT_TRUE(PumpUntil(
-        [&] {
-            return db->exec("SELECT count(*) FROM pg_stat_activity WHERE wait_event_type = 'Lock'")
-                       .integer(0, 0) == 0;
-        },
-        10000));
+    EXPECT_TRUE(PumpUntil([&] {
+        return db->exec("SELECT count(*) FROM pg_stat_activity WHERE wait_event_type = 'Lock'")
+                   .integer(0, 0) == 0;
+    }));
 
     // Closed while the read waits.
     w->refresh();

@@ -94,7 +94,7 @@ TEST_F(TestReport, AnEndedTestsReportCarriesThePanelsFiguresOnTwoA4PagesAndPrint
     m_boxes.answer({MessageBox::Cancel, MessageBox::Cancel});  // no picture, no spreadsheet
     click(FormId::StartButton);
     ASSERT_TRUE(waitForTestEnd(2, 50000));
-    ASSERT_TRUE(ArchiveSession::writer()->flush(10000));
+    ASSERT_TRUE(ArchiveSession::writer()->flush(30000));
 
     // From the test window's menu once it has ended.
     m_boxes.clear();

@@ -15,13 +15,14 @@
 #include "link/serial_channel.h"
 #include "platform/gui_gate.h"
 #include "pty_peer.h"
+#include "state/test_state.h"
 #include "support/recording_view.h"
 #include "support/scripted_dialogs.h"
-#include "state/test_state.h"
 
 // Runs the GUI thread's work (message boxes from the link threads) until `done` holds or
-// `timeoutMs` has passed; the result of `done`.
-inline bool pumpUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
+// `timeoutMs` has passed; the result of `done`. The limit is only for what never comes: a
+// loaded machine may take seconds for what takes milliseconds when it is idle.
+inline bool pumpUntil(const std::function<bool()>& done, int timeoutMs = 30000) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (!done()) {
         if (std::chrono::steady_clock::now() > deadline) return false;

@@ -116,13 +116,11 @@ TEST_F(Receiving, ANewStartByteOrAQuietLineEndsTheWaitForTheRestOfAFrame) {
     pty.write(
         "\x04"
         "0410");
-    EXPECT_TRUE(pumpUntil(
-        [&] {
-            return joined() ==
-                   "\x04"
-                   "0410";
-        },
-        2000));
+    EXPECT_TRUE(pumpUntil([&] {
+        return joined() ==
+               "\x04"
+               "0410";
+    }));
     EXPECT_EQ(blocks().size(), 1u);
 
     g_bLinkActive = 0;

@@ -52,15 +52,15 @@ TEST_F(SerialChannel, OpensTheLineRawAt9600And8N1WithoutFlowControl) {
 TEST_F(SerialChannel, FramesGoOutByteForByte) {
     ASSERT_TRUE(openCom());
     SendCommand(QStringLiteral("00R030"));
-    EXPECT_EQ(pty.read(8, 2000), "S00R030E");
+    EXPECT_EQ(pty.read(8, 30000), "S00R030E");
     SendCommand(QStringLiteral("00W071 0000"));
-    const std::string stop = pty.read(13, 2000);
+    const std::string stop = pty.read(13, 30000);
     EXPECT_EQ(stop, "S00W071 0000E");
     EXPECT_EQ(stop.size(), 13u);
     SendCommand(QStringLiteral("0a"));
-    EXPECT_EQ(pty.read(4, 2000), "S0:E");
+    EXPECT_EQ(pty.read(4, 30000), "S0:E");
     SendCommand(QStringLiteral("abcdefg9"));
-    EXPECT_EQ(pty.read(10, 2000), "S:;<=>?g9E");
+    EXPECT_EQ(pty.read(10, 30000), "S:;<=>?g9E");
     EXPECT_EQ(pty.readUntilQuiet(20), "");
 }
 
@@ -72,14 +72,14 @@ TEST_F(SerialChannel, SecondOpenFailsAndTheOpenPortKeepsWorking) {
     EXPECT_EQ(boxes.shown()[0].request.caption, "Kivo");
     EXPECT_TRUE(PortIsOpen());
     SendCommand(QStringLiteral("00R031"));
-    EXPECT_EQ(pty.read(8, 2000), "S00R031E");
+    EXPECT_EQ(pty.read(8, 30000), "S00R031E");
 
     // Another program (here: a second opening of the same device) is locked out as well.
     SerialPort::OpenFailure failure;
     EXPECT_EQ(SerialPort::open(pty.slavePath(), {}, &failure), nullptr);
     EXPECT_EQ(failure.step, SerialPort::OpenStep::Lock);
     SendCommand(QStringLiteral("02R071"));
-    EXPECT_EQ(pty.read(8, 2000), "S02R071E");
+    EXPECT_EQ(pty.read(8, 30000), "S02R071E");
 }
 
 TEST_F(SerialChannel, FailedOpeningsNameTheCauseAndLeaveNoPortBehind) {
@@ -178,39 +178,33 @@ TEST_F(SerialChannel, PortStillSendsAfterTheReceiveThreadHasEnded) {
     ASSERT_TRUE(OpenLink(view, 0));
     ASSERT_EQ(LinkThreads::count(), 1);
     g_bLinkActive = 0;  // the end of a test
-    EXPECT_TRUE(pumpUntil(
-        [] {
-            LinkThreads::joinFinished();
-            return LinkThreads::count() == 0;
-        },
-        1000));
+    EXPECT_TRUE(pumpUntil([] {
+        LinkThreads::joinFinished();
+        return LinkThreads::count() == 0;
+    }));
     SendCommand(QStringLiteral("00W071 0000"));
-    EXPECT_EQ(pty.read(13, 2000), "S00W071 0000E");
+    EXPECT_EQ(pty.read(13, 30000), "S00W071 0000E");
 
     // Reopened through the port command while the link is inactive: the new receive
     // thread ends at once, and the port works.
     CloseLink();
     ASSERT_TRUE(OpenLink(view, 0));
-    EXPECT_TRUE(pumpUntil(
-        [] {
-            LinkThreads::joinFinished();
-            return LinkThreads::count() == 0;
-        },
-        1000));
+    EXPECT_TRUE(pumpUntil([] {
+        LinkThreads::joinFinished();
+        return LinkThreads::count() == 0;
+    }));
     SendCommand(QStringLiteral("00R030"));
-    EXPECT_EQ(pty.read(8, 2000), "S00R030E");
+    EXPECT_EQ(pty.read(8, 30000), "S00R030E");
 
     // The stop event alone ends a receive thread too.
     g_bLinkActive = 1;
     CloseLink();
     ASSERT_TRUE(OpenLink(view, 0));
     g_hRxStopEvent.setAndClose();
-    EXPECT_TRUE(pumpUntil(
-        [] {
-            LinkThreads::joinFinished();
-            return LinkThreads::count() == 0;
-        },
-        1000));
+    EXPECT_TRUE(pumpUntil([] {
+        LinkThreads::joinFinished();
+        return LinkThreads::count() == 0;
+    }));
     EXPECT_TRUE(PortIsOpen());
 }
 
@@ -352,7 +346,7 @@ TEST_F(SerialChannel, APortPluggedInAfterTheStartOpens) {
     ASSERT_TRUE(QFile::link(QString::fromStdString(pty.slavePath()), dev + "/ttyUSB0"));
     EXPECT_TRUE(openCom());
     SendCommand(QStringLiteral("00R030"));
-    EXPECT_EQ(pty.read(8, 2000), "S00R030E");
+    EXPECT_EQ(pty.read(8, 30000), "S00R030E");
     PortNames::setFoldersForTests({}, {});
 }
 

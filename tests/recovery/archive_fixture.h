@@ -23,7 +23,7 @@ class FreshArchive {
     // Everything handed to the writer so far, on disk; then a reader of it.
     std::unique_ptr<archive::ArchiveReader> read() const {
         if (auto writer = ArchiveSession::writer()) {
-            EXPECT_TRUE(writer->flush(10000));
+            EXPECT_TRUE(writer->flush(30000));
         }
         QString message;
         auto reader = archive::ArchiveReader::open(path(), &message);

@@ -19,12 +19,13 @@
 #include "state/test_state.h"
 #include "support/run_harness.h"
 #include "support/scripted_dialogs.h"
+#include "support/unique_uid.h"
 
 namespace {
 
 using archive::TestState;
 
-const QString kUid = QStringLiteral("5f0c1d2e-0000-4000-8000-00000000c0de");
+const QString kUid = UniqueUid();
 
 // A test of the archive whose program died while it ran.
 struct DiedTest {
@@ -65,7 +66,7 @@ void WriteInterruptedTest(const QString& path, const DiedTest& died) {
         }
         writer.addRecord(died.uid, r);
     }
-    ASSERT_TRUE(writer.flush(10000));
+    ASSERT_TRUE(writer.flush(30000));
 }
 
 const DiedTest kDied = {kUid, "COM1", "/dev/ttyUSB0", "2026-12-8", "08:05:09"};
@@ -104,7 +105,7 @@ class Recovery : public ::testing::Test {
     Testclass* form() const { return m_app.mainFrame()->testForm(); }
     archive::ArchivedTest archived(const QString& uid = kUid) const {
         if (auto writer = ArchiveSession::writer()) {
-            EXPECT_TRUE(writer->flush(10000));
+            EXPECT_TRUE(writer->flush(30000));
         }
         QString message;
         auto reader = archive::ArchiveReader::open(m_archivePath, &message);
@@ -248,8 +249,8 @@ TEST_F(Recovery, AbandonMarksTheTestInterruptedAndFreesItAtOnceForDeletion) {
 // Tests of two other benches died too. Each question names its bench, newest first; 以后再说
 // leaves a test as it was for the next 新建实验, 恢复 leaves the tests not yet asked about.
 TEST_F(Recovery, SeveralUnfinishedTestsAreAskedAboutNewestFirstEachWithItsBench) {
-    const QString second = QStringLiteral("5f0c1d2e-0000-4000-8000-0000000000b2");
-    const QString third = QStringLiteral("5f0c1d2e-0000-4000-8000-0000000000b3");
+    const QString second = UniqueUid();
+    const QString third = UniqueUid();
     WriteInterruptedTest(m_archivePath,
                          {second, "COM2", "/dev/ttyUSB1", "2026-12-8", "09:30:00", 2, "王五"});
     WriteInterruptedTest(m_archivePath, {third, "COM3", "", "2026-12-8", "10:00:00", 3, ""});

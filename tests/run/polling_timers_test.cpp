@@ -5,13 +5,13 @@
 #include <climits>
 #include <thread>
 
-#include "run/posted_messages.h"
 #include "monitor/form_ids.h"
 #include "monitor/testclass.h"
 #include "platform/time_scale.h"
+#include "run/posted_messages.h"
+#include "state/test_state.h"
 #include "support/run_harness.h"
 #include "support/scripted_dialogs.h"
-#include "state/test_state.h"
 
 namespace {
 
@@ -102,7 +102,7 @@ TEST_F(PollingTimersTest, TheRecordTimerTakesARecordOnTheFormOnTheRunningClock) 
     form.setItemTextOnGui(FormId::CommStatus, QStringLiteral("通信正常"));
     PollingTimers timers;
     timers.start();
-    ASSERT_TRUE(PumpUntil([&] { return form.historyRowCount(0) == 1; }, 3000));
+    ASSERT_TRUE(PumpUntil([&] { return form.historyRowCount(0) == 1; }));
     EXPECT_EQ(timers.period(3), 60000);
     EXPECT_TRUE(timers.isActive(3));
     timers.stop();

@@ -53,16 +53,14 @@ TEST(LocalDeletion, WaitsForTheServerAndLeavesItsCopyWhole) {
         });
     EXPECT_TRUE(DeleteArchivedTest(nullptr, path, summary().at(0), std::nullopt));
     EXPECT_TRUE(summary().empty());
-    ASSERT_TRUE(ArchiveSession::audit()->flush(10000));
+    ASSERT_TRUE(ArchiveSession::audit()->flush(30000));
     sender.wake();
-    EXPECT_TRUE(PumpUntil(
-        [&] {
-            return Cluster().query(
-                       "SELECT user_name FROM audit_events WHERE action = 'deleted' "
-                       "AND test_uid = 'to-delete'",
-                       database) == QLatin1String("admin");
-        },
-        10000));
+    EXPECT_TRUE(PumpUntil([&] {
+        return Cluster().query(
+                   "SELECT user_name FROM audit_events WHERE action = 'deleted' "
+                   "AND test_uid = 'to-delete'",
+                   database) == QLatin1String("admin");
+    }));
     EXPECT_EQ(Count(database, "SELECT count(*) FROM records WHERE test_uid = 'to-delete'"), 72);
     EXPECT_EQ(Count(database, "SELECT count(*) FROM polls WHERE test_uid = 'to-delete'"), 300);
 

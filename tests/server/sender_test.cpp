@@ -83,7 +83,7 @@ TEST_F(Sender, TwoBenchesOnOneServer) {
     {
         archive::ArchiveWriter writer(archive("a.sqlite"), {});
         writer.addRecord("test-a", Record(3, QStringLiteral("!")));
-        ASSERT_TRUE(writer.flush(10000));
+        ASSERT_TRUE(writer.flush(30000));
     }
     {
         ServerSender a(archive("a.sqlite"), {}, SenderOptions(UriWithPassword(database)));
@@ -144,9 +144,9 @@ TEST_F(Sender, FailuresAreNamedAndTheArchiveGoesOn) {
             path, [&](const ServerSender::Status& s) { seen.push_back(s.text()); },
             SenderOptions(c.uri));
         for (int r = 1; r <= 20; ++r) writer.addRecord("running", Record(r));
-        EXPECT_TRUE(PumpUntil([&] { return sender.status().text() == c.status; }, 10000))
+        EXPECT_TRUE(PumpUntil([&] { return sender.status().text() == c.status; }))
             << sender.status().text().toStdString();
-        ASSERT_TRUE(writer.flush(10000));
+        ASSERT_TRUE(writer.flush(30000));
         auto reader = archive::ArchiveReader::open(path, nullptr);
         ASSERT_TRUE(reader);
         EXPECT_EQ(reader->loadTest(reader->listTests().at(0).id)->records.size(), 20u);

@@ -56,7 +56,7 @@ class SimProcess {
             ::close(out[0]);
             return false;
         }
-        m_firstLine = readLine(out[0], 5000);
+        m_firstLine = readLine(out[0], 30000);
         ::close(out[0]);
         return !m_firstLine.empty();
     }
@@ -123,7 +123,7 @@ std::string ReadReply(int fd, int timeoutMs) {
     return got;
 }
 
-std::string Ask(int fd, const std::string& frame, int timeoutMs = 2000) {
+std::string Ask(int fd, const std::string& frame, int timeoutMs = 30000) {
     Send(fd, frame);
     return ReadReply(fd, timeoutMs);
 }
@@ -188,22 +188,32 @@ TEST_F(SimProcessTest, AnswersOverTheLinkLogsAndFallsSilentOnSignal) {
               "\x04"
               "0560 ");
 
+    // The simulator takes a signal when it gets to it: asked until it falls silent, then
+    // until it answers again.
+    const auto askedUntil = [&](const std::function<bool(const std::string&)>& done) {
+        const auto deadline = Clock::now() + std::chrono::seconds(30);
+        while (Clock::now() < deadline)
+            if (done(Ask(fd, "S00R030E", 300))) return true;
+        return false;
+    };
     sim.signal(SIGUSR1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(Ask(fd, "S00R030E", 300), "");
+    EXPECT_TRUE(askedUntil([](const std::string& reply) { return reply.empty(); }));
     sim.signal(SIGUSR2);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_TRUE(std::regex_match(Ask(fd, "S00R030E"), temperature));
+    EXPECT_TRUE(
+        askedUntil([&](const std::string& reply) { return std::regex_match(reply, temperature); }));
     ::close(fd);
 
     EXPECT_EQ(sim.stop(), 0);
     struct stat st {};
     EXPECT_NE(::lstat(link.c_str(), &st), 0) << "the link is removed on SIGTERM";
 
-    const std::vector<std::string> expected = {"00R030", "10R010", "02R071", "01W071 1111",
-                                               "02R071", "15R060", "00R030", "00R030"};
+    // Then "00R030" as often as it was asked while the signals were on their way, twice at
+    // least (once unanswered, once answered).
+    std::vector<std::string> expected = {"00R030",      "10R010", "02R071",
+                                         "01W071 1111", "02R071", "15R060"};
     const std::vector<std::string> lines = ReadLines(log);
-    ASSERT_EQ(lines.size(), expected.size());
+    ASSERT_GE(lines.size(), expected.size() + 2);
+    expected.resize(lines.size(), "00R030");
     long previous = -1;
     for (std::size_t i = 0; i < lines.size(); ++i) {
         std::smatch m;
@@ -282,7 +292,7 @@ TEST_F(SimProcessTest, EndsWithTheProcessThatStartedIt) {
         return ::lstat(link.c_str(), &st) == 0;
     };
     auto waitFor = [](const std::function<bool()>& done) {
-        const auto deadline = Clock::now() + std::chrono::seconds(5);
+        const auto deadline = Clock::now() + std::chrono::seconds(30);
         while (!done() && Clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         return done();

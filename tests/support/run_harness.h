@@ -11,10 +11,10 @@
 #include <thread>
 #include <vector>
 
-#include "run/posted_messages.h"
 #include "link/link_threads.h"
-#include "run/run_link.h"
 #include "link/link_view.h"
+#include "run/posted_messages.h"
+#include "run/run_link.h"
 
 // The test forms open no port: COM1 names a device that is not there (opening it fails
 // with a message, which the tests' scripted boxes answer).
@@ -27,8 +27,10 @@ inline void PumpOnce() {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
-// Processes GUI events until `done` holds or `timeoutMs` passes; true when it holds.
-inline bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
+// Processes GUI events until `done` holds or `timeoutMs` passes; true when it holds. The
+// limit is only for what never comes: a loaded machine may take seconds for what takes
+// milliseconds when it is idle.
+inline bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 30000) {
     QElapsedTimer clock;
     clock.start();
     while (!done()) {
