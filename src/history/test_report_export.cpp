@@ -111,6 +111,6 @@ bool PrintTestReportOf(QWidget* owner, const QString& archivePath, qint64 id) {
 
 QString ServerTestReportText() {
     return QStringLiteral(
-        "实验服务器上的实验不能在此生成试验报告：试验报告由运行该实验的试验台从其测试档案导出或打印"
+        "实验室服务器上的实验不能在此生成试验报告：试验报告由运行该实验的试验台从其测试档案导出或打印"
         "。");
 }

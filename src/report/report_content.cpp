@@ -78,13 +78,19 @@ ReportContent MakeReportContent(const archive::ArchivedTest& test,
     const std::optional<int> minutes = LastMinutes(test, polls);
     const QString minutesText = minutes ? QString::number(*minutes) : QStringLiteral("-");
     const QString ending = UnfinishedEnding(test);
-    if (!ending.isEmpty())
+    if (!ending.isEmpty()) {
+        // The charges shown are the last record's, which may be older than the last reading.
+        std::optional<int> recorded;
+        for (auto it = test.records.rbegin(); it != test.records.rend() && !recorded; ++it)
+            recorded = it->minutes;
         r.unfinished = QStringLiteral(
                            "未完成试验：%1，止于第 %2 min（设定 %3 min）。"
-                           "以下电通量为试验中止时的数值，不评定等级。")
+                           "以下电通量为%4记录的数值，不评定等级。")
                            .arg(ending, minutesText)
-                           .arg(h.testMinutes);
-    else if (!minutes || *minutes < kStandardMinutes)
+                           .arg(h.testMinutes)
+                           .arg(recorded ? QStringLiteral("第 %1 min ").arg(*recorded)
+                                         : QStringLiteral("最后一条"));
+    } else if (!minutes || *minutes < kStandardMinutes)
         r.notes << QStringLiteral("本试验进行 %1 min；标准方法的试验时间为6 h（%2 min）。")
                        .arg(minutesText)
                        .arg(kStandardMinutes);
@@ -147,7 +153,7 @@ ReportContent MakeReportContent(const archive::ArchivedTest& test,
     r.chart = CurrentSeriesOf(test, polls, kReportChartColumns);
 
     const qint64 start = h.startedAtMs;
-    const std::vector<TestEvent> events = TestEvents(test, audit);
+    const std::vector<TestEvent> events = TestEvents(test, audit, polls);
     const std::optional<HighestTemperature> hot = HighestTemperatureOf(test, polls);
     // The times carry the date when the test runs across midnight.
     QDate first, last;

@@ -329,9 +329,12 @@ void Lay(Sheet& s, const ReportContent& c) {
               {false, false, false, true});
     if (c.groups.empty()) s.row({kWidth}, {QStringLiteral("没有可计算的组值")}, 55);
     s.gap(10);
-    s.paragraph(QStringLiteral("等级按%1评定；带*的组值不足三个有效试件，取已有试件的平均值。")
-                    .arg(c.schemeName),
-                kSmall);
+    s.paragraph(
+        c.unfinished.isEmpty()
+            ? QStringLiteral("等级按%1评定；带*的组值不足三个有效试件，取已有试件的平均值。")
+                  .arg(c.schemeName)
+            : QStringLiteral("带*的组值不足三个有效试件，取已有试件的平均值。"),
+        kSmall);
     for (const QString& note : c.notes) s.paragraph(QStringLiteral("注：") + note, kSmall, true);
     s.gap(20);
 

@@ -65,7 +65,8 @@ std::optional<double> PauseTemperature(const QString& detail) {
 }
 
 std::vector<TestEvent> TestEvents(const archive::ArchivedTest& test,
-                                  const std::vector<AuditRow>& audit) {
+                                  const std::vector<AuditRow>& audit,
+                                  const std::vector<archive::PollRow>& polls) {
     constexpr qint64 kNever = std::numeric_limits<qint64>::max();
     std::vector<TestEvent> events;
     Trail trail(audit);
@@ -88,6 +89,8 @@ std::vector<TestEvent> TestEvents(const archive::ArchivedTest& test,
             qint64 lastKept = previousAt;
             for (const archive::RecordRow& record : test.records)
                 if (record.atMs < bound) lastKept = std::max(lastKept, record.atMs);
+            for (const archive::PollRow& poll : polls)
+                if (poll.atMs < bound) lastKept = std::max(lastKept, poll.atMs);
             events.push_back(
                 {lastKept,
                  previous == TestState::Paused

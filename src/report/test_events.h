@@ -16,8 +16,10 @@ struct TestEvent {
     QString text;  // "操作员暂停试验（张三）"
 };
 
+// `polls` (in the order taken) date a program's unexpected exit by the last reading it kept.
 std::vector<TestEvent> TestEvents(const archive::ArchivedTest& test,
-                                  const std::vector<archive::AuditRow>& audit);
+                                  const std::vector<archive::AuditRow>& audit,
+                                  const std::vector<archive::PollRow>& polls = {});
 
 // How a test that did not come to its end stood when it was left ("暂停后关闭试验窗口"); empty
 // for a test that ended (its minutes reached, or the instrument stopped by itself).

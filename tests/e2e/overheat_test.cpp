@@ -13,6 +13,7 @@
 #include "operator_fixture.h"
 #include "report/report_content.h"
 #include "report/report_output.h"
+#include "run/archive_session.h"
 #include "run/temperature_watch.h"
 
 namespace {
@@ -138,6 +139,9 @@ TEST_F(OperatorRun, OverheatedSpecimensPauseTheTestUntilTheOperatorCarriesOn) {
     EXPECT_EQ(m_boxes.texts(), (QStringList{kOverheated, kOverheated}));
     const int finalRows = form()->historyRowCount(0);
     EXPECT_GE(finalRows, rows);
+    // The pauses' causes are written by the audit trail's own thread: in the archive before
+    // the program closes, so that the report below reads them.
+    ASSERT_TRUE(ArchiveSession::audit()->flush(30000));
     closeProgram();
 
     // On the wire: each pause is the one stop command, after at least two temperature

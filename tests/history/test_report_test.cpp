@@ -182,7 +182,7 @@ TEST_F(TestReport, AnEndedTestsReportCarriesThePanelsFiguresOnTwoA4PagesAndPrint
     EXPECT_EQ(m_boxes.count(), 0) << m_boxes.texts().join(' ').toStdString();
 
     // Each PDF written and each print is in the audit trail with its file, as other exports.
-    ASSERT_TRUE(ArchiveSession::audit()->flush(10000));
+    ASSERT_TRUE(ArchiveSession::audit()->flush(30000));
     archive::Connection db(path("kivo.sqlite"), SQLITE_OPEN_READONLY);
     archive::Statement s(db,
                          "SELECT action, file_kind, file_name, file_size, file_sha256, test_uid "

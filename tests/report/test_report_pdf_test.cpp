@@ -115,7 +115,7 @@ TEST(TestReportPdf, AnUnfinishedTestIsMarkedOnEveryPageAndLeftUngraded) {
         MakeReportContent(m.test, m.polls, m.audit, GradingScheme::PenetrabilityClasses);
     EXPECT_EQ(content.unfinished,
               "未完成试验：暂停后关闭试验窗口，止于第 95 min（设定 360 min）。"
-              "以下电通量为试验中止时的数值，不评定等级。");
+              "以下电通量为第 95 min 记录的数值，不评定等级。");
     for (const ReportContent::ChannelRow& row : content.channels) EXPECT_EQ(row.grade, "不评定");
     ASSERT_EQ(content.groups.size(), 2u);
     for (const ReportContent::GroupRow& row : content.groups) EXPECT_EQ(row.grade, "不评定");
