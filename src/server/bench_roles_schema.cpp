@@ -5,6 +5,10 @@ namespace server {
 const char* const kBenchRolesStep = R"(
 ALTER TABLE benches ADD COLUMN bench_uid text;
 ALTER TABLE benches ADD COLUMN role_name text NOT NULL DEFAULT current_user;
+-- Before roles of their own every bench sent as the one shared role: the benches, and the
+-- tests still under way, stay that role's, so that those benches go on sending them.
+UPDATE benches SET role_name = 'kivo_bench'
+  WHERE EXISTS (SELECT 1 FROM pg_catalog.pg_roles WHERE rolname = 'kivo_bench');
 DO $$
 DECLARE c text;
 BEGIN

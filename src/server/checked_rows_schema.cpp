@@ -29,9 +29,28 @@ std::string RowText(const char* alias, std::initializer_list<const char*> column
 // index: a table that was empty when a plan was made must not be read whole for every row of
 // a large batch later. `ignored` are the columns that may differ
 // (when it arrived, and the bench row a test or an event is filed under).
+//
+// These functions run with the owner's rights and their rows skip the row-level checks, so
+// a clash is kept only for the row's own bench (or the owner): `heldByCaller` tells whether
+// the held row is the calling bench's; another bench's attempt is refused as any write to
+// another bench's rows is.
+std::string RefuseOthers(const std::string& heldByCaller) {
+    return R"(
+    IF NOT pg_has_role(session_user, (SELECT c.relowner FROM pg_class c WHERE c.oid = TG_RELID),
+                       'MEMBER') AND NOT )" +
+           heldByCaller + R"( THEN
+      RAISE EXCEPTION 'kivo: the row is another bench''s' USING ERRCODE = '42501';
+    END IF;)";
+}
+
+// The held row's test is the calling bench's.
+constexpr const char* kTestOfCaller =
+    "EXISTS (SELECT 1 FROM tests t JOIN benches b ON b.id = t.bench_id "
+    "WHERE t.uid = NEW.test_uid AND b.role_name = session_user)";
+
 std::string KeepConflicts(const std::string& table, const std::string& match,
                           const std::string& key, const std::string& testUid,
-                          const std::string& ignored) {
+                          const std::string& ignored, const std::string& heldByCaller) {
     const std::string fn = "kivo_keep_conflict_" + table;
     return "CREATE FUNCTION " + fn +
            R"(() RETURNS trigger
@@ -46,7 +65,8 @@ BEGIN
   IF NOT FOUND THEN
     RETURN NEW;
   END IF;
-  IF held <> arrived THEN
+  IF held <> arrived THEN)" +
+           RefuseOthers(heldByCaller) + R"(
     INSERT INTO conflicts (table_name, row_key, test_uid, held, arrived)
       VALUES (TG_TABLE_NAME, )" +
            key + ", " + testUid + R"(, held, arrived)
@@ -68,7 +88,7 @@ CREATE TRIGGER )" +
 // statistics of a table still empty, to look a poll's number up through it, reading all of
 // a test's polls for every poll that arrives. The look-up by time is rare (renumbered polls
 // only) and reads the polls of one test.
-constexpr const char* kPollsArrive = R"(
+const std::string kPollsArrive = R"(
 CREATE FUNCTION kivo_keep_conflict_polls() RETURNS trigger
 LANGUAGE plpgsql SECURITY DEFINER SET enable_seqscan = off AS $$
 DECLARE
@@ -90,7 +110,8 @@ BEGIN
     NEW.seq := (SELECT max(o.seq) FROM polls o WHERE o.test_uid = NEW.test_uid) + 1;
     RETURN NEW;
   END IF;
-  IF same_time - 'seq' <> arrived - 'seq' THEN
+  IF same_time - 'seq' <> arrived - 'seq' THEN)" +
+                                 RefuseOthers(kTestOfCaller) + R"(
     INSERT INTO conflicts (table_name, row_key, test_uid, held, arrived)
       VALUES (TG_TABLE_NAME, NEW.test_uid || ' ' || NEW.seq, NEW.test_uid, same_time, arrived)
       ON CONFLICT DO NOTHING;
@@ -238,13 +259,17 @@ CREATE TABLE conflicts (
 CREATE UNIQUE INDEX conflicts_once ON conflicts (table_name, row_key, md5(arrived::text));
 CREATE INDEX conflicts_of_test ON conflicts (test_uid);
 )";
-    sql += KeepConflicts("tests", "o.uid = NEW.uid", "NEW.uid", "NEW.uid", " - 'bench_id'");
+    sql += KeepConflicts("tests", "o.uid = NEW.uid", "NEW.uid", "NEW.uid", " - 'bench_id'",
+                         "EXISTS (SELECT 1 FROM tests o JOIN benches b ON b.id = o.bench_id "
+                         "WHERE o.uid = NEW.uid AND b.role_name = session_user)");
     sql += KeepConflicts("state_changes", "o.test_uid = NEW.test_uid AND o.ordinal = NEW.ordinal",
-                         "NEW.test_uid || ' ' || NEW.ordinal", "NEW.test_uid", "");
+                         "NEW.test_uid || ' ' || NEW.ordinal", "NEW.test_uid", "", kTestOfCaller);
     sql += kRecordsArrive;
     sql += kPollsArrive;
-    sql += KeepConflicts("audit_events", "o.uid = NEW.uid", "NEW.uid", "NEW.test_uid",
-                         " - 'bench_id'");
+    sql +=
+        KeepConflicts("audit_events", "o.uid = NEW.uid", "NEW.uid", "NEW.test_uid", " - 'bench_id'",
+                      "EXISTS (SELECT 1 FROM audit_events o JOIN benches b ON b.id = o.bench_id "
+                      "WHERE o.uid = NEW.uid AND b.role_name = session_user)");
     return sql;
 }
 

@@ -49,6 +49,11 @@ TEST(BenchRoles, EachBenchWritesOnlyItsOwnRows) {
         QStringLiteral("INSERT INTO polls (test_uid, seq, at_ms) VALUES ('test-a', 999, 0)"),
         QStringLiteral("INSERT INTO state_changes (test_uid, ordinal, state, at_ms) "
                        "VALUES ('test-a', 99, 'interrupted', 0)"),
+        // keys the server holds for bench A, with other content: not even kept as a conflict
+        QStringLiteral("INSERT INTO state_changes (test_uid, ordinal, state, at_ms) "
+                       "VALUES ('test-a', 0, 'interrupted', 0)"),
+        QStringLiteral("INSERT INTO state_changes (test_uid, ordinal, state, at_ms) "
+                       "VALUES ('test-a', 1, 'interrupted', 0)"),
         // a schema from the future, which would shut every bench out
         QStringLiteral("INSERT INTO kivo_schema (version) VALUES (99)"),
         QStringLiteral("INSERT INTO kivo_server (uid) VALUES ('another')"),
@@ -81,6 +86,7 @@ TEST(BenchRoles, EachBenchWritesOnlyItsOwnRows) {
     EXPECT_EQ(Count(database, QStringLiteral("SELECT max(version) FROM kivo_schema")),
               server::kServerSchemaVersion);
     EXPECT_EQ(Count(database, QStringLiteral("SELECT count(*) FROM audit_events")), 0);
+    EXPECT_EQ(Count(database, QStringLiteral("SELECT count(*) FROM conflicts")), 0);
     ExpectServerHolds(database, a, 1);
     ExpectServerHolds(database, b, 1);
 }
