@@ -9,6 +9,7 @@
 
 #include "archive/archive_location.h"
 #include "archive/archive_reader.h"
+#include "archive/audit_trail.h"
 #include "export/grading_scheme.h"
 #include "operator_fixture.h"
 #include "report/report_content.h"
