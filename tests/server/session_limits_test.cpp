@@ -18,34 +18,6 @@ namespace {
 using namespace ServerTesting;
 using server::ServerSender;
 
-TEST(SessionLimits, EverySessionCarriesTheServersLimitsAndKeepalives) {
-    const QString database = FreshDatabase();
-    server::PgConnection::Options options;
-    options.conninfo = UriWithPassword(database);
-    options.statementTimeoutMs = 2000;
-    server::PgConnection db(options);
-    for (const auto& [setting, value] :
-         {std::pair{"statement_timeout", "2s"}, std::pair{"lock_timeout", "1s"},
-          std::pair{"idle_in_transaction_session_timeout", "4s"},
-          std::pair{"client_connection_check_interval", "5s"}})
-        EXPECT_EQ(db.exec((QByteArray("SHOW ") + setting).constData()).text(0, 0), value)
-            << setting;
-    int keepalive = 0;
-    socklen_t length = sizeof keepalive;
-    ASSERT_EQ(::getsockopt(PQsocket(db.get()), SOL_SOCKET, SO_KEEPALIVE, &keepalive, &length), 0);
-    EXPECT_EQ(keepalive, 1);
-
-    // A reader's session changes nothing.
-    options.readOnly = true;
-    server::PgConnection reader(options);
-    try {
-        reader.execScript("CREATE TABLE kivo_reader_made (n integer)");
-        ADD_FAILURE() << "a read-only session created a table";
-    } catch (const server::PgError& e) {
-        EXPECT_EQ(e.sqlState, "25006");
-    }
-}
-
 // The lock stands for three minutes of a maintenance job, shortened with the bench's limits.
 TEST(SessionLimits, ALockHeldLongLeavesAtMostTwoSessionsAndTheBenchRecovers) {
     QTemporaryDir dir;
