@@ -11,6 +11,7 @@
 
 #include "archive/archive_open.h"
 #include "archive/test_writes.h"
+#include "bench_server.h"
 #include "server/pg_connection.h"
 #include "server/server_sender.h"
 #include "support/pg_cluster.h"
@@ -20,11 +21,8 @@ using Clock = std::chrono::steady_clock;
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     PgCluster cluster;
-    if (!cluster.start() || !cluster.createRole("kivo", "pw") ||
-        !cluster.createDatabase("kivo", "kivo")) {
-        std::fprintf(stderr, "no server: %s\n", qPrintable(cluster.error()));
-        return 1;
-    }
+    const QString uri = StartBenchServer(cluster);
+    if (uri.isEmpty()) return 1;
     QTemporaryDir dir;
     const QString path = dir.filePath("kivo.sqlite");
     {
@@ -66,8 +64,6 @@ int main(int argc, char** argv) {
     }
 
     server::ServerSender::Options options;
-    const QString uri =
-        QStringLiteral("postgresql://kivo:pw@127.0.0.1:%1/kivo").arg(cluster.port());
     options.settings = [uri] {
         server::ServerSettings s;
         s.uri = uri;

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "archive/archive_writer.h"
+#include "bench_server.h"
 #include "server/pg_connection.h"
 #include "server/server_sender.h"
 #include "support/pg_cluster.h"
@@ -56,13 +57,8 @@ archive::RecordRow Record(int n) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     PgCluster cluster;
-    if (!cluster.start() || !cluster.createRole("kivo", "pw") ||
-        !cluster.createDatabase("kivo", "kivo")) {
-        std::fprintf(stderr, "no server: %s\n", qPrintable(cluster.error()));
-        return 1;
-    }
-    const QString uri =
-        QStringLiteral("postgresql://kivo:pw@127.0.0.1:%1/kivo").arg(cluster.port());
+    const QString uri = StartBenchServer(cluster);
+    if (uri.isEmpty()) return 1;
     QTemporaryDir dir;
     const QString path = dir.filePath("kivo.sqlite");
 

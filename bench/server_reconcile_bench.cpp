@@ -11,6 +11,7 @@
 #include "archive/archive_open.h"
 #include "archive/archive_reader.h"
 #include "archive/test_writes.h"
+#include "bench_server.h"
 #include "server/archive_outbox.h"
 #include "server/pg_connection.h"
 #include "server/server_inserts.h"
@@ -48,13 +49,8 @@ archive::TestHeader Header(int n) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     PgCluster cluster;
-    if (!cluster.start() || !cluster.createRole("kivo", "pw") ||
-        !cluster.createDatabase("kivo", "kivo")) {
-        std::fprintf(stderr, "no server: %s\n", qPrintable(cluster.error()));
-        return 1;
-    }
-    const QString uri =
-        QStringLiteral("postgresql://kivo:pw@127.0.0.1:%1/kivo").arg(cluster.port());
+    const QString uri = StartBenchServer(cluster);
+    if (uri.isEmpty()) return 1;
     server::PgConnection pg({uri, {}, 10});
     server::PrepareServerSchema(pg);
     const qint64 bench = server::InsertBench(pg, {"LAB-PC-1", "COM1", "/dev/ttyUSB0", "", "1.0"});
