@@ -74,6 +74,9 @@ ServerDialog::ServerDialog(QWidget* parent) : QDialog(parent) {
     m_caFile = new QLineEdit(m_stored.caFile, this);
     m_caFile->setPlaceholderText(QStringLiteral("签发服务器证书的 CA 证书文件（.crt/.pem）"));
     m_browse = new QPushButton(QStringLiteral("浏览(&B)…"), this);
+    m_verifyBase = new QLineEdit(server::ReadVerifyBase(), this);
+    m_verifyBase->setPlaceholderText(QStringLiteral(
+        "实验室网页服务的地址，如 https://lab.example.cn/kivo；留空则报告不印二维码"));
 
     auto* form = new QFormLayout;
     auto row = [&](const QString& text, QWidget* field, QWidget* beside = nullptr) {
@@ -95,6 +98,7 @@ ServerDialog::ServerDialog(QWidget* parent) : QDialog(parent) {
     row(QStringLiteral("密码(&W)："), m_password, m_clearPassword);
     row(QStringLiteral("加密方式(&E)："), m_tls);
     row(QStringLiteral("证书颁发机构(&A)："), m_caFile, m_browse);
+    row(QStringLiteral("报告核验地址(&V)："), m_verifyBase);
 
     m_test = new QPushButton(QStringLiteral("测试连接(&T)"), this);
     m_result = new QLabel(this);
@@ -139,7 +143,8 @@ ServerDialog::ServerDialog(QWidget* parent) : QDialog(parent) {
     setTabOrder(m_clearPassword, m_tls);
     setTabOrder(m_tls, m_caFile);
     setTabOrder(m_caFile, m_browse);
-    setTabOrder(m_browse, m_test);
+    setTabOrder(m_browse, m_verifyBase);
+    setTabOrder(m_verifyBase, m_test);
     setTabOrder(m_test, ok);
     setTabOrder(ok, cancel);
     updateFields();
@@ -235,10 +240,17 @@ void ServerDialog::testConnection() {
 
 void ServerDialog::accept() {
     QString error = problem();
-    if (error.isEmpty() && server::WriteServerSettings(settings(), &error)) {
+    const QString badAddress = server::VerifyBaseProblem(m_verifyBase->text());
+    if (error.isEmpty()) error = badAddress;
+    if (error.isEmpty() && server::WriteServerSettings(settings(), &error) &&
+        server::WriteVerifyBase(m_verifyBase->text(), &error)) {
         QDialog::accept();
         return;
     }
     MessageBox::show(this, error, MessageBox::kAppCaption, MessageBox::Buttons::Ok,
                      MessageBox::Icon::Exclamation);
+    if (error == badAddress) {
+        m_verifyBase->setFocus();
+        m_verifyBase->selectAll();
+    }
 }

@@ -22,7 +22,8 @@ class PgInterrupt;
 // password but one typed anew. "清除已保存的密码" forgets it. 加密并验证服务器证书 needs the CA
 // file that signed the server's certificate. "测试连接" tries the settings on a thread of its
 // own and says what it got (encrypted or not, the certificate checked or not); the dialog stays
-// usable meanwhile.
+// usable meanwhile. "报告核验地址" is the lab's web service, whose verify page the QR code on
+// every test report opens; it must be an http(s) address, or left empty for no QR code.
 class ServerDialog : public QDialog {
     Q_OBJECT
 
@@ -40,6 +41,7 @@ class ServerDialog : public QDialog {
     QLineEdit* passwordField() const { return m_password; }
     QComboBox* tlsField() const { return m_tls; }
     QLineEdit* caFileField() const { return m_caFile; }
+    QLineEdit* verifyBaseField() const { return m_verifyBase; }
     QPushButton* browseButton() const { return m_browse; }
     QPushButton* clearPasswordButton() const { return m_clearPassword; }
     QPushButton* testButton() const { return m_test; }
@@ -57,7 +59,7 @@ class ServerDialog : public QDialog {
 
     server::ServerSettings m_stored;
     bool m_passwordCleared = false;
-    QLineEdit *m_host, *m_database, *m_user, *m_password, *m_caFile;
+    QLineEdit *m_host, *m_database, *m_user, *m_password, *m_caFile, *m_verifyBase;
     QSpinBox* m_port;
     QComboBox* m_tls;
     QPushButton *m_browse, *m_clearPassword, *m_test;

@@ -1,6 +1,7 @@
 #include "server/server_settings.h"
 
 #include <QSettings>
+#include <QUrl>
 
 #include "archive/lab_settings.h"
 
@@ -106,6 +107,35 @@ bool WriteServerSettings(const ServerSettings& s, QString* error) {
            WriteLabSetting(QStringLiteral("server/sslrootcert"), s.caFile.trimmed(), error) &&
            StorePassword(s.passwordKey(), s.host.trimmed().isEmpty() ? QString() : s.password,
                          error);
+}
+
+QString ReadVerifyBase() {
+    return archive::ReadLabSetting(QStringLiteral("server/verify_base")).toString().trimmed();
+}
+
+bool WriteVerifyBase(const QString& base, QString* error) {
+    return archive::WriteLabSetting(QStringLiteral("server/verify_base"), base.trimmed(), error);
+}
+
+QString VerifyBaseProblem(const QString& base) {
+    const QString trimmed = base.trimmed();
+    if (trimmed.isEmpty()) return {};
+    // The address goes into every report's QR code: long enough for any lab, short enough to
+    // keep the code readable from paper.
+    constexpr int kLongest = 200;
+    const QUrl url(trimmed, QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    if (trimmed.size() > kLongest || !url.isValid() ||
+        (scheme != QLatin1String("http") && scheme != QLatin1String("https")) ||
+        url.host().isEmpty() || !url.userInfo().isEmpty() || url.hasQuery() || url.hasFragment() ||
+        trimmed.contains(QLatin1Char(' ')))
+        return QStringLiteral(
+                   "报告核验地址“%1”不是有效的网址：应以 http:// 或 https:// "
+                   "开头，后接实验室网页服务的主机名和路径（不超过 %2 个字符），"
+                   "例如 https://lab.example.cn/kivo。")
+            .arg(trimmed)
+            .arg(kLongest);
+    return {};
 }
 
 }  // namespace server
