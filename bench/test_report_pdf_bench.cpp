@@ -17,14 +17,18 @@
 #include "archive/archive_reader.h"
 #include "archive/archive_writer.h"
 #include "archive/audit_trail.h"
+#include "archive/sqlite_handle.h"
 #include "export/grading_scheme.h"
 #include "report/report_content.h"
 #include "report/report_output.h"
+#include "server/test_account.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr double kGoalMs = 500;
+// The lab's verify address, so that every page carries its QR code as a lab's reports do.
+const QString kVerifyBase = QStringLiteral("https://lab.example.cn/kivo");
 
 double Ms(Clock::time_point from) {
     return std::chrono::duration<double, std::milli>(Clock::now() - from).count();
@@ -181,10 +185,14 @@ int main(int argc, char** argv) {
         const std::optional<archive::ArchivedTest> test = reader->loadTest(tests.front().id);
         const std::vector<archive::PollRow> polls = reader->polls(tests.front().id);
         const std::vector<archive::AuditRow> audit = reader->auditEvents(test->header.uid);
+        // The account the verification code is made from, read as the bench reads it.
+        archive::Connection db(archivePath, SQLITE_OPEN_READONLY);
+        server::PollTally tally;
+        const server::TestAccount account = server::LocalAccount(db, tests.front().id, tally);
         const double readMs = Ms(t0);
         const Clock::time_point t1 = Clock::now();
-        const ReportContent content =
-            MakeReportContent(*test, polls, audit, GradingScheme::PenetrabilityClasses);
+        const ReportContent content = MakeReportContent(
+            *test, polls, audit, GradingScheme::PenetrabilityClasses, account, kVerifyBase);
         const double contentMs = Ms(t1);
         const Clock::time_point t2 = Clock::now();
         pdf = TestReportPdf(content);
@@ -215,9 +223,12 @@ int main(int argc, char** argv) {
             reader ? reader->listTests() : std::vector<archive::TestSummary>{};
         if (tests.empty()) return 1;
         const std::optional<archive::ArchivedTest> test = reader->loadTest(tests.front().id);
+        archive::Connection db(unfinishedPath, SQLITE_OPEN_READONLY);
+        server::PollTally tally;
         const QByteArray unfinished = TestReportPdf(
             MakeReportContent(*test, reader->polls(test->id), reader->auditEvents(test->header.uid),
-                              GradingScheme::PenetrabilityClasses));
+                              GradingScheme::PenetrabilityClasses,
+                              server::LocalAccount(db, test->id, tally), kVerifyBase));
         QFile out(QString::fromLocal8Bit(argv[2]));
         if (unfinished.isEmpty() || !out.open(QIODevice::WriteOnly) ||
             out.write(unfinished) != unfinished.size())

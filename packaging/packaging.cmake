@@ -25,7 +25,7 @@ set(CPACK_WARN_ON_ABSOLUTE_INSTALL_DESTINATION OFF)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libqt6widgets6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6printsupport6 (>= 6.4), libsqlite3-0 (>= 3.40), libpq5, qt6-qpa-plugins, qt6-translations-l10n, fonts-arphic-uming | fonts-noto-cjk, libreoffice-calc-nogui | libreoffice-calc, libuno-cppu3, libuno-sal3, libuno-cppuhelpergcc3-3, libuno-salhelpergcc3-3")
+    "libqt6widgets6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6printsupport6 (>= 6.4), libsqlite3-0 (>= 3.40), libpq5, libqrencode4, qt6-qpa-plugins, qt6-translations-l10n, fonts-arphic-uming | fonts-noto-cjk, libreoffice-calc-nogui | libreoffice-calc, libuno-cppu3, libuno-sal3, libuno-cppuhelpergcc3-3, libuno-salhelpergcc3-3")
 # The lab's operators (members of dialout, which the serial port needs anyway) keep the
 # account file up to date; a changed account file survives upgrades.
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA

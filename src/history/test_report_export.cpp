@@ -3,6 +3,9 @@
 #include <QApplication>
 #include <QPrinter>
 
+#include "archive/archive_messages.h"
+#include "archive/archive_open.h"
+#include "archive/sqlite_handle.h"
 #include "export/file_replace.h"
 #include "export/grading_scheme.h"
 #include "history/archive_access.h"
@@ -11,6 +14,8 @@
 #include "report/report_content.h"
 #include "report/report_output.h"
 #include "run/run_audit.h"
+#include "server/server_settings.h"
+#include "server/test_account.h"
 
 namespace {
 
@@ -35,9 +40,24 @@ std::optional<ReportContent> ReadReport(QWidget* owner, const QString& archivePa
         audit = reader->auditEvents(test->header.uid);
         readError = reader->lastError();
     }
+    // The code is made from the archive's account of the test, which the lab server's equals
+    // once it holds the whole test.
+    server::TestAccount account;
+    if (readError.isEmpty()) {
+        try {
+            archive::Connection db(archivePath, SQLITE_OPEN_READONLY);
+            sqlite3_busy_timeout(db.get(), archive::kBusyTimeoutMs);
+            server::PollTally tally;
+            account = server::LocalAccount(db, id, tally);
+        } catch (const archive::SqlError& e) {
+            readError = QStringLiteral("无法读取测试档案中这项实验的数据：%1。")
+                            .arg(archive::CauseText(e, archivePath, archive::kBusyTimeoutMs));
+        }
+    }
     std::optional<ReportContent> content;
     if (readError.isEmpty())
-        content = MakeReportContent(*test, polls, audit, StoredGradingScheme());
+        content = MakeReportContent(*test, polls, audit, StoredGradingScheme(), account,
+                                    server::ReadVerifyBase());
     QApplication::restoreOverrideCursor();
     if (!content) {
         WarnOperator(owner, readError + QStringLiteral("\n试验报告没有生成。"));
@@ -111,6 +131,7 @@ bool PrintTestReportOf(QWidget* owner, const QString& archivePath, qint64 id) {
 
 QString ServerTestReportText() {
     return QStringLiteral(
-        "实验室服务器上的实验不能在此生成试验报告：试验报告由运行该实验的试验台从其测试档案导出或打印"
+        "实验室服务器上的实验不能在此生成试验报告：试验报告由运行该实验的试验台从其测试档案导出或打"
+        "印"
         "。");
 }

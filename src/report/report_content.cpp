@@ -2,9 +2,11 @@
 
 #include <QDate>
 #include <QDateTime>
+#include <QUrl>
 
 #include "export/penetrability.h"
 #include "export/poll_csv.h"
+#include "server/verification_code.h"
 
 namespace {
 
@@ -64,11 +66,16 @@ QString ReportNumber(const archive::ArchivedTest& test) {
 
 ReportContent MakeReportContent(const archive::ArchivedTest& test,
                                 const std::vector<archive::PollRow>& polls,
-                                const std::vector<archive::AuditRow>& audit, GradingScheme scheme) {
+                                const std::vector<archive::AuditRow>& audit, GradingScheme scheme,
+                                const server::TestAccount& account, const QString& verifyBase) {
     const archive::TestHeader& h = test.header;
     ReportContent r;
     r.title = QStringLiteral("混凝土氯离子电通量试验报告");
     r.reportNumber = ReportNumber(test);
+    r.verifyCode = server::VerificationCode(r.reportNumber, account);
+    r.verifyUrl = server::VerifyUrl(verifyBase, r.reportNumber, r.verifyCode);
+    if (!r.verifyUrl.isEmpty())
+        r.verifyPage = QUrl(r.verifyUrl).adjusted(QUrl::RemoveQuery).toString();
     r.schemeName = GradingSchemeName(scheme);
     r.method = QStringLiteral(
         "《普通混凝土长期性能和耐久性能试验方法标准》GB/T 50082 中的电通量法：60 V直流电压，"

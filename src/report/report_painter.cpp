@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "platform/song_font.h"
+#include "report/qr_symbol.h"
 #include "report/report_content.h"
 
 namespace {
@@ -23,6 +24,8 @@ constexpr int kContentBottom = kBottom - 70;
 constexpr int kBody = 35, kSmall = 30, kTitle = 65;
 // The padding of a cell's text, across and down.
 constexpr int kPadX = 15, kPadY = 10;
+// The QR code's side without its quiet zone: 22 mm, which a phone reads from a printed page.
+constexpr int kQrSize = 220;
 
 const std::array<QColor, archive::kChannels> kChannelColours = {
     QColor(200, 30, 30), QColor(30, 90, 200),  QColor(20, 140, 60),
@@ -50,7 +53,11 @@ int Flowing(Qt::Alignment alignment) { return int(alignment) | int(Qt::TextWordW
 class Sheet {
   public:
     Sheet(QPainter& p, QPagedPaintDevice* device, const ReportContent& c, int pages)
-        : m_p(p), m_device(device), m_c(c), m_pages(pages) {}
+        : m_p(p),
+          m_device(device),
+          m_c(c),
+          m_qr(c.verifyUrl.isEmpty() ? QrSymbol{} : EncodeQr(c.verifyUrl)),
+          m_pages(pages) {}
 
     int page() const { return m_page; }
 
@@ -146,13 +153,39 @@ class Sheet {
   private:
     bool painting() const { return m_device != nullptr; }
 
-    // The report number, and the mark of an unfinished test framed below it.
+    // Text right-aligned in `room`, as tall as it wraps to (at least the room's height); the
+    // height it takes.
+    int textBlock(const QRect& room, const QString& text) {
+        const QRect used = m_p.boundingRect(QRect(room.left(), room.top(), room.width(), 100000),
+                                            Wrapped(Qt::AlignRight), text);
+        const QRect box(room.left(), room.top(), room.width(),
+                        std::max(room.height(), used.height()));
+        if (painting()) m_p.drawText(box, Wrapped(Qt::AlignRight | Qt::AlignVCenter), text);
+        return box.height();
+    }
+
+    // The report's check, then the mark of an unfinished test framed below it. The check is the
+    // report number and its code, on the right; with a verify address, the QR code of that
+    // address in the page's top right corner (its quiet zone clear of any mark) and the
+    // numbers, with where to verify, beside it.
     void pageHead() {
         m_p.setFont(Font(kBody));
-        if (painting())
-            m_p.drawText(QRect(kLeft, m_y, kWidth, 45), Qt::AlignRight | Qt::AlignVCenter,
-                         QStringLiteral("报告编号：%1").arg(m_c.reportNumber));
-        m_y += 55;
+        QString check = QStringLiteral("报告编号：%1").arg(m_c.reportNumber);
+        if (!m_c.verifyCode.isEmpty()) check += QStringLiteral("  核验码：%1").arg(m_c.verifyCode);
+        if (m_qr.empty()) {
+            m_y += textBlock(QRect(kLeft, m_y, kWidth, 45), check) + 10;
+        } else {
+            const QRect symbol(kRight - kQrSize, kTop, kQrSize, kQrSize);
+            const int quiet = int(std::ceil(double(kQrQuietModules) * kQrSize / m_qr.width));
+            const int right = symbol.left() - quiet - 10;
+            int y = m_y + textBlock(QRect(kLeft, m_y, right - kLeft, 45), check) + 5;
+            m_p.setFont(Font(kSmall));
+            y += textBlock(QRect(kLeft, y, right - kLeft, 40),
+                           QStringLiteral("扫码或访问 %1 核验报告").arg(m_c.verifyPage));
+            m_p.setFont(Font(kBody));
+            if (painting()) PaintQr(m_p, symbol, m_qr);
+            m_y = std::max(y, symbol.bottom() + 1 + quiet) + 15;
+        }
         if (m_c.unfinished.isEmpty()) return;
         m_p.setFont(Font(kBody, true));
         const QRect used = m_p.boundingRect(QRect(0, 0, kWidth - 2 * kPadX, 100000),
@@ -182,6 +215,7 @@ class Sheet {
     QPainter& m_p;
     QPagedPaintDevice* m_device;  // null while counting
     const ReportContent& m_c;
+    QrSymbol m_qr;  // of the verify address; empty without one
     int m_pages;
     int m_page = 1;
     int m_y = kTop;

@@ -65,7 +65,7 @@ QString ReportText(const archive::ArchivedTest& test) {
     if (!reader) return message;
     const ReportContent content =
         MakeReportContent(test, reader->polls(test.id), reader->auditEvents(test.header.uid),
-                          GradingScheme::PenetrabilityClasses);
+                          GradingScheme::PenetrabilityClasses, {}, {});
     QTemporaryDir dir;
     QFile pdf(dir.filePath("report.pdf"));
     if (!pdf.open(QIODevice::WriteOnly) || pdf.write(TestReportPdf(content)) <= 0) return {};

@@ -41,7 +41,7 @@ TEST(Package, DebInstallsIntoOptKivoAndTheProgramFindsItsFiles) {
     const QString control = run("dpkg-deb", {"-f", deb, "Depends"}, work.path(), &status);
     for (const char* dependency :
          {"libqt6widgets6", "libqt6printsupport6", "qt6-translations-l10n", "fonts-arphic-uming",
-          "libreoffice-calc", "libpq5"})
+          "libreoffice-calc", "libpq5", "libqrencode4"})
         EXPECT_TRUE(control.contains(dependency)) << dependency;
     const QString conffiles = run("dpkg-deb", {"-I", deb, "conffiles"}, work.path(), &status);
     EXPECT_TRUE(conffiles.contains("/opt/kivo/data.bk"));
