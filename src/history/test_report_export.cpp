@@ -54,10 +54,13 @@ std::optional<ReportContent> ReadReport(QWidget* owner, const QString& archivePa
                             .arg(archive::CauseText(e, archivePath, archive::kBusyTimeoutMs));
         }
     }
+    // An address edited by hand into something else gives no QR code rather than a wrong one.
+    QString verifyBase = server::ReadVerifyBase();
+    if (!server::VerifyBaseProblem(verifyBase).isEmpty()) verifyBase.clear();
     std::optional<ReportContent> content;
     if (readError.isEmpty())
-        content = MakeReportContent(*test, polls, audit, StoredGradingScheme(), account,
-                                    server::ReadVerifyBase());
+        content =
+            MakeReportContent(*test, polls, audit, StoredGradingScheme(), account, verifyBase);
     QApplication::restoreOverrideCursor();
     if (!content) {
         WarnOperator(owner, readError + QStringLiteral("\n试验报告没有生成。"));
@@ -131,7 +134,6 @@ bool PrintTestReportOf(QWidget* owner, const QString& archivePath, qint64 id) {
 
 QString ServerTestReportText() {
     return QStringLiteral(
-        "实验室服务器上的实验不能在此生成试验报告：试验报告由运行该实验的试验台从其测试档案导出或打"
-        "印"
+        "实验室服务器上的实验不能在此生成试验报告：试验报告由运行该实验的试验台从其测试档案导出或打印"
         "。");
 }
