@@ -1,6 +1,7 @@
-// The test report's PDF as a lab reads it (pdftotext, pdfinfo): an unfinished test marked on
-// every page and left ungraded, every event listed however many there are, long texts inside
-// their cells, the figures of the channels and groups as the results have them.
+// The test report's PDF as a lab reads it (pdftotext, pdfinfo) and a client scans it (pdftoppm,
+// zbarimg): an unfinished test marked on every page and left ungraded, every event listed
+// however many there are, long texts inside their cells, the figures of the channels and groups
+// as the results have them, the report's number, code and QR code on every page.
 
 #include <gtest/gtest.h>
 
