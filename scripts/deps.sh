@@ -1,8 +1,8 @@
 # Debian packages of the build, the tests and the program; sourced by the scripts.
 KIVO_BUILD_PACKAGES="cmake g++ make qt6-base-dev qt6-base-dev-tools libgl-dev libgtest-dev
-  libreoffice-dev libsqlite3-dev libpq-dev"
+  libreoffice-dev libsqlite3-dev libpq-dev libcpp-httplib-dev libsodium-dev libssl-dev pkg-config"
 KIVO_RUN_PACKAGES="libqt6widgets6 libqt6printsupport6 libsqlite3-0 qt6-qpa-plugins qt6-translations-l10n
-  fonts-arphic-uming libreoffice-calc-nogui libpq5"
+  fonts-arphic-uming libreoffice-calc-nogui libpq5 libcpp-httplib0.11 libsodium23"
 KIVO_TEST_PACKAGES="clang libclang-rt-14-dev python3 python3-pil python3-xlrd poppler-utils xvfb xauth locales
   postgresql"
 
