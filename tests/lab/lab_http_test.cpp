@@ -197,14 +197,21 @@ TEST(LabHttp, OversizedRequestsAreRefused) {
 }
 
 // 报告核验: a report's number and code say 真实有效 with its summary, one digit changed says
-// 核验码不符, a number the lab never issued 未找到; the forms a person types are read; past
-// the limit an address is refused for the rest of the minute.
+// 核验码不符, a number the lab never issued 未找到; the forms a person types are read; two
+// tests of one day whose uids begin alike share a number and each report verifies with its
+// own code; past the limit an address is refused for the rest of the minute.
 TEST(LabHttp, VerifyAnswersAndItsRateLimit) {
-    LabSite site(QStringLiteral("[limits]\nverify_per_minute = 6\n"));
+    LabSite site(QStringLiteral("[limits]\nverify_per_minute = 7\n"));
     const archive::TestHeader h = TestHeader();
     site.sendTest(h, 72, 200);
+    archive::TestHeader twin = TestHeader();
+    twin.uid = h.uid.left(9) + UniqueUid().mid(9);
+    twin.organisation = QStringLiteral("第二检测站");
+    site.sendTest(twin, 10, 30);
     ASSERT_GT(site.start(), 0);
     const auto [number, code] = site.reportCheck(h.uid);
+    const auto [twinNumber, twinCode] = site.reportCheck(twin.uid);
+    ASSERT_EQ(twinNumber, number);
     ASSERT_FALSE(code.isEmpty());
     QString wrong = code;
     wrong[0] = wrong[0] == u'9' ? u'0' : QChar(wrong[0].unicode() + 1);
@@ -219,13 +226,15 @@ TEST(LabHttp, VerifyAnswersAndItsRateLimit) {
     const struct {
         QString number, code;
         const char16_t* verdict;
+        QString organisation;  // of the test found
     } cases[] = {
-        {number, code, u"真实有效"},
-        {number.toLower(), typed, u"真实有效"},
-        {number, wrong, u"核验码不符"},
-        {number, QStringLiteral("12"), u"核验码不符"},
-        {QStringLiteral("DTL-20261208-00000000"), code, u"未找到"},
-        {QStringLiteral("' OR 1=1 --"), code, u"未找到"},
+        {number, code, u"真实有效", h.organisation},
+        {number, twinCode, u"真实有效", twin.organisation},
+        {number.toLower(), typed, u"真实有效", h.organisation},
+        {number, wrong, u"核验码不符", {}},
+        {number, QStringLiteral("12"), u"核验码不符", {}},
+        {QStringLiteral("DTL-20261208-00000000"), code, u"未找到", {}},
+        {QStringLiteral("' OR 1=1 --"), code, u"未找到", {}},
     };
     httplib::Client c = site.client();
     for (const auto& t : cases) {
@@ -235,7 +244,9 @@ TEST(LabHttp, VerifyAnswersAndItsRateLimit) {
         EXPECT_EQ(status, 200) << t.number.toStdString();
         EXPECT_TRUE(Contains(body, QString::fromUtf16(t.verdict)))
             << t.number.toStdString() << " " << t.code.toStdString();
-        if (QString::fromUtf16(t.verdict) == QStringLiteral("真实有效")) {
+        if (t.organisation == twin.organisation) {
+            EXPECT_TRUE(Contains(body, twin.organisation));
+        } else if (QString::fromUtf16(t.verdict) == QStringLiteral("真实有效")) {
             // The desktop's own figures: the group values and grades, the organisation.
             for (const ReportContent::GroupRow& g : content.groups) {
                 EXPECT_TRUE(Contains(body, g.value)) << g.value.toStdString();
