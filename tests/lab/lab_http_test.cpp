@@ -444,3 +444,48 @@ TEST(LabHttp, AddUserAsksTwiceAndKeepsAHash) {
 }
 
 }  // namespace
+
+namespace {
+
+// With the lab's certificate set the service speaks HTTPS only, and its cookie is Secure.
+TEST(LabHttps, TheLabsCertificateAndASecureCookie) {
+    QTemporaryDir dir;
+    const QString cert = dir.filePath(QStringLiteral("server.crt"));
+    const QString key = dir.filePath(QStringLiteral("server.key"));
+    QProcess openssl;
+    openssl.setProcessChannelMode(QProcess::MergedChannels);
+    openssl.start(QStringLiteral("openssl"),
+                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                   QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-days"),
+                   QStringLiteral("2"), QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"),
+                   QStringLiteral("-addext"), QStringLiteral("subjectAltName=IP:127.0.0.1"),
+                   QStringLiteral("-keyout"), key, QStringLiteral("-out"), cert});
+    ASSERT_TRUE(openssl.waitForFinished(60000));
+    ASSERT_EQ(openssl.exitCode(), 0) << openssl.readAll().toStdString();
+
+    LabSite site(QStringLiteral("tls_cert = %1\ntls_key = %2\n").arg(cert, key));
+    site.addUser();
+    const int port = site.start();
+    ASSERT_GT(port, 0);
+    httplib::Client tls(("https://127.0.0.1:" + std::to_string(port)).c_str());
+    tls.set_ca_cert_path(cert.toStdString().c_str());
+    tls.enable_server_certificate_verification(true);
+    tls.set_read_timeout(60, 0);
+    const httplib::Result verify = tls.Get("/verify");
+    ASSERT_TRUE(verify) << httplib::to_string(verify.error());
+    EXPECT_EQ(verify->status, 200);
+    const httplib::Result login = tls.Post(
+        "/login",
+        httplib::Params{{"name", kUser.toStdString()}, {"password", kUserPassword.toStdString()}});
+    ASSERT_TRUE(login);
+    EXPECT_EQ(login->status, 303);
+    EXPECT_NE(login->get_header_value("Set-Cookie").find("; Secure"), std::string::npos);
+
+    httplib::Client plain = site.client();
+    plain.set_read_timeout(10, 0);
+    const httplib::Result refused = plain.Get("/verify");
+    EXPECT_TRUE(!refused || refused->status != 200) << "plain HTTP on the HTTPS port";
+    EXPECT_EQ(site.stop(), 0);
+}
+
+}  // namespace
