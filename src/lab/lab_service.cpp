@@ -2,6 +2,7 @@
 
 #include <QDate>
 #include <QUrl>
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -219,7 +220,10 @@ void LabService::login(const httplib::Request& request, httplib::Response& respo
     const std::string address = clientAddress(request);
     QString next = Param(request, "next");
     // Only a page of this service: "/tests", never "//elsewhere" nor "https://…".
-    if (!next.startsWith(u'/') || next.startsWith(QStringLiteral("//")) || next.contains(u'\\'))
+    const bool control = std::any_of(next.begin(), next.end(),
+                                     [](QChar c) { return c.unicode() < 0x20 || c == u'\x7f'; });
+    if (!next.startsWith(u'/') || next.startsWith(QStringLiteral("//")) || next.contains(u'\\') ||
+        control)
         next = QStringLiteral("/tests");
     if (m_loginLimit.refused(address, NowMs())) {
         response.set_header("Retry-After", "3600");

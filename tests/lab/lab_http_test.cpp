@@ -109,6 +109,25 @@ TEST(LabHttp, LoginSessionsAndTheirCookie) {
             EXPECT_NE(cookie.find(flag), std::string::npos) << flag;
         EXPECT_EQ(cookie.find("Secure"), std::string::npos) << "plain HTTP";
     }
+    // After the login the page asked for, when it is one of the service's own.
+    const struct {
+        const char* next;
+        const char* location;
+    } nexts[] = {
+        {"/tests/abc", "/tests/abc"},
+        {"//evil.example/", "/tests"},
+        {"https://evil.example/", "/tests"},
+        {"/\\evil.example", "/tests"},
+        {"/tests\r\nSet-Cookie: x=1", "/tests"},
+    };
+    for (const auto& n : nexts) {
+        const httplib::Result r =
+            c.Post("/login", httplib::Params{{"name", kUser.toStdString()},
+                                             {"password", kUserPassword.toStdString()},
+                                             {"next", n.next}});
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->get_header_value("Location"), n.location) << n.next;
+    }
     const std::string session = site.login();
     ASSERT_FALSE(session.empty());
     int status = 0;
