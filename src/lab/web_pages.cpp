@@ -159,12 +159,12 @@ std::string TestListPage(const LabListQuery& q, const LabTestList& list,
     body += QStringLiteral("<div class=\"pages\">");
     if (q.after)
         body += QStringLiteral("<a href=\"/tests%1\">最新的实验</a>")
-                    .arg(filters.isEmpty() ? QString() : u'?' + filters);
+                    .arg(Html(filters.isEmpty() ? QString() : u'?' + filters));
     if (list.more && !list.rows.empty()) {
         const LabListRow& last = list.rows.back();
         const QString after = QString::number(last.startedAtMs) + u'.' + last.uid;
         body += QStringLiteral("<a href=\"/tests?%1after=%2\">更早的实验</a>")
-                    .arg(filters.isEmpty() ? QString() : filters + u'&', UrlPart(after));
+                    .arg(Html(filters.isEmpty() ? QString() : filters + u'&'), UrlPart(after));
     }
     body += QStringLiteral("</div>");
     return PageHtml({QStringLiteral("实验"), user, body});

@@ -7,6 +7,7 @@
 
 #include "export/poll_csv.h"
 #include "lab/html.h"
+#include "lab/lab_reads.h"
 #include "lab/web_setup.h"
 #include "lab_fixture.h"
 #include "report/report_output.h"
@@ -359,11 +360,18 @@ TEST(LabHttp, TestListFiltersAndPages) {
     ASSERT_GT(site.start(), 0);
     httplib::Client c = site.client();
     const std::string session = site.login();
+    server::PgConnection db = Superuser(site.database());
+    const std::vector<QString> benches = lab::LabBenches(db);
+    ASSERT_EQ(benches.size(), 1u);
+    const std::string bench = "?bench=" + UrlPart(benches.front()).toStdString();
     const struct {
         std::string query;
         std::vector<int> shown;  // newest first
     } cases[] = {
         {"", {2, 1, 0}},
+        {bench, {2, 1, 0}},
+        {bench + "&tester=%E6%B5%8B%E8%AF%95%E4%BA%BA0", {0}},
+        {"?bench=LAB-PC-9", {}},
         {"?tester=%E6%B5%8B%E8%AF%95%E4%BA%BA1", {1}},
         {"?org=%E5%8D%95%E4%BD%8D2", {2}},
         {"?specimen=SP-0", {0}},
@@ -386,6 +394,26 @@ TEST(LabHttp, TestListFiltersAndPages) {
         }
         EXPECT_EQ(shown, t.shown) << t.query;
     }
+    // A page at a time: each page goes on after the last test of the one before.
+    lab::LabListQuery query;
+    query.limit = 2;
+    const lab::LabTestList first = lab::ListLabTests(db, query);
+    ASSERT_EQ(first.rows.size(), 2u);
+    EXPECT_TRUE(first.more);
+    query.after = std::pair{first.rows.back().startedAtMs, first.rows.back().uid};
+    const lab::LabTestList second = lab::ListLabTests(db, query);
+    ASSERT_EQ(second.rows.size(), 1u);
+    EXPECT_FALSE(second.more);
+    EXPECT_EQ(second.rows.front().uid, tests[0].uid);
+    int status = 0;
+    const std::string page = Get(
+        c,
+        "/tests?tester=%E6%B5%8B&after=" +
+            UrlPart(QString::number(query.after->first) + u'.' + query.after->second).toStdString(),
+        &status, session);
+    EXPECT_TRUE(Contains(page, tests[0].uid));
+    EXPECT_FALSE(Contains(page, tests[1].uid));
+    EXPECT_TRUE(Contains(page, QStringLiteral("href=\"/tests?tester=%E6%B5%8B\">最新的实验")));
     EXPECT_EQ(site.stop(), 0);
 }
 
