@@ -536,3 +536,31 @@ TEST(LabHttps, TheLabsCertificateAndASecureCookie) {
 }
 
 }  // namespace
+
+namespace {
+
+// A database that cannot be reached is said in the page, in Chinese, and the service goes on.
+TEST(LabHttp, AnUnreachableDatabaseIsSaidNotHung) {
+    LabSite site(QStringLiteral("[database]\nport = 1\n"));
+    ASSERT_GT(site.start(), 0);
+    httplib::Client c = site.client();
+    const std::pair<std::string, httplib::Params> requests[] = {
+        {"/verify?n=DTL-20261208-12345678&c=1234-5678-9012", {}},
+        {"/login", {{"name", "zhang"}, {"password", "whatever-1"}}},
+    };
+    for (int round = 0; round < 2; ++round) {
+        for (const auto& [path, form] : requests) {
+            const httplib::Result r =
+                form.empty() ? c.Get(path.c_str()) : c.Post(path.c_str(), form);
+            ASSERT_TRUE(r) << path;
+            EXPECT_EQ(r->status, 503) << path;
+            EXPECT_TRUE(Contains(r->body, QStringLiteral("无法读取实验室数据库"))) << path;
+        }
+    }
+    int status = 0;
+    Get(c, "/verify", &status);
+    EXPECT_EQ(status, 200) << "the form needs no database";
+    EXPECT_EQ(site.stop(), 0);
+}
+
+}  // namespace
