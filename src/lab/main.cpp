@@ -17,11 +17,6 @@
 #include "report/report_content.h"
 #include "report/report_output.h"
 
-// ---- The live page (实验台): its routes join the service here when it is built in. ----
-#ifdef KIVO_LAB_LIVE
-#include "lab/live/live_routes.h"
-#endif
-
 namespace {
 
 constexpr const char* kUsage =
@@ -128,12 +123,12 @@ int Serve(QApplication& app, const lab::LabConfig& config) {
     }
     service.install(*server);
 
-    // ---- The live page (实验台) ----
-#ifdef KIVO_LAB_LIVE
-    lab::LiveFeed feed(lab::DatabaseOptions(config, password));
-    lab::AddLiveRoutes(*server, feed,
-                       [&service](const httplib::Request& r) { return service.signedIn(r); });
-#endif
+    // ---- The live page (实验台) joins here ----
+    // Its feed (made with lab::DatabaseOptions(config, password)) and its routes go on the
+    // same server, before it binds, with the service's sessions deciding who is signed in:
+    //   lab::AddLiveRoutes(*server, feed, [&service](const httplib::Request& r) {
+    //       return service.signedIn(r); });
+    // ---- end of the live page ----
 
     const std::string host = config.listen.toStdString();
     int port = config.listenPort;
