@@ -32,3 +32,8 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${CMAKE_SOURCE_DIR}/packaging/postinst ${CMAKE_BINARY_DIR}/packaging/conffiles)
 file(WRITE ${CMAKE_BINARY_DIR}/packaging/conffiles "/opt/kivo/data.bk\n")
 include(CPack)
+
+# The lab's web service has a package of its own.
+if(TARGET kivo-lab)
+  include(${CMAKE_SOURCE_DIR}/packaging/lab/lab_package.cmake)
+endif()
