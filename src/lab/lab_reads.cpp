@@ -153,14 +153,14 @@ std::optional<LabTest> LoadLabTest(server::PgConnection& db, const QString& uid,
         "JOIN benches b ON b.id = t.bench_id WHERE t.uid = $1",
         key);
     if (b.rows() > 0) t.bench = server::BenchText(b.text(0, 0), b.text(0, 1), b.text(0, 2));
-    t.content = MakeReportContent(t.test, t.polls, t.audit, scheme);
+    // The code is the server's own account of the test, as the verify page checks it.
     const std::map<QString, server::TestAccount> accounts = server::ServerAccounts(db, {uid});
     const auto account = accounts.find(uid);
-    if (account != accounts.end()) {
-        t.verifyCode = server::VerificationCode(t.content.reportNumber, account->second);
-        t.verifyUrl = server::VerifyUrl(verifyBase, t.content.reportNumber, t.verifyCode);
-        SetReportCheck(t.content, t.verifyCode, t.verifyUrl);
-    }
+    t.content = MakeReportContent(
+        t.test, t.polls, t.audit, scheme,
+        account != accounts.end() ? account->second : server::TestAccount{}, verifyBase);
+    t.verifyCode = t.content.verifyCode;
+    t.verifyUrl = t.content.verifyUrl;
     return t;
 }
 
@@ -198,11 +198,14 @@ ReportCheck CheckReport(server::PgConnection& db, const QString& number, const Q
     if (typed.isEmpty()) return check;
     const std::map<QString, server::TestAccount> accounts = server::ServerAccounts(db, uids);
     archive::ArchivedTest test;
+    server::TestAccount held;
     for (const archive::TestHeader& header : candidates) {
         const auto account = accounts.find(header.uid);
         if (account != accounts.end() &&
-            typed == server::VerificationCode(check.number, account->second))
+            typed == server::VerificationCode(check.number, account->second)) {
             test.header = header;
+            held = account->second;
+        }
     }
     if (test.header.uid.isEmpty()) return check;
     const QString uid = test.header.uid;
@@ -231,7 +234,7 @@ ReportCheck CheckReport(server::PgConnection& db, const QString& number, const Q
     std::vector<archive::PollRow> polls;
     if (last.rows() > 0) polls.push_back(server::PollAt(last, 0));
     transaction.commit();
-    check.summary = MakeReportContent(test, polls, {}, scheme);
+    check.summary = MakeReportContent(test, polls, {}, scheme, held, {});
     check.verdict = ReportCheck::Verdict::Genuine;
     return check;
 }

@@ -68,17 +68,4 @@ struct ReportCheck {
 ReportCheck CheckReport(server::PgConnection& db, const QString& number, const QString& code,
                         GradingScheme scheme);
 
-// `content` carries the report's check (its code and the verify address) when the report's
-// content has the fields for it.
-template <class Content>
-void SetReportCheck(Content& content, const QString& code, const QString& url) {
-    if constexpr (requires {
-                      content.verifyCode = code;
-                      content.verifyUrl = url;
-                  }) {
-        content.verifyCode = code;
-        content.verifyUrl = url;
-    }
-}
-
 }  // namespace lab

@@ -9,9 +9,11 @@
 #include <memory>
 
 #include "archive/archive_reader.h"
+#include "archive/sqlite_handle.h"
 #include "report/report_content.h"
 #include "server/server_fixture.h"
 #include "server/server_reader.h"
+#include "server/test_account.h"
 #include "server/verification_code.h"
 #include "support/unique_uid.h"
 
@@ -23,6 +25,8 @@ namespace LabTesting {
 using namespace ServerTesting;
 
 inline const QString kWebPassword = QStringLiteral("Kivo-web-pw-1");
+// The verify page's address the service and the bench's report both print.
+inline const QString kVerifyBase = QStringLiteral("https://lab.example/kivo");
 inline const QString kUser = QStringLiteral("zhang");
 inline const QString kUserPassword = QStringLiteral("Lab-Secret-9");
 
@@ -68,9 +72,9 @@ class LabSite {
         ini.write(QStringLiteral("[database]\nhost = 127.0.0.1\nport = %1\ndbname = %2\n"
                                  "user = kivo_web\npassword_file = %3\n"
                                  "[http]\nlisten = 127.0.0.1\nport = 0\n"
-                                 "verify_base = https://lab.example/kivo\n%4\n")
+                                 "verify_base = %5\n%4\n")
                       .arg(Cluster().port())
-                      .arg(m_database, pw.fileName(), extraIni)
+                      .arg(m_database, pw.fileName(), extraIni, kVerifyBase)
                       .toUtf8());
         ini.close();
         const LabRun setup = RunLab({QStringLiteral("--setup"), UriWithPassword(m_database)});
@@ -160,6 +164,7 @@ class LabSite {
         archive::ArchivedTest test;
         std::vector<archive::PollRow> polls;
         std::vector<archive::AuditRow> audit;
+        server::TestAccount account;  // the archive's, as the bench's report reads it
     };
     Desktop desktop(const QString& uid) {
         std::unique_ptr<archive::ArchiveReader> reader =
@@ -170,6 +175,9 @@ class LabSite {
                 d.test = *reader->loadTest(s.id);
                 d.polls = reader->polls(s.id);
                 d.audit = reader->auditEvents(uid);
+                archive::Connection db(archivePath(), SQLITE_OPEN_READONLY);
+                server::PollTally tally;
+                d.account = server::LocalAccount(db, s.id, tally);
             }
         return d;
     }

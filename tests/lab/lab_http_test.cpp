@@ -240,7 +240,8 @@ TEST(LabHttp, VerifyAnswersAndItsRateLimit) {
 
     const LabSite::Desktop desktop = site.desktop(h.uid);
     const ReportContent content = MakeReportContent(desktop.test, desktop.polls, desktop.audit,
-                                                    GradingScheme::PenetrabilityClasses);
+                                                    GradingScheme::PenetrabilityClasses,
+                                                    desktop.account, kVerifyBase);
     ASSERT_FALSE(content.groups.empty());
 
     const struct {
@@ -297,7 +298,8 @@ TEST(LabHttp, TestPageReportAndCsvAreTheDesktops) {
     ASSERT_FALSE(session.empty());
     const LabSite::Desktop desktop = site.desktop(h.uid);
     const ReportContent content = MakeReportContent(desktop.test, desktop.polls, desktop.audit,
-                                                    GradingScheme::PenetrabilityClasses);
+                                                    GradingScheme::PenetrabilityClasses,
+                                                    desktop.account, kVerifyBase);
     const std::string base = "/tests/" + h.uid.toStdString();
     int status = 0;
 
