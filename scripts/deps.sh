@@ -1,10 +1,10 @@
 # Debian packages of the build, the tests and the program; sourced by the scripts.
 KIVO_BUILD_PACKAGES="cmake g++ make qt6-base-dev qt6-base-dev-tools libgl-dev libgtest-dev
-  libreoffice-dev libsqlite3-dev libpq-dev"
+  libreoffice-dev libsqlite3-dev libpq-dev libcpp-httplib-dev"
 KIVO_RUN_PACKAGES="libqt6widgets6 libqt6printsupport6 libsqlite3-0 qt6-qpa-plugins qt6-translations-l10n
   fonts-arphic-uming libreoffice-calc-nogui libpq5"
 KIVO_TEST_PACKAGES="clang libclang-rt-14-dev python3 python3-pil python3-xlrd poppler-utils xvfb xauth locales
-  postgresql"
+  postgresql chromium"
 
 # Generates locale `$1` (for example de_DE.UTF-8) unless the system has it already.
 kivo_locale() {
