@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <QElapsedTimer>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <vector>
 
@@ -24,6 +25,8 @@ HeadlessChromium::HeadlessChromium() {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, commands[0], 3);
     posix_spawn_file_actions_adddup2(&actions, answers[1], 4);
+    // The browser's complaints about a machine without a desktop bus are no test's business.
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     const QByteArray profile = "--user-data-dir=" + m_profile.path().toUtf8();
     std::vector<QByteArray> args = {"chromium",
                                     "--headless",
@@ -41,7 +44,14 @@ HeadlessChromium::HeadlessChromium() {
     std::vector<char*> argv;
     for (QByteArray& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    const int spawned = posix_spawnp(&m_pid, "chromium", &actions, nullptr, argv.data(), environ);
+    // A group of its own, so that its helpers end with it.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    const int spawned =
+        posix_spawnp(&m_pid, "chromium", &actions, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     ::close(commands[0]);
     ::close(answers[1]);
@@ -57,8 +67,10 @@ HeadlessChromium::~HeadlessChromium() {
     if (m_in >= 0) ::close(m_in);
     if (m_out >= 0) ::close(m_out);
     if (m_pid > 0) {
-        ::kill(m_pid, SIGKILL);
+        ::kill(-m_pid, SIGKILL);
         ::waitpid(m_pid, nullptr, 0);
+        // Its helpers too, before its profile folder goes.
+        for (int i = 0; i < 300 && ::kill(-m_pid, 0) == 0; ++i) ::usleep(20000);
     }
 }
 
@@ -114,12 +126,15 @@ QJsonObject HeadlessChromium::call(const QString& method, const QJsonObject& par
 }
 
 bool HeadlessChromium::open(const QString& url, int width, int height) {
-    const QJsonObject target = call(QStringLiteral("Target.createTarget"),
-                                    {{QStringLiteral("url"), QStringLiteral("about:blank")},
-                                     {QStringLiteral("width"), width},
-                                     {QStringLiteral("height"), height}},
-                                    false);
-    const QString targetId = target.value(QStringLiteral("targetId")).toString();
+    // The page the browser opened at its start.
+    QString targetId;
+    for (int attempt = 0; attempt < 300 && targetId.isEmpty() && valid(); ++attempt) {
+        const QJsonObject targets = call(QStringLiteral("Target.getTargets"), {}, false);
+        for (const QJsonValue& t : targets.value(QStringLiteral("targetInfos")).toArray())
+            if (t.toObject().value(QStringLiteral("type")).toString() == QLatin1String("page"))
+                targetId = t.toObject().value(QStringLiteral("targetId")).toString();
+        if (targetId.isEmpty()) ::usleep(100000);
+    }
     if (targetId.isEmpty()) return false;
     const QJsonObject attached =
         call(QStringLiteral("Target.attachToTarget"),

@@ -19,10 +19,13 @@
   function serverNow() { return Date.now() + offsetMs; }
 
   function two(n) { return (n < 10 ? "0" : "") + n; }
+  // The time of day, with the date when it is not today's.
   function clock(ms) {
     var d = new Date(ms);
-    return d.getFullYear() + "-" + (d.getMonth() + 1) + "-" + d.getDate() + " " +
-      two(d.getHours()) + ":" + two(d.getMinutes()) + ":" + two(d.getSeconds());
+    var today = new Date(serverNow());
+    var time = two(d.getHours()) + ":" + two(d.getMinutes()) + ":" + two(d.getSeconds());
+    if (d.toDateString() === today.toDateString()) return time;
+    return d.getFullYear() + "-" + (d.getMonth() + 1) + "-" + d.getDate() + " " + time;
   }
   function ago(ms) {
     var s = Math.max(0, Math.round(ms / 1000));
@@ -50,8 +53,8 @@
     fact(facts, "时间", "第 " + minute + " / " + bench.testMinutes + " min");
     fact(facts, "温度", bench.temperature ? bench.temperature + " ℃" : "-");
     var heard = fact(facts, "最后通信", "", "heard");
-    fact(facts, "测试人", bench.tester || "-");
-    fact(facts, "测试单位", bench.organisation || "-");
+    fact(facts, "测试人", bench.tester || "-", "wide");
+    fact(facts, "测试单位", bench.organisation || "-", "wide");
     c.appendChild(facts);
     var table = el("table", null, null);
     var head = el("tr", null, null);
