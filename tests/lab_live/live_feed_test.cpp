@@ -120,6 +120,43 @@ TEST(LiveFeed, PollsSentByABenchReachTheSnapshotAndTheStream) {
     }
 }
 
+// A server that restarts (or a connection lost) is said, and the feed connects and listens
+// again by itself: a poll after the restart reaches the viewers without a reload.
+TEST(LiveFeed, ListensAgainAfterTheServerRestarts) {
+    const QString database = LiveDatabase();
+    lab::LiveFeed::Options options;
+    options.fallbackMs = 600000;  // only a notification makes the feed read
+    options.minRetryMs = 100;
+    options.maxRetryMs = 1000;
+    LiveServer live(UriWithPassword(database), options);
+    EventReader events(live.port);
+    const auto status = [](const QString& wanted) {
+        return [wanted](const QJsonObject& e) {
+            return e.value(QStringLiteral("status")).toString().startsWith(wanted);
+        };
+    };
+    ASSERT_TRUE(events.waitFor(status(QString())));
+    ASSERT_TRUE(Cluster().restart()) << Cluster().log().toStdString();
+    EXPECT_TRUE(events.waitFor(status(QStringLiteral("无法读取实验室服务器："))));
+
+    server::PgConnection db({UriWithPassword(database), {}, 10});
+    AddTest(db, AddBench(db, QStringLiteral("LAB-PC-1")), Header("after", "/dev/ttyUSB0"));
+    for (int seq = 1;; ++seq) {
+        // Polls every second until one arrives: the first may come before the feed is back.
+        archive::PollRow poll = Poll(seq);
+        poll.minutes = seq;
+        AddPoll(db, QStringLiteral("after"), seq, poll);
+        if (events.waitFor(
+                [](const QJsonObject& e) {
+                    return !BenchIn(e, QStringLiteral("testUid"), QStringLiteral("after"))
+                                .isEmpty();
+                },
+                1000))
+            break;
+        ASSERT_LT(seq, 30) << "no event after the restart";
+    }
+}
+
 // A database the feed cannot read never holds up a viewer: the snapshot says why at once,
 // and the feed ends at once however the server behaves.
 TEST(LiveFeed, AnUnreadableDatabaseIsToldAndNeverWaitedFor) {
