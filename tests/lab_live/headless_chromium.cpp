@@ -125,7 +125,7 @@ QJsonObject HeadlessChromium::call(const QString& method, const QJsonObject& par
     }
 }
 
-bool HeadlessChromium::open(const QString& url, int width, int height) {
+bool HeadlessChromium::open(const QString& url, int width, int height, const QString& beforeLoad) {
     // The page the browser opened at its start.
     QString targetId;
     for (int attempt = 0; attempt < 300 && targetId.isEmpty() && valid(); ++attempt) {
@@ -146,6 +146,10 @@ bool HeadlessChromium::open(const QString& url, int width, int height) {
           {QStringLiteral("height"), height},
           {QStringLiteral("deviceScaleFactor"), 1},
           {QStringLiteral("mobile"), false}});
+    call(QStringLiteral("Page.enable"));
+    if (!beforeLoad.isEmpty())
+        call(QStringLiteral("Page.addScriptToEvaluateOnNewDocument"),
+             {{QStringLiteral("source"), beforeLoad}});
     call(QStringLiteral("Page.navigate"), {{QStringLiteral("url"), url}});
     return valid() && waitFor(QStringLiteral("document.readyState === 'complete'"));
 }

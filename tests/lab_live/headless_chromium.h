@@ -22,8 +22,10 @@ class HeadlessChromium {
     bool valid() const { return m_error.isEmpty(); }
     QString error() const { return m_error; }
 
-    // Opens `url` in a new page of `width` x `height`; false (error() says why) on failure.
-    bool open(const QString& url, int width = 1280, int height = 800);
+    // Opens `url` in the browser's page at `width` x `height`, after `beforeLoad` (a script run
+    // in every document before its own) is set; false (error() says why) on failure.
+    bool open(const QString& url, int width = 1280, int height = 800,
+              const QString& beforeLoad = {});
     // The value of `expression` in the page (a promise is awaited); an undefined value when
     // the evaluation failed (error() says why).
     QJsonValue evaluate(const QString& expression);

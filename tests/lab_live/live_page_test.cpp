@@ -105,6 +105,38 @@ TEST(LivePage, ShowsEveryBenchAndTellsTheSilentOnes) {
         << browser.error().toStdString();
 }
 
+// A browser whose clock is an hour off tells lost benches as well: the silence is measured
+// against the server's clock that comes with the snapshot, never against the browser's.
+TEST(LivePage, AWrongClockInTheBrowserDoesNotLie) {
+    const QString database = LiveDatabase();
+    server::PgConnection db({UriWithPassword(database), {}, 10});
+    const struct {
+        const char* host;
+        qint64 silentMs;
+        QString shown;
+    } benches[] = {{"LAB-PC-1", 0, "运行中"}, {"LAB-PC-2", 40000, "失联"}};
+    int n = 0;
+    for (const auto& b : benches) {
+        const archive::TestHeader header =
+            Header(QStringLiteral("clock-%1").arg(++n), "/dev/ttyUSB0");
+        AddTest(db, AddBench(db, b.host), header);
+        AddPoll(db, header.uid, 1, Poll(30), b.silentMs);
+    }
+    LiveServer live(UriWithPassword(database));
+    for (const qint64 skewMs : {qint64{3600000}, qint64{-3600000}}) {
+        HeadlessChromium browser;
+        const QString skewed =
+            QStringLiteral("{ const real = Date.now; Date.now = () => real() + %1; }").arg(skewMs);
+        ASSERT_TRUE(browser.open(live.url(QStringLiteral("/live")), 1280, 800, skewed))
+            << browser.error().toStdString();
+        ASSERT_TRUE(browser.waitFor(
+            QStringLiteral("document.querySelectorAll('section.card').length === 2")));
+        for (const auto& b : benches)
+            EXPECT_EQ(browser.evaluate(CardText(BenchName(b.host), ".state")).toString(), b.shown)
+                << b.host << " with the browser's clock off by " << skewMs << " ms";
+    }
+}
+
 // Not a check: renders docs/lab-live.png, three benches of a lab mid-test, when
 // KIVO_LAB_LIVE_SHOT names the file (`scripts/screenshots` style).
 TEST(LivePage, ScreenshotForTheReadme) {
