@@ -5,7 +5,7 @@ KIVO_BUILD_PACKAGES="cmake g++ make qt6-base-dev qt6-base-dev-tools libgl-dev li
 KIVO_RUN_PACKAGES="libqt6widgets6 libqt6printsupport6 libsqlite3-0 qt6-qpa-plugins qt6-translations-l10n
   fonts-arphic-uming libreoffice-calc-nogui libpq5 libqrencode4 libcpp-httplib0.11 libsodium23"
 KIVO_TEST_PACKAGES="clang libclang-rt-14-dev python3 python3-pil python3-xlrd poppler-utils zbar-tools xvfb xauth locales
-  postgresql"
+  postgresql chromium"
 
 # Generates locale `$1` (for example de_DE.UTF-8) unless the system has it already.
 kivo_locale() {

@@ -12,6 +12,7 @@
 
 #include "lab/lab_config.h"
 #include "lab/lab_service.h"
+#include "lab/live/live_routes.h"
 #include "lab/web_setup.h"
 #include "lab/web_users.h"
 #include "report/report_content.h"
@@ -111,6 +112,7 @@ int Serve(QApplication& app, const lab::LabConfig& config) {
                 &app, [&] { pdf = TestReportPdf(content); }, Qt::BlockingQueuedConnection);
             return pdf;
         });
+    std::unique_ptr<lab::LiveFeed> feed;
     std::unique_ptr<httplib::Server> server;
     if (config.https())
         server = std::make_unique<httplib::SSLServer>(config.tlsCert.toLocal8Bit().constData(),
@@ -123,12 +125,19 @@ int Serve(QApplication& app, const lab::LabConfig& config) {
     }
     service.install(*server);
 
-    // ---- The live page (实验台) joins here ----
-    // Its feed (made with lab::DatabaseOptions(config, password)) and its routes go on the
-    // same server, before it binds, with the service's sessions deciding who is signed in:
-    //   lab::AddLiveRoutes(*server, feed, [&service](const httplib::Request& r) {
-    //       return service.signedIn(r); });
-    // ---- end of the live page ----
+    // The live page (实验台): its feed listens on a connection of its own, with the same
+    // account; the service's sessions decide who is signed in. The feed outlives the server's
+    // stop below (it is made before the server is destroyed and ends after it).
+    QString quoted = password;
+    quoted.replace(QLatin1Char('\\'), QLatin1String("\\\\"))
+        .replace(QLatin1Char('\''), QLatin1String("\\'"));
+    feed = std::make_unique<lab::LiveFeed>(
+        (lab::ConnInfo(config) +
+         QStringLiteral(" connect_timeout=5 application_name=kivo-lab-live") +
+         (password.isEmpty() ? QString() : QStringLiteral(" password='%1'").arg(quoted)))
+            .toStdString());
+    lab::AddLiveRoutes(*server, *feed,
+                       [&service](const httplib::Request& r) { return service.signedIn(r); });
 
     const std::string host = config.listen.toStdString();
     int port = config.listenPort;

@@ -47,6 +47,9 @@ TEST(LabHttp, PagesNeedALoginAndNothingOutsideTheAssetsIsServed) {
         {"/tests/" + uid + "/report.pdf", 303, nullptr},
         {"/tests/" + uid + "/polls.csv", 303, nullptr},
         {"/", 303, "/tests"},
+        {"/live", 303, nullptr},
+        {"/api/live", 401, nullptr},
+        {"/live/events", 401, nullptr},
         {"/verify", 200, nullptr},
         {"/login", 200, nullptr},
         {"/assets/kivo.css", 200, nullptr},
@@ -239,9 +242,9 @@ TEST(LabHttp, VerifyAnswersAndItsRateLimit) {
     typed.replace(u'-', u' ');
 
     const LabSite::Desktop desktop = site.desktop(h.uid);
-    const ReportContent content = MakeReportContent(desktop.test, desktop.polls, desktop.audit,
-                                                    GradingScheme::PenetrabilityClasses,
-                                                    desktop.account, kVerifyBase);
+    const ReportContent content =
+        MakeReportContent(desktop.test, desktop.polls, desktop.audit,
+                          GradingScheme::PenetrabilityClasses, desktop.account, kVerifyBase);
     ASSERT_FALSE(content.groups.empty());
 
     const struct {
@@ -297,9 +300,9 @@ TEST(LabHttp, TestPageReportAndCsvAreTheDesktops) {
     const std::string session = site.login();
     ASSERT_FALSE(session.empty());
     const LabSite::Desktop desktop = site.desktop(h.uid);
-    const ReportContent content = MakeReportContent(desktop.test, desktop.polls, desktop.audit,
-                                                    GradingScheme::PenetrabilityClasses,
-                                                    desktop.account, kVerifyBase);
+    const ReportContent content =
+        MakeReportContent(desktop.test, desktop.polls, desktop.audit,
+                          GradingScheme::PenetrabilityClasses, desktop.account, kVerifyBase);
     const std::string base = "/tests/" + h.uid.toStdString();
     int status = 0;
 
@@ -339,6 +342,12 @@ TEST(LabHttp, TestPageReportAndCsvAreTheDesktops) {
     const QString served = text(QByteArray::fromStdString(pdf), QStringLiteral("served.pdf"));
     EXPECT_TRUE(served.contains(content.reportNumber));
     EXPECT_EQ(served, text(TestReportPdf(content), QStringLiteral("desktop.pdf")));
+
+    // The live page is the service's own, behind the same login, fed from the same server.
+    EXPECT_TRUE(Contains(Get(c, "/live", &status, session), QStringLiteral("实验台")));
+    EXPECT_EQ(status, 200);
+    EXPECT_TRUE(Contains(Get(c, "/api/live", &status, session), h.tester));
+    EXPECT_EQ(status, 200);
 
     Get(c, "/tests/no-such-test", &status, session);
     EXPECT_EQ(status, 404);

@@ -1,0 +1,18 @@
+# Writes the header OUT that holds each file of FILES (a list of NAME=PATH) as a
+# std::string_view constant NAME, so the service carries its page with it.
+set(text "#pragma once\n// Generated from src/lab/live: do not edit.\n#include <string_view>\n\nnamespace lab::assets {\n")
+foreach(pair IN LISTS FILES)
+  string(FIND "${pair}" "=" eq)
+  string(SUBSTRING "${pair}" 0 ${eq} name)
+  math(EXPR from "${eq} + 1")
+  string(SUBSTRING "${pair}" ${from} -1 path)
+  file(READ "${path}" hex HEX)
+  string(LENGTH "${hex}" hexLength)
+  math(EXPR size "${hexLength} / 2")
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "'\\\\x\\1'," bytes "${hex}")
+  string(APPEND text "inline constexpr char ${name}Bytes[] = {${bytes}'\\0'};\n")
+  string(APPEND text "inline constexpr std::string_view ${name}(${name}Bytes, ${size});\n")
+endforeach()
+string(APPEND text "}  // namespace lab::assets\n")
+file(WRITE "${OUT}.tmp" "${text}")
+file(COPY_FILE "${OUT}.tmp" "${OUT}" ONLY_IF_DIFFERENT)
