@@ -346,7 +346,11 @@ TEST(LabHttp, TestPageReportAndCsvAreTheDesktops) {
     // The live page is the service's own, behind the same login, fed from the same server.
     EXPECT_TRUE(Contains(Get(c, "/live", &status, session), QStringLiteral("实验台")));
     EXPECT_EQ(status, 200);
-    EXPECT_TRUE(Contains(Get(c, "/api/live", &status, session), h.tester));
+    // The feed reads the server once it has started: wait for that read, not for a time.
+    QDeadlineTimer fed(30000);
+    while (!Contains(Get(c, "/api/live", &status, session), h.tester) && !fed.hasExpired())
+        QThread::msleep(100);
+    EXPECT_FALSE(fed.hasExpired());
     EXPECT_EQ(status, 200);
 
     Get(c, "/tests/no-such-test", &status, session);
