@@ -2,8 +2,10 @@
 // program on a private cluster filled through the bench's sender.
 
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include "export/poll_csv.h"
 #include "lab/html.h"
