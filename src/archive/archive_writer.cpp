@@ -179,8 +179,10 @@ struct ArchiveWriter::Shared {
     }
 
     // Thread only, with the queue's lock: the endings beside the archive made to match what
-    // is unwritten; a test whose ending can be kept nowhere is said.
+    // is unwritten; a test whose ending can be kept nowhere is said. Once close() has left the
+    // thread behind, the endings are close()'s: what it left stays.
     void keepEndings(std::unique_lock<std::mutex>& lock) {
+        if (finished) return;
         const auto states = unwrittenStates();
         if (states.empty() && !endings.any()) return;
         lock.unlock();
@@ -194,6 +196,21 @@ struct ArchiveWriter::Shared {
             tell(EndingNotKeptText(path, test));
             lock.lock();
         }
+    }
+
+    // Thread only, with the queue's lock: `item`, an ending about to be written, is left beside
+    // the archive first with the test's other unwritten changes, in their order.
+    void leaveAhead(const OtherItem& item, std::unique_lock<std::mutex>& lock) {
+        if (finished || item.kind != OtherItem::Kind::State || !IsEnding(item.state) ||
+            !log.holds(item.uid))
+            return;
+        std::vector<StateChange> changes{{item.state, item.atMs}};
+        for (const OtherItem& later : others)
+            if (later.kind == OtherItem::Kind::State && later.uid == item.uid)
+                changes.push_back({later.state, later.atMs});
+        lock.unlock();
+        endings.leaveAhead(item.uid, changes);
+        lock.lock();
     }
 
     void run();
@@ -328,6 +345,7 @@ void ArchiveWriter::Shared::run() {
             batch = polls.take(kMostPollsAtOnce);
         }
         inFlight = batch.empty() ? other->seq : batch.front().seq;
+        if (other) leaveAhead(*other, lock);
         lock.unlock();
         bool written = false;
         try {
@@ -438,6 +456,7 @@ std::vector<ArchiveWriter::Unwritten> ArchiveWriter::close() {
     std::map<QString, int> records = s.lost;
     for (const OtherItem& item : s.others)
         if (item.kind == OtherItem::Kind::Record) ++records[item.uid];
+    const std::map<QString, int> polls = s.polls.countsByTest();
     std::deque<ReleaseItem> releases;
     releases.swap(s.releases);
     s.others.clear();
@@ -470,6 +489,8 @@ std::vector<ArchiveWriter::Unwritten> ArchiveWriter::close() {
     std::vector<Unwritten> unwritten;
     std::map<QString, Unwritten> byTest;
     for (const auto& [uid, count] : records) byTest[uid].records = count;
+    for (const auto& [uid, count] : polls) byTest[uid].polls = count;
+    for (const auto& [uid, changes] : endings) byTest[uid].states = int(changes.size());
     for (const auto& [uid, isLost] : endingLost) byTest[uid].endingLost = isLost;
     for (auto& [uid, test] : byTest) {
         const auto name = names.find(uid);

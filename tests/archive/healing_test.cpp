@@ -224,6 +224,9 @@ TEST_F(ArchiveHealing, AClosedTestsLockGoesOnlyOnceItsEndingIsInTheArchiveOrBesi
         ASSERT_EQ(unwritten.size(), 1u);
         EXPECT_EQ(unwritten[0].test, QStringLiteral("2026-12-8 08:05:09 开始的实验"));
         EXPECT_EQ(unwritten[0].records, 1);
+        EXPECT_EQ(unwritten[0].polls, 0);
+        EXPECT_EQ(unwritten[0].states, 2);
+        EXPECT_FALSE(unwritten[0].endingLost);
         EXPECT_TRUE(TestEndings::pending(path(), left));
         EXPECT_FALSE(TestLock::tryAcquire(path(), left));  // never offered as crashed
         blocker.exec("COMMIT");
@@ -239,6 +242,35 @@ TEST_F(ArchiveHealing, AClosedTestsLockGoesOnlyOnceItsEndingIsInTheArchiveOrBesi
     EXPECT_EQ(b->state, TestState::FinishedByMinutes);
     EXPECT_TRUE(b->closed);
     EXPECT_EQ(b->records, std::vector{Record(1)});
+}
+
+// 关闭 while another program keeps the archive busy: the ending is beside the archive before the
+// wait begins, so a kill during the wait leaves the test ended, and the next program writes it.
+TEST_F(ArchiveHealing, AnEndingIsLeftBesideTheArchiveBeforeABusyArchiveIsWaitedFor) {
+    const QString uid = UniqueUid();
+    ChildProcess closer("ArchiveChild.ClosesOnABusyArchive", "close",
+                        {{"PATH", path()}, {"UID", uid}});
+    ASSERT_TRUE(closer.waitForLine("begun"));
+    Connection blocker(path(), SQLITE_OPEN_READWRITE);
+    blocker.exec("BEGIN EXCLUSIVE");
+    closer.write("go\n");
+    ASSERT_TRUE(closer.waitForLine("closing"));
+    // The child waits out the busy archive for two minutes; the ending is there long before.
+    ASSERT_TRUE(WaitFor([&] { return TestEndings::pending(path(), uid); }, 30000));
+    closer.kill();
+    closer.wait();
+    ASSERT_TRUE(closer.killedBySignal());
+    blocker.exec("COMMIT");
+
+    auto reader = ArchiveReader::open(path(), nullptr);
+    ASSERT_EQ(reader->unfinishedTests().size(), 1u);  // as the archive has it
+    EXPECT_FALSE(TestLock::tryAcquire(path(), uid));  // yet never offered as crashed
+    ArchiveWriter next(path(), {});
+    ASSERT_TRUE(WaitFor([&] { return reader->unfinishedTests().empty(); }, 20000));
+    EXPECT_FALSE(TestEndings::pending(path(), uid));
+    const auto test = reader->loadTest(reader->listTests().at(0).id);
+    EXPECT_EQ(test->states, (std::vector<StateChange>{{TestState::Closed, 9}}));
+    EXPECT_TRUE(test->closed);
 }
 
 TEST_F(ArchiveHealing, AnEndingTheArchiveRefusesIsLeftBesideItAtOnceAndGoesOnceWritten) {
