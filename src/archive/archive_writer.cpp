@@ -8,6 +8,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "archive/archive_messages.h"
@@ -76,6 +77,7 @@ struct ArchiveWriter::Shared {
     std::deque<OtherItem> others;  // tests, state changes, records
     std::deque<ReleaseItem> releases;
     std::map<QString, QString> names;  // each test handed, as the operator knows it
+    std::set<QString> recovered;       // tests taken up from the archive, in it from the start
     std::map<QString, int> lost;       // records never to be written (a permanent failure)
     quint64 nextSeq = 1;               // the order of the calls, across the queues
     quint64 inFlight = kNone;          // the lowest number being written now
@@ -168,12 +170,14 @@ struct ArchiveWriter::Shared {
     }
 
     // Thread only, with the queue's lock: each test's state changes not in the archive.
-    // Only tests whose row was committed count: another program can offer only those. The
-    // log is the thread's: `all` when the thread may still be running.
+    // Only tests whose row was committed count, or that were taken up from the archive:
+    // another program can offer only those. The log is the thread's: `all` when the thread
+    // may still be running.
     std::map<QString, std::vector<StateChange>> unwrittenStates(bool all = false) const {
         std::map<QString, std::vector<StateChange>> states;
         for (const OtherItem& item : others)
-            if (item.kind == OtherItem::Kind::State && (all || log.holds(item.uid)))
+            if (item.kind == OtherItem::Kind::State &&
+                (all || log.holds(item.uid) || recovered.count(item.uid) != 0))
                 states[item.uid].push_back({item.state, item.atMs});
         return states;
     }
@@ -202,7 +206,7 @@ struct ArchiveWriter::Shared {
     // the archive first with the test's other unwritten changes, in their order.
     void leaveAhead(const OtherItem& item, std::unique_lock<std::mutex>& lock) {
         if (finished || item.kind != OtherItem::Kind::State || !IsEnding(item.state) ||
-            !log.holds(item.uid))
+            !(log.holds(item.uid) || recovered.count(item.uid) != 0))
             return;
         std::vector<StateChange> changes{{item.state, item.atMs}};
         for (const OtherItem& later : others)
@@ -280,6 +284,9 @@ void ArchiveWriter::Shared::run() {
             releasing = true;
             lock.unlock();
             for (ReleaseItem& item : due) log.forget(item.lock->uid());
+            lock.lock();
+            for (ReleaseItem& item : due) recovered.erase(item.lock->uid());
+            lock.unlock();
             due.clear();  // the locks go
             lock.lock();
             releasing = false;
@@ -517,6 +524,7 @@ void ArchiveWriter::resumeTest(const ArchivedTest& test) {
     {
         std::lock_guard lock(m_shared->mutex);
         m_shared->names[test.header.uid] = TestName(test.header);
+        m_shared->recovered.insert(test.header.uid);
     }
     m_shared->push(std::move(item));
 }

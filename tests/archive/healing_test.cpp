@@ -273,6 +273,57 @@ TEST_F(ArchiveHealing, AnEndingIsLeftBesideTheArchiveBeforeABusyArchiveIsWaitedF
     EXPECT_TRUE(test->closed);
 }
 
+// A recovered test closed while its archive cannot be opened any more (its share gone, a
+// folder in the file's place): the writer never took the test up, and its ending is left
+// beside the archive all the same.
+TEST_F(ArchiveHealing, ARecoveredTestsEndingIsLeftBesideTheArchiveThoughItFailedBeforeTheTakeUp) {
+    const QString uid = UniqueUid();
+    const QString share = dir.filePath("share"), moved = dir.filePath("moved");
+    const QString file = share + "/kivo.sqlite";
+    ASSERT_TRUE(QDir().mkpath(share));
+    {
+        ArchiveWriter first(file, {});
+        first.beginTest(Header(uid));
+        first.addRecord(uid, Record(1));
+        ASSERT_TRUE(first.flush(30000));
+    }
+    std::optional<ArchivedTest> recovered;
+    {
+        auto reader = ArchiveReader::open(file, nullptr);
+        ASSERT_TRUE(reader);
+        recovered = reader->loadTest(reader->listTests().at(0).id);
+    }
+    ASSERT_TRUE(recovered);
+    ASSERT_TRUE(QDir().rename(share, moved));
+    ASSERT_TRUE(QDir().mkpath(file));  // no archive can be opened there
+
+    Messages messages;
+    ArchiveWriter::Options options;
+    options.retryMs = 3'600'000;
+    ArchiveWriter writer(file, messages.handler(), options);
+    std::unique_ptr<TestLock> lock = TestLock::tryAcquire(file, uid);
+    ASSERT_TRUE(lock);
+    writer.resumeTest(*recovered);
+    writer.changeState(uid, TestState::Closed, 9);
+    writer.release(std::move(lock));
+    ASSERT_TRUE(WaitFor([&] { return TestEndings::pending(file, uid); }, 20000))
+        << messages.all().join('|').toStdString();
+    EXPECT_FALSE(TestLock::tryAcquire(file, uid));  // never offered as crashed
+    const std::vector<ArchiveWriter::Unwritten> unwritten = writer.close();
+    ASSERT_EQ(unwritten.size(), 1u);
+    EXPECT_EQ(unwritten[0].states, 1);
+    EXPECT_FALSE(unwritten[0].endingLost);
+
+    // The share back: the next program writes the ending.
+    ASSERT_TRUE(QDir(file).removeRecursively());
+    ASSERT_TRUE(QFile::rename(moved + "/kivo.sqlite", file));
+    ArchiveWriter next(file, {});
+    auto reader = ArchiveReader::open(file, nullptr);
+    ASSERT_TRUE(reader);
+    ASSERT_TRUE(WaitFor([&] { return reader->unfinishedTests().empty(); }, 20000));
+    EXPECT_TRUE(reader->loadTest(reader->listTests().at(0).id)->closed);
+}
+
 TEST_F(ArchiveHealing, AnEndingTheArchiveRefusesIsLeftBesideItAtOnceAndGoesOnceWritten) {
     ArchiveWriter::Options options;
     options.busyTimeoutMs = 200;
