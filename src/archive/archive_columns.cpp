@@ -23,7 +23,7 @@ const char* const kTestHeaderColumns =
     "specimen_no_0, specimen_no_1, specimen_no_2, specimen_no_3, specimen_no_4, specimen_no_5, "
     "specimen_no_6, specimen_no_7, specimen_no_8, "
     "channel_off_1, channel_off_2, channel_off_3, channel_off_4, channel_off_5, channel_off_6, "
-    "program_version";
+    "program_version, lock_key";
 
 const char* const kRecordRowColumns =
     "number, minutes, temperature, at_ms, "
@@ -51,9 +51,11 @@ TestHeader TestHeaderAt(const Statement& h, int first) {
     t.diameter = int32_t(h.integer(first + 11));
     t.tester = h.text(first + 12);
     t.organisation = h.text(first + 13);
-    for (int slot = 0; slot < kSpecimenSlots; ++slot) t.specimenNo[slot] = h.text(first + 14 + slot);
+    for (int slot = 0; slot < kSpecimenSlots; ++slot)
+        t.specimenNo[slot] = h.text(first + 14 + slot);
     for (int ch = 0; ch < kChannels; ++ch) t.channelOff[ch] = uint8_t(h.integer(first + 23 + ch));
     t.programVersion = h.text(first + 29);
+    t.lockKey = h.text(first + 30);
     return t;
 }
 
@@ -76,6 +78,5 @@ PollRow PollAt(const Statement& s, int first) {
     ChannelsAt(s, first + 4, row.current, row.charge);
     return row;
 }
-
 
 }  // namespace archive

@@ -9,8 +9,9 @@ namespace archive {
 
 class Statement;
 
-// The header of a test in the test table, in the order TestHeaderAt reads them.
+// The header of a test in the test table, in the order TestHeaderAt reads them; how many.
 extern const char* const kTestHeaderColumns;
+constexpr int kTestHeaderColumnCount = 31;
 // A record's and a poll's columns, in the order RecordAt and PollAt read them.
 extern const char* const kRecordRowColumns;
 extern const char* const kPollRowColumns;

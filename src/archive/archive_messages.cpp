@@ -78,11 +78,40 @@ QString EndingNotKeptText(const QString& path, const QString& test) {
         .arg(test, path);
 }
 
-QString UnwrittenAtEndText(const QString& path, const QStringList& tests) {
-    return QStringLiteral(
-               "程序结束前仍有记录未能存入测试档案 %1：%2。"
-               "这些记录只保存在已导出的文件（“保存文本数据”等）中。")
-        .arg(path, tests.join(QStringLiteral("；")));
+QString UnwrittenAtEndText(const QString& path, const std::vector<UnwrittenTest>& tests,
+                           const UnwrittenEvents& events) {
+    bool records = false, polls = false, states = false, statesKept = false;
+    QStringList parts;
+    for (const UnwrittenTest& t : tests) {
+        QStringList kinds;
+        if (t.records > 0) kinds << QStringLiteral("%1 条记录").arg(t.records);
+        if (t.polls > 0) kinds << QStringLiteral("%1 次轮询数据").arg(t.polls);
+        if (t.states > 0) kinds << QStringLiteral("%1 次状态变化").arg(t.states);
+        QString text = t.test;
+        if (!kinds.isEmpty()) text += QStringLiteral("有 ") + kinds.join(QStringLiteral("、"));
+        if (t.endingLost)
+            text +=
+                QStringLiteral("（结束状态也未能保存，下次启动时可能被问到是否恢复，请选择放弃）");
+        parts << text;
+        records |= t.records > 0;
+        polls |= t.polls > 0;
+        states |= t.states > 0;
+        statesKept |= t.states > 0 && !t.endingLost;
+    }
+    const int eventCount = events.kept + events.lost;
+    if (eventCount > 0) parts << QStringLiteral("另有 %1 条操作审计记录").arg(eventCount);
+    const bool onlyRecords = !polls && !states && eventCount == 0;
+    QString text = QStringLiteral("程序结束前仍有%1未能存入测试档案 %2：%3。")
+                       .arg(onlyRecords ? QStringLiteral("记录") : QStringLiteral("数据"), path,
+                            parts.join(QStringLiteral("；")));
+    if (records) text += QStringLiteral("这些记录只保存在已导出的文件（“保存文本数据”等）中。");
+    if (polls) text += QStringLiteral("轮询数据已无法保存。");
+    if (statesKept) text += QStringLiteral("状态变化已存放在档案旁，下次打开该档案时补写。");
+    if (events.kept > 0)
+        text += QStringLiteral("%1 条操作审计记录已存放在档案旁，下次打开该档案时补写。")
+                    .arg(events.kept);
+    if (events.lost > 0) text += QStringLiteral("%1 条操作审计记录未能保存。").arg(events.lost);
+    return text;
 }
 
 QString NoWalText(const QString& path) {

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <vector>
 
 #include "archive/sqlite_handle.h"
 
@@ -23,9 +24,25 @@ QString PermanentConsequence();
 QString WritesRestoredText(const QString& path, qint64 lostPolls = 0);
 // A test's ending could be written neither into the archive nor beside it.
 QString EndingNotKeptText(const QString& path, const QString& test);
-// Said before the program ends when some records could not be archived: `tests` names each
-// test ("2026-12-9 08:05:09 开始的实验") with its count of unwritten records.
-QString UnwrittenAtEndText(const QString& path, const QStringList& tests);
+// What one test still had waiting for the archive when the program ended.
+struct UnwrittenTest {
+    QString uid;
+    QString test;             // "2026-12-9 08:05:09 开始的实验"
+    int records = 0;          // only in the exported files now
+    int polls = 0;            // lost
+    int states = 0;           // state changes, left beside the archive for the next program ...
+    bool endingLost = false;  // ... unless they could be kept nowhere: the next start may ask
+                              // about the test as unfinished
+};
+// The audit events still waiting when the program ended.
+struct UnwrittenEvents {
+    int kept = 0;  // left beside the archive for the next program
+    int lost = 0;  // could be kept nowhere
+};
+// Said before the program ends when anything could not be archived: each test with every kind
+// it still had waiting, and the audit events; what becomes of each.
+QString UnwrittenAtEndText(const QString& path, const std::vector<UnwrittenTest>& tests,
+                           const UnwrittenEvents& events);
 // The folder's file system gives the archive no shared memory for its WAL journal.
 QString NoWalText(const QString& path);
 // A damaged archive that another copy of the program still has open.

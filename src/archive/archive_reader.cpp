@@ -14,7 +14,8 @@ constexpr const char* kSummaryColumns =
     "id, uid, test_date, start_time, tester, organisation, test_minutes, record_interval, "
     "diameter, record_count, state, closed, started_at_ms, changed_at_ms, "
     "last_charge_1, last_charge_2, last_charge_3, last_charge_4, last_charge_5, last_charge_6, "
-    "channel_off_1, channel_off_2, channel_off_3, channel_off_4, channel_off_5, channel_off_6";
+    "channel_off_1, channel_off_2, channel_off_3, channel_off_4, channel_off_5, channel_off_6, "
+    "lock_key";
 
 TestState StateAt(const Statement& s, int column) {
     return StateFromName(s.text(column)).value_or(TestState::Interrupted);
@@ -65,6 +66,7 @@ std::vector<TestSummary> ArchiveReader::summaries(const char* where, const QStri
                 t.lastCharge[ch] = s.text(14 + ch);
                 t.channelOff[ch] = uint8_t(s.integer(20 + ch));
             }
+            t.lockKey = s.text(26);
             list.push_back(std::move(t));
         }
     } catch (const SqlError& error) {
@@ -104,8 +106,8 @@ std::optional<ArchivedTest> ArchiveReader::loadTest(qint64 id) {
         h.bind(1, id);
         if (!h.step()) return std::nullopt;
         test.header = TestHeaderAt(h);
-        test.state = StateAt(h, 30);
-        test.closed = h.integer(31) != 0;
+        test.state = StateAt(h, kTestHeaderColumnCount);
+        test.closed = h.integer(kTestHeaderColumnCount + 1) != 0;
 
         Statement r(*m_db, (std::string("SELECT ") + kRecordRowColumns +
                             " FROM record WHERE test_id = ?1 ORDER BY number")

@@ -30,6 +30,9 @@ struct TestHeader {
     std::array<QString, kSpecimenSlots> specimenNo;
     std::array<uint8_t, kChannels> channelOff{};  // non-zero: the channel is not in use
     QString programVersion;
+    // The archive's key in the test's lock name, made once as the test started (empty for a
+    // test of an older program: the name is then made from the archive's path).
+    QString lockKey;
     bool operator==(const TestHeader&) const = default;
 };
 
@@ -76,6 +79,7 @@ struct AuditRow {
 struct TestSummary {
     qint64 id = 0;
     QString uid, testDate, startTime, tester, organisation;
+    QString lockKey;  // as in TestHeader
     int32_t testMinutes = 0, recordInterval = 0, diameter = 0;
     int recordCount = 0;
     TestState state = TestState::Running;

@@ -158,13 +158,17 @@ CREATE INDEX audit_event_of_test ON audit_event(test_uid);
 )";
 }
 
+// Version 4: the key of the archive a test's lock name was made from when the test started
+// (see test_lock_name.h), so that every program checks the test under the one name.
+std::string Version4() { return "ALTER TABLE test ADD COLUMN lock_key TEXT NOT NULL DEFAULT '';"; }
+
 struct Step {
     int version;  // the version the step brings the archive to
     std::string (*sql)();
 };
 
 // In order; a new version appends a step and never changes an old one.
-constexpr Step kSteps[] = {{1, Version1}, {2, Version2}, {3, Version3}};
+constexpr Step kSteps[] = {{1, Version1}, {2, Version2}, {3, Version3}, {4, Version4}};
 static_assert(std::size(kSteps) == kArchiveVersion);
 
 }  // namespace

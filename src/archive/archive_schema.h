@@ -11,8 +11,8 @@ namespace archive {
 
 // The version this program writes. Version 1 holds what a running test writes; version 2 adds
 // the summary columns and the index the test list reads; version 3 the audit trail and how far
-// each test has been sent to the lab server.
-constexpr int kArchiveVersion = 3;
+// each test has been sent to the lab server; version 4 the key of each test's lock name.
+constexpr int kArchiveVersion = 4;
 
 int ArchiveVersion(Connection& db);
 

@@ -8,6 +8,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "archive/archive_messages.h"
@@ -76,6 +77,7 @@ struct ArchiveWriter::Shared {
     std::deque<OtherItem> others;  // tests, state changes, records
     std::deque<ReleaseItem> releases;
     std::map<QString, QString> names;  // each test handed, as the operator knows it
+    std::set<QString> recovered;       // tests taken up from the archive, in it from the start
     std::map<QString, int> lost;       // records never to be written (a permanent failure)
     quint64 nextSeq = 1;               // the order of the calls, across the queues
     quint64 inFlight = kNone;          // the lowest number being written now
@@ -168,19 +170,23 @@ struct ArchiveWriter::Shared {
     }
 
     // Thread only, with the queue's lock: each test's state changes not in the archive.
-    // Only tests whose row was committed count: another program can offer only those. The
-    // log is the thread's: `all` when the thread may still be running.
+    // Only tests whose row was committed count, or that were taken up from the archive:
+    // another program can offer only those. The log is the thread's: `all` when the thread
+    // may still be running.
     std::map<QString, std::vector<StateChange>> unwrittenStates(bool all = false) const {
         std::map<QString, std::vector<StateChange>> states;
         for (const OtherItem& item : others)
-            if (item.kind == OtherItem::Kind::State && (all || log.holds(item.uid)))
+            if (item.kind == OtherItem::Kind::State &&
+                (all || log.holds(item.uid) || recovered.count(item.uid) != 0))
                 states[item.uid].push_back({item.state, item.atMs});
         return states;
     }
 
     // Thread only, with the queue's lock: the endings beside the archive made to match what
-    // is unwritten; a test whose ending can be kept nowhere is said.
+    // is unwritten; a test whose ending can be kept nowhere is said. Once close() has left the
+    // thread behind, the endings are close()'s: what it left stays.
     void keepEndings(std::unique_lock<std::mutex>& lock) {
+        if (finished) return;
         const auto states = unwrittenStates();
         if (states.empty() && !endings.any()) return;
         lock.unlock();
@@ -194,6 +200,21 @@ struct ArchiveWriter::Shared {
             tell(EndingNotKeptText(path, test));
             lock.lock();
         }
+    }
+
+    // Thread only, with the queue's lock: `item`, an ending about to be written, is left beside
+    // the archive first with the test's other unwritten changes, in their order.
+    void leaveAhead(const OtherItem& item, std::unique_lock<std::mutex>& lock) {
+        if (finished || item.kind != OtherItem::Kind::State || !IsEnding(item.state) ||
+            !(log.holds(item.uid) || recovered.count(item.uid) != 0))
+            return;
+        std::vector<StateChange> changes{{item.state, item.atMs}};
+        for (const OtherItem& later : others)
+            if (later.kind == OtherItem::Kind::State && later.uid == item.uid)
+                changes.push_back({later.state, later.atMs});
+        lock.unlock();
+        endings.leaveAhead(item.uid, changes);
+        lock.lock();
     }
 
     void run();
@@ -263,6 +284,9 @@ void ArchiveWriter::Shared::run() {
             releasing = true;
             lock.unlock();
             for (ReleaseItem& item : due) log.forget(item.lock->uid());
+            lock.lock();
+            for (ReleaseItem& item : due) recovered.erase(item.lock->uid());
+            lock.unlock();
             due.clear();  // the locks go
             lock.lock();
             releasing = false;
@@ -328,6 +352,7 @@ void ArchiveWriter::Shared::run() {
             batch = polls.take(kMostPollsAtOnce);
         }
         inFlight = batch.empty() ? other->seq : batch.front().seq;
+        if (other) leaveAhead(*other, lock);
         lock.unlock();
         bool written = false;
         try {
@@ -438,6 +463,7 @@ std::vector<ArchiveWriter::Unwritten> ArchiveWriter::close() {
     std::map<QString, int> records = s.lost;
     for (const OtherItem& item : s.others)
         if (item.kind == OtherItem::Kind::Record) ++records[item.uid];
+    const std::map<QString, int> polls = s.polls.countsByTest();
     std::deque<ReleaseItem> releases;
     releases.swap(s.releases);
     s.others.clear();
@@ -470,6 +496,8 @@ std::vector<ArchiveWriter::Unwritten> ArchiveWriter::close() {
     std::vector<Unwritten> unwritten;
     std::map<QString, Unwritten> byTest;
     for (const auto& [uid, count] : records) byTest[uid].records = count;
+    for (const auto& [uid, count] : polls) byTest[uid].polls = count;
+    for (const auto& [uid, changes] : endings) byTest[uid].states = int(changes.size());
     for (const auto& [uid, isLost] : endingLost) byTest[uid].endingLost = isLost;
     for (auto& [uid, test] : byTest) {
         const auto name = names.find(uid);
@@ -496,6 +524,7 @@ void ArchiveWriter::resumeTest(const ArchivedTest& test) {
     {
         std::lock_guard lock(m_shared->mutex);
         m_shared->names[test.header.uid] = TestName(test.header);
+        m_shared->recovered.insert(test.header.uid);
     }
     m_shared->push(std::move(item));
 }

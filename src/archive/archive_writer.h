@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "archive/archive_messages.h"
 #include "archive/archive_rows.h"
 
 // The one writer of a program. It owns a connection on a thread of its own and takes work
@@ -49,14 +50,9 @@ class ArchiveWriter {
         Options();
     };
 
-    // What close() could not write: the records of one test.
-    struct Unwritten {
-        QString uid;
-        QString test;  // "2026-12-9 08:05:09 开始的实验"
-        int records = 0;
-        // Its ending could be left nowhere: the next start may ask about it as unfinished.
-        bool endingLost = false;
-    };
+    // What close() could not write of one test: its records, polls and state changes, and
+    // whether those could be left nowhere either.
+    using Unwritten = UnwrittenTest;
 
     ArchiveWriter(QString path, FailureHandler onFailure, Options options = Options());
     // close(), when it was not called.
@@ -93,9 +89,9 @@ class ArchiveWriter {
     // Writes what is pending (for at most closeWaitMs, plus a busy archive's wait, one more
     // try when the archive fails), leaves the endings that could not be written, lets go of the
     // locks and ends the thread; a thread stuck on a stalled disk is left to finish by itself.
-    // Returns the tests with records that are not in the archive, or with an ending that could
-    // be kept nowhere (their locks are then held until the program ends). Later calls do
-    // nothing.
+    // Returns the tests with records, polls or state changes that are not in the archive, with
+    // whether those state changes could be kept nowhere (their locks are then held until the
+    // program ends). Later calls do nothing.
     std::vector<Unwritten> close();
 
   private:

@@ -52,6 +52,7 @@ struct AuditTrail::Shared {
     bool busy = false;             // an event is being written
     bool refused = false;          // the last try failed; the next waits for `retryMs`
     bool stopping = false;
+    bool finished = false;  // the thread has ended
 };
 
 namespace {
@@ -201,6 +202,9 @@ void Run(const std::shared_ptr<AuditTrail::Shared>& shared) {
     }
     lock.unlock();
     opened = OpenedArchive();
+    lock.lock();
+    shared->finished = true;
+    shared->done.notify_all();
 }
 
 }  // namespace
@@ -211,17 +215,34 @@ AuditTrail::AuditTrail(QString archivePath, int retryMs) : m_shared(std::make_sh
     m_thread = std::thread(Run, m_shared);
 }
 
-AuditTrail::~AuditTrail() {
+AuditTrail::~AuditTrail() { close(); }
+
+UnwrittenEvents AuditTrail::close() {
+    if (m_closed) return {};
+    m_closed = true;
     flush(5000);
-    {
-        std::lock_guard lock(m_shared->mutex);
-        m_shared->stopping = true;
-    }
+    std::unique_lock lock(m_shared->mutex);
+    m_shared->stopping = true;
     m_shared->work.notify_all();
-    m_thread.join();
+    // A write under way may still wait out a busy archive; a disk stalled longer is left.
+    const auto bound = std::chrono::milliseconds(2 * kBusyTimeoutMs + 2000);
+    const bool finished = m_shared->done.wait_for(lock, bound, [&] { return m_shared->finished; });
+    // The event being written, if any, is among these: written again, it is written once.
+    const std::deque<AuditEvent> left = m_shared->queue;
+    lock.unlock();
+    if (finished)
+        m_thread.join();
+    else
+        m_thread.detach();
     // What the archive did not take waits beside it for the next trail.
-    if (!LeavePending(m_shared->path, m_shared->queue))
-        qWarning("archive: %d audit events could be kept nowhere", int(m_shared->queue.size()));
+    UnwrittenEvents events;
+    if (LeavePending(m_shared->path, left)) {
+        events.kept = int(left.size());
+    } else {
+        events.lost = int(left.size());
+        qWarning("archive: %d audit events could be kept nowhere", events.lost);
+    }
+    return events;
 }
 
 void AuditTrail::record(AuditEvent event) {

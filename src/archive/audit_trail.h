@@ -5,6 +5,8 @@
 #include <optional>
 #include <thread>
 
+#include "archive/archive_messages.h"
+
 // The archive's audit trail: who did what, when, to which test (started, paused, exported,
 // deleted, ...). Events are handed over and written on a thread of the trail's own, so the
 // caller never waits for the disk; each event gets a uid that names it on the lab server too,
@@ -38,9 +40,15 @@ QString AuditActionText(const QString& action);
 class AuditTrail {
   public:
     explicit AuditTrail(QString archivePath, int retryMs = 10000);
-    // Writes what was handed (for at most a few seconds, less when the archive fails), leaves
-    // the rest beside the archive, then ends its thread.
+    // close(), when it was not called.
     ~AuditTrail();
+
+    // Writes what was handed (for at most a few seconds, less when the archive fails), leaves
+    // the rest beside the archive, then ends its thread; a thread stuck on a stalled disk is
+    // left to finish by itself (what it was writing is left beside the archive too, and
+    // written once). Returns what was left and what could be kept nowhere. Later calls do
+    // nothing.
+    UnwrittenEvents close();
     AuditTrail(const AuditTrail&) = delete;
     AuditTrail& operator=(const AuditTrail&) = delete;
 
@@ -55,6 +63,7 @@ class AuditTrail {
   private:
     std::shared_ptr<Shared> m_shared;
     std::thread m_thread;
+    bool m_closed = false;
 };
 
 }  // namespace archive

@@ -30,4 +30,10 @@ void PollBacklog::putBack(std::vector<PollItem>& polls) {
 
 qint64 PollBacklog::takeUnsaid() { return std::exchange(m_unsaid, 0); }
 
+std::map<QString, int> PollBacklog::countsByTest() const {
+    std::map<QString, int> counts;
+    for (const PollItem& item : m_polls) ++counts[item.uid];
+    return counts;
+}
+
 }  // namespace archive::writer

@@ -2,6 +2,7 @@
 
 #include <QtGlobal>
 #include <deque>
+#include <map>
 #include <vector>
 
 #include "archive/writer_items.h"
@@ -27,6 +28,8 @@ class PollBacklog {
     bool empty() const { return m_polls.empty(); }
     size_t size() const { return m_polls.size(); }
     const PollItem& front() const { return m_polls.front(); }
+    // How many wait for each test.
+    std::map<QString, int> countsByTest() const;
 
     // Every poll dropped so far.
     qint64 dropped() const { return m_dropped; }

@@ -47,22 +47,24 @@ QString TestLock::lockPath(const QString& archivePath, const QString& uid) {
 }
 
 std::unique_ptr<TestLock> TestLock::tryAcquire(const QString& archivePath, const QString& uid,
-                                               QString* unshared, QString* why) {
-    return acquire(archivePath, uid, false, unshared, why);
+                                               QString* unshared, QString* why,
+                                               const QString& key) {
+    return acquire(archivePath, uid, key, false, unshared, why);
 }
 
-std::unique_ptr<TestLock> TestLock::tryAcquireEnded(const QString& archivePath,
-                                                    const QString& uid) {
-    return acquire(archivePath, uid, true, nullptr, nullptr);
+std::unique_ptr<TestLock> TestLock::tryAcquireEnded(const QString& archivePath, const QString& uid,
+                                                    const QString& key) {
+    return acquire(archivePath, uid, key, true, nullptr, nullptr);
 }
 
 std::unique_ptr<TestLock> TestLock::acquire(const QString& archivePath, const QString& uid,
-                                            bool ended, QString* unshared, QString* why) {
+                                            const QString& key, bool ended, QString* unshared,
+                                            QString* why) {
     if (unshared) unshared->clear();
     if (why) why->clear();
     const bool running = unshared != nullptr;
     const QString path = lockPath(archivePath, uid);
-    const NameHold name = BindLockName(TestLockName(archivePath, uid));
+    const NameHold name = BindLockName(TestLockName(archivePath, uid, key));
     // A copy of the program of this account runs the test, or is asking about it.
     if (name.result == NameHold::Result::HeldHere) return nullptr;
     const QString nameProblem = NameProblem(name);

@@ -27,12 +27,15 @@ class TestLock {
     // holds it, and `unshared` says what the operator must know: that only this computer knows
     // the test runs (the file could not be made), or, with null returned, that nothing holds
     // it. Empty when the file holds it.
+    //
+    // `key` is the test's lock key (TestHeader::lockKey); empty: the archive's as its path
+    // resolves now.
     static std::unique_ptr<TestLock> tryAcquire(const QString& archivePath, const QString& uid,
-                                                QString* unshared = nullptr,
-                                                QString* why = nullptr);
+                                                QString* unshared = nullptr, QString* why = nullptr,
+                                                const QString& key = {});
     // The lock of a test whose ending is waiting, for writing that ending into the archive.
-    static std::unique_ptr<TestLock> tryAcquireEnded(const QString& archivePath,
-                                                     const QString& uid);
+    static std::unique_ptr<TestLock> tryAcquireEnded(const QString& archivePath, const QString& uid,
+                                                     const QString& key = {});
     // Unlocks, and removes the file while still holding it so no one else can be locking it.
     ~TestLock();
     TestLock(const TestLock&) = delete;
@@ -45,7 +48,8 @@ class TestLock {
     TestLock(QString uid, QString path, int fd, int name)
         : m_uid(std::move(uid)), m_path(std::move(path)), m_fd(fd), m_name(name) {}
     static std::unique_ptr<TestLock> acquire(const QString& archivePath, const QString& uid,
-                                             bool ended, QString* unshared, QString* why);
+                                             const QString& key, bool ended, QString* unshared,
+                                             QString* why);
     QString m_uid;
     QString m_path;
     int m_fd;    // the locked file, -1 when it could not be made

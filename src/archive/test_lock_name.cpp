@@ -59,12 +59,16 @@ NameHold AskHolder(const sockaddr_un& address, socklen_t length) {
 
 }  // namespace
 
-QByteArray TestLockName(const QString& archivePath, const QString& uid) {
-    const QByteArray archive =
+QString ArchiveLockKey(const QString& archivePath) {
+    return QString::fromLatin1(
         QCryptographicHash::hash(RealPath(archivePath).toUtf8(), QCryptographicHash::Sha256)
             .toHex()
-            .left(32);
-    return "kivo-test/" + archive + '/' + uid.toUtf8();
+            .left(32));
+}
+
+QByteArray TestLockName(const QString& archivePath, const QString& uid, const QString& key) {
+    const QString archive = key.isEmpty() ? ArchiveLockKey(archivePath) : key;
+    return "kivo-test/" + archive.toUtf8() + '/' + uid.toUtf8();
 }
 
 NameHold BindLockName(const QByteArray& name) {

@@ -7,13 +7,18 @@
 
 // The machine-wide name of a running test: a socket bound to a name in the abstract socket
 // space, which needs no folder and is gone with the process however it ends. The name is the
-// archive's (a hash of its real path) and the test's uid, so two archive folders never share a
-// name. A name that is taken is asked who holds it: the kernel tells the account of the
-// process that bound it.
+// archive's key (a hash of its real path) and the test's uid, so two archive folders never
+// share a name. The key is made once, as the test starts, and kept with the test in the
+// archive: a folder that resolves otherwise later (a share mounted late, a symlink made since)
+// must not give the running test a second name. A name that is taken is asked who holds it:
+// the kernel tells the account of the process that bound it.
 namespace archive {
 
-// The name of test `uid` of the archive at `archivePath` (without the leading zero byte).
-QByteArray TestLockName(const QString& archivePath, const QString& uid);
+// The key of the archive at `archivePath` as its path resolves now.
+QString ArchiveLockKey(const QString& archivePath);
+// The name of test `uid` of the archive at `archivePath` (without the leading zero byte), made
+// from the test's `key`; from the archive's key as it resolves now when `key` is empty.
+QByteArray TestLockName(const QString& archivePath, const QString& uid, const QString& key = {});
 
 struct NameHold {
     enum class Result {

@@ -35,6 +35,8 @@ class TestWrites {
     std::optional<Counts> counts(const QString& uid);
     // Whether the test has this state change already (an ending written twice is written once).
     bool hasStateChange(const QString& uid, TestState state, qint64 atMs);
+    // The key of the test's lock name (TestHeader::lockKey); empty when not kept.
+    QString lockKey(const QString& uid);
 
   private:
     Connection& m_db;

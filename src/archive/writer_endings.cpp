@@ -51,6 +51,12 @@ QStringList OwnEndings::update(const std::map<QString, std::vector<StateChange>>
     return newlyLost;
 }
 
+void OwnEndings::leaveAhead(const QString& uid, const std::vector<StateChange>& changes) {
+    const auto left = m_left.find(uid);
+    if (left != m_left.end() && left->second == changes) return;
+    if (TestEndings::leave(m_path, uid, changes)) m_left[uid] = changes;
+}
+
 bool OwnEndings::leaveAtEnd(const QString& uid, const std::vector<StateChange>& changes) {
     const auto left = m_left.find(uid);
     if (left != m_left.end() && left->second == changes) return true;
@@ -60,7 +66,8 @@ bool OwnEndings::leaveAtEnd(const QString& uid, const std::vector<StateChange>& 
 void TakeUpEndings(const QString& archivePath, TestWrites& writes) {
     for (const QString& uid : TestEndings::waiting(archivePath)) {
         // Its program has let go of it; one that takes it up first writes it.
-        const std::unique_ptr<TestLock> lock = TestLock::tryAcquireEnded(archivePath, uid);
+        const std::unique_ptr<TestLock> lock =
+            TestLock::tryAcquireEnded(archivePath, uid, writes.lockKey(uid));
         if (!lock) continue;
         for (const StateChange& change : TestEndings::read(archivePath, uid))
             if (!writes.hasStateChange(uid, change.state, change.atMs))

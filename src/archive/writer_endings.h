@@ -32,6 +32,11 @@ class OwnEndings {
     bool any() const { return !m_left.empty() || !m_lost.empty(); }
     // Whether the test's ending could neither be written nor left.
     bool lost(const QString& uid) const { return m_lost.count(uid) != 0; }
+    // An ending about to be written: left beside the archive first, so that a kill while the
+    // archive keeps it waiting (a busy archive, a slow disk) cannot lose it; it goes with the
+    // next update() once it is written. A failure here is not said: the write may still work,
+    // and update() says it when the write fails too.
+    void leaveAhead(const QString& uid, const std::vector<StateChange>& changes);
     // The test's last word, at the program's end: false when it could not be left either.
     bool leaveAtEnd(const QString& uid, const std::vector<StateChange>& changes);
 

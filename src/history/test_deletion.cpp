@@ -29,7 +29,7 @@ bool DeleteArchivedTest(QWidget* owner, const QString& archivePath,
     // Holding the test's lock while deleting keeps any program from taking it up meanwhile.
     QString why;
     const std::unique_ptr<archive::TestLock> lock =
-        archive::TestLock::tryAcquire(archivePath, listed.uid, nullptr, &why);
+        archive::TestLock::tryAcquire(archivePath, listed.uid, nullptr, &why, listed.lockKey);
     if (!lock) {
         WarnOperator(owner,
                      why.isEmpty()

@@ -49,24 +49,22 @@ void close() {
         audit.swap(g_audit);
         file.swap(g_path);
     }
+    const archive::UnwrittenEvents events = audit ? audit->close() : archive::UnwrittenEvents{};
     audit.reset();
     if (!writer) return;
     const std::vector<archive::ArchiveWriter::Unwritten> unwritten = writer->close();
     writer.reset();
-    if (unwritten.empty() || QCoreApplication::instance() == nullptr) return;
-    // Said before the program ends: the operator still has the exports of those records.
-    QStringList tests;
-    for (const archive::ArchiveWriter::Unwritten& test : unwritten) {
-        QString text = test.test;
-        if (test.records > 0) text += QStringLiteral("有 %1 条记录").arg(test.records);
-        if (test.endingLost)
-            text +=
-                QStringLiteral("（结束状态也未能保存，下次启动时可能被问到是否恢复，请选择放弃）");
-        tests << text;
-    }
-    MessageBox::show(QApplication::activeWindow(), archive::UnwrittenAtEndText(file, tests),
-                     MessageBox::kAppCaption, MessageBox::Buttons::Ok,
-                     MessageBox::Icon::Exclamation);
+    if (QCoreApplication::instance() == nullptr) return;
+    // Said before the program ends when anything is lost (the operator still has the exports
+    // of the records), naming what was kept beside the archive as well; what was all kept
+    // there is written by the next program and needs no word.
+    bool lost = events.lost > 0;
+    for (const archive::ArchiveWriter::Unwritten& test : unwritten)
+        lost |= test.records > 0 || test.polls > 0 || test.endingLost;
+    if (!lost) return;
+    MessageBox::show(QApplication::activeWindow(),
+                     archive::UnwrittenAtEndText(file, unwritten, events), MessageBox::kAppCaption,
+                     MessageBox::Buttons::Ok, MessageBox::Icon::Exclamation);
 }
 
 std::shared_ptr<archive::ArchiveWriter> writer() {

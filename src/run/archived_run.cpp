@@ -9,6 +9,7 @@
 
 #include "archive/archive_writer.h"
 #include "archive/test_lock.h"
+#include "archive/test_lock_name.h"
 #include "link/serial_channel.h"
 #include "monitor/form_ids.h"
 #include "monitor/testclass.h"
@@ -101,10 +102,14 @@ void started(Testclass& form) {
         return;
     }
     uid = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    // The archive's part of the lock name is made once and kept with the test, so that every
+    // program checks the test under the name it runs by, however the path resolves later.
+    archive::TestHeader header = headerOf(form, uid);
+    header.lockKey = archive::ArchiveLockKey(ArchiveSession::path());
     // A lock without its file still keeps the copies of this computer off the test.
     QString unshared;
-    std::unique_ptr<archive::TestLock> testLock =
-        archive::TestLock::tryAcquire(ArchiveSession::path(), uid, &unshared);
+    std::unique_ptr<archive::TestLock> testLock = archive::TestLock::tryAcquire(
+        ArchiveSession::path(), uid, &unshared, nullptr, header.lockKey);
     // Said like an archive failure, unless the archive's own failure has been said already;
     // a test that nothing holds is said whatever else was said.
     if (!unshared.isEmpty() && (!testLock || !writer->failed()))
@@ -114,7 +119,7 @@ void started(Testclass& form) {
         g_uid = uid;
         g_lock = std::move(testLock);
     }
-    writer->beginTest(headerOf(form, uid));
+    writer->beginTest(header);
     writer->changeState(uid, archive::TestState::Running, now());
     RunAudit::record(QStringLiteral("started"), uid);
     watchWindow(form, uid);

@@ -1,11 +1,13 @@
 #include "run/recovered_test.h"
 
+#include <QDateTime>
 #include <QPointer>
 
 #include "export/report_plan.h"
 #include "monitor/form_ids.h"
 #include "monitor/form_link.h"
 #include "monitor/testclass.h"
+#include "platform/time_scale.h"
 #include "run/archived_run.h"
 #include "run/archived_test_loading.h"
 #include "run/resume_decision.h"
@@ -60,7 +62,10 @@ void StartResumeCheck(Testclass& form) {
 ResumeDecision DecideResume(Testclass& form, int32_t minutes) {
     std::optional<ChannelCharges> charges;
     if (g_check.chargesAsked) charges = ShownCharges(form);
-    const ResumeDecision decision = JudgeResume(g_check.from, minutes, g_nTestMinutes, charges);
+    const std::optional<double> elapsed =
+        MinutesSince(g_check.from, QDateTime::currentMSecsSinceEpoch(), TimeScale::factor());
+    const ResumeDecision decision =
+        JudgeResume(g_check.from, minutes, g_nTestMinutes, charges, elapsed);
     if (decision == ResumeDecision::ReadChargesFirst) {
         g_check.chargesAsked = true;
         return decision;

@@ -15,7 +15,9 @@
 // longer belong to the test. At or above it, the count alone cannot tell an instrument that
 // kept running from one restarted and run on past the count: the charges decide as well,
 // whenever the last record holds one, because a restarted instrument counts its charges
-// from nothing again.
+// from nothing again. The time since the last record tells as well: an instrument that kept
+// running has counted on by that time (it may have stopped only when the test was paused or
+// at the duration), and none can have counted further.
 
 using ChannelCharges = std::array<std::optional<double>, archive::kChannels>;
 
@@ -23,14 +25,23 @@ using ChannelCharges = std::array<std::optional<double>, archive::kChannels>;
 struct ResumePoint {
     std::optional<int> minutes;  // its minute count, when known
     ChannelCharges charges;      // of the channels in use, when known
+    qint64 atMs = 0;             // when it was taken (wall clock), 0 when not known
+    bool running = false;        // the test ran when its program ended (not paused)
 };
 
 // The point of the last record of `test`; nothing known when it has no record.
 ResumePoint ResumePointOf(const archive::ArchivedTest& test);
 
+// The program minutes since `point` was taken, at `nowMs` on the wall clock with the program's
+// clock running `factor` times faster; nothing when not known (no time kept, or a wall clock
+// set back).
+std::optional<double> MinutesSince(const ResumePoint& point, qint64 nowMs, double factor);
+
 // What `minutes`, the instrument's count now, means for a test of `testMinutes` whose last
-// record is `last`. `charges` are the instrument's charges now, once read: without them the
-// answer is ReadChargesFirst whenever the last record holds a charge above zero. A channel
-// without a charge on either side is not compared.
+// record is `last`, taken `elapsed` program minutes ago when known. `charges` are the
+// instrument's charges now, once read: without them the answer is ReadChargesFirst whenever
+// the last record holds a charge above zero. A channel without a charge on either side is not
+// compared.
 ResumeDecision JudgeResume(const ResumePoint& last, int32_t minutes, int32_t testMinutes,
-                           const std::optional<ChannelCharges>& charges);
+                           const std::optional<ChannelCharges>& charges,
+                           std::optional<double> elapsed);

@@ -232,6 +232,8 @@ TEST_F(ArchiveBadConditions, AnEndingThatCanBeKeptNowhereIsSaidAndItsLockHeldToT
     ASSERT_EQ(unwritten.size(), 1u);
     EXPECT_TRUE(unwritten[0].endingLost);
     EXPECT_EQ(unwritten[0].records, 39);
+    EXPECT_EQ(unwritten[0].polls, 39 * 20);
+    EXPECT_EQ(unwritten[0].states, 2);
     // No other copy takes it for a crashed test while this program lives.
     EXPECT_FALSE(TestLock::tryAcquire(file, "t"));
     EXPECT_EQ(messages.all().size(), 2);

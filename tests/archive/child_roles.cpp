@@ -84,6 +84,49 @@ TEST(ArchiveChild, HoldsATestLock) {
     SleepMs(60000);
 }
 
+// Runs test UID of PATH under its lock; on "go" closes it, as its window going does, on an
+// archive that keeps it waiting long (reports "closing"); then waits to be killed.
+TEST(ArchiveChild, ClosesOnABusyArchive) {
+    if (ChildRole() != "close") GTEST_SKIP() << "run by ArchiveHealing";
+    const QString path = ChildParam("PATH");
+    const QString uid = ChildParam("UID");
+    ArchiveWriter::Options options;
+    options.busyTimeoutMs = 120000;
+    ArchiveWriter writer(path, ReportFailure, options);
+    writer.beginTest(Header(uid));
+    writer.addRecord(uid, Record(1));
+    auto lock = TestLock::tryAcquire(path, uid);
+    Report(writer.flush(30000) && lock ? "begun" : "not begun");
+    char go[3] = {};
+    if (::read(0, go, sizeof go) <= 0) return;
+    writer.changeState(uid, TestState::Closed, 9);
+    writer.release(std::move(lock));
+    Report("closing");
+    SleepMs(60000);
+}
+
+// Runs test UID of PATH as a program does: its lock name made from the archive's key as the
+// path resolves now, and that key kept with the test. Reports what the lock said, and "written"
+// once the test is in the archive; then waits to be killed.
+TEST(ArchiveChild, RunsATestUnderTheKeyOfItsStart) {
+    if (ChildRole() != "run") GTEST_SKIP() << "run by ArchiveTestLock";
+    const QString path = ChildParam("PATH");
+    const QString uid = ChildParam("UID");
+    TestHeader header = Header(uid);
+    header.lockKey = ArchiveLockKey(path);
+    QString unshared;
+    const auto lock = TestLock::tryAcquire(path, uid, &unshared, nullptr, header.lockKey);
+    Report(lock ? "running" : "not running");
+    ArchiveWriter::Options options;
+    options.retryMs = 100;
+    ArchiveWriter writer(
+        path, [](const QString&) {}, options);
+    writer.beginTest(header);
+    while (!writer.flush(1000)) SleepMs(100);
+    Report("written");
+    SleepMs(60000);
+}
+
 }  // namespace
 
 namespace {

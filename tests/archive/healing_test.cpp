@@ -224,6 +224,9 @@ TEST_F(ArchiveHealing, AClosedTestsLockGoesOnlyOnceItsEndingIsInTheArchiveOrBesi
         ASSERT_EQ(unwritten.size(), 1u);
         EXPECT_EQ(unwritten[0].test, QStringLiteral("2026-12-8 08:05:09 开始的实验"));
         EXPECT_EQ(unwritten[0].records, 1);
+        EXPECT_EQ(unwritten[0].polls, 0);
+        EXPECT_EQ(unwritten[0].states, 2);
+        EXPECT_FALSE(unwritten[0].endingLost);
         EXPECT_TRUE(TestEndings::pending(path(), left));
         EXPECT_FALSE(TestLock::tryAcquire(path(), left));  // never offered as crashed
         blocker.exec("COMMIT");
@@ -239,6 +242,86 @@ TEST_F(ArchiveHealing, AClosedTestsLockGoesOnlyOnceItsEndingIsInTheArchiveOrBesi
     EXPECT_EQ(b->state, TestState::FinishedByMinutes);
     EXPECT_TRUE(b->closed);
     EXPECT_EQ(b->records, std::vector{Record(1)});
+}
+
+// 关闭 while another program keeps the archive busy: the ending is beside the archive before the
+// wait begins, so a kill during the wait leaves the test ended, and the next program writes it.
+TEST_F(ArchiveHealing, AnEndingIsLeftBesideTheArchiveBeforeABusyArchiveIsWaitedFor) {
+    const QString uid = UniqueUid();
+    ChildProcess closer("ArchiveChild.ClosesOnABusyArchive", "close",
+                        {{"PATH", path()}, {"UID", uid}});
+    ASSERT_TRUE(closer.waitForLine("begun"));
+    Connection blocker(path(), SQLITE_OPEN_READWRITE);
+    blocker.exec("BEGIN EXCLUSIVE");
+    closer.write("go\n");
+    ASSERT_TRUE(closer.waitForLine("closing"));
+    // The child waits out the busy archive for two minutes; the ending is there long before.
+    ASSERT_TRUE(WaitFor([&] { return TestEndings::pending(path(), uid); }, 30000));
+    closer.kill();
+    closer.wait();
+    ASSERT_TRUE(closer.killedBySignal());
+    blocker.exec("COMMIT");
+
+    auto reader = ArchiveReader::open(path(), nullptr);
+    ASSERT_EQ(reader->unfinishedTests().size(), 1u);  // as the archive has it
+    EXPECT_FALSE(TestLock::tryAcquire(path(), uid));  // yet never offered as crashed
+    ArchiveWriter next(path(), {});
+    ASSERT_TRUE(WaitFor([&] { return reader->unfinishedTests().empty(); }, 20000));
+    EXPECT_FALSE(TestEndings::pending(path(), uid));
+    const auto test = reader->loadTest(reader->listTests().at(0).id);
+    EXPECT_EQ(test->states, (std::vector<StateChange>{{TestState::Closed, 9}}));
+    EXPECT_TRUE(test->closed);
+}
+
+// A recovered test closed while its archive cannot be opened any more (its share gone, a
+// folder in the file's place): the writer never took the test up, and its ending is left
+// beside the archive all the same.
+TEST_F(ArchiveHealing, ARecoveredTestsEndingIsLeftBesideTheArchiveThoughItFailedBeforeTheTakeUp) {
+    const QString uid = UniqueUid();
+    const QString share = dir.filePath("share"), moved = dir.filePath("moved");
+    const QString file = share + "/kivo.sqlite";
+    ASSERT_TRUE(QDir().mkpath(share));
+    {
+        ArchiveWriter first(file, {});
+        first.beginTest(Header(uid));
+        first.addRecord(uid, Record(1));
+        ASSERT_TRUE(first.flush(30000));
+    }
+    std::optional<ArchivedTest> recovered;
+    {
+        auto reader = ArchiveReader::open(file, nullptr);
+        ASSERT_TRUE(reader);
+        recovered = reader->loadTest(reader->listTests().at(0).id);
+    }
+    ASSERT_TRUE(recovered);
+    ASSERT_TRUE(QDir().rename(share, moved));
+    ASSERT_TRUE(QDir().mkpath(file));  // no archive can be opened there
+
+    Messages messages;
+    ArchiveWriter::Options options;
+    options.retryMs = 3'600'000;
+    ArchiveWriter writer(file, messages.handler(), options);
+    std::unique_ptr<TestLock> lock = TestLock::tryAcquire(file, uid);
+    ASSERT_TRUE(lock);
+    writer.resumeTest(*recovered);
+    writer.changeState(uid, TestState::Closed, 9);
+    writer.release(std::move(lock));
+    ASSERT_TRUE(WaitFor([&] { return TestEndings::pending(file, uid); }, 20000))
+        << messages.all().join('|').toStdString();
+    EXPECT_FALSE(TestLock::tryAcquire(file, uid));  // never offered as crashed
+    const std::vector<ArchiveWriter::Unwritten> unwritten = writer.close();
+    ASSERT_EQ(unwritten.size(), 1u);
+    EXPECT_EQ(unwritten[0].states, 1);
+    EXPECT_FALSE(unwritten[0].endingLost);
+
+    // The share back: the next program writes the ending.
+    ASSERT_TRUE(QDir(file).removeRecursively());
+    ASSERT_TRUE(QFile::rename(moved + "/kivo.sqlite", file));
+    ArchiveWriter next(file, {});
+    auto reader = ArchiveReader::open(file, nullptr);
+    ASSERT_TRUE(reader);
+    ASSERT_TRUE(WaitFor([&] { return reader->unfinishedTests().empty(); }, 20000));
+    EXPECT_TRUE(reader->loadTest(reader->listTests().at(0).id)->closed);
 }
 
 TEST_F(ArchiveHealing, AnEndingTheArchiveRefusesIsLeftBesideItAtOnceAndGoesOnceWritten) {

@@ -46,6 +46,38 @@ TEST_F(ArchiveTestLock, OneArchiveHasOneNameByAnyPathAndTwoArchivesNeverShareOne
     EXPECT_FALSE(TestLock::tryAcquire(c, "t"));
 }
 
+// A program starts its test while the archive's folder is not there yet (a share mounted
+// late); the folder then appears as a link to another place, so the path resolves otherwise.
+// Another program meeting the test checks it under the name it runs by, kept with the test.
+TEST_F(ArchiveTestLock, ATestIsCheckedUnderTheNameItStartedWithHoweverThePathResolvesSince) {
+    const QString real = archiveIn("real");
+    const QString late = dir.filePath("late/kivo.sqlite");
+    ChildProcess running("ArchiveChild.RunsATestUnderTheKeyOfItsStart", "run",
+                         {{"PATH", late}, {"UID", "t"}});
+    ASSERT_TRUE(running.waitForLine("running"));
+    ASSERT_TRUE(QFile::link(dir.filePath("real"), dir.filePath("late")));
+    ASSERT_TRUE(running.waitForLine("written"));
+    EXPECT_TRUE(QFile::exists(real));
+
+    QString message;
+    auto reader = ArchiveReader::open(late, &message);
+    ASSERT_TRUE(reader) << message.toStdString();
+    const std::optional<TestSummary> test = reader->testOf("t");
+    ASSERT_TRUE(test);
+    EXPECT_NE(test->lockKey, ArchiveLockKey(late)) << "the path resolves otherwise now";
+    EXPECT_EQ(reader->loadTest(test->id)->header.lockKey, test->lockKey);
+    for (const QString& path : {late, real}) {
+        QString why = "?";
+        EXPECT_FALSE(TestLock::tryAcquire(path, "t", nullptr, &why, test->lockKey))
+            << path.toStdString();
+        EXPECT_EQ(why, "") << "held: nothing to explain";
+    }
+
+    running.kill();
+    running.wait();
+    EXPECT_TRUE(TestLock::tryAcquire(real, "t", nullptr, nullptr, test->lockKey));
+}
+
 TEST_F(ArchiveTestLock, ANameTakenByAnotherAccountNeitherStopsOurTestNorFreesTheTestItNames) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to run a process as another account";
     ChildProcess squatter("ArchiveChild.SquatsATestName", "squat",

@@ -6,6 +6,8 @@
 
 #include <unistd.h>
 
+#include <QRegularExpression>
+
 #include "archive/archive_fixture.h"
 #include "archive/archive_open.h"
 #include "archive/sqlite_handle.h"
@@ -127,12 +129,22 @@ TEST_F(ArchiveFile, AReadOnlyFolderIsNamedOnceAndTheTestRunsWithoutTheArchive) {
     EXPECT_FALSE(QFile::exists(file));
     EXPECT_TRUE(m_exportQuestion.contains(QStringLiteral("还有 %1 条记录没有存入档案").arg(m_rows)))
         << m_exportQuestion.toStdString();
-    // The program ends: before it does, it says what could not be archived.
+    // The program ends: before it does, it says what could not be archived, every kind of it:
+    // the records, the polls, and the audit events (their folder cannot be made either).
     m_app.reset();
     const QString last = m_boxes.texts().last();
-    EXPECT_TRUE(last.startsWith(QStringLiteral("程序结束前仍有记录未能存入测试档案 ") + file))
+    EXPECT_TRUE(last.startsWith(QStringLiteral("程序结束前仍有数据未能存入测试档案 ") + file))
         << last.toStdString();
-    EXPECT_TRUE(last.contains(QStringLiteral("开始的实验有 %1 条记录").arg(m_rows)))
+    EXPECT_TRUE(last.contains(QRegularExpression(
+        QStringLiteral("开始的实验有 %1 条记录、[1-9][0-9]* 次轮询数据；").arg(m_rows))))
+        << last.toStdString();
+    EXPECT_TRUE(
+        last.contains(QRegularExpression(QStringLiteral("另有 [1-9][0-9]* 条操作审计记录。"))))
+        << last.toStdString();
+    EXPECT_TRUE(last.contains(QStringLiteral("这些记录只保存在已导出的文件")));
+    EXPECT_TRUE(last.contains(QStringLiteral("轮询数据已无法保存。")));
+    EXPECT_TRUE(
+        last.contains(QRegularExpression(QStringLiteral("[1-9][0-9]* 条操作审计记录未能保存。"))))
         << last.toStdString();
 }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QDateTime>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -32,9 +33,11 @@ struct DiedTest {
     QString uid, port, device, date, time;
     qint64 startedAtMs = 1;
     QString tester = QStringLiteral("李四");
+    qint64 lastRecordAgoMs = 0;  // on the wall clock, before the test is written
 };
 
-// The archive holds `died`: three records, the last at minute 15 of a 60-minute test.
+// The archive holds `died`: three records five minutes apart, the last at minute 15 of a
+// 60-minute test.
 void WriteInterruptedTest(const QString& path, const DiedTest& died) {
     archive::ArchiveWriter writer(
         path, [](const QString& message) { ADD_FAILURE() << message.toStdString(); });
@@ -59,7 +62,7 @@ void WriteInterruptedTest(const QString& path, const DiedTest& died) {
         r.number = n;
         r.minutes = 5 * n;
         r.temperature = QStringLiteral("24.0");
-        r.atMs = n;
+        r.atMs = QDateTime::currentMSecsSinceEpoch() - died.lastRecordAgoMs - (3 - n) * 300000;
         for (int c = 0; c < 6; ++c) {
             r.current[c] = QString("%1.00(mA)").arg(100 + 10 * n + c);
             r.charge[c] = QString("%1.0(C)").arg(30 * n + c);
@@ -80,7 +83,9 @@ class Recovery : public ::testing::Test {
         UseNoPort();
         m_archivePath = m_dir.filePath(QStringLiteral("kivo.sqlite"));
         qputenv("KIVO_ARCHIVE", m_archivePath.toLocal8Bit());
-        WriteInterruptedTest(m_archivePath, kDied);
+        DiedTest died = kDied;
+        died.lastRecordAgoMs = m_lastRecordAgoMs;
+        WriteInterruptedTest(m_archivePath, died);
         ASSERT_TRUE(m_app.InitInstance());
     }
     void TearDown() override {
@@ -126,6 +131,7 @@ class Recovery : public ::testing::Test {
         return form();
     }
 
+    qint64 m_lastRecordAgoMs = 0;
     QTemporaryDir m_dir;
     QString m_archivePath;
     ScriptedMessageBoxes m_boxes;
@@ -208,16 +214,16 @@ TEST_F(Recovery, AnInstrumentThatWasRestartedCannotGoOn) {
     EXPECT_EQ(archived().state, TestState::Interrupted);
 }
 
-// Switched off and on, then run on past the last record's minute count: the count cannot
-// tell, the charges polled before resuming do.
+// Switched off and on, then run on past the last record's minute count as far as the time
+// since allows: the count cannot tell, the charges polled before resuming do.
 TEST_F(Recovery, AnInstrumentRestartedAndRunPastTheLastCountIsToldByItsCharges) {
     Testclass* f = recover();
     ASSERT_NE(f, nullptr);
     f->OnStartTest();
     m_boxes.clear();
-    EXPECT_EQ(DecideResume(*f, 20), ResumeDecision::ReadChargesFirst);
+    EXPECT_EQ(DecideResume(*f, 16), ResumeDecision::ReadChargesFirst);
     f->setChannelCellOnGui(1, ChannelColumn::Charge, QStringLiteral("40.0(C)"));  // 91.0 before
-    EXPECT_EQ(DecideResume(*f, 20), ResumeDecision::Refuse);
+    EXPECT_EQ(DecideResume(*f, 16), ResumeDecision::Refuse);
     EXPECT_EQ(m_boxes.texts(),
               QStringList{"仪器已重新启动，无法继续原实验；已保存的记录可以导出。"});
     EXPECT_TRUE(m_link.commands().isEmpty());
@@ -225,13 +231,33 @@ TEST_F(Recovery, AnInstrumentRestartedAndRunPastTheLastCountIsToldByItsCharges) 
     EXPECT_EQ(archived().state, TestState::Interrupted);
 }
 
-TEST_F(Recovery, AnInstrumentThatFinishedMeanwhileIsFinishedAtOnce) {
+// The program died 50 minutes after the test's last record.
+class RecoveryLate : public Recovery {
+  protected:
+    RecoveryLate() { m_lastRecordAgoMs = 50 * 60000; }
+};
+
+TEST_F(RecoveryLate, AnInstrumentThatFinishedMeanwhileIsFinishedAtOnce) {
     Testclass* f = recover();
     ASSERT_NE(f, nullptr);
     f->OnStartTest();
     EXPECT_EQ(DecideResume(*f, 60), ResumeDecision::ReadChargesFirst);
     EXPECT_EQ(DecideResume(*f, 60), ResumeDecision::FinishNow);
     EXPECT_TRUE(m_link.commands().isEmpty());  // no start: it would start the instrument afresh
+}
+
+// Fifty minutes on, a count of 20 is an instrument switched on again since: the count and the
+// time tell without a poll, though the window's charges are still the recorded ones.
+TEST_F(RecoveryLate, AnInstrumentRestartedAndRunPastTheLastCountIsToldByTheTimeSince) {
+    Testclass* f = recover();
+    ASSERT_NE(f, nullptr);
+    f->OnStartTest();
+    m_boxes.clear();
+    EXPECT_EQ(DecideResume(*f, 20), ResumeDecision::Refuse);
+    EXPECT_EQ(m_boxes.texts(),
+              QStringList{"仪器已重新启动，无法继续原实验；已保存的记录可以导出。"});
+    EXPECT_TRUE(m_link.commands().isEmpty());
+    EXPECT_EQ(archived().state, TestState::Interrupted);
 }
 
 TEST_F(Recovery, AbandonMarksTheTestInterruptedAndFreesItAtOnceForDeletion) {
