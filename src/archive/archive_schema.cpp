@@ -158,13 +158,17 @@ CREATE INDEX audit_event_of_test ON audit_event(test_uid);
 )";
 }
 
+// Version 4: the serial number of the USB adapter behind the port, kept with each audit event
+// as it happens (a test's first event names the bench it ran on, as it was then).
+std::string Version4() { return "ALTER TABLE audit_event ADD COLUMN usb_serial TEXT;"; }
+
 struct Step {
     int version;  // the version the step brings the archive to
     std::string (*sql)();
 };
 
 // In order; a new version appends a step and never changes an old one.
-constexpr Step kSteps[] = {{1, Version1}, {2, Version2}, {3, Version3}};
+constexpr Step kSteps[] = {{1, Version1}, {2, Version2}, {3, Version3}, {4, Version4}};
 static_assert(std::size(kSteps) == kArchiveVersion);
 
 }  // namespace

@@ -12,7 +12,7 @@ namespace archive {
 // The version this program writes. Version 1 holds what a running test writes; version 2 adds
 // the summary columns and the index the test list reads; version 3 the audit trail and how far
 // each test has been sent to the lab server.
-constexpr int kArchiveVersion = 3;
+constexpr int kArchiveVersion = 4;
 
 int ArchiveVersion(Connection& db);
 

@@ -25,6 +25,7 @@ struct AuditEvent {
     QString user;     // the logged-in user
     QString detail;   // a short Chinese description
     QString portName, portDevice;
+    QString usbSerial;  // of the USB adapter behind the port, when it is one
     // An exported file: its kind ("文本数据", "报表", "CSV"), and its path; the trail reads its
     // name, size and SHA-256 on its own thread.
     QString fileKind, filePath;

@@ -129,6 +129,23 @@ class PgConnection {
     // Several statements without parameters in one call (schema scripts).
     void execScript(const char* sql);
 
+    // While it lives, this side waits for the server without a limit (an upgrade that lifted
+    // the session's limits on the server too); a dead peer is still noticed by the keepalives
+    // and the interrupt still ends the wait.
+    class Unlimited {
+      public:
+        explicit Unlimited(PgConnection& db) : m_db(db), m_saved(db.m_statementTimeoutMs) {
+            db.m_statementTimeoutMs = 0;
+        }
+        ~Unlimited() { m_db.m_statementTimeoutMs = m_saved; }
+        Unlimited(const Unlimited&) = delete;
+        Unlimited& operator=(const Unlimited&) = delete;
+
+      private:
+        PgConnection& m_db;
+        int m_saved;
+    };
+
     // The server's version number (150004 for 15.4).
     int serverVersion() const;
     bool usesTls() const;
