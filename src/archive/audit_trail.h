@@ -25,12 +25,14 @@ struct AuditEvent {
     QString user;     // the logged-in user
     QString detail;   // a short Chinese description
     QString portName, portDevice;
-    QString usbSerial;  // of the USB adapter behind the port, when it is one
     // An exported file: its kind ("文本数据", "报表", "CSV"), and its path; the trail reads its
     // name, size and SHA-256 on its own thread.
     QString fileKind, filePath;
     qint64 atMs = 0;  // 0: when it is handed
     QString uid;      // given when it is handed
+    // The serial number of the USB adapter behind the port when the event happened, when it
+    // is one.
+    QString usbSerial = {};
 };
 
 // The operator's words for an action ("开始实验", "删除实验", ...).
