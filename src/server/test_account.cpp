@@ -10,15 +10,26 @@
 namespace server {
 namespace {
 
-// The fields of a row joined as the server joins them: the unit separator between fields and
-// \x01 for NULL.
-QByteArray RowText(const QStringList& fields) {
-    QString text;
+// The fields of a row joined as the server joins them, in UTF-8: the unit separator between
+// fields and \x01 for NULL. Written into `text`, which is reused from row to row (a settled
+// archive's first check hashes every row it holds).
+void RowText(const QStringList& fields, QByteArray& text) {
+    text.clear();
     for (qsizetype i = 0; i < fields.size(); ++i) {
-        if (i > 0) text += QChar(31);
-        text += fields[i].isNull() ? QString(QChar(1)) : fields[i];
+        if (i > 0) text += char(31);
+        const QString& field = fields[i];
+        if (field.isNull()) {
+            text += char(1);
+            continue;
+        }
+        bool ascii = true;
+        for (const QChar c : field) ascii = ascii && c.unicode() < 0x80;
+        if (!ascii) {
+            text += field.toUtf8();
+            continue;
+        }
+        for (const QChar c : field) text += char(c.unicode());
     }
-    return text.toUtf8();
 }
 
 QString Number(qint64 n) { return QString::number(n); }
@@ -44,7 +55,12 @@ QString Decimal(unsigned __int128 value) {
 }  // namespace
 
 void RowSum::add(const QStringList& fields) {
-    const QByteArray md5 = QCryptographicHash::hash(RowText(fields), QCryptographicHash::Md5);
+    thread_local QByteArray text;
+    thread_local QCryptographicHash hash(QCryptographicHash::Md5);
+    RowText(fields, text);
+    hash.reset();
+    hash.addData(text);
+    const QByteArrayView md5 = hash.resultView();
     // The first 60 bits, as ('x' || left(md5, 15))::bit(60)::bigint reads them.
     quint64 bits = 0;
     for (int i = 0; i < 8; ++i) bits = (bits << 8) | quint8(md5[i]);
