@@ -109,7 +109,8 @@ int main(int argc, char** argv) {
     for (const char* what : {"reconciliation of 5 000 settled tests, first",
                              "reconciliation of 5 000 settled tests, later"}) {
         const auto start = Clock::now();
-        const server::Reconciler::Result result = reconciler.run(outbox, *opened.db, pg);
+        const server::Reconciler::Result result =
+            reconciler.run(outbox, *opened.db, pg, QStringLiteral("bench-1"));
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
         std::printf("%-52s %9.3f %9.1f %7.2f\n", what, seconds, 2.0, seconds / 2.0);
         std::printf("  (%d tests checked, %d to send again)\n", result.checked, result.reopened);

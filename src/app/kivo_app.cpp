@@ -59,10 +59,17 @@ void CKivoApp::ExitInstance() {
                        [sender = m_sender.get()] { sender->lastAttempt(3000); });
     m_sender.reset();
     if (state == State::Off) return;
-    const qint64 pending = server::PendingRows(archive::ArchivePath());
-    if (pending > 0)
-        MessageBox::show(
-            nullptr,
-            QStringLiteral("实验室服务器：待上传 %1 条，将在下次启动本程序时上传。").arg(pending),
-            MessageBox::kAppCaption, MessageBox::Buttons::Ok, MessageBox::Icon::Information);
+    // An archive that cannot be read now says nothing of what waits: the operator is told
+    // that, not that all is sent.
+    const std::optional<qint64> pending = server::PendingRows(archive::ArchivePath());
+    const QString text =
+        !pending ? QStringLiteral(
+                       "实验室服务器：无法读取本机测试档案，不知道还有多少数据待上传；"
+                       "待上传的数据将在下次启动本程序时上传。")
+        : *pending > 0
+            ? QStringLiteral("实验室服务器：待上传 %1 条，将在下次启动本程序时上传。").arg(*pending)
+            : QString();
+    if (!text.isEmpty())
+        MessageBox::show(nullptr, text, MessageBox::kAppCaption, MessageBox::Buttons::Ok,
+                         MessageBox::Icon::Information);
 }

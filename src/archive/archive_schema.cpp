@@ -159,8 +159,13 @@ CREATE INDEX audit_event_of_test ON audit_event(test_uid);
 }
 
 // Version 4: the key of the archive a test's lock name was made from when the test started
-// (see test_lock_name.h), so that every program checks the test under the one name.
-std::string Version4() { return "ALTER TABLE test ADD COLUMN lock_key TEXT NOT NULL DEFAULT '';"; }
+// (see test_lock_name.h), so that every program checks the test under the one name; and the
+// serial number of the USB adapter behind the port, kept with each audit event as it happens
+// (a test's first event names the bench it ran on, as it was then).
+std::string Version4() {
+    return "ALTER TABLE test ADD COLUMN lock_key TEXT NOT NULL DEFAULT '';"
+           "ALTER TABLE audit_event ADD COLUMN usb_serial TEXT;";
+}
 
 struct Step {
     int version;  // the version the step brings the archive to

@@ -59,8 +59,8 @@ namespace {
 
 constexpr const char* kInsert = R"(
 INSERT INTO audit_event (uid, test_uid, at_ms, user_name, action, detail, file_kind, file_name,
-  file_size, file_sha256, host_name, port_name, port_device, program_version)
-VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14)
+  file_size, file_sha256, host_name, port_name, port_device, program_version, usb_serial)
+VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15)
 ON CONFLICT (uid) DO NOTHING
 )";
 
@@ -97,6 +97,7 @@ void Write(Connection& db, const AuditEvent& e) {
     s.bind(10, sha);
     s.bindText(11, QSysInfo::machineHostName()).bindText(12, e.portName);
     s.bindText(13, e.portDevice).bindText(14, QStringLiteral(KIVO_VERSION));
+    s.bind(15, e.usbSerial);
     s.run();
     transaction.commit();
 }
@@ -109,6 +110,7 @@ QJsonObject ToJson(const AuditEvent& e) {
             {"detail", e.detail},
             {"portName", e.portName},
             {"portDevice", e.portDevice},
+            {"usbSerial", e.usbSerial},
             {"fileKind", e.fileKind},
             {"filePath", e.filePath},
             {"atMs", QString::number(e.atMs)}};
@@ -123,6 +125,7 @@ AuditEvent FromJson(const QJsonObject& o) {
     e.detail = o.value("detail").toString();
     e.portName = o.value("portName").toString();
     e.portDevice = o.value("portDevice").toString();
+    e.usbSerial = o.value("usbSerial").toString();
     e.fileKind = o.value("fileKind").toString();
     e.filePath = o.value("filePath").toString();
     e.atMs = o.value("atMs").toString().toLongLong();

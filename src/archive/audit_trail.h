@@ -32,6 +32,9 @@ struct AuditEvent {
     QString fileKind, filePath;
     qint64 atMs = 0;  // 0: when it is handed
     QString uid;      // given when it is handed
+    // The serial number of the USB adapter behind the port when the event happened, when it
+    // is one.
+    QString usbSerial = {};
 };
 
 // The operator's words for an action ("开始实验", "删除实验", ...).

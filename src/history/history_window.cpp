@@ -372,12 +372,19 @@ void HistoryWindow::updateCount() {
     m_status->setToolTip(QString());
     const int shown = m_proxy->rowCount();
     const int all = m_model->rowCount();
+    // The rows the server keeps apart, as the main window's status bar counts them.
+    const QString conflicts =
+        source() == Source::Server && m_serverList.conflicts > 0
+            ? QStringLiteral("，%1 条数据与服务器不一致").arg(m_serverList.conflicts)
+            : QString();
     if (source() == Source::Server && m_serverList.more) {
-        m_status->setText(QStringLiteral("已列出最新的 %1 个实验，“更多”列出后面的").arg(all));
+        m_status->setText(QStringLiteral("已列出最新的 %1 个实验，“更多”列出后面的").arg(all) +
+                          conflicts);
         return;
     }
-    m_status->setText(shown == all ? QStringLiteral("共 %1 个实验").arg(all)
-                                   : QStringLiteral("%1 / %2 个实验").arg(shown).arg(all));
+    m_status->setText((shown == all ? QStringLiteral("共 %1 个实验").arg(all)
+                                    : QStringLiteral("%1 / %2 个实验").arg(shown).arg(all)) +
+                      conflicts);
 }
 
 QString HistoryWindow::statusText() const { return m_status->text(); }

@@ -23,6 +23,7 @@ void Hand(archive::AuditEvent event) {
     if (g_nComPort < g_strComNames.size()) {
         event.portName = g_strComNames[g_nComPort];
         event.portDevice = PortNames::devicePath(event.portName);
+        event.usbSerial = PortNames::usbSerial(event.portDevice);
     }
     trail->record(std::move(event));
 }

@@ -78,7 +78,8 @@ std::vector<OutboxAudit> ArchiveOutbox::unsentAudit(int limit) {
     Statement s(m_db,
                 "SELECT id, uid, test_uid, user_name, action, detail, file_kind, file_name, "
                 "file_sha256, file_size, at_ms, host_name, port_name, port_device, "
-                "program_version FROM audit_event WHERE sent = 0 ORDER BY id LIMIT ?1");
+                "program_version, usb_serial FROM audit_event WHERE sent = 0 ORDER BY id "
+                "LIMIT ?1");
     s.bind(1, qint64{limit});
     std::vector<OutboxAudit> events;
     while (s.step()) {
@@ -98,15 +99,22 @@ std::vector<OutboxAudit> ArchiveOutbox::unsentAudit(int limit) {
         e.portName = s.text(12);
         e.portDevice = s.text(13);
         e.programVersion = s.text(14);
+        if (!s.isNull(15)) e.usbSerial = s.text(15);
         events.push_back(std::move(e));
     }
     return events;
 }
 
-QString ArchiveOutbox::startedOn(const QString& uid) {
-    Statement s(m_db, "SELECT host_name FROM audit_event WHERE test_uid = ?1 ORDER BY id LIMIT 1");
+StartLabels ArchiveOutbox::startedOn(const QString& uid) {
+    Statement s(m_db,
+                "SELECT host_name, usb_serial FROM audit_event WHERE test_uid = ?1 "
+                "ORDER BY id LIMIT 1");
     s.bind(1, uid);
-    return s.step() ? s.text(0) : QString();
+    StartLabels labels;
+    if (!s.step()) return labels;
+    labels.hostName = s.text(0);
+    if (!s.isNull(1)) labels.usbSerial = s.text(1);
+    return labels;
 }
 
 void ArchiveOutbox::markSent(qint64 testId, bool header, int statesCount,
@@ -214,13 +222,13 @@ SELECT (SELECT count(*) FROM record WHERE sent = 0)
 )");
 }
 
-qint64 PendingRows(const QString& archivePath) {
+std::optional<qint64> PendingRows(const QString& archivePath) {
     try {
         Connection db(archivePath, SQLITE_OPEN_READONLY);
         sqlite3_busy_timeout(db.get(), 2000);
         return ArchiveOutbox(db).pendingCount();
     } catch (const archive::SqlError&) {
-        return 0;
+        return std::nullopt;
     }
 }
 

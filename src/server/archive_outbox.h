@@ -38,6 +38,13 @@ struct OutboxAudit {
     std::optional<qint64> fileSize;
     qint64 atMs = 0;
     QString hostName, portName, portDevice, programVersion;
+    QString usbSerial;  // null when the archive did not keep it (an older program's event)
+};
+
+// The bench a test ran on as it was when the test started: the computer's name and the USB
+// adapter's serial number (null when the archive did not keep it).
+struct StartLabels {
+    QString hostName, usbSerial;
 };
 
 class ArchiveOutbox {
@@ -52,9 +59,9 @@ class ArchiveOutbox {
     std::vector<OutboxPoll> pollsAfter(qint64 testId, int seq, int limit);
     std::vector<OutboxAudit> unsentAudit(int limit);
 
-    // The host the test was started on, as its first audit event names it (empty when the
-    // archive has none).
-    QString startedOn(const QString& uid);
+    // The bench's labels when the test started, as its first audit event keeps them (empty
+    // when the archive has none).
+    StartLabels startedOn(const QString& uid);
 
     // What one server transaction took of a test, marked in one write transaction once it
     // was committed; marks are never lowered. `pollSeq` 0: no polls.
@@ -85,7 +92,7 @@ class ArchiveOutbox {
     archive::Connection& m_db;
 };
 
-// Rows of the archive at `path` not yet on the server (0 when it cannot be read).
-qint64 PendingRows(const QString& archivePath);
+// Rows of the archive at `path` not yet on the server; none when it cannot be read.
+std::optional<qint64> PendingRows(const QString& archivePath);
 
 }  // namespace server

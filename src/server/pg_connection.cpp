@@ -1,11 +1,15 @@
 #include "server/pg_connection.h"
 
 #include <poll.h>
+#include <signal.h>
 #include <sys/eventfd.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -105,6 +109,53 @@ int Wait(int socket, short events, const PgInterrupt* interrupt,
 
 }  // namespace
 
+namespace {
+
+// How long a cancel request may take in all: the request is a connection of its own to the
+// server, which a server that accepts and never answers would keep waiting for ever.
+constexpr int kCancelLimitMs = 10000;
+
+// Sends the cancel request from a child process, which can be ended when the server keeps it
+// waiting (a thread blocked in the library cannot): PQcancel is safe to call there, as it is
+// in a signal handler. True when the server took the request.
+bool CancelInChild(PGcancel* cancel) {
+    const pid_t child = ::fork();
+    if (child < 0) return false;
+    if (child == 0) {
+        char message[256];
+        ::_exit(PQcancel(cancel, message, sizeof message) != 0 ? 0 : 1);
+    }
+    const int pidfd = int(::syscall(SYS_pidfd_open, child, 0));
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kCancelLimitMs);
+    int status = 0;
+    for (;;) {
+        const pid_t done = ::waitpid(child, &status, WNOHANG);
+        if (done == child) break;
+        if (done < 0 && errno != EINTR) return false;
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) {
+            ::kill(child, SIGKILL);
+            while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+            }
+            if (pidfd >= 0) ::close(pidfd);
+            return false;
+        }
+        if (pidfd >= 0) {
+            pollfd fd{pidfd, POLLIN, 0};
+            ::poll(&fd, 1, int(std::min<qint64>(left, 1000)));
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(std::min<qint64>(left, 20)));
+        }
+    }
+    if (pidfd >= 0) ::close(pidfd);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+}  // namespace
+
+int CancelsUnderWay() { return g_cancelsUnderWay.load(); }
+
 bool RequestCancel(PGconn* conn, int waitMs) {
     if (!conn) return false;
     if (g_cancelsUnderWay.fetch_add(1) >= kMaxCancelsUnderWay) {
@@ -124,8 +175,7 @@ bool RequestCancel(PGconn* conn, int waitMs) {
     };
     auto outcome = std::make_shared<Outcome>();
     std::thread([cancel, outcome] {
-        char message[256];
-        const bool sent = PQcancel(cancel, message, sizeof message) != 0;
+        const bool sent = CancelInChild(cancel);
         PQfreeCancel(cancel);
         {
             std::lock_guard lock(outcome->mutex);

@@ -73,11 +73,14 @@ class PgResult {
 };
 
 // Asks the server to stop the statement under way on `conn` (PQcancel). The request is a
-// connection of its own, which a hung server may keep waiting for ever, so it is made on a
-// thread of its own, at most two at a time in the whole program (when two are still waiting,
-// no more are made: the server's own statement limit ends the statement). Waits up to
-// `waitMs` for the server to take the request; true when it did.
+// connection of its own, which a hung server may keep waiting for ever, so it is made by a
+// child process watched by a thread of its own, ended after 10 seconds; at most two at a time
+// in the whole program (when two are still waiting, no more are made: the server's own
+// statement limit ends the statement). Waits up to `waitMs` for the server to take the
+// request; true when it did.
 bool RequestCancel(PGconn* conn, int waitMs);
+// Cancel requests under way now.
+int CancelsUnderWay();
 
 // Lets another thread break off a connection's wait for the server (connecting or a statement
 // under way): trigger() makes the wait end at once with PgError::Kind::Cancelled.
@@ -128,6 +131,23 @@ class PgConnection {
     PgResult exec(const char* sql, const PgParams& params = {});
     // Several statements without parameters in one call (schema scripts).
     void execScript(const char* sql);
+
+    // While it lives, this side waits for the server without a limit (an upgrade that lifted
+    // the session's limits on the server too); a dead peer is still noticed by the keepalives
+    // and the interrupt still ends the wait.
+    class Unlimited {
+      public:
+        explicit Unlimited(PgConnection& db) : m_db(db), m_saved(db.m_statementTimeoutMs) {
+            db.m_statementTimeoutMs = 0;
+        }
+        ~Unlimited() { m_db.m_statementTimeoutMs = m_saved; }
+        Unlimited(const Unlimited&) = delete;
+        Unlimited& operator=(const Unlimited&) = delete;
+
+      private:
+        PgConnection& m_db;
+        int m_saved;
+    };
 
     // The server's version number (150004 for 15.4).
     int serverVersion() const;

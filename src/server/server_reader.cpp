@@ -181,6 +181,15 @@ ServerTestList ListServerTests(PgConnection& db, const ServerListQuery& query) {
             byText[BenchText(b.text(row, 1), b.text(row, 2), b.text(row, 3))].push_back(
                 b.integer(row, 0));
         list.benchList.assign(byText.begin(), byText.end());
+        QStringList ids;
+        for (const qint64 id : query.benchIds) ids << QString::number(id);
+        list.conflicts =
+            db.exec(
+                  "SELECT count(*) FROM conflicts c WHERE cardinality($1::bigint[]) = 0 OR "
+                  "EXISTS (SELECT 1 FROM tests t WHERE t.uid = c.test_uid "
+                  "AND t.bench_id = ANY ($1::bigint[]))",
+                  PgParams().add(u'{' + ids.join(u',') + u'}'))
+                .integer(0, 0);
     }
     return list;
 }

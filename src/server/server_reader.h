@@ -35,6 +35,9 @@ struct ServerTestList {
     // the server keeps it under (a bench may be known under several), in the order of their
     // texts.
     std::vector<std::pair<QString, std::vector<qint64>>> benchList;
+    // Read with the benches: rows the server keeps apart because it held their key with other
+    // content, of the tests of the benches asked for (every bench when none).
+    qint64 conflicts = 0;
 };
 
 // One page of the server's tests, filtered and ordered by the server on its indices. Reads

@@ -2,12 +2,14 @@
 
 #include <QString>
 #include <map>
+#include <optional>
 
 #include "server/archive_outbox.h"
+#include "server/audit_account.h"
 #include "server/test_account.h"
 
-// Checks the settled tests of the archive against the server's own account of them
-// (test_account.h), instead of believing the marks of what was sent: whatever the server does
+// Checks the archive against the server's own account of it (test_account.h,
+// audit_account.h), instead of believing the marks of what was sent: whatever the server does
 // not hold as the archive does is marked to be sent again. A restored, replaced or emptied
 // server is caught up this way whatever its identity says. A test that still differs after it
 // was sent again (the server keeps the clashing rows as conflicts) is not sent over and over:
@@ -19,16 +21,39 @@ class Reconciler {
     struct Result {
         int checked = 0;
         int reopened = 0;  // tests marked to be sent again
+        int events = 0;    // audit events marked to be sent again
     };
-    // Throws PgError and archive::SqlError.
-    Result run(ArchiveOutbox& outbox, archive::Connection& local, PgConnection& db);
+    // Every settled test and the bench's audit trail. Throws PgError and archive::SqlError.
+    Result run(ArchiveOutbox& outbox, archive::Connection& local, PgConnection& db,
+               const QString& benchUid);
 
-    // Forgets what it knew of the archive's polls (another archive file is open now).
-    void forget() { m_polls.clear(); }
+    // A test under way whose rows the server refused (a restored server lacks its header,
+    // say): compared with the server's account and what the server lacks marked to be sent
+    // again, header first. False when there was nothing to mark, or it was marked already for
+    // the account the server gives now. Throws PgError and archive::SqlError.
+    bool recheck(ArchiveOutbox& outbox, archive::Connection& local, PgConnection& db,
+                 const OutboxTest& test);
+
+    // Something of the test is being sent: its account is computed anew when it is settled.
+    void changed(const QString& uid) { m_local.erase(uid); }
+    // Forgets what it knew of the archive (another archive file is open now).
+    void forget() {
+        m_polls.clear();
+        m_local.clear();
+        m_resent.clear();
+        m_auditResent.reset();
+    }
 
   private:
-    std::map<QString, PollTally> m_polls;    // by test uid
+    // Marks what differs; true when it did.
+    bool compare(ArchiveOutbox& outbox, const OutboxTest& test, const TestAccount& mine,
+                 const TestAccount& theirs);
+
+    std::map<QString, PollTally> m_polls;  // by test uid
+    std::map<QString, TestAccount>
+        m_local;  // settled tests' own accounts, by uid: they do not change
     std::map<qint64, TestAccount> m_resent;  // the server's account when last sent again
+    std::optional<AuditAccount> m_auditResent;
 };
 
 }  // namespace server

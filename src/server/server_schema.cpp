@@ -5,6 +5,7 @@
 
 #include "server/bench_roles_schema.h"
 #include "server/checked_rows_schema.h"
+#include "server/event_ownership_schema.h"
 #include "server/history_indices.h"
 #include "server/test_summaries_schema.h"
 
@@ -121,6 +122,7 @@ std::string Version2() { return kTestSummariesStep; }
 // Version 3: the accounts and conflicts, the history list's indices, then the roles' rights
 // over them all.
 std::string Version3() { return CheckedRowsStep() + kHistoryIndicesStep + kBenchRolesStep; }
+std::string Version4() { return kEventOwnershipStep; }
 
 struct Step {
     int version;  // the version the step brings the database to
@@ -128,7 +130,7 @@ struct Step {
 };
 
 // In order; a new version appends a step and never changes an old one.
-const Step kSteps[] = {{1, Version1}, {2, Version2}, {3, Version3}};
+const Step kSteps[] = {{1, Version1}, {2, Version2}, {3, Version3}, {4, Version4}};
 static_assert(std::size(kSteps) == kServerSchemaVersion);
 
 }  // namespace
@@ -156,27 +158,33 @@ QString ServerIdentity(PgConnection& db) {
     return db.exec("SELECT uid FROM kivo_server LIMIT 1").text(0, 0);
 }
 
-int PrepareServerSchema(PgConnection& db) {
+int PrepareServerSchema(PgConnection& db, int target) {
     int found = ServerSchemaVersion(db);
     if (found > kServerSchemaVersion)
         throw PgError(PgError::Kind::Refused, NewerSchemaMessage(found));
-    if (found == kServerSchemaVersion) return found;
+    if (found >= target) return found;
 
     PgTransaction transaction(db);
+    // An upgrade of a large database may take minutes (a step reads every row) or wait for a
+    // lock: it runs to its end rather than being cut off by the session's limits and tried
+    // again, in vain, at every connect. The limits return with the transaction's end.
+    const PgConnection::Unlimited unlimited(db);
+    db.execScript(
+        "SET LOCAL statement_timeout = 0; SET LOCAL lock_timeout = 0; "
+        "SET LOCAL idle_in_transaction_session_timeout = 0");
     db.exec("SELECT pg_advisory_xact_lock($1)", PgParams().add(kSchemaLockKey));
     // Read again under the lock: another bench may have upgraded meanwhile.
     found = ServerSchemaVersion(db);
     if (found > kServerSchemaVersion)
         throw PgError(PgError::Kind::Refused, NewerSchemaMessage(found));
-    if (found == kServerSchemaVersion) return found;
+    if (found >= target) return found;
     if (found == 0)
         db.execScript(
             "CREATE TABLE kivo_schema (version integer PRIMARY KEY, "
             "upgraded_at timestamptz NOT NULL DEFAULT now())");
     for (const Step& step : kSteps)
-        if (step.version > found) db.execScript(step.sql().c_str());
-    db.exec("INSERT INTO kivo_schema (version) VALUES ($1)",
-            PgParams().add(qint64{kServerSchemaVersion}));
+        if (step.version > found && step.version <= target) db.execScript(step.sql().c_str());
+    db.exec("INSERT INTO kivo_schema (version) VALUES ($1)", PgParams().add(qint64{target}));
     transaction.commit();
     return found;
 }

@@ -8,14 +8,16 @@
 namespace server {
 
 // The version this program writes and reads.
-constexpr int kServerSchemaVersion = 3;
+constexpr int kServerSchemaVersion = 4;
 
 // Brings the database to kServerSchemaVersion: nothing to do when it is there already (a role
 // that may only insert and select needs nothing more); otherwise the missing steps run in one
-// transaction under an advisory lock, so benches that start together upgrade once. Returns the
+// transaction under an advisory lock, so benches that start together upgrade once, free of the
+// session's statement, lock and idle limits (a large database takes its time). Returns the
 // version found before (0 for an empty database). Throws PgError: Refused with a clear message
-// when the database is newer than this program, and whatever the server refuses.
-int PrepareServerSchema(PgConnection& db);
+// when the database is newer than this program, and whatever the server refuses. `target`
+// below kServerSchemaVersion stops at an older version (tests of the upgrades).
+int PrepareServerSchema(PgConnection& db, int target = kServerSchemaVersion);
 
 // The version the database holds, 0 when it has none of our tables.
 int ServerSchemaVersion(PgConnection& db);

@@ -130,11 +130,19 @@ constexpr int kPollBatchesPerRound = 20;
 // records and polls taken before it; the marks follow the commit. Then the audit events. True
 // when more is waiting at once. Throws PgError (a test the server refuses after the others
 // were sent).
-bool SendRound(ArchiveOutbox& outbox, PgConnection& db, ServerUpload& upload, int pollBatch) {
+//
+// A test whose rows the server refuses for want of what they belong to (its header is not on
+// a server restored from an older dump, so the foreign key or the row policy fails) is
+// compared with the server's account of it and what the server lacks is marked to be sent
+// again, header first, in the next round; the other tests go meanwhile.
+bool SendRound(ArchiveOutbox& outbox, archive::Connection& local, PgConnection& db,
+               ServerUpload& upload, Reconciler& reconciler, int pollBatch) {
     const std::vector<OutboxTest> tests = outbox.unsettledTests(kTestsPerRound);
     bool more = tests.size() == size_t(kTestsPerRound);
     std::optional<PgError> refused;
+    std::vector<std::pair<OutboxTest, PgError>> lacking;
     for (const OutboxTest& t : tests) {
+        reconciler.changed(t.uid);
         std::optional<archive::TestHeader> header;
         if (!t.headerSent) {
             header = outbox.header(t.id);
@@ -153,7 +161,7 @@ bool SendRound(ArchiveOutbox& outbox, PgConnection& db, ServerUpload& upload, in
         }
         if (header || !states.empty() || !records.empty() || !polls.empty()) {
             try {
-                const QString startedOn = header ? outbox.startedOn(t.uid) : QString();
+                const StartLabels startedOn = header ? outbox.startedOn(t.uid) : StartLabels{};
                 if (header) upload.prepareBench(*header, startedOn);
                 PgTransaction transaction(db);
                 if (header) upload.sendTest(*header, startedOn);
@@ -169,7 +177,10 @@ bool SendRound(ArchiveOutbox& outbox, PgConnection& db, ServerUpload& upload, in
                 // A test the server refuses does not hold up the others; the refusal is told
                 // once the round is over.
                 if (e.kind != PgError::Kind::Refused || !db.ok()) throw;
-                if (!refused) refused = e;
+                if (e.sqlState == "23503" || e.sqlState == "42501")
+                    lacking.emplace_back(t, e);
+                else if (!refused)
+                    refused = e;
                 continue;
             }
             outbox.markSent(t.id, header.has_value(),
@@ -177,6 +188,12 @@ bool SendRound(ArchiveOutbox& outbox, PgConnection& db, ServerUpload& upload, in
                             polls.empty() ? 0 : polls.back().seq);
         }
         if (allPolls) outbox.settle(t.id);
+    }
+    for (const auto& [t, e] : lacking) {
+        if (reconciler.recheck(outbox, local, db, t))
+            more = true;
+        else if (!refused)
+            refused = e;
     }
     const auto audit = outbox.unsentAudit(kAuditPerRound);
     if (!audit.empty()) {
@@ -296,12 +313,13 @@ void Run(const std::shared_ptr<ServerSender::Shared>& shared) {
             // After each connect and now and then: the server's own account of every settled
             // test, and what it lacks sent again.
             if (reconcileDue || Clock::now() - reconciledAt > milliseconds(options.reconcileMs)) {
-                reconciler.run(outbox, *local, *pg);
+                reconciler.run(outbox, *local, *pg, benchUid);
                 reconciledAt = Clock::now();
                 reconcileDue = false;
                 lastPending = -1;
             }
-            const bool more = SendRound(outbox, *pg, *upload, options.pollBatch);
+            const bool more =
+                SendRound(outbox, *local, *pg, *upload, reconciler, options.pollBatch);
             const qint64 pending = outbox.pendingCount();
             if (pending != lastPending) conflicts = ConflictCount(*pg, benchUid);
             lastPending = pending;

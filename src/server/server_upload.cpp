@@ -18,25 +18,31 @@ ServerUpload::ServerUpload(PgConnection& db, QString benchUid, QString hostName)
     : m_db(db), m_benchUid(std::move(benchUid)), m_hostName(std::move(hostName)) {}
 
 qint64 ServerUpload::benchId(const QString& hostName, const QString& portName,
-                             const QString& portDevice, const QString& programVersion) {
+                             const QString& portDevice, const QString& usbSerial,
+                             const QString& programVersion) {
     if (auto it = m_benches.find(portName); it != m_benches.end()) return it->second;
+    // The labels as kept when it happened; an older archive kept no serial number: the adapter
+    // behind the port now is the best guess left.
     const qint64 id = InsertBench(
-        m_db, {hostName, portName, portDevice, PortNames::usbSerial(portDevice), programVersion},
+        m_db,
+        {hostName.isEmpty() ? m_hostName : hostName, portName, portDevice,
+         usbSerial.isNull() ? PortNames::usbSerial(portDevice) : usbSerial, programVersion},
         m_benchUid);
     m_benches[portName] = id;
     return id;
 }
 
-void ServerUpload::prepareBench(const archive::TestHeader& h, const QString& startedOn) {
-    benchId(startedOn.isEmpty() ? m_hostName : startedOn, h.portName, h.portDevice,
-            h.programVersion);
+qint64 ServerUpload::benchOf(const archive::TestHeader& h, const StartLabels& startedOn) {
+    return benchId(startedOn.hostName, h.portName, h.portDevice, startedOn.usbSerial,
+                   h.programVersion);
 }
 
-void ServerUpload::sendTest(const archive::TestHeader& h, const QString& startedOn) {
-    InsertTest(m_db,
-               benchId(startedOn.isEmpty() ? m_hostName : startedOn, h.portName, h.portDevice,
-                       h.programVersion),
-               h);
+void ServerUpload::prepareBench(const archive::TestHeader& h, const StartLabels& startedOn) {
+    benchOf(h, startedOn);
+}
+
+void ServerUpload::sendTest(const archive::TestHeader& h, const StartLabels& startedOn) {
+    InsertTest(m_db, benchOf(h, startedOn), h);
 }
 
 void ServerUpload::sendStates(const QString& uid, int firstOrdinal,
@@ -78,7 +84,8 @@ void ServerUpload::sendAudit(const std::vector<OutboxAudit>& events) {
     if (events.empty()) return;
     PgParams p;
     for (const OutboxAudit& e : events) {
-        p.add(e.uid).add(benchId(e.hostName, e.portName, e.portDevice, e.programVersion));
+        p.add(e.uid).add(
+            benchId(e.hostName, e.portName, e.portDevice, e.usbSerial, e.programVersion));
         if (e.testUid.isEmpty())
             p.addNull();
         else

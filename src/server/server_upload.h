@@ -20,12 +20,13 @@ class ServerUpload {
     // computer's name, the label of a test whose archive does not say where it started.
     ServerUpload(PgConnection& db, QString benchUid, QString hostName);
 
-    // `startedOn`: the host the test started on (empty: this one).
-    void sendTest(const archive::TestHeader& header, const QString& startedOn = {});
+    // `startedOn`: the bench's labels when the test started (empty: this computer's name and
+    // the adapter behind the port now).
+    void sendTest(const archive::TestHeader& header, const StartLabels& startedOn = {});
     // Makes the bench row of the test now when it is not there yet: called before the test's
     // transaction, so a test the server refuses leaves no bench id behind that the server
     // does not hold.
-    void prepareBench(const archive::TestHeader& header, const QString& startedOn = {});
+    void prepareBench(const archive::TestHeader& header, const StartLabels& startedOn = {});
     // States numbered from `firstOrdinal` on (1-based, in the order they happened).
     void sendStates(const QString& uid, int firstOrdinal,
                     const std::vector<archive::StateChange>& states);
@@ -42,7 +43,8 @@ class ServerUpload {
     // The bench's row of the port (made with the labels of its first test or event, the USB
     // adapter's serial number among them).
     qint64 benchId(const QString& hostName, const QString& portName, const QString& portDevice,
-                   const QString& programVersion);
+                   const QString& usbSerial, const QString& programVersion);
+    qint64 benchOf(const archive::TestHeader& header, const StartLabels& startedOn);
 };
 
 }  // namespace server

@@ -10,15 +10,26 @@
 namespace server {
 namespace {
 
-// The fields of a row joined as the server joins them: the unit separator between fields and
-// \x01 for NULL.
-QByteArray RowText(const QStringList& fields) {
-    QString text;
+// The fields of a row joined as the server joins them, in UTF-8: the unit separator between
+// fields and \x01 for NULL. Written into `text`, which is reused from row to row (a settled
+// archive's first check hashes every row it holds).
+void RowText(const QStringList& fields, QByteArray& text) {
+    text.clear();
     for (qsizetype i = 0; i < fields.size(); ++i) {
-        if (i > 0) text += QChar(31);
-        text += fields[i].isNull() ? QString(QChar(1)) : fields[i];
+        if (i > 0) text += char(31);
+        const QString& field = fields[i];
+        if (field.isNull()) {
+            text += char(1);
+            continue;
+        }
+        bool ascii = true;
+        for (const QChar c : field) ascii = ascii && c.unicode() < 0x80;
+        if (!ascii) {
+            text += field.toUtf8();
+            continue;
+        }
+        for (const QChar c : field) text += char(c.unicode());
     }
-    return text.toUtf8();
 }
 
 QString Number(qint64 n) { return QString::number(n); }
@@ -44,7 +55,12 @@ QString Decimal(unsigned __int128 value) {
 }  // namespace
 
 void RowSum::add(const QStringList& fields) {
-    const QByteArray md5 = QCryptographicHash::hash(RowText(fields), QCryptographicHash::Md5);
+    thread_local QByteArray text;
+    thread_local QCryptographicHash hash(QCryptographicHash::Md5);
+    RowText(fields, text);
+    hash.reset();
+    hash.addData(text);
+    const QByteArrayView md5 = hash.resultView();
     // The first 60 bits, as ('x' || left(md5, 15))::bit(60)::bigint reads them.
     quint64 bits = 0;
     for (int i = 0; i < 8; ++i) bits = (bits << 8) | quint8(md5[i]);
@@ -85,54 +101,69 @@ QStringList PollFields(int seq, const archive::PollRow& p) {
     return f;
 }
 
-TestAccount LocalAccount(archive::Connection& db, qint64 testId, PollTally& tally) {
-    using archive::Statement;
+LocalAccounts::LocalAccounts(archive::Connection& db)
+    : m_header(db,
+               (std::string("SELECT ") + archive::kTestHeaderColumns + " FROM test WHERE id = ?1")
+                   .c_str()),
+      m_states(db, "SELECT state, at_ms FROM state_change WHERE test_id = ?1 ORDER BY rowid"),
+      m_records(db, (std::string("SELECT ") + archive::kRecordRowColumns +
+                     " FROM record WHERE test_id = ?1 ORDER BY number")
+                        .c_str()),
+      m_polls(db, (std::string("SELECT seq, ") + archive::kPollRowColumns +
+                   " FROM poll WHERE test_id = ?1 AND seq > ?2 ORDER BY seq")
+                      .c_str()) {}
+
+TestAccount LocalAccounts::of(qint64 testId, PollTally& tally) {
     TestAccount account;
+    // Each statement is made ready for the next test however this one ends.
+    struct Done {
+        archive::Statement& s;
+        ~Done() { s.reset(); }
+    };
     {
-        Statement h(
-            db, (std::string("SELECT ") + archive::kTestHeaderColumns + " FROM test WHERE id = ?1")
-                    .c_str());
-        h.bind(1, testId);
-        if (!h.step()) return account;
+        Done done{m_header};
+        m_header.bind(1, testId);
+        if (!m_header.step()) return account;
         RowSum header;
-        header.add(HeaderFields(archive::TestHeaderAt(h)));
+        header.add(HeaderFields(archive::TestHeaderAt(m_header)));
         account.header = header.sumText();
     }
     {
-        Statement s(db, "SELECT state, at_ms FROM state_change WHERE test_id = ?1 ORDER BY rowid");
-        s.bind(1, testId);
+        Done done{m_states};
+        m_states.bind(1, testId);
         RowSum states;
         int ordinal = 0;
-        while (s.step())
-            states.add(StateFields(++ordinal, {archive::StateFromName(s.text(0)).value_or(
-                                                   archive::TestState::Interrupted),
-                                               s.integer(1)}));
+        while (m_states.step())
+            states.add(StateFields(
+                ++ordinal,
+                {archive::StateFromName(m_states.text(0)).value_or(archive::TestState::Interrupted),
+                 m_states.integer(1)}));
         account.states = states.count;
         account.statesSum = states.sumText();
     }
     {
-        Statement r(db, (std::string("SELECT ") + archive::kRecordRowColumns +
-                         " FROM record WHERE test_id = ?1 ORDER BY number")
-                            .c_str());
-        r.bind(1, testId);
+        Done done{m_records};
+        m_records.bind(1, testId);
         RowSum records;
-        while (r.step()) records.add(RecordFields(archive::RecordAt(r)));
+        while (m_records.step()) records.add(RecordFields(archive::RecordAt(m_records)));
         account.records = records.count;
         account.recordsSum = records.sumText();
     }
     {
-        Statement p(db, (std::string("SELECT seq, ") + archive::kPollRowColumns +
-                         " FROM poll WHERE test_id = ?1 AND seq > ?2 ORDER BY seq")
-                            .c_str());
-        p.bind(1, testId).bind(2, qint64{tally.lastSeq});
-        while (p.step()) {
-            tally.lastSeq = int(p.integer(0));
-            tally.rows.add(PollFields(tally.lastSeq, archive::PollAt(p, 1)));
+        Done done{m_polls};
+        m_polls.bind(1, testId).bind(2, qint64{tally.lastSeq});
+        while (m_polls.step()) {
+            tally.lastSeq = int(m_polls.integer(0));
+            tally.rows.add(PollFields(tally.lastSeq, archive::PollAt(m_polls, 1)));
         }
         account.polls = tally.rows.count;
         account.pollsSum = tally.rows.sumText();
     }
     return account;
+}
+
+TestAccount LocalAccount(archive::Connection& db, qint64 testId, PollTally& tally) {
+    return LocalAccounts(db).of(testId, tally);
 }
 
 std::map<QString, TestAccount> ServerAccounts(PgConnection& db, const QStringList& uids) {

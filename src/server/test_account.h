@@ -44,8 +44,19 @@ QStringList StateFields(int ordinal, const archive::StateChange& state);
 QStringList RecordFields(const archive::RecordRow& record);
 QStringList PollFields(int seq, const archive::PollRow& poll);
 
-// The account of the archive's test `testId`; `tally` carries its polls from one call to the
-// next (a fresh one reads them all).
+// The accounts of the archive's tests, read through statements prepared once.
+class LocalAccounts {
+  public:
+    explicit LocalAccounts(archive::Connection& db);
+    // The account of the test `testId` (an empty header when it is not there); `tally` carries
+    // its polls from one call to the next (a fresh one reads them all).
+    TestAccount of(qint64 testId, PollTally& tally);
+
+  private:
+    archive::Statement m_header, m_states, m_records, m_polls;
+};
+
+// The account of the archive's test `testId`, as LocalAccounts::of.
 TestAccount LocalAccount(archive::Connection& db, qint64 testId, PollTally& tally);
 
 // The server's accounts of the tests `uids`, by uid. Throws PgError.

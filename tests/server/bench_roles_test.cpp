@@ -21,10 +21,19 @@ TEST(BenchRoles, EachBenchWritesOnlyItsOwnRows) {
         server::PgConnection owner({UriWithPassword(database), {}, 10});
         server::PrepareServerSchema(owner);
     }
+    // A server that logs every statement: the bench's password is not among them.
+    ASSERT_EQ(Cluster().sql(QStringLiteral("ALTER SYSTEM SET log_statement = 'all'")), QString());
+    ASSERT_EQ(Cluster().sql(QStringLiteral("SELECT pg_reload_conf()")), QString());
+    ASSERT_TRUE(PumpUntil(
+        [] { return Cluster().query(QStringLiteral("SHOW log_statement")) == "all"; }, 30000));
     ASSERT_EQ(AddBenchRole(database, QStringLiteral("kivo_bench_a"), QStringLiteral("pw-a'1")),
               QString());
     ASSERT_EQ(AddBenchRole(database, QStringLiteral("kivo_bench_b"), QStringLiteral("pw-b 2")),
               QString());
+    ASSERT_EQ(Cluster().sql(QStringLiteral("ALTER SYSTEM RESET log_statement")), QString());
+    ASSERT_EQ(Cluster().sql(QStringLiteral("SELECT pg_reload_conf()")), QString());
+    EXPECT_TRUE(Cluster().log().contains(QStringLiteral("GRANT kivo_benches TO")));
+    EXPECT_FALSE(Cluster().log().contains(QStringLiteral("pw-b 2")));
     const QString a = dir.filePath(QStringLiteral("a.sqlite"));
     const QString b = dir.filePath(QStringLiteral("b.sqlite"));
     WriteTest(a, Header(QStringLiteral("test-a"), QStringLiteral("/dev/ttyUSB0")), 4, 30);
@@ -40,6 +49,8 @@ TEST(BenchRoles, EachBenchWritesOnlyItsOwnRows) {
     ExpectServerHolds(database, a, 1);
     const QString benchA = Cluster().query(
         QStringLiteral("SELECT bench_id FROM tests WHERE uid = 'test-a'"), database);
+    const QString benchB = Cluster().query(
+        QStringLiteral("SELECT bench_id FROM tests WHERE uid = 'test-b'"), database);
 
     server::PgConnection asB({UriWithPassword(database, "kivo_bench_b", "pw-b%202"), {}, 10});
     const QString forged[] = {
@@ -60,6 +71,15 @@ TEST(BenchRoles, EachBenchWritesOnlyItsOwnRows) {
         QStringLiteral("INSERT INTO audit_events (uid, bench_id, at_ms, user_name, action, "
                        "detail) VALUES ('forged', %1, 0, 'admin', 'deleted', 'x')")
             .arg(benchA),
+        // an event of B's own bench filed against A's test: a deletion or an end it never saw
+        QStringLiteral("INSERT INTO audit_events (uid, bench_id, test_uid, at_ms, user_name, "
+                       "action, detail) VALUES ('forged-2', %1, 'test-a', 0, 'admin', "
+                       "'deleted', 'x')")
+            .arg(benchB),
+        QStringLiteral("INSERT INTO audit_events (uid, bench_id, test_uid, at_ms, user_name, "
+                       "action, detail) VALUES ('forged-3', %1, 'test-a', 0, 'admin', "
+                       "'finished', 'x')")
+            .arg(benchB),
         QStringLiteral("INSERT INTO benches (bench_uid, port_name, host_name, port_device, "
                        "usb_serial, program_version, role_name) "
                        "VALUES ('x', 'COM1', 'h', 'd', '', '', 'kivo_bench_a')"),
@@ -89,10 +109,19 @@ TEST(BenchRoles, EachBenchWritesOnlyItsOwnRows) {
     EXPECT_EQ(Count(database, QStringLiteral("SELECT count(*) FROM conflicts")), 0);
     ExpectServerHolds(database, a, 1);
     ExpectServerHolds(database, b, 1);
+    // Reading another bench's test from the server and exporting it is noted, under B.
+    asB.execScript(QStringLiteral("INSERT INTO audit_events (uid, bench_id, test_uid, at_ms, "
+                                  "user_name, action, detail) VALUES ('read-1', %1, 'test-a', "
+                                  "0, 'admin', 'csv_exported', 'x')")
+                       .arg(benchB)
+                       .toUtf8()
+                       .constData());
+    EXPECT_EQ(Count(database, QStringLiteral("SELECT count(*) FROM audit_events")), 1);
 }
 
 // The bench is the id beside its archive and the port: tests made by two program versions are
-// one bench's, filed under that id.
+// one bench's, filed under that id. Its labels are those kept when the test started (the
+// computer renamed and the adapter swapped before it was sent change nothing).
 TEST(BenchRoles, TheBenchIsTheIdBesideTheArchive) {
     QTemporaryDir dir;
     const QString database = FreshDatabase();
@@ -102,6 +131,16 @@ TEST(BenchRoles, TheBenchIsTheIdBesideTheArchive) {
     second.programVersion = QStringLiteral("1.1.0");
     WriteTest(path, first, 2, 10);
     WriteTest(path, second, 2, 10);
+    {
+        // The start of v1 as the audit trail kept it, on a computer and an adapter that are
+        // no longer these.
+        archive::Connection db(path, SQLITE_OPEN_READWRITE);
+        db.exec(
+            "INSERT INTO audit_event (uid, test_uid, at_ms, user_name, action, detail, "
+            "host_name, port_name, port_device, program_version, usb_serial) VALUES "
+            "('e1', 'v1', 1, 'admin', 'started', '开始实验', 'PC-AT-START', 'COM1', "
+            "'/dev/ttyUSB0', '1.0.0', 'SERIAL-AT-START')");
+    }
     const QString uid = server::BenchUid(path);
     ASSERT_FALSE(uid.isEmpty());
     EXPECT_EQ(server::BenchUid(path), uid);
@@ -114,6 +153,9 @@ TEST(BenchRoles, TheBenchIsTheIdBesideTheArchive) {
                                              "ON b.id = t.bench_id"),
                               database),
               QStringLiteral("1 ") + uid);
+    EXPECT_EQ(Cluster().query(QStringLiteral("SELECT host_name || ' ' || usb_serial FROM benches"),
+                              database),
+              QStringLiteral("PC-AT-START SERIAL-AT-START"));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // middle of the test and starts again.
 
 #include <QCryptographicHash>
+#include <QFile>
 
 #include "e2e/operator_fixture.h"
 #include "server_fixture.h"
@@ -103,6 +104,26 @@ TEST_F(OperatorToServer, ClosingNamesWhatStillWaits) {
     // The test's header, its three state changes, three records and ten polls.
     EXPECT_EQ(m_boxes.texts(),
               QStringList{"实验室服务器：待上传 17 条，将在下次启动本程序时上传。"});
+}
+
+// An archive that cannot be read at exit is said so, never taken for one with nothing waiting.
+TEST_F(OperatorToServer, ClosingWithAnUnreadableArchiveSaysSo) {
+    WriteTest(archivePath(), Header(QStringLiteral("waiting"), QStringLiteral("/dev/ttyUSB0")), 3,
+              10);
+    qputenv("KIVO_SERVER", "postgresql://kivo:x@127.0.0.1:1/kivo");
+    startProgram(m_dir.filePath(QStringLiteral("com1")), 1);
+    ASSERT_TRUE(PumpUntil([&] { return serverStatus().startsWith("实验室服务器：无法连接"); }))
+        << serverStatus().toStdString();
+    closeProgram(false);
+    ASSERT_TRUE(QFile::rename(archivePath(), archivePath() + QStringLiteral(".gone")));
+    QFile garbage(archivePath());
+    ASSERT_TRUE(garbage.open(QIODevice::WriteOnly));
+    garbage.write(QByteArray(4096, 'x'));
+    garbage.close();
+    m_app->ExitInstance();
+    EXPECT_EQ(m_boxes.texts(),
+              QStringList{"实验室服务器：无法读取本机测试档案，不知道还有多少数据待上传；"
+                          "待上传的数据将在下次启动本程序时上传。"});
 }
 
 }  // namespace

@@ -69,6 +69,74 @@ TEST_F(ServerSchema, CreatedOnceUnderTheLockAndANewerOneRefused) {
     }
 }
 
+// An older database is upgraded whatever the session's limits: a step that waits on a lock
+// longer than the session's lock and statement limits still ends, instead of failing and being
+// tried again at every connect. The benches of the former shared role stay that role's, and
+// what it was granted by default on new tables beyond reading goes.
+TEST_F(ServerSchema, AnOlderDatabaseIsUpgradedPastTheSessionLimits) {
+    freshDatabase(QStringLiteral("older")).reset();
+    ASSERT_EQ(s_cluster->sql(QStringLiteral("DO $$ BEGIN IF NOT EXISTS (SELECT 1 FROM pg_roles "
+                                            "WHERE rolname = 'kivo_bench') THEN CREATE ROLE "
+                                            "kivo_bench; END IF; END $$")),
+              QString());
+    {
+        PgConnection db({s_cluster->uri(QStringLiteral("older"), QStringLiteral("kivo")),
+                         QStringLiteral("s3cret-pw")});
+        server::PrepareServerSchema(db, 2);
+        db.execScript(
+            "ALTER DEFAULT PRIVILEGES IN SCHEMA public GRANT SELECT, INSERT ON TABLES TO "
+            "kivo_bench;"
+            "INSERT INTO benches (host_name, port_name, port_device, usb_serial, "
+            "program_version) VALUES ('pc', 'COM1', '/dev/ttyUSB0', '', '1.0.0')");
+    }
+    {
+        PgConnection db({s_cluster->uri(QStringLiteral("older"), QStringLiteral("kivo")),
+                         QStringLiteral("s3cret-pw")});
+        server::PrepareServerSchema(db, 3);
+    }
+    // A table the last step changes, locked for longer than the session allows.
+    PgConnection holder({s_cluster->uri(QStringLiteral("older")), {}, 10});
+    auto lock = std::make_unique<server::PgTransaction>(holder);
+    holder.exec("LOCK TABLE audit_events IN ACCESS EXCLUSIVE MODE");
+    QString failure = QStringLiteral("not finished");
+    std::thread upgrade([&] {
+        PgConnection::Options o{s_cluster->uri(QStringLiteral("older"), QStringLiteral("kivo")),
+                                QStringLiteral("s3cret-pw")};
+        o.statementTimeoutMs = 1000;  // a lock may be waited for half a second
+        try {
+            PgConnection db(o);
+            EXPECT_EQ(server::PrepareServerSchema(db), 3);
+            failure.clear();
+        } catch (const PgError& e) {
+            failure = e.message + QStringLiteral(": ") + e.detail;
+        }
+    });
+    // Held until the upgrade has waited well past the session's limits on both sides.
+    for (int i = 0; i < 600 && s_cluster->query(QStringLiteral("SELECT count(*) FROM "
+                                                               "pg_stat_activity WHERE "
+                                                               "wait_event_type = 'Lock'"),
+                                                QStringLiteral("older")) == QStringLiteral("0");
+         ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::this_thread::sleep_for(std::chrono::milliseconds(5000));
+    lock.reset();
+    upgrade.join();
+    EXPECT_EQ(failure, QString());
+    EXPECT_EQ(s_cluster->query(QStringLiteral("SELECT max(version) FROM kivo_schema"),
+                               QStringLiteral("older")),
+              QString::number(server::kServerSchemaVersion));
+    EXPECT_EQ(s_cluster->query(QStringLiteral("SELECT string_agg(role_name, ',') FROM benches"),
+                               QStringLiteral("older")),
+              QStringLiteral("kivo_bench"));
+    PgConnection db({s_cluster->uri(QStringLiteral("older"), QStringLiteral("kivo")),
+                     QStringLiteral("s3cret-pw")});
+    db.execScript("CREATE TABLE made_later (x integer)");
+    EXPECT_EQ(db.exec("SELECT has_table_privilege('kivo_bench', 'made_later', 'INSERT')::text || "
+                      "' ' || has_table_privilege('kivo_bench', 'made_later', 'SELECT')::text")
+                  .text(0, 0),
+              QStringLiteral("false true"));
+}
+
 // Failures to connect come out as one short Chinese cause each, never with the password.
 TEST_F(ServerSchema, ConnectFailuresAreNamedWithoutThePassword) {
     const struct {

@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <thread>
 
+#include "history/silent_server.h"
 #include "server/server_schema.h"
 #include "server_fixture.h"
 
@@ -54,6 +55,19 @@ TEST(SessionLimits, ALockHeldLongLeavesAtMostTwoSessionsAndTheBenchRecovers) {
     ASSERT_TRUE(WaitSynced(sender));
     ExpectServerHolds(database, archive, 1);
     EXPECT_LE(watcher.exec(sessions.constData()).integer(0, 0), 1);
+}
+
+// Cancel requests to a server that takes them and never answers end by their own limit, so
+// they do not keep the program's two places for cancel requests for ever: a later statement
+// given up on a working server is still cancelled there.
+TEST(SessionLimits, CancelsToASilentServerEndAndFreeTheirPlaces) {
+    SilentServer silent(SilentServer::Mode::AfterLogin);
+    server::PgConnection mute({silent.uri(), {}, 5});
+    for (int i = 0; i < 3; ++i) EXPECT_FALSE(server::RequestCancel(mute.get(), 100));
+    ASSERT_TRUE(PumpUntil([] { return server::CancelsUnderWay() == 0; }, 60000));
+
+    server::PgConnection working(Superuser(FreshDatabase()));
+    EXPECT_TRUE(server::RequestCancel(working.get(), 20000));
 }
 
 }  // namespace
