@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/eventfd.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -119,9 +120,16 @@ constexpr int kCancelLimitMs = 10000;
 // waiting (a thread blocked in the library cannot): PQcancel is safe to call there, as it is
 // in a signal handler. True when the server took the request.
 bool CancelInChild(PGcancel* cancel) {
+    const pid_t parent = ::getpid();
     const pid_t child = ::fork();
     if (child < 0) return false;
     if (child == 0) {
+        // The child holds nothing of the program's: not the serial port, the archive's hold
+        // or a test's lock (the cancel is a connection of its own), and it dies with the
+        // program, so a program killed meanwhile leaves no process behind keeping them.
+        ::syscall(SYS_close_range, 3U, ~0U, 0U);
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent) ::_exit(1);
         char message[256];
         ::_exit(PQcancel(cancel, message, sizeof message) != 0 ? 0 : 1);
     }

@@ -117,6 +117,40 @@ TEST(BenchRoles, EachBenchWritesOnlyItsOwnRows) {
                        .toUtf8()
                        .constData());
     EXPECT_EQ(Count(database, QStringLiteral("SELECT count(*) FROM audit_events")), 1);
+
+    // Tests B's bench sent before it had a role of its own (under the owner) stay its own: a
+    // deletion of one is noted; one of another bench's older tests is not.
+    for (const auto& [uid, benchUid] : {std::pair{"test-o-b", "b"}, std::pair{"test-o-a", "a"}}) {
+        ASSERT_EQ(
+            Cluster().sql(
+                QStringLiteral(
+                    "INSERT INTO benches (bench_uid, port_name, host_name, port_device, "
+                    "usb_serial, program_version, role_name) SELECT bench_uid, 'COM9-%1', "
+                    "host_name, port_device, usb_serial, program_version, "
+                    "(SELECT tableowner FROM pg_tables WHERE tablename = 'audit_events') "
+                    "FROM benches WHERE id = %2; "
+                    "CREATE TEMP TABLE old_test AS SELECT * FROM tests WHERE uid = 'test-b'; "
+                    "UPDATE old_test SET uid = '%1', bench_id = (SELECT id FROM benches "
+                    "WHERE port_name = 'COM9-%1'); INSERT INTO tests SELECT * FROM old_test")
+                    .arg(QString::fromLatin1(uid), benchUid == std::string("b") ? benchB : benchA),
+                database),
+            QString());
+    }
+    asB.execScript(QStringLiteral("INSERT INTO audit_events (uid, bench_id, test_uid, at_ms, "
+                                  "user_name, action, detail) VALUES ('own-old', %1, 'test-o-b', "
+                                  "0, 'admin', 'deleted', 'x')")
+                       .arg(benchB)
+                       .toUtf8()
+                       .constData());
+    EXPECT_THROW(asB.execScript(QStringLiteral("INSERT INTO audit_events (uid, bench_id, test_uid, "
+                                               "at_ms, user_name, action, detail) VALUES "
+                                               "('other-old', %1, 'test-o-a', 0, 'admin', "
+                                               "'deleted', 'x')")
+                                    .arg(benchB)
+                                    .toUtf8()
+                                    .constData()),
+                 server::PgError);
+    EXPECT_EQ(Count(database, QStringLiteral("SELECT count(*) FROM audit_events")), 2);
 }
 
 // The bench is the id beside its archive and the port: tests made by two program versions are
