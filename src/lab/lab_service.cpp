@@ -9,6 +9,7 @@
 #include <semaphore>
 
 #include "export/poll_csv.h"
+#include "lab/client_address.h"
 #include "lab/embedded_css.h"
 #include "lab/html.h"
 #include "lab/lab_reads.h"
@@ -77,15 +78,8 @@ LabService::LabService(LabConfig config, server::PgConnection::Options database,
       m_loginLimit(m_config.failedLoginsPerHour, 3600 * 1000) {}
 
 std::string LabService::clientAddress(const httplib::Request& request) const {
-    if (m_config.behindProxy && request.has_header("X-Forwarded-For")) {
-        // The proxy appends the address it saw last; what comes before is the client's word.
-        const std::string forwarded = request.get_header_value("X-Forwarded-For");
-        const size_t comma = forwarded.rfind(',');
-        std::string last = comma == std::string::npos ? forwarded : forwarded.substr(comma + 1);
-        last.erase(0, last.find_first_not_of(' '));
-        if (!last.empty()) return last;
-    }
-    return request.remote_addr;
+    return ClientAddress(request.remote_addr, request.get_header_value("X-Forwarded-For"),
+                         m_config.behindProxy);
 }
 
 std::optional<QString> LabService::user(const httplib::Request& request) {
@@ -225,7 +219,9 @@ void LabService::login(const httplib::Request& request, httplib::Response& respo
     if (!next.startsWith(u'/') || next.startsWith(QStringLiteral("//")) || next.contains(u'\\') ||
         control)
         next = QStringLiteral("/tests");
-    if (m_loginLimit.refused(address, NowMs())) {
+    // The attempt counts before the password is checked, so that logins sent at once cannot
+    // all pass the limit; one that succeeds, or is never checked, is taken back.
+    if (!m_loginLimit.take(address, NowMs())) {
         response.set_header("Retry-After", "3600");
         SendPage(response, 429,
                  MessagePage(QStringLiteral("登录失败次数过多"),
@@ -235,16 +231,27 @@ void LabService::login(const httplib::Request& request, httplib::Response& respo
     const QString name = Param(request, "name").trimmed();
     const QString password = QString::fromStdString(request.get_param_value("password"));
     std::optional<QString> hash;
-    if (!withDatabase(response, [&](server::PgConnection& db) { hash = WebUserHash(db, name); }))
+    if (!withDatabase(response, [&](server::PgConnection& db) { hash = WebUserHash(db, name); })) {
+        m_loginLimit.refund(address);
         return;
-    g_passwordChecks.acquire();
+    }
+    // A flood of logins waits a little for a check, then is told to come back: the threads
+    // stay free for the other pages.
+    if (!g_passwordChecks.try_acquire_for(std::chrono::seconds(2))) {
+        m_loginLimit.refund(address);
+        response.set_header("Retry-After", "5");
+        SendPage(response, 503,
+                 MessagePage(QStringLiteral("登录繁忙"),
+                             QStringLiteral("同时登录的人过多，请稍后再试。")));
+        return;
+    }
     const bool matches = PasswordMatches(hash.value_or(QString()), password);
     g_passwordChecks.release();
     if (!matches) {
-        m_loginLimit.take(address, NowMs());
         SendPage(response, 200, LoginPage(QStringLiteral("用户名或密码错误"), next));
         return;
     }
+    m_loginLimit.refund(address);
     const std::string id = m_sessions.open(name, NowMs());
     std::string cookie = std::string(kSessionCookie) + '=' + id +
                          "; HttpOnly; SameSite=Strict; Path=/; Max-Age=" +
