@@ -107,6 +107,16 @@ std::optional<LabConfig> ConfigFromIni(const QString& text, QString* error) {
         *error = QStringLiteral("配置项 http/tls_cert 与 http/tls_key 须同时设置");
         return std::nullopt;
     }
+    // Plain HTTP on the network would carry the passwords and cookies in the clear, and slow
+    // clients would reach the service's threads directly: only behind the proxy, on this host.
+    if (!c.https() && !IsLoopback(c.listen.toStdString()) &&
+        c.listen != QStringLiteral("localhost")) {
+        *error = QStringLiteral(
+                     "配置项 http/listen 为 %1：不在本机监听时须设置 http/tls_cert 与 "
+                     "http/tls_key（HTTPS），或改为 127.0.0.1 并置于反向代理之后")
+                     .arg(c.listen);
+        return std::nullopt;
+    }
     if (const QString problem = server::VerifyBaseProblem(c.verifyBase); !problem.isEmpty()) {
         *error = QStringLiteral("配置项 http/verify_base：") + problem;
         return std::nullopt;

@@ -9,6 +9,7 @@
 #include <semaphore>
 
 #include "export/poll_csv.h"
+#include "lab/bounded_task_queue.h"
 #include "lab/client_address.h"
 #include "lab/embedded_css.h"
 #include "lab/html.h"
@@ -116,7 +117,9 @@ bool LabService::withDatabase(httplib::Response& response,
 }
 
 void LabService::install(httplib::Server& server) {
-    server.new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
+    server.new_task_queue = [] {
+        return new BoundedTaskQueue(kServerThreads, kWaitingConnections);
+    };
     server.set_payload_max_length(kMaxBodyBytes);
     server.set_read_timeout(kIoTimeoutSeconds, 0);
     server.set_write_timeout(kIoTimeoutSeconds, 0);

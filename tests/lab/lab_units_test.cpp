@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <latch>
+#include <thread>
+
+#include "lab/bounded_task_queue.h"
 #include "lab/client_address.h"
 #include "lab/html.h"
 #include "lab/lab_config.h"
@@ -70,6 +75,8 @@ TEST(LabConfig, ValuesDefaultsAndRefusals) {
         "[limits]\nverify_per_minute = 0\n",
         "[http]\nverify_base = https://lab.example.cn/kivo\n",
         "[http]\nverify_base = lab.example.cn\n",
+        "[http]\nlisten = 0.0.0.0\n",
+        "[http]\nlisten = 192.168.1.5\n",
         "just a line\n",
     };
     for (const char* text : refused) {
@@ -128,6 +135,31 @@ TEST(LabLimits, TheClientAddressCannotBeForged) {
     for (const auto& c : cases)
         EXPECT_EQ(lab::ClientAddress(c.peer, c.forwarded, c.behindProxy), c.counted)
             << c.peer << " " << c.forwarded;
+}
+
+// With every thread busy and the queue full, the accepting side waits: what is queued never
+// grows past its bound, and nothing queued is lost.
+TEST(LabLimits, TheServersQueueIsBounded) {
+    std::atomic<int> ran{0};
+    std::latch release(1);
+    {
+        lab::BoundedTaskQueue queue(1, 2);
+        queue.enqueue([&] {
+            release.wait();
+            ++ran;
+        });
+        std::thread flood([&] {
+            for (int i = 0; i < 5; ++i) queue.enqueue([&] { ++ran; });
+        });
+        for (int i = 0; i < 600 && queue.blockedEnqueuers() == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_EQ(queue.blockedEnqueuers(), 1u);
+        EXPECT_EQ(queue.waiting(), 2u);
+        release.count_down();
+        flood.join();
+        queue.shutdown();
+    }
+    EXPECT_EQ(ran, 6);
 }
 
 TEST(LabSessions, RandomIdsThatEnd) {
