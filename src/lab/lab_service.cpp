@@ -86,7 +86,21 @@ std::string LabService::clientAddress(const httplib::Request& request) const {
 std::optional<QString> LabService::user(const httplib::Request& request) {
     const std::string id = CookieValue(request.get_header_value("Cookie"), kSessionCookie);
     if (id.empty()) return std::nullopt;
-    return m_sessions.user(id, NowMs());
+    const std::optional<QString> name = m_sessions.user(id, NowMs());
+    if (!name) return std::nullopt;
+    // A removed account, or a new password, ends the sessions opened before. When the
+    // database cannot say, the session stands: the page's own read reports the database.
+    std::optional<QString> current;
+    try {
+        m_pool.with([&](server::PgConnection& db) { current = WebUserHash(db, *name); });
+    } catch (const server::PgError&) {
+        return name;
+    }
+    if (!current || *current != m_sessions.hash(id)) {
+        m_sessions.close(id);
+        return std::nullopt;
+    }
+    return name;
 }
 
 std::optional<QString> LabService::requireUser(const httplib::Request& request,
@@ -255,7 +269,7 @@ void LabService::login(const httplib::Request& request, httplib::Response& respo
         return;
     }
     m_loginLimit.refund(address);
-    const std::string id = m_sessions.open(name, NowMs());
+    const std::string id = m_sessions.open(name, NowMs(), hash.value_or(QString()));
     std::string cookie = std::string(kSessionCookie) + '=' + id +
                          "; HttpOnly; SameSite=Strict; Path=/; Max-Age=" +
                          std::to_string(qint64{m_config.sessionHours} * 3600);

@@ -78,8 +78,9 @@ TEST(LabHttp, PagesNeedALoginAndNothingOutsideTheAssetsIsServed) {
 }
 
 // A login sets a session cookie the script cannot read and no other site sends; a wrong
-// password or an unknown name sets none; the cookie opens the pages until 退出登录; past the
-// limit of failed logins an address is refused, the right password too.
+// password or an unknown name sets none; the cookie opens the pages until 退出登录 or a change
+// of the account; past the limit of failed logins an address is refused, the right password
+// too.
 TEST(LabHttp, LoginSessionsAndTheirCookie) {
     LabSite site(QStringLiteral("[limits]\nfailed_logins_per_hour = 3\n"));
     site.addUser();
@@ -147,6 +148,20 @@ TEST(LabHttp, LoginSessionsAndTheirCookie) {
     EXPECT_EQ(out->status, 303);
     Get(c, "/tests", &status, session);
     EXPECT_EQ(status, 303) << "the session ended with 退出登录";
+
+    // A new password or a removed account ends the sessions opened before.
+    for (const char* change :
+         {"UPDATE kivo_web_users SET hash = hash || 'x'", "DELETE FROM kivo_web_users"}) {
+        site.addUser();
+        const std::string before = site.login();
+        ASSERT_FALSE(before.empty()) << change;
+        Get(c, "/tests", &status, before);
+        EXPECT_EQ(status, 200) << change;
+        Cluster().query(QString::fromUtf8(change), site.database());
+        Get(c, "/tests", &status, before);
+        EXPECT_EQ(status, 303) << change;
+    }
+    site.addUser();
 
     // A third failure reaches the limit of three (two are above).
     EXPECT_TRUE(site.login(kUser, QStringLiteral("wrong-1")).empty());
