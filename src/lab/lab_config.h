@@ -38,6 +38,12 @@ struct LabConfig {
     GradingScheme grading = GradingScheme::PenetrabilityClasses;
 
     bool https() const { return !tlsCert.isEmpty() && !tlsKey.isEmpty(); }
+    // Whether browsers reach the service over HTTPS: its own, the proxy's, or the public
+    // address's; the session cookie is then sent over HTTPS only.
+    bool secureCookie() const {
+        return https() || behindProxy ||
+               verifyBase.trimmed().startsWith(QStringLiteral("https://"), Qt::CaseInsensitive);
+    }
 };
 
 // The sections' keys and values of an ini text ("section/key" → value); lines that are empty

@@ -273,7 +273,7 @@ void LabService::login(const httplib::Request& request, httplib::Response& respo
     std::string cookie = std::string(kSessionCookie) + '=' + id +
                          "; HttpOnly; SameSite=Strict; Path=/; Max-Age=" +
                          std::to_string(qint64{m_config.sessionHours} * 3600);
-    if (m_config.https()) cookie += "; Secure";
+    if (m_config.secureCookie()) cookie += "; Secure";
     response.set_header("Set-Cookie", cookie);
     Redirect(response, next.toStdString());
 }
@@ -283,7 +283,7 @@ void LabService::logout(const httplib::Request& request, httplib::Response& resp
     if (!id.empty()) m_sessions.close(id);
     std::string cookie =
         std::string(kSessionCookie) + "=; HttpOnly; SameSite=Strict; Path=/; Max-Age=0";
-    if (m_config.https()) cookie += "; Secure";
+    if (m_config.secureCookie()) cookie += "; Secure";
     response.set_header("Set-Cookie", cookie);
     Redirect(response, "/login");
 }

@@ -62,6 +62,23 @@ TEST(LabConfig, ValuesDefaultsAndRefusals) {
     EXPECT_TRUE(defaults->behindProxy) << "listening on loopback: behind the lab's proxy";
     EXPECT_FALSE(c->behindProxy) << "listening on the network";
 
+    // The session cookie is Secure whenever browsers come over HTTPS.
+    const struct {
+        const char* ini;
+        bool secure;
+    } cookies[] = {
+        {"[http]\nbehind_proxy = false\n", false},
+        {"[http]\nbehind_proxy = false\nverify_base = http://10.0.0.2\n", false},
+        {"[http]\nbehind_proxy = false\nverify_base = https://lab.example.cn\n", true},
+        {"", true},  // loopback: behind the lab's proxy
+    };
+    for (const auto& k : cookies) {
+        const std::optional<lab::LabConfig> read =
+            lab::ConfigFromIni(QString::fromUtf8(k.ini), &error);
+        ASSERT_TRUE(read) << error.toStdString();
+        EXPECT_EQ(read->secureCookie(), k.secure) << k.ini;
+    }
+
     // A value that would smuggle another libpq keyword stays one value.
     lab::LabConfig odd;
     odd.dbname = QStringLiteral("kivo' host='evil");
