@@ -2,6 +2,9 @@
 
 #include <QFile>
 
+#include "lab/client_address.h"
+#include "server/server_settings.h"
+
 namespace lab {
 namespace {
 
@@ -88,7 +91,9 @@ std::optional<LabConfig> ConfigFromIni(const QString& text, QString* error) {
     ReadText(ini, QStringLiteral("http/tls_cert"), &c.tlsCert);
     ReadText(ini, QStringLiteral("http/tls_key"), &c.tlsKey);
     ReadText(ini, QStringLiteral("http/verify_base"), &c.verifyBase);
-    QString proxy;
+    // Listening on this machine only means the lab's reverse proxy is in front (the packaged
+    // set-up); the proxy's header is believed only from a loopback peer in any case.
+    QString proxy = IsLoopback(c.listen.toStdString()) ? QStringLiteral("true") : QString();
     ReadText(ini, QStringLiteral("http/behind_proxy"), &proxy);
     c.behindProxy = proxy == QStringLiteral("true") || proxy == QStringLiteral("1");
     if (!ReadPort(ini, QStringLiteral("database/port"), 1, &c.port, error) ||
@@ -100,6 +105,20 @@ std::optional<LabConfig> ConfigFromIni(const QString& text, QString* error) {
         return std::nullopt;
     if (c.tlsCert.isEmpty() != c.tlsKey.isEmpty()) {
         *error = QStringLiteral("配置项 http/tls_cert 与 http/tls_key 须同时设置");
+        return std::nullopt;
+    }
+    // Plain HTTP on the network would carry the passwords and cookies in the clear, and slow
+    // clients would reach the service's threads directly: only behind the proxy, on this host.
+    if (!c.https() && !IsLoopback(c.listen.toStdString()) &&
+        c.listen != QStringLiteral("localhost")) {
+        *error = QStringLiteral(
+                     "配置项 http/listen 为 %1：不在本机监听时须设置 http/tls_cert 与 "
+                     "http/tls_key（HTTPS），或改为 127.0.0.1 并置于反向代理之后")
+                     .arg(c.listen);
+        return std::nullopt;
+    }
+    if (const QString problem = server::VerifyBaseProblem(c.verifyBase); !problem.isEmpty()) {
+        *error = QStringLiteral("配置项 http/verify_base：") + problem;
         return std::nullopt;
     }
     QString grading = QStringLiteral("penetrability");

@@ -26,8 +26,9 @@ struct LabConfig {
     QString listen = QStringLiteral("127.0.0.1");
     int listenPort = 8080;    // 0: any free port (the one taken is printed)
     QString tlsCert, tlsKey;  // both set: HTTPS
-    QString verifyBase;       // "https://lab.example/kivo": the address the QR code opens
-    // The client's address is the last one of X-Forwarded-For (behind the lab's proxy only).
+    QString verifyBase;       // "https://lab.example.cn": the address the QR code opens
+    // The client's address is the last one of X-Forwarded-For when the connection comes from
+    // this machine (the lab's proxy); on by default when listening on loopback.
     bool behindProxy = false;
     // [limits]
     int verifyPerMinute = 30;      // verify requests per client address and minute
@@ -37,6 +38,12 @@ struct LabConfig {
     GradingScheme grading = GradingScheme::PenetrabilityClasses;
 
     bool https() const { return !tlsCert.isEmpty() && !tlsKey.isEmpty(); }
+    // Whether browsers reach the service over HTTPS: its own, the proxy's, or the public
+    // address's; the session cookie is then sent over HTTPS only.
+    bool secureCookie() const {
+        return https() || behindProxy ||
+               verifyBase.trimmed().startsWith(QStringLiteral("https://"), Qt::CaseInsensitive);
+    }
 };
 
 // The sections' keys and values of an ini text ("section/key" → value); lines that are empty

@@ -9,6 +9,8 @@
 #include <semaphore>
 
 #include "export/poll_csv.h"
+#include "lab/bounded_task_queue.h"
+#include "lab/client_address.h"
 #include "lab/embedded_css.h"
 #include "lab/html.h"
 #include "lab/lab_reads.h"
@@ -77,21 +79,28 @@ LabService::LabService(LabConfig config, server::PgConnection::Options database,
       m_loginLimit(m_config.failedLoginsPerHour, 3600 * 1000) {}
 
 std::string LabService::clientAddress(const httplib::Request& request) const {
-    if (m_config.behindProxy && request.has_header("X-Forwarded-For")) {
-        // The proxy appends the address it saw last; what comes before is the client's word.
-        const std::string forwarded = request.get_header_value("X-Forwarded-For");
-        const size_t comma = forwarded.rfind(',');
-        std::string last = comma == std::string::npos ? forwarded : forwarded.substr(comma + 1);
-        last.erase(0, last.find_first_not_of(' '));
-        if (!last.empty()) return last;
-    }
-    return request.remote_addr;
+    return ClientAddress(request.remote_addr, request.get_header_value("X-Forwarded-For"),
+                         m_config.behindProxy);
 }
 
 std::optional<QString> LabService::user(const httplib::Request& request) {
     const std::string id = CookieValue(request.get_header_value("Cookie"), kSessionCookie);
     if (id.empty()) return std::nullopt;
-    return m_sessions.user(id, NowMs());
+    const std::optional<QString> name = m_sessions.user(id, NowMs());
+    if (!name) return std::nullopt;
+    // A removed account, or a new password, ends the sessions opened before. When the
+    // database cannot say, the session stands: the page's own read reports the database.
+    std::optional<QString> current;
+    try {
+        m_pool.with([&](server::PgConnection& db) { current = WebUserHash(db, *name); });
+    } catch (const server::PgError&) {
+        return name;
+    }
+    if (!current || *current != m_sessions.hash(id)) {
+        m_sessions.close(id);
+        return std::nullopt;
+    }
+    return name;
 }
 
 std::optional<QString> LabService::requireUser(const httplib::Request& request,
@@ -122,7 +131,9 @@ bool LabService::withDatabase(httplib::Response& response,
 }
 
 void LabService::install(httplib::Server& server) {
-    server.new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
+    server.new_task_queue = [] {
+        return new BoundedTaskQueue(kServerThreads, kWaitingConnections);
+    };
     server.set_payload_max_length(kMaxBodyBytes);
     server.set_read_timeout(kIoTimeoutSeconds, 0);
     server.set_write_timeout(kIoTimeoutSeconds, 0);
@@ -225,7 +236,9 @@ void LabService::login(const httplib::Request& request, httplib::Response& respo
     if (!next.startsWith(u'/') || next.startsWith(QStringLiteral("//")) || next.contains(u'\\') ||
         control)
         next = QStringLiteral("/tests");
-    if (m_loginLimit.refused(address, NowMs())) {
+    // The attempt counts before the password is checked, so that logins sent at once cannot
+    // all pass the limit; one that succeeds, or is never checked, is taken back.
+    if (!m_loginLimit.take(address, NowMs())) {
         response.set_header("Retry-After", "3600");
         SendPage(response, 429,
                  MessagePage(QStringLiteral("登录失败次数过多"),
@@ -235,21 +248,32 @@ void LabService::login(const httplib::Request& request, httplib::Response& respo
     const QString name = Param(request, "name").trimmed();
     const QString password = QString::fromStdString(request.get_param_value("password"));
     std::optional<QString> hash;
-    if (!withDatabase(response, [&](server::PgConnection& db) { hash = WebUserHash(db, name); }))
+    if (!withDatabase(response, [&](server::PgConnection& db) { hash = WebUserHash(db, name); })) {
+        m_loginLimit.refund(address);
         return;
-    g_passwordChecks.acquire();
+    }
+    // A flood of logins waits a little for a check, then is told to come back: the threads
+    // stay free for the other pages.
+    if (!g_passwordChecks.try_acquire_for(std::chrono::seconds(2))) {
+        m_loginLimit.refund(address);
+        response.set_header("Retry-After", "5");
+        SendPage(response, 503,
+                 MessagePage(QStringLiteral("登录繁忙"),
+                             QStringLiteral("同时登录的人过多，请稍后再试。")));
+        return;
+    }
     const bool matches = PasswordMatches(hash.value_or(QString()), password);
     g_passwordChecks.release();
     if (!matches) {
-        m_loginLimit.take(address, NowMs());
         SendPage(response, 200, LoginPage(QStringLiteral("用户名或密码错误"), next));
         return;
     }
-    const std::string id = m_sessions.open(name, NowMs());
+    m_loginLimit.refund(address);
+    const std::string id = m_sessions.open(name, NowMs(), hash.value_or(QString()));
     std::string cookie = std::string(kSessionCookie) + '=' + id +
                          "; HttpOnly; SameSite=Strict; Path=/; Max-Age=" +
                          std::to_string(qint64{m_config.sessionHours} * 3600);
-    if (m_config.https()) cookie += "; Secure";
+    if (m_config.secureCookie()) cookie += "; Secure";
     response.set_header("Set-Cookie", cookie);
     Redirect(response, next.toStdString());
 }
@@ -259,7 +283,7 @@ void LabService::logout(const httplib::Request& request, httplib::Response& resp
     if (!id.empty()) m_sessions.close(id);
     std::string cookie =
         std::string(kSessionCookie) + "=; HttpOnly; SameSite=Strict; Path=/; Max-Age=0";
-    if (m_config.https()) cookie += "; Secure";
+    if (m_config.secureCookie()) cookie += "; Secure";
     response.set_header("Set-Cookie", cookie);
     Redirect(response, "/login");
 }

@@ -28,6 +28,9 @@ inline constexpr int kIoTimeoutSeconds = 5;
 inline constexpr size_t kKeepAliveRequests = 100;
 // Enough threads for 200 viewers of the live page (each holds one) and the other pages.
 inline constexpr size_t kServerThreads = 256;
+// Accepted connections that may wait for a thread; beyond them the kernel's backlog holds the
+// rest, so that a flood cannot grow the service's memory.
+inline constexpr size_t kWaitingConnections = 256;
 
 inline constexpr const char* kSessionCookie = "kivo_session";
 

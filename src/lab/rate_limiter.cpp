@@ -20,6 +20,12 @@ bool RateLimiter::take(const std::string& address, qint64 nowMs) {
     return false;
 }
 
+void RateLimiter::refund(const std::string& address) {
+    std::lock_guard lock(m_mutex);
+    const auto found = m_windows.find(address);
+    if (found != m_windows.end() && found->second.count > 0) --found->second.count;
+}
+
 bool RateLimiter::refused(const std::string& address, qint64 nowMs) {
     std::lock_guard lock(m_mutex);
     const auto found = m_windows.find(address);

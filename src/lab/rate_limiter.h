@@ -16,6 +16,8 @@ class RateLimiter {
     // Counts one more for `address` at `nowMs`; false when that is more than allowed in its
     // window (the window then runs on: a client that keeps trying stays refused until it ends).
     bool take(const std::string& address, qint64 nowMs);
+    // Takes back one counted for `address` (an attempt that turned out to be allowed).
+    void refund(const std::string& address);
     // Whether `address` is refused now, without counting.
     bool refused(const std::string& address, qint64 nowMs);
 

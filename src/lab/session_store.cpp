@@ -6,7 +6,7 @@
 
 namespace lab {
 
-std::string SessionStore::open(const QString& user, qint64 nowMs) {
+std::string SessionStore::open(const QString& user, qint64 nowMs, const QString& hash) {
     unsigned char bytes[32];
     randombytes_buf(bytes, sizeof bytes);
     char hex[2 * sizeof bytes + 1];
@@ -21,7 +21,7 @@ std::string SessionStore::open(const QString& user, qint64 nowMs) {
                 m_sessions.begin(), m_sessions.end(),
                 [](const auto& a, const auto& b) { return a.second.endsMs < b.second.endsMs; }));
     }
-    m_sessions[id] = {user, nowMs + m_lifetimeMs};
+    m_sessions[id] = {user, nowMs + m_lifetimeMs, hash};
     return id;
 }
 
@@ -34,6 +34,12 @@ std::optional<QString> SessionStore::user(const std::string& id, qint64 nowMs) {
         return std::nullopt;
     }
     return found->second.user;
+}
+
+QString SessionStore::hash(const std::string& id) const {
+    std::lock_guard lock(m_mutex);
+    const auto found = m_sessions.find(id);
+    return found == m_sessions.end() ? QString() : found->second.hash;
 }
 
 void SessionStore::close(const std::string& id) {

@@ -15,10 +15,13 @@ class SessionStore {
     SessionStore(qint64 lifetimeMs, size_t maxSessions = 10000)
         : m_lifetimeMs(lifetimeMs), m_max(maxSessions) {}
 
-    // A new session of `user` from `nowMs` on; its id (64 hexadecimal digits).
-    std::string open(const QString& user, qint64 nowMs);
+    // A new session of `user` from `nowMs` on, signed in with the account's password `hash`
+    // (a changed hash ends it); its id (64 hexadecimal digits).
+    std::string open(const QString& user, qint64 nowMs, const QString& hash = {});
     // The user of session `id` while it lasts.
     std::optional<QString> user(const std::string& id, qint64 nowMs);
+    // The account's hash the session was opened with; empty for no session.
+    QString hash(const std::string& id) const;
     void close(const std::string& id);
     size_t size() const;
 
@@ -26,6 +29,7 @@ class SessionStore {
     struct Session {
         QString user;
         qint64 endsMs;
+        QString hash;
     };
     mutable std::mutex m_mutex;
     std::map<std::string, Session> m_sessions;

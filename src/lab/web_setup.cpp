@@ -46,6 +46,22 @@ REVOKE INSERT, UPDATE, DELETE, TRUNCATE, REFERENCES, TRIGGER ON kivo_schema, kiv
   benches, tests, state_changes, records, polls, audit_events, test_summaries, test_accounts,
   conflicts, kivo_web_schema FROM kivo_web;
 REVOKE DELETE, TRUNCATE ON kivo_web_users FROM kivo_web;
+REVOKE ALL ON kivo_web_users, kivo_web_schema FROM PUBLIC;
+DO $$
+DECLARE
+  grantee name;
+BEGIN
+  -- The accounts' hashes are for the service alone: the benches' group (which may read every
+  -- table the owner makes) and any other role lose what they were given.
+  FOR grantee IN
+    SELECT DISTINCT r.rolname
+      FROM pg_catalog.pg_class c, aclexplode(c.relacl) a, pg_catalog.pg_roles r
+     WHERE c.oid IN ('kivo_web_users'::regclass, 'kivo_web_schema'::regclass)
+       AND r.oid = a.grantee AND a.grantee <> c.relowner AND r.rolname <> 'kivo_web'
+  LOOP
+    EXECUTE format('REVOKE ALL ON kivo_web_users, kivo_web_schema FROM %I', grantee);
+  END LOOP;
+END $$;
 )";
 
 // The list's searches: the tester and the organisation each, the specimen numbers, and a
@@ -83,9 +99,26 @@ int WebSchemaVersion(server::PgConnection& db) {
 
 QString SetUpWebService(server::PgConnection& owner) {
     QStringList done;
-    // The lab's own tables first, as a bench makes them (nothing when they are there).
-    const int before = server::PrepareServerSchema(owner);
-    if (before == 0) done << QStringLiteral("已建立实验室数据表");
+    // The lab's own tables first, as a bench makes them, only when there are none: the
+    // benches' tables are theirs to upgrade, and a service of another version reads them wrong.
+    const int found = server::ServerSchemaVersion(owner);
+    if (found == 0) {
+        server::PrepareServerSchema(owner);
+        done << QStringLiteral("已建立实验室数据表");
+    } else if (found != server::kServerSchemaVersion) {
+        throw server::PgError(
+            server::PgError::Kind::Refused,
+            found < server::kServerSchemaVersion
+                ? QStringLiteral("数据库中的实验室数据表是第 %1 版，本版 kivo-lab 需要第 %2 版。"
+                                 "请先升级各实验台的程序（由实验台升级数据表），再运行 --setup；"
+                                 "数据库未做任何改动。")
+                      .arg(found)
+                      .arg(server::kServerSchemaVersion)
+                : QStringLiteral("数据库中的实验室数据表是第 %1 版，较本版 kivo-lab（第 %2 版）"
+                                 "新。请先升级 kivo-lab，再运行 --setup；数据库未做任何改动。")
+                      .arg(found)
+                      .arg(server::kServerSchemaVersion));
+    }
     const int webBefore = WebSchemaVersion(owner);
     if (webBefore > kWebSchemaVersion)
         throw server::PgError(server::PgError::Kind::Refused,

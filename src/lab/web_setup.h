@@ -5,7 +5,8 @@
 #include "server/pg_connection.h"
 
 // What `kivo-lab --setup` does once, with the database owner's connection: the lab's tables
-// as the benches make them, the read-only role the service connects as, the service's own
+// as the benches make them when there are none (tables of another version are refused, never
+// upgraded), the read-only role the service connects as, the service's own
 // tables and indices, and the live page's trigger when the program carries one. Every step
 // may run again. The service's tables have a version of their own (kivo_web_schema), apart
 // from the benches' schema version.

@@ -75,8 +75,8 @@ ServerDialog::ServerDialog(QWidget* parent) : QDialog(parent) {
     m_caFile->setPlaceholderText(QStringLiteral("签发服务器证书的 CA 证书文件（.crt/.pem）"));
     m_browse = new QPushButton(QStringLiteral("浏览(&B)…"), this);
     m_verifyBase = new QLineEdit(server::ReadVerifyBase(), this);
-    m_verifyBase->setPlaceholderText(QStringLiteral(
-        "实验室网页服务的地址，如 https://lab.example.cn/kivo；留空则报告不印二维码"));
+    m_verifyBase->setPlaceholderText(
+        QStringLiteral("实验室网页服务的地址，如 https://lab.example.cn；留空则报告不印二维码"));
 
     auto* form = new QFormLayout;
     auto row = [&](const QString& text, QWidget* field, QWidget* beside = nullptr) {

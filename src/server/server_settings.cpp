@@ -128,11 +128,14 @@ QString VerifyBaseProblem(const QString& base) {
     if (trimmed.size() > kLongest || !url.isValid() ||
         (scheme != QLatin1String("http") && scheme != QLatin1String("https")) ||
         url.host().isEmpty() || !url.userInfo().isEmpty() || url.hasQuery() || url.hasFragment() ||
-        trimmed.contains(QLatin1Char(' ')))
+        trimmed.contains(QLatin1Char(' ')) ||
+        // The service's pages link from the site's root: under a path the QR code would open a
+        // page whose links lead nowhere.
+        (!url.path().isEmpty() && url.path() != QLatin1String("/")))
         return QStringLiteral(
                    "报告核验地址“%1”不是有效的网址：应以 http:// 或 https:// "
-                   "开头，后接实验室网页服务的主机名和路径（不超过 %2 个字符），"
-                   "例如 https://lab.example.cn/kivo。")
+                   "开头，后接实验室网页服务的主机名，不带路径（网页服务须位于网站根目录，"
+                   "不超过 %2 个字符），例如 https://lab.example.cn。")
             .arg(trimmed)
             .arg(kLongest);
     return {};

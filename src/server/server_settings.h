@@ -46,14 +46,14 @@ ServerSettings ReadServerSettings();
 // account (an empty password removes the one kept). False with a Chinese explanation.
 bool WriteServerSettings(const ServerSettings& settings, QString* error);
 
-// The lab's address of its web service ("https://lab.example/kivo", lab setting
+// The lab's address of its web service ("https://lab.example.cn", lab setting
 // server/verify_base), whose verify page the QR code on a test report opens; empty when the lab
 // has none (the reports then carry the report number and its code without a QR code).
 QString ReadVerifyBase();
 bool WriteVerifyBase(const QString& base, QString* error);
 
 // Why `base` cannot be the verify address, for the operator; empty when it can (an http or
-// https address with a host, or nothing).
+// https address with a host and no path but "/", or nothing).
 QString VerifyBaseProblem(const QString& base);
 
 }  // namespace server

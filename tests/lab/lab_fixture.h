@@ -26,7 +26,7 @@ using namespace ServerTesting;
 
 inline const QString kWebPassword = QStringLiteral("Kivo-web-pw-1");
 // The verify page's address the service and the bench's report both print.
-inline const QString kVerifyBase = QStringLiteral("https://lab.example/kivo");
+inline const QString kVerifyBase = QStringLiteral("https://lab.example.cn");
 inline const QString kUser = QStringLiteral("zhang");
 inline const QString kUserPassword = QStringLiteral("Lab-Secret-9");
 

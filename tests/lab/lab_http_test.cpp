@@ -78,8 +78,9 @@ TEST(LabHttp, PagesNeedALoginAndNothingOutsideTheAssetsIsServed) {
 }
 
 // A login sets a session cookie the script cannot read and no other site sends; a wrong
-// password or an unknown name sets none; the cookie opens the pages until 退出登录; past the
-// limit of failed logins an address is refused, the right password too.
+// password or an unknown name sets none; the cookie opens the pages until 退出登录 or a change
+// of the account; past the limit of failed logins an address is refused, the right password
+// too.
 TEST(LabHttp, LoginSessionsAndTheirCookie) {
     LabSite site(QStringLiteral("[limits]\nfailed_logins_per_hour = 3\n"));
     site.addUser();
@@ -113,7 +114,7 @@ TEST(LabHttp, LoginSessionsAndTheirCookie) {
             << cookie;
         for (const char* flag : {"; HttpOnly", "; SameSite=Strict", "; Path=/"})
             EXPECT_NE(cookie.find(flag), std::string::npos) << flag;
-        EXPECT_EQ(cookie.find("Secure"), std::string::npos) << "plain HTTP";
+        EXPECT_NE(cookie.find("; Secure"), std::string::npos) << "HTTPS at the lab's proxy";
     }
     // After the login the page asked for, when it is one of the service's own.
     const struct {
@@ -147,6 +148,20 @@ TEST(LabHttp, LoginSessionsAndTheirCookie) {
     EXPECT_EQ(out->status, 303);
     Get(c, "/tests", &status, session);
     EXPECT_EQ(status, 303) << "the session ended with 退出登录";
+
+    // A new password or a removed account ends the sessions opened before.
+    for (const char* change :
+         {"UPDATE kivo_web_users SET hash = hash || 'x'", "DELETE FROM kivo_web_users"}) {
+        site.addUser();
+        const std::string before = site.login();
+        ASSERT_FALSE(before.empty()) << change;
+        Get(c, "/tests", &status, before);
+        EXPECT_EQ(status, 200) << change;
+        Cluster().query(QString::fromUtf8(change), site.database());
+        Get(c, "/tests", &status, before);
+        EXPECT_EQ(status, 303) << change;
+    }
+    site.addUser();
 
     // A third failure reaches the limit of three (two are above).
     EXPECT_TRUE(site.login(kUser, QStringLiteral("wrong-1")).empty());
@@ -434,7 +449,8 @@ TEST(LabHttp, TestListFiltersAndPages) {
     EXPECT_EQ(site.stop(), 0);
 }
 
-// The service's role reads and keeps the web accounts, and can change no test data.
+// The service's role reads and keeps the web accounts, and can change no test data; no bench
+// reads the accounts; the set-up never upgrades the benches' tables.
 TEST(LabHttp, TheServicesRoleCannotWriteTestData) {
     LabSite site;
     const archive::TestHeader h = TestHeader();
@@ -475,6 +491,52 @@ TEST(LabHttp, TheServicesRoleCannotWriteTestData) {
     // Set up again: nothing changes, nothing fails.
     const LabRun again = RunLab({QStringLiteral("--setup"), UriWithPassword(site.database())});
     EXPECT_EQ(again.exitCode, 0) << again.output.toStdString();
+
+    // A bench role cannot read the web accounts' hashes: not as the script makes it, nor after
+    // someone granted its group every table and the set-up ran again.
+    const QString bench = QStringLiteral("kivo_bench_web_t");
+    ASSERT_EQ(AddBenchRole(site.database(), bench, QStringLiteral("Bench-pw-1")), QString());
+    const struct {
+        const char* before;  // run as the superuser, then --setup, when set
+    } orders[] = {{nullptr},
+                  {"GRANT SELECT ON kivo_web_users, kivo_web_schema TO kivo_benches, PUBLIC"}};
+    for (const auto& o : orders) {
+        if (o.before) {
+            Cluster().query(QString::fromUtf8(o.before), site.database());
+            EXPECT_EQ(
+                RunLab({QStringLiteral("--setup"), UriWithPassword(site.database())}).exitCode, 0);
+        }
+        server::PgConnection benchDb(
+            {UriWithPassword(site.database(), bench, QStringLiteral("Bench-pw-1")), {}, 10});
+        for (const char* sql :
+             {"SELECT count(*) FROM kivo_web_users", "SELECT count(*) FROM kivo_web_schema"}) {
+            bool read = true;
+            try {
+                benchDb.exec(sql);
+            } catch (const server::PgError&) {
+                read = false;
+            }
+            EXPECT_FALSE(read) << sql << " " << (o.before ? o.before : "");
+        }
+        EXPECT_NO_THROW(benchDb.exec("SELECT count(*) FROM tests")) << "the benches still read";
+    }
+
+    // The benches' tables of another version: the set-up refuses and upgrades nothing.
+    const struct {
+        int version;
+        const char* says;
+    } versions[] = {{2, "请先升级各实验台"}, {4, "请先升级 kivo-lab"}};
+    for (const auto& v : versions) {
+        Cluster().query(QStringLiteral("UPDATE kivo_schema SET version = %1").arg(v.version),
+                        site.database());
+        const LabRun refused =
+            RunLab({QStringLiteral("--setup"), UriWithPassword(site.database())});
+        EXPECT_EQ(refused.exitCode, 1) << v.version;
+        EXPECT_TRUE(refused.output.contains(QString::fromUtf8(v.says)))
+            << refused.output.toStdString();
+        EXPECT_EQ(Count(site.database(), QStringLiteral("SELECT max(version) FROM kivo_schema")),
+                  v.version);
+    }
 }
 
 // --add-user asks the password twice; a mismatch or a short one keeps nothing; the account

@@ -2,6 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <latch>
+#include <thread>
+
+#include "lab/bounded_task_queue.h"
+#include "lab/client_address.h"
 #include "lab/html.h"
 #include "lab/lab_config.h"
 #include "lab/rate_limiter.h"
@@ -36,7 +42,7 @@ TEST(LabConfig, ValuesDefaultsAndRefusals) {
                        "user = kivo_web\npassword_file = /etc/kivo-lab/pw\nsslmode = verify-full\n"
                        "sslrootcert = /etc/kivo-lab/ca.crt\n\n[http]\nlisten = 0.0.0.0\n"
                        "port = 8443\ntls_cert = /c.pem\ntls_key = /k.pem\n"
-                       "verify_base = https://lab.example/kivo\n[report]\ngrading = durability\n"),
+                       "verify_base = https://lab.example.cn\n[report]\ngrading = durability\n"),
         &error);
     ASSERT_TRUE(c) << error.toStdString();
     EXPECT_EQ(c->host, QStringLiteral("db.lab"));
@@ -53,6 +59,25 @@ TEST(LabConfig, ValuesDefaultsAndRefusals) {
     EXPECT_EQ(defaults->listen, QStringLiteral("127.0.0.1"));
     EXPECT_EQ(defaults->listenPort, 8080);
     EXPECT_FALSE(defaults->https());
+    EXPECT_TRUE(defaults->behindProxy) << "listening on loopback: behind the lab's proxy";
+    EXPECT_FALSE(c->behindProxy) << "listening on the network";
+
+    // The session cookie is Secure whenever browsers come over HTTPS.
+    const struct {
+        const char* ini;
+        bool secure;
+    } cookies[] = {
+        {"[http]\nbehind_proxy = false\n", false},
+        {"[http]\nbehind_proxy = false\nverify_base = http://10.0.0.2\n", false},
+        {"[http]\nbehind_proxy = false\nverify_base = https://lab.example.cn\n", true},
+        {"", true},  // loopback: behind the lab's proxy
+    };
+    for (const auto& k : cookies) {
+        const std::optional<lab::LabConfig> read =
+            lab::ConfigFromIni(QString::fromUtf8(k.ini), &error);
+        ASSERT_TRUE(read) << error.toStdString();
+        EXPECT_EQ(read->secureCookie(), k.secure) << k.ini;
+    }
 
     // A value that would smuggle another libpq keyword stays one value.
     lab::LabConfig odd;
@@ -65,6 +90,10 @@ TEST(LabConfig, ValuesDefaultsAndRefusals) {
         "[http]\ntls_cert = /c.pem\n",
         "[report]\ngrading = other\n",
         "[limits]\nverify_per_minute = 0\n",
+        "[http]\nverify_base = https://lab.example.cn/kivo\n",
+        "[http]\nverify_base = lab.example.cn\n",
+        "[http]\nlisten = 0.0.0.0\n",
+        "[http]\nlisten = 192.168.1.5\n",
         "just a line\n",
     };
     for (const char* text : refused) {
@@ -90,6 +119,64 @@ TEST(LabLimits, EachAddressHasItsOwnWindow) {
     EXPECT_TRUE(limit.refused("10.0.0.1", 60004));
     EXPECT_FALSE(limit.refused("10.0.0.2", 60004)) << "its window ended";
     EXPECT_FALSE(limit.refused("10.0.0.3", 0)) << "never seen";
+    // A login is counted before its check and taken back when it succeeds.
+    limit.refund("10.0.0.1");
+    EXPECT_FALSE(limit.refused("10.0.0.1", 60004));
+    EXPECT_TRUE(limit.take("10.0.0.1", 60005));
+    EXPECT_FALSE(limit.take("10.0.0.1", 60006));
+    limit.refund("10.0.0.4");
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(limit.take("10.0.0.4", 60006));
+    EXPECT_FALSE(limit.take("10.0.0.4", 60006)) << "a refund of nothing gives nothing";
+}
+
+// The proxy's header counts only from the proxy on this machine, and only its last address.
+TEST(LabLimits, TheClientAddressCannotBeForged) {
+    const struct {
+        const char* peer;
+        const char* forwarded;
+        bool behindProxy;
+        const char* counted;
+    } cases[] = {
+        {"203.0.113.9", "10.9.9.9", true, "203.0.113.9"},   // forged from outside
+        {"203.0.113.9", "10.9.9.9", false, "203.0.113.9"},  //
+        {"127.0.0.1", "10.9.9.9", false, "127.0.0.1"},      // no proxy configured
+        {"127.0.0.1", "1.1.1.1, 198.51.100.7", true, "198.51.100.7"},
+        {"127.0.0.1", "1.1.1.1,198.51.100.7 ", true, "198.51.100.7"},
+        {"::ffff:127.0.0.1", "198.51.100.7", true, "198.51.100.7"},
+        {"::1", "2001:db8:1:2:aaaa::1", true, "2001:db8:1:2::/64"},
+        {"127.0.0.1", "", true, "127.0.0.1"},
+        {"2001:db8:1:2:3:4:5:6", "", false, "2001:db8:1:2::/64"},
+        {"2001:db8:1:3::6", "", false, "2001:db8:1:3::/64"},
+        {"::ffff:10.0.0.5", "", false, "10.0.0.5"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(lab::ClientAddress(c.peer, c.forwarded, c.behindProxy), c.counted)
+            << c.peer << " " << c.forwarded;
+}
+
+// With every thread busy and the queue full, the accepting side waits: what is queued never
+// grows past its bound, and nothing queued is lost.
+TEST(LabLimits, TheServersQueueIsBounded) {
+    std::atomic<int> ran{0};
+    std::latch release(1);
+    {
+        lab::BoundedTaskQueue queue(1, 2);
+        queue.enqueue([&] {
+            release.wait();
+            ++ran;
+        });
+        std::thread flood([&] {
+            for (int i = 0; i < 5; ++i) queue.enqueue([&] { ++ran; });
+        });
+        for (int i = 0; i < 600 && queue.blockedEnqueuers() == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_EQ(queue.blockedEnqueuers(), 1u);
+        EXPECT_EQ(queue.waiting(), 2u);
+        release.count_down();
+        flood.join();
+        queue.shutdown();
+    }
+    EXPECT_EQ(ran, 6);
 }
 
 TEST(LabSessions, RandomIdsThatEnd) {

@@ -28,7 +28,7 @@ TEST(BenchReportCheck, TheCodeIsTheServersAndFollowsTheData) {
     const QString database = FreshDatabase();
     const QString uid = QStringLiteral("5c0ffee1-0000-4000-8000-00000000000a");
     WriteTest(archivePath, Header(uid, QStringLiteral("/dev/ttyUSB0")), 12, 400);
-    ASSERT_TRUE(server::WriteVerifyBase(QStringLiteral(" https://lab.example.cn/kivo/ "), nullptr));
+    ASSERT_TRUE(server::WriteVerifyBase(QStringLiteral(" https://lab.example.cn/ "), nullptr));
     ScriptedMessageBoxes boxes;
     ScriptedFileDialogs files;
 
@@ -44,7 +44,7 @@ TEST(BenchReportCheck, TheCodeIsTheServersAndFollowsTheData) {
         EXPECT_TRUE(text.waitForFinished(30000));
         const QString squeezed =
             QString::fromUtf8(text.readAllStandardOutput()).remove(QRegularExpression("\\s"));
-        EXPECT_TRUE(squeezed.contains("扫码或访问https://lab.example.cn/kivo/verify核验报告"));
+        EXPECT_TRUE(squeezed.contains("扫码或访问https://lab.example.cn/verify核验报告"));
         return {
             QRegularExpression("报告编号：(DTL-\\d{8}-[0-9A-F]{8})").match(squeezed).captured(1),
             QRegularExpression("核验码：(\\d{4}-\\d{4}-\\d{4})").match(squeezed).captured(1)};

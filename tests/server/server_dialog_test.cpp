@@ -141,15 +141,16 @@ TEST_F(ServerDialogTest, ThePasswordCanBeClearedAndAnOldOneIsMovedOut) {
     EXPECT_EQ(server::ReadServerSettings().host, "127.0.0.1");
 }
 
-// 报告核验地址: an http(s) address with a host, or nothing for reports without a QR code;
-// anything else is refused with a message that says what is wanted, and nothing is saved.
+// 报告核验地址: an http(s) address with a host at the site's root, or nothing for reports without a
+// QR code; anything else is refused with a message that says what is wanted, and nothing is saved.
 TEST_F(ServerDialogTest, TheVerifyAddressIsAnHttpAddressOrNothing) {
     const struct {
         const char* typed;
         bool taken;
     } cases[] = {
-        {"https://lab.example.cn/kivo", true},
+        {"https://lab.example.cn", true},
         {" http://192.168.10.5:8080/ ", true},
+        {"https://lab.example.cn/kivo", false},
         {"", true},
         {"lab.example.cn/kivo", false},
         {"ftp://lab.example.cn/kivo", false},
