@@ -12,16 +12,6 @@
 namespace lab {
 namespace {
 
-// A LIKE pattern that finds `text` anywhere, its own % _ and \ taken literally.
-QString ContainsPattern(const QString& text) {
-    QString escaped;
-    for (const QChar c : text) {
-        if (c == u'%' || c == u'_' || c == u'\\') escaped += u'\\';
-        escaped += c;
-    }
-    return u'%' + escaped + u'%';
-}
-
 qint64 StartOfDayMs(const QDate& date) { return QDateTime(date, QTime(0, 0)).toMSecsSinceEpoch(); }
 
 // The benches by their texts, each with the ids the server keeps it under.
@@ -78,11 +68,11 @@ LabTestList ListLabTests(server::PgConnection& db, const LabListQuery& query) {
         where << "s.bench_id = ANY (" + next() + "::bigint[])";
     }
     if (!query.tester.trimmed().isEmpty()) {
-        params.add(ContainsPattern(query.tester.trimmed()));
+        params.add(server::ContainsPattern(query.tester.trimmed()));
         where << "s.tester ILIKE " + next();
     }
     if (!query.organisation.trimmed().isEmpty()) {
-        params.add(ContainsPattern(query.organisation.trimmed()));
+        params.add(server::ContainsPattern(query.organisation.trimmed()));
         where << "s.organisation ILIKE " + next();
     }
     if (!query.specimen.trimmed().isEmpty()) {

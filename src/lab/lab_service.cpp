@@ -334,36 +334,33 @@ void LabService::testList(const httplib::Request& request, httplib::Response& re
     SendPage(response, 200, TestListPage(query, list, benches, *who));
 }
 
-void LabService::testPage(const httplib::Request& request, httplib::Response& response) {
-    const std::optional<QString> who = requireUser(request, response);
-    if (!who) return;
+std::optional<LabTest> LabService::loadTest(const httplib::Request& request,
+                                            httplib::Response& response) {
     const std::string uid = request.matches[1];
     std::optional<LabTest> test;
     if (PlausibleUid(uid) && !withDatabase(response, [&](server::PgConnection& db) {
             test =
                 LoadLabTest(db, QString::fromStdString(uid), m_config.grading, m_config.verifyBase);
         }))
-        return;
+        return std::nullopt;  // the database's fault is answered already
     if (!test)
-        return SendPage(response, 404,
-                        MessagePage(QStringLiteral("实验不存在"),
-                                    QStringLiteral("实验室数据库中没有这项实验。")));
-    SendPage(response, 200, TestPage(*test, *who));
+        SendPage(response, 404,
+                 MessagePage(QStringLiteral("实验不存在"),
+                             QStringLiteral("实验室数据库中没有这项实验。")));
+    return test;
+}
+
+void LabService::testPage(const httplib::Request& request, httplib::Response& response) {
+    const std::optional<QString> who = requireUser(request, response);
+    if (!who) return;
+    const std::optional<LabTest> test = loadTest(request, response);
+    if (test) SendPage(response, 200, TestPage(*test, *who));
 }
 
 void LabService::testReport(const httplib::Request& request, httplib::Response& response) {
     if (!requireUser(request, response)) return;
-    const std::string uid = request.matches[1];
-    std::optional<LabTest> test;
-    if (PlausibleUid(uid) && !withDatabase(response, [&](server::PgConnection& db) {
-            test =
-                LoadLabTest(db, QString::fromStdString(uid), m_config.grading, m_config.verifyBase);
-        }))
-        return;
-    if (!test)
-        return SendPage(response, 404,
-                        MessagePage(QStringLiteral("实验不存在"),
-                                    QStringLiteral("实验室数据库中没有这项实验。")));
+    const std::optional<LabTest> test = loadTest(request, response);
+    if (!test) return;
     const QByteArray pdf = m_pdf(test->content);
     if (pdf.isEmpty())
         return SendPage(response, 500,

@@ -10,6 +10,7 @@
 
 #include "lab/connection_pool.h"
 #include "lab/lab_config.h"
+#include "lab/lab_reads.h"
 #include "lab/rate_limiter.h"
 #include "lab/session_store.h"
 
@@ -68,6 +69,9 @@ class LabService {
     void logout(const httplib::Request& request, httplib::Response& response);
     void verify(const httplib::Request& request, httplib::Response& response);
     void testList(const httplib::Request& request, httplib::Response& response);
+    // The test the request names, or nothing when the answer (404, the database's fault) is
+    // given already.
+    std::optional<LabTest> loadTest(const httplib::Request& request, httplib::Response& response);
     void testPage(const httplib::Request& request, httplib::Response& response);
     void testReport(const httplib::Request& request, httplib::Response& response);
     void testCsv(const httplib::Request& request, httplib::Response& response);

@@ -31,16 +31,6 @@ JOIN benches b ON b.id = s.bench_id
 // The oldest version whose summaries the list reads.
 constexpr int kFirstListedVersion = 2;
 
-// A LIKE pattern that finds `text` anywhere, its own % _ and \ taken literally.
-QString ContainsPattern(const QString& text) {
-    QString escaped;
-    for (const QChar c : text) {
-        if (c == u'%' || c == u'_' || c == u'\\') escaped += u'\\';
-        escaped += c;
-    }
-    return u'%' + escaped + u'%';
-}
-
 // Whether the database has our tables at all (an empty one lists no test); throws when this
 // program cannot read its version.
 bool HasReadableTables(PgConnection& db) {
@@ -80,6 +70,15 @@ archive::TestState StateNamed(QStringView name) {
 }
 
 }  // namespace
+
+QString ContainsPattern(const QString& text) {
+    QString escaped;
+    for (const QChar c : text) {
+        if (c == u'%' || c == u'_' || c == u'\\') escaped += u'\\';
+        escaped += c;
+    }
+    return u'%' + escaped + u'%';
+}
 
 QString BenchText(const QString& hostName, const QString& portName, const QString& portDevice) {
     QString text = hostName;

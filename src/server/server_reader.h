@@ -12,6 +12,9 @@
 // thrown as PgError.
 namespace server {
 
+// A LIKE pattern that finds `text` anywhere, its own % _ and \ taken literally.
+QString ContainsPattern(const QString& text);
+
 // The bench a test ran on, as the list shows it: "LAB-PC-2 COM1（/dev/ttyUSB0）".
 QString BenchText(const QString& hostName, const QString& portName, const QString& portDevice);
 

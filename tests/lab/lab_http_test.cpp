@@ -13,6 +13,7 @@
 #include "lab/web_setup.h"
 #include "lab_fixture.h"
 #include "report/report_output.h"
+#include "server/server_schema.h"
 
 namespace {
 
@@ -525,7 +526,8 @@ TEST(LabHttp, TheServicesRoleCannotWriteTestData) {
     const struct {
         int version;
         const char* says;
-    } versions[] = {{2, "请先升级各实验台"}, {4, "请先升级 kivo-lab"}};
+    } versions[] = {{server::kServerSchemaVersion - 1, "请先升级各实验台"},
+                    {server::kServerSchemaVersion + 1, "请先升级 kivo-lab"}};
     for (const auto& v : versions) {
         Cluster().query(QStringLiteral("UPDATE kivo_schema SET version = %1").arg(v.version),
                         site.database());
