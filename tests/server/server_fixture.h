@@ -125,7 +125,10 @@ inline void ExpectServerHolds(const QString& database, const QString& archivePat
                         .constData(),
                     key);
         ASSERT_EQ(h.rows(), 1) << uid.toStdString();
-        EXPECT_EQ(server::HeaderAt(h, 0), local->header);
+        // The lock's key names the bench's own archive: the server has no use for it.
+        archive::TestHeader header = local->header;
+        header.lockKey.clear();
+        EXPECT_EQ(server::HeaderAt(h, 0), header);
 
         const server::PgResult r =
             db.exec((QByteArray("SELECT DISTINCT ON (number) ") + server::kRecordColumns +
