@@ -6,9 +6,9 @@
 #include <mutex>
 
 #include "link/link_threads.h"
+#include "link/link_view.h"
 #include "link/serial_channel.h"
 #include "state/test_state.h"
-#include "link/link_view.h"
 
 namespace {
 
@@ -50,12 +50,12 @@ class QueueLease {
         return stop;
     }
 
-    std::mutex& reader() { return m_readerMutex; }
+    std::timed_mutex& reader() { return m_readerMutex; }
 
   private:
     std::mutex m_handOverMutex;
     std::shared_ptr<ManualResetEvent> m_lastStop;  // the newest cycle's
-    std::mutex m_readerMutex;                      // held by the cycle that reads the queue
+    std::timed_mutex m_readerMutex;                // held by the cycle that reads the queue
 };
 
 class CommandCycle {
@@ -65,7 +65,11 @@ class CommandCycle {
         : m_view(std::move(view)), m_timing(timing), m_stop(std::move(stop)) {}
 
     void run() {
-        std::lock_guard lease(QueueLease::instance().reader());
+        // A cycle replaced before its thread took the queue (a thread that started late) ends
+        // at once: waiting for the lease would park it until the newer cycle ended.
+        std::unique_lock lease(QueueLease::instance().reader(), std::defer_lock);
+        while (!lease.try_lock_for(std::chrono::milliseconds(10)))
+            if (stopRequested()) return;
         while (g_bWorkerRun.load()) {
             if (stopRequested()) return;
             const uint8_t code = g_nCurCommand.load();
