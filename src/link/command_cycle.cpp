@@ -50,12 +50,12 @@ class QueueLease {
         return stop;
     }
 
-    std::timed_mutex& reader() { return m_readerMutex; }
+    std::mutex& reader() { return m_readerMutex; }
 
   private:
     std::mutex m_handOverMutex;
     std::shared_ptr<ManualResetEvent> m_lastStop;  // the newest cycle's
-    std::timed_mutex m_readerMutex;                // held by the cycle that reads the queue
+    std::mutex m_readerMutex;                      // held by the cycle that reads the queue
 };
 
 class CommandCycle {
@@ -68,8 +68,8 @@ class CommandCycle {
         // A cycle replaced before its thread took the queue (a thread that started late) ends
         // at once: waiting for the lease would park it until the newer cycle ended.
         std::unique_lock lease(QueueLease::instance().reader(), std::defer_lock);
-        while (!lease.try_lock_for(std::chrono::milliseconds(10)))
-            if (stopRequested()) return;
+        while (!lease.try_lock())
+            if (pause(10)) return;
         while (g_bWorkerRun.load()) {
             if (stopRequested()) return;
             const uint8_t code = g_nCurCommand.load();
