@@ -266,8 +266,12 @@ TEST_F(ArchiveHealing, AnEndingIsLeftBesideTheArchiveBeforeABusyArchiveIsWaitedF
     ASSERT_EQ(reader->unfinishedTests().size(), 1u);  // as the archive has it
     EXPECT_FALSE(TestLock::tryAcquire(path(), uid));  // yet never offered as crashed
     ArchiveWriter next(path(), {});
-    ASSERT_TRUE(WaitFor([&] { return reader->unfinishedTests().empty(); }, 20000));
-    EXPECT_FALSE(TestEndings::pending(path(), uid));
+    // The ending is written first and its file removed after: both are waited for.
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            return reader->unfinishedTests().empty() && !TestEndings::pending(path(), uid);
+        },
+        20000));
     const auto test = reader->loadTest(reader->listTests().at(0).id);
     EXPECT_EQ(test->states, (std::vector<StateChange>{{TestState::Closed, 9}}));
     EXPECT_TRUE(test->closed);
