@@ -158,13 +158,17 @@ TEST(LabLimits, TheClientAddressCannotBeForged) {
 // grows past its bound, and nothing queued is lost.
 TEST(LabLimits, TheServersQueueIsBounded) {
     std::atomic<int> ran{0};
-    std::latch release(1);
+    std::latch started(1), release(1);
     {
         lab::BoundedTaskQueue queue(1, 2);
         queue.enqueue([&] {
+            started.count_down();
             release.wait();
             ++ran;
         });
+        // The one thread holds the first task before the flood begins, so the queue, once full,
+        // stays full while its enqueuer waits.
+        started.wait();
         std::thread flood([&] {
             for (int i = 0; i < 5; ++i) queue.enqueue([&] { ++ran; });
         });
