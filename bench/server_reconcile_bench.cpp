@@ -1,7 +1,8 @@
 // The sender's check of what the server holds: 5 000 settled tests (20 records, 60 polls and
 // three state changes each) compared with the server's own account of them, as after every
-// connect. Timed twice: the first check after a start (every poll of the archive read and
-// hashed) and a later one (only new polls read). Goal: < 2 s.
+// connect. Timed three times: the very first check (every row of the archive read and hashed,
+// the accounts kept in the archive: once, after the upgrade), the first check after a start
+// (the kept accounts read back) and a later one. Goal: < 2 s.
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
@@ -102,19 +103,33 @@ int main(int argc, char** argv) {
         "UPDATE test SET sent_header = 1, sent_states = 3, sent_polls = 60, sent_settled = 1;"
         "UPDATE record SET sent = 1;");
 
-    server::ArchiveOutbox outbox(*opened.db);
-    server::Reconciler reconciler;
+    // Once, as after the upgrade: every account read from the rows and kept in the archive.
+    // Then as after a start (a fresh connection and reconciler: the kept accounts read back)
+    // and a later check of the same run.
     std::printf("%-52s %9s %9s %7s\n", "", "s", "limit s", "ratio");
     bool ok = true;
-    for (const char* what : {"reconciliation of 5 000 settled tests, first",
-                             "reconciliation of 5 000 settled tests, later"}) {
+    auto check = [&](const char* what, server::Reconciler& reconciler, archive::Connection& db,
+                     bool timed) {
+        server::ArchiveOutbox outbox(db);
         const auto start = Clock::now();
         const server::Reconciler::Result result =
-            reconciler.run(outbox, *opened.db, pg, QStringLiteral("bench-1"));
+            reconciler.run(outbox, db, pg, QStringLiteral("bench-1"));
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        std::printf("%-52s %9.3f %9.1f %7.2f\n", what, seconds, 2.0, seconds / 2.0);
+        std::printf("%-52s %9.3f %9.1f %7.2f%s\n", what, seconds, 2.0, seconds / 2.0,
+                    timed ? "" : "  (once, not a goal)");
         std::printf("  (%d tests checked, %d to send again)\n", result.checked, result.reopened);
-        ok = ok && seconds < 2.0 && result.checked == kTests && result.reopened == 0;
+        ok = ok && (!timed || seconds < 2.0) && result.checked == kTests && result.reopened == 0;
+    };
+    {
+        server::Reconciler once;
+        check("reconciliation of 5 000 settled tests, first ever", once, *opened.db, false);
+    }
+    {
+        auto db = std::make_unique<archive::Connection>(path, SQLITE_OPEN_READWRITE);
+        archive::ConfigureConnection(*db, archive::kBusyTimeoutMs);
+        server::Reconciler reconciler;
+        check("reconciliation of 5 000 settled tests, after a start", reconciler, *db, true);
+        check("reconciliation of 5 000 settled tests, later", reconciler, *db, true);
     }
     // Where the time goes: the server's accounts alone, the archive's alone.
     {

@@ -20,8 +20,11 @@ bool CKivoApp::InitInstance() {
     // the archive keeps goes on to the lab server when there is one; the sender shows how far
     // it is in the main window's status bar.
     const QString path = archive::ArchivePath();
-    m_sender =
-        std::make_unique<server::ServerSender>(path, [](const server::ServerSender::Status& s) {
+    server::ServerSender::Options options;
+    if (m_serverSettings) options.settings = m_serverSettings;
+    m_sender = std::make_unique<server::ServerSender>(
+        path,
+        [](const server::ServerSender::Status& s) {
             QCoreApplication* app = QCoreApplication::instance();
             if (!app) return;
             QMetaObject::invokeMethod(
@@ -30,7 +33,8 @@ bool CKivoApp::InitInstance() {
                     if (CMainFrame* frame = CMainFrame::instance()) frame->showServerStatus(text);
                 },
                 Qt::QueuedConnection);
-        });
+        },
+        options);
     ArchiveSession::open(path, m_sender->waker());
     QApplication::setWindowIcon(ProgramIcon());
     m_pMainWnd = new CMainFrame;

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <QPointer>
+#include <functional>
 #include <memory>
 
 #include "app/main_frame.h"
+#include "server/server_settings.h"
 
 namespace server {
 class ServerSender;
@@ -18,6 +20,12 @@ class CKivoApp {
     CKivoApp(const CKivoApp&) = delete;
     CKivoApp& operator=(const CKivoApp&) = delete;
 
+    // Where the program's own sender reads the lab server's settings, each time it reads them
+    // (ReadServerSettings unless told otherwise before InitInstance).
+    void setServerSettings(std::function<server::ServerSettings()> read) {
+        m_serverSettings = std::move(read);
+    }
+
     // Creates the main window and shows it maximised; false ends the program.
     bool InitInstance();
     // Destroys the main window if it still exists, and with it the test window.
@@ -29,4 +37,5 @@ class CKivoApp {
   private:
     QPointer<CMainFrame> m_pMainWnd;
     std::unique_ptr<server::ServerSender> m_sender;
+    std::function<server::ServerSettings()> m_serverSettings;
 };

@@ -1,5 +1,9 @@
 #include "server/server_reconcile.h"
 
+#include <sqlite3.h>
+
+#include <algorithm>
+
 namespace server {
 namespace {
 
@@ -7,6 +11,51 @@ namespace {
 constexpr int kTestsPerQuery = 1000;
 
 }  // namespace
+
+std::map<qint64, TestAccount> Reconciler::ownAccounts(archive::Connection& local,
+                                                      LocalAccounts& accounts,
+                                                      std::optional<KeptAccounts>& kept,
+                                                      const std::vector<OutboxTest>& tests) {
+    std::map<qint64, TestAccount> mine;
+    std::vector<qint64> made;
+    // One read of the file for the kept accounts and the rows of those not kept, so that the
+    // accounts kept are those of the rows read. Keeping them upgrades that read to a write,
+    // which fails when another connection wrote meanwhile: then nothing is kept this time.
+    local.exec("BEGIN");
+    struct Ended {
+        archive::Connection& db;
+        ~Ended() {
+            if (!sqlite3_get_autocommit(db.get()))
+                sqlite3_exec(db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+        }
+    } ended{local};
+    for (const OutboxTest& t : tests) {
+        if (kept) {
+            if (std::optional<TestAccount> found = kept->find(t.id, t.uid)) {
+                mine.emplace(t.id, *found);
+                continue;
+            }
+        }
+        // Read whole: a tally kept from before the test settled may count polls since rewritten.
+        m_polls.erase(t.uid);
+        PollTally tally;
+        TestAccount account = accounts.of(t.id, tally);
+        if (account.header.isEmpty()) continue;
+        mine.emplace(t.id, account);
+        made.push_back(t.id);
+    }
+    if (!kept || made.empty()) return mine;
+    try {
+        for (const qint64 id : made) {
+            const auto t = std::find_if(tests.begin(), tests.end(),
+                                        [&](const OutboxTest& o) { return o.id == id; });
+            kept->keep(id, t->uid, mine.at(id));
+        }
+        local.exec("COMMIT");
+    } catch (const archive::SqlError&) {
+    }
+    return mine;
+}
 
 bool Reconciler::compare(ArchiveOutbox& outbox, const OutboxTest& test, const TestAccount& mine,
                          const TestAccount& theirs) {
@@ -26,7 +75,6 @@ bool Reconciler::compare(ArchiveOutbox& outbox, const OutboxTest& test, const Te
         parts.header || theirs.records != mine.records || theirs.recordsSum != mine.recordsSum;
     parts.polls = parts.header || theirs.polls != mine.polls || theirs.pollsSum != mine.pollsSum;
     outbox.reopen(testId, parts);
-    m_local.erase(test.uid);
     return true;
 }
 
@@ -34,24 +82,25 @@ Reconciler::Result Reconciler::run(ArchiveOutbox& outbox, archive::Connection& l
                                    PgConnection& db, const QString& benchUid) {
     Result result;
     LocalAccounts accounts(local);
+    // Without the kept accounts (the file is busy, say) every account is read from the rows.
+    std::optional<KeptAccounts> kept;
+    try {
+        kept.emplace(local);
+    } catch (const archive::SqlError&) {
+    }
     qint64 after = 0;
     for (;;) {
         const std::vector<OutboxTest> tests = outbox.settledTests(after, kTestsPerQuery);
         if (tests.empty()) break;
         after = tests.back().id;
+        const std::map<qint64, TestAccount> mine = ownAccounts(local, accounts, kept, tests);
         QStringList uids;
         for (const OutboxTest& t : tests) uids << t.uid;
         const std::map<QString, TestAccount> onServer = ServerAccounts(db, uids);
         for (const OutboxTest& t : tests) {
             ++result.checked;
-            // A settled test's own account is hashed once: whatever is written to it later
-            // unsettles it, and the sender then forgets the account (changed()).
-            auto known = m_local.find(t.uid);
-            if (known == m_local.end()) {
-                const TestAccount mine = accounts.of(t.id, m_polls[t.uid]);
-                if (mine.header.isEmpty()) continue;  // deleted meanwhile
-                known = m_local.emplace(t.uid, mine).first;
-            }
+            const auto known = mine.find(t.id);
+            if (known == mine.end()) continue;  // deleted meanwhile
             const auto it = onServer.find(t.uid);
             if (compare(outbox, t, known->second,
                         it == onServer.end() ? TestAccount{} : it->second))

@@ -6,6 +6,7 @@
 
 #include "server/archive_outbox.h"
 #include "server/audit_account.h"
+#include "server/kept_accounts.h"
 #include "server/test_account.h"
 
 // Checks the archive against the server's own account of it (test_account.h,
@@ -13,7 +14,9 @@
 // not hold as the archive does is marked to be sent again. A restored, replaced or emptied
 // server is caught up this way whatever its identity says. A test that still differs after it
 // was sent again (the server keeps the clashing rows as conflicts) is not sent over and over:
-// it is sent again only when the server's account of it changes.
+// it is sent again only when the server's account of it changes. Settled tests' own accounts
+// are kept in the archive (kept_accounts.h), so a check after a start reads them back instead
+// of hashing every row again.
 namespace server {
 
 class Reconciler {
@@ -34,24 +37,24 @@ class Reconciler {
     bool recheck(ArchiveOutbox& outbox, archive::Connection& local, PgConnection& db,
                  const OutboxTest& test);
 
-    // Something of the test is being sent: its account is computed anew when it is settled.
-    void changed(const QString& uid) { m_local.erase(uid); }
     // Forgets what it knew of the archive (another archive file is open now).
     void forget() {
         m_polls.clear();
-        m_local.clear();
         m_resent.clear();
         m_auditResent.reset();
     }
 
   private:
+    // The archive's own accounts of `tests`, by id (none for a test deleted meanwhile): kept
+    // ones where the file holds them, the others read from the rows and kept.
+    std::map<qint64, TestAccount> ownAccounts(archive::Connection& local, LocalAccounts& accounts,
+                                              std::optional<KeptAccounts>& kept,
+                                              const std::vector<OutboxTest>& tests);
     // Marks what differs; true when it did.
     bool compare(ArchiveOutbox& outbox, const OutboxTest& test, const TestAccount& mine,
                  const TestAccount& theirs);
 
-    std::map<QString, PollTally> m_polls;  // by test uid
-    std::map<QString, TestAccount>
-        m_local;  // settled tests' own accounts, by uid: they do not change
+    std::map<QString, PollTally> m_polls;    // by test uid
     std::map<qint64, TestAccount> m_resent;  // the server's account when last sent again
     std::optional<AuditAccount> m_auditResent;
 };

@@ -142,7 +142,6 @@ bool SendRound(ArchiveOutbox& outbox, archive::Connection& local, PgConnection& 
     std::optional<PgError> refused;
     std::vector<std::pair<OutboxTest, PgError>> lacking;
     for (const OutboxTest& t : tests) {
-        reconciler.changed(t.uid);
         std::optional<archive::TestHeader> header;
         if (!t.headerSent) {
             header = outbox.header(t.id);
