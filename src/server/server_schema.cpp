@@ -1,7 +1,9 @@
 #include "server/server_schema.h"
 
+#include <chrono>
 #include <iterator>
 #include <string>
+#include <thread>
 
 #include "server/bench_roles_schema.h"
 #include "server/checked_rows_schema.h"
@@ -158,23 +160,25 @@ QString ServerIdentity(PgConnection& db) {
     return db.exec("SELECT uid FROM kivo_server LIMIT 1").text(0, 0);
 }
 
-int PrepareServerSchema(PgConnection& db, int target) {
-    int found = ServerSchemaVersion(db);
-    if (found > kServerSchemaVersion)
-        throw PgError(PgError::Kind::Refused, NewerSchemaMessage(found));
-    if (found >= target) return found;
+namespace {
 
+// How often an upgrade that waited its session's lock limit in vain is begun again.
+constexpr int kUpgradeAttempts = 3;
+constexpr int kUpgradePauseMs = 500;
+
+// One attempt in one transaction: everything or nothing. Returns the version found before.
+int UpgradeOnce(PgConnection& db, int target) {
     PgTransaction transaction(db);
-    // An upgrade of a large database may take minutes (a step reads every row) or wait for a
-    // lock: it runs to its end rather than being cut off by the session's limits and tried
-    // again, in vain, at every connect. The limits return with the transaction's end.
+    // An upgrade of a large database may take minutes (a step reads every row): it runs to its
+    // end rather than being cut off by the session's statement limit and tried again, in vain,
+    // at every connect. The lock and idle limits stay: a transaction forgotten on the server
+    // must not hold the upgrade, and every bench queued behind it, for ever. The limit returns
+    // with the transaction's end.
     const PgConnection::Unlimited unlimited(db);
-    db.execScript(
-        "SET LOCAL statement_timeout = 0; SET LOCAL lock_timeout = 0; "
-        "SET LOCAL idle_in_transaction_session_timeout = 0");
+    db.execScript("SET LOCAL statement_timeout = 0");
     db.exec("SELECT pg_advisory_xact_lock($1)", PgParams().add(kSchemaLockKey));
     // Read again under the lock: another bench may have upgraded meanwhile.
-    found = ServerSchemaVersion(db);
+    const int found = ServerSchemaVersion(db);
     if (found > kServerSchemaVersion)
         throw PgError(PgError::Kind::Refused, NewerSchemaMessage(found));
     if (found >= target) return found;
@@ -187,6 +191,34 @@ int PrepareServerSchema(PgConnection& db, int target) {
     db.exec("INSERT INTO kivo_schema (version) VALUES ($1)", PgParams().add(qint64{target}));
     transaction.commit();
     return found;
+}
+
+}  // namespace
+
+QString UpgradeBlockedMessage() {
+    return QStringLiteral(
+        "服务器上的数据表正被其他连接占用，数据库未能升级（没有做任何改动），稍后自动重试");
+}
+
+int PrepareServerSchema(PgConnection& db, int target) {
+    const int found = ServerSchemaVersion(db);
+    if (found > kServerSchemaVersion)
+        throw PgError(PgError::Kind::Refused, NewerSchemaMessage(found));
+    if (found >= target) return found;
+
+    for (int attempt = 1;; ++attempt) {
+        try {
+            return UpgradeOnce(db, target);
+        } catch (const PgError& e) {
+            // A lock held elsewhere (another bench's upgrade, a forgotten transaction): the
+            // attempt was rolled back whole; a few more, then the caller tries again later.
+            if (e.sqlState != "55P03" || !db.ok()) throw;
+            if (attempt >= kUpgradeAttempts)
+                throw PgError(PgError::Kind::Unreachable, UpgradeBlockedMessage(), e.detail,
+                              e.sqlState);
+            std::this_thread::sleep_for(std::chrono::milliseconds(kUpgradePauseMs));
+        }
+    }
 }
 
 }  // namespace server
