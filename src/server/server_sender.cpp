@@ -196,9 +196,13 @@ bool SendRound(ArchiveOutbox& outbox, archive::Connection& local, PgConnection& 
     }
     const auto audit = outbox.unsentAudit(kAuditPerRound);
     if (!audit.empty()) {
-        upload.sendAudit(audit);
-        outbox.markAudit(audit);
-        more = more || audit.size() == size_t(kAuditPerRound);
+        std::optional<PgError> auditRefused;
+        const auto sent = upload.sendAudit(audit, auditRefused);
+        outbox.markAudit(sent);
+        // A full batch means more are waiting, unless none of it went: a refused event stays
+        // first in line and is tried again next round, not at once.
+        more = more || (audit.size() == size_t(kAuditPerRound) && !sent.empty());
+        if (auditRefused && !refused) refused = auditRefused;
     }
     if (refused) throw *refused;
     return more;

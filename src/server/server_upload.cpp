@@ -80,10 +80,33 @@ void ServerUpload::sendPolls(const QString& uid, const std::vector<OutboxPoll>& 
     }
 }
 
-void ServerUpload::sendAudit(const std::vector<OutboxAudit>& events) {
-    if (events.empty()) return;
+std::vector<OutboxAudit> ServerUpload::sendAudit(const std::vector<OutboxAudit>& events,
+                                                 std::optional<PgError>& refused) {
+    if (events.empty()) return {};
+    try {
+        insertAudit(events.begin(), events.end());
+        return events;
+    } catch (const PgError& e) {
+        if (e.kind != PgError::Kind::Refused || !m_db.ok()) throw;
+    }
+    std::vector<OutboxAudit> sent;
+    for (auto e = events.begin(); e != events.end(); ++e) {
+        try {
+            insertAudit(e, e + 1);
+            sent.push_back(*e);
+        } catch (const PgError& error) {
+            if (error.kind != PgError::Kind::Refused || !m_db.ok()) throw;
+            if (!refused) refused = error;
+        }
+    }
+    return sent;
+}
+
+void ServerUpload::insertAudit(std::vector<OutboxAudit>::const_iterator first,
+                               std::vector<OutboxAudit>::const_iterator end) {
     PgParams p;
-    for (const OutboxAudit& e : events) {
+    for (auto it = first; it != end; ++it) {
+        const OutboxAudit& e = *it;
         p.add(e.uid).add(
             benchId(e.hostName, e.portName, e.portDevice, e.usbSerial, e.programVersion));
         if (e.testUid.isEmpty())
@@ -101,7 +124,7 @@ void ServerUpload::sendAudit(const std::vector<OutboxAudit>& events) {
     const QByteArray sql =
         "INSERT INTO audit_events (uid, bench_id, test_uid, at_ms, user_name, action, detail, "
         "file_kind, file_name, file_size, file_sha256) VALUES " +
-        ValuesList(int(events.size()), 11) + " ON CONFLICT DO NOTHING";
+        ValuesList(int(end - first), 11) + " ON CONFLICT DO NOTHING";
     m_db.exec(sql.constData(), p);
 }
 

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <map>
+#include <optional>
 #include <vector>
 
 #include "archive/archive_rows.h"
@@ -32,7 +33,11 @@ class ServerUpload {
                     const std::vector<archive::StateChange>& states);
     void sendRecords(const QString& uid, const std::vector<OutboxRecord>& records);
     void sendPolls(const QString& uid, const std::vector<OutboxPoll>& polls);
-    void sendAudit(const std::vector<OutboxAudit>& events);
+    // The events the server took. One it refuses (filed against a test it does not hold, or
+    // not this bench's) does not hold up the others: they go one at a time and the refused
+    // ones stay unsent, the first refusal in `refused`.
+    std::vector<OutboxAudit> sendAudit(const std::vector<OutboxAudit>& events,
+                                       std::optional<PgError>& refused);
 
   private:
     PgConnection& m_db;
@@ -45,6 +50,8 @@ class ServerUpload {
     qint64 benchId(const QString& hostName, const QString& portName, const QString& portDevice,
                    const QString& usbSerial, const QString& programVersion);
     qint64 benchOf(const archive::TestHeader& header, const StartLabels& startedOn);
+    void insertAudit(std::vector<OutboxAudit>::const_iterator first,
+                     std::vector<OutboxAudit>::const_iterator end);
 };
 
 }  // namespace server

@@ -153,6 +153,51 @@ TEST(BenchRoles, EachBenchWritesOnlyItsOwnRows) {
     EXPECT_EQ(Count(database, QStringLiteral("SELECT count(*) FROM audit_events")), 2);
 }
 
+// An event the server refuses (a shared archive's 删除 of a test another bench sent) holds up
+// none of the bench's other events.
+TEST(BenchRoles, AnEventTheServerRefusesHoldsUpNoneOfTheOthers) {
+    QTemporaryDir dir;
+    const QString database = FreshDatabase();
+    {
+        server::PgConnection owner({UriWithPassword(database), {}, 10});
+        server::PrepareServerSchema(owner);
+    }
+    ASSERT_EQ(AddBenchRole(database, QStringLiteral("kivo_bench_a"), QStringLiteral("a")),
+              QString());
+    ASSERT_EQ(AddBenchRole(database, QStringLiteral("kivo_bench_b"), QStringLiteral("b")),
+              QString());
+    const QString a = dir.filePath(QStringLiteral("a.sqlite"));
+    const QString b = dir.filePath(QStringLiteral("b.sqlite"));
+    WriteTest(a, Header(QStringLiteral("test-a"), QStringLiteral("/dev/ttyUSB0")), 1, 1);
+    WriteTest(b, Header(QStringLiteral("test-b"), QStringLiteral("/dev/ttyUSB1")), 1, 1);
+    {
+        ServerSender senderA(a, {}, SenderOptions(UriWithPassword(database, "kivo_bench_a", "a")));
+        ASSERT_TRUE(WaitSynced(senderA)) << senderA.status().text().toStdString();
+    }
+    {
+        archive::Connection db(b, SQLITE_OPEN_READWRITE);
+        db.exec(
+            "INSERT INTO audit_event (uid, test_uid, at_ms, user_name, action, detail, host_name, "
+            "port_name, port_device, program_version, usb_serial) VALUES "
+            "('refused', 'test-a', 1, 'admin', 'deleted', '删除实验', 'PC', 'COM2', "
+            "'/dev/ttyUSB1', '1.0.0', ''), "
+            "('of-its-test', 'test-b', 2, 'admin', 'exported', '导出', 'PC', 'COM2', "
+            "'/dev/ttyUSB1', '1.0.0', ''), "
+            "('of-no-test', NULL, 3, 'admin', 'login', '登录', 'PC', 'COM2', '/dev/ttyUSB1', "
+            "'1.0.0', '')");
+    }
+    ServerSender senderB(b, {}, SenderOptions(UriWithPassword(database, "kivo_bench_b", "b")));
+    const auto arrived = [&] {
+        return Count(database, QStringLiteral("SELECT count(*) FROM audit_events WHERE uid IN "
+                                              "('of-its-test', 'of-no-test')"));
+    };
+    EXPECT_TRUE(PumpUntil([&] { return arrived() == 2; }, 30000))
+        << senderB.status().text().toStdString();
+    EXPECT_EQ(Count(database, QStringLiteral("SELECT count(*) FROM audit_events WHERE uid = "
+                                             "'refused'")),
+              0);
+}
+
 // The bench is the id beside its archive and the port: tests made by two program versions are
 // one bench's, filed under that id. Its labels are those kept when the test started (the
 // computer renamed and the adapter swapped before it was sent change nothing).
