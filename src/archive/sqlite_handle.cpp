@@ -124,7 +124,9 @@ QString Statement::text(int column) const {
     return value;
 }
 
-WriteTransaction::WriteTransaction(Connection& db) : m_db(db) { m_db.exec("BEGIN IMMEDIATE"); }
+WriteTransaction::WriteTransaction(Connection& db, Begin begin) : m_db(db) {
+    m_db.exec(begin == Begin::Immediate ? "BEGIN IMMEDIATE" : "BEGIN");
+}
 
 WriteTransaction::~WriteTransaction() {
     if (!m_done && !sqlite3_get_autocommit(m_db.get()))

@@ -77,7 +77,10 @@ class Statement {
 // before anything is read), ROLLBACK at destruction unless committed.
 class WriteTransaction {
   public:
-    explicit WriteTransaction(Connection& db);
+    // Immediate takes the write lock at once; Deferred reads first, in one snapshot, and
+    // becomes a write at its first change (which fails when another connection wrote since).
+    enum class Begin { Immediate, Deferred };
+    explicit WriteTransaction(Connection& db, Begin begin = Begin::Immediate);
     ~WriteTransaction();
     WriteTransaction(const WriteTransaction&) = delete;
     WriteTransaction& operator=(const WriteTransaction&) = delete;

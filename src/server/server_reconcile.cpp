@@ -1,8 +1,6 @@
 #include "server/server_reconcile.h"
 
-#include <sqlite3.h>
-
-#include <algorithm>
+#include "archive/sqlite_handle.h"
 
 namespace server {
 namespace {
@@ -17,18 +15,11 @@ std::map<qint64, TestAccount> Reconciler::ownAccounts(archive::Connection& local
                                                       std::optional<KeptAccounts>& kept,
                                                       const std::vector<OutboxTest>& tests) {
     std::map<qint64, TestAccount> mine;
-    std::vector<qint64> made;
+    std::vector<const OutboxTest*> made;
     // One read of the file for the kept accounts and the rows of those not kept, so that the
     // accounts kept are those of the rows read. Keeping them upgrades that read to a write,
     // which fails when another connection wrote meanwhile: then nothing is kept this time.
-    local.exec("BEGIN");
-    struct Ended {
-        archive::Connection& db;
-        ~Ended() {
-            if (!sqlite3_get_autocommit(db.get()))
-                sqlite3_exec(db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
-        }
-    } ended{local};
+    archive::WriteTransaction transaction(local, archive::WriteTransaction::Begin::Deferred);
     for (const OutboxTest& t : tests) {
         if (kept) {
             if (std::optional<TestAccount> found = kept->find(t.id, t.uid)) {
@@ -42,16 +33,12 @@ std::map<qint64, TestAccount> Reconciler::ownAccounts(archive::Connection& local
         TestAccount account = accounts.of(t.id, tally);
         if (account.header.isEmpty()) continue;
         mine.emplace(t.id, account);
-        made.push_back(t.id);
+        made.push_back(&t);
     }
     if (!kept || made.empty()) return mine;
     try {
-        for (const qint64 id : made) {
-            const auto t = std::find_if(tests.begin(), tests.end(),
-                                        [&](const OutboxTest& o) { return o.id == id; });
-            kept->keep(id, t->uid, mine.at(id));
-        }
-        local.exec("COMMIT");
+        for (const OutboxTest* t : made) kept->keep(t->id, t->uid, mine.at(t->id));
+        transaction.commit();
     } catch (const archive::SqlError&) {
     }
     return mine;
