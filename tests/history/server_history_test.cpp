@@ -21,7 +21,6 @@
 #include "monitor/testclass.h"
 #include "server/server_inserts.h"
 #include "server/server_schema.h"
-#include "server/server_sender.h"
 #include "support/pg_cluster.h"
 
 namespace {
@@ -283,16 +282,6 @@ TEST_F(ServerHistory, AHungOrStoppedServerIsToldAndTheWindowGoesOn) {
     w->setSource(Source::Archive);
     EXPECT_EQ(w->model()->rowCount(), 1);
     EXPECT_EQ(w->statusText(), "共 1 个实验");
-}
-
-// The window pointed at a server after the start, as these tests do: the program's own sender,
-// reading its settings again, never sends the bench's tests there to be counted with the rest.
-TEST_F(ServerHistory, TheProgramsOwnSenderNeverFollowsTheWindowsServer) {
-    start({MadeTest{}});
-    auto db = database("untouched");
-    m_app.sender()->reconfigure();
-    m_app.sender()->lastAttempt(20000);
-    EXPECT_EQ(s_cluster->query("SELECT count(*) FROM tests", "untouched"), "0");
 }
 
 // A server with more tests than a page: the list comes 500 at a time, newest first, "更多"
