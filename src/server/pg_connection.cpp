@@ -354,6 +354,7 @@ PgConnection::~PgConnection() {
 }
 
 bool PgConnection::ok() const { return m_conn && PQstatus(m_conn) == CONNECTION_OK; }
+bool PgConnection::idle() const { return ok() && PQtransactionStatus(m_conn) == PQTRANS_IDLE; }
 int PgConnection::serverVersion() const { return m_conn ? PQserverVersion(m_conn) : 0; }
 bool PgConnection::usesTls() const { return m_conn && PQsslInUse(m_conn) != 0; }
 

@@ -254,6 +254,7 @@ void Run(const std::shared_ptr<ServerSender::Shared>& shared) {
         {
             std::lock_guard lock(shared->mutex);
             s.pending = shared->status.pending;
+            s.conflicts = shared->status.conflicts;
         }
         shared->publish(s);
         return shared->pause(pauseMs, false);
@@ -317,8 +318,10 @@ void Run(const std::shared_ptr<ServerSender::Shared>& shared) {
                 PrepareServerSchema(*pg);
                 outbox.markFor(ServerIdentity(*pg));
                 upload = std::make_unique<ServerUpload>(*pg, benchUid, host);
-                retryMs = options.minRetryMs;
                 reconcileDue = true;
+                // A server found lacking the same rows as before (the same dump restored
+                // again) is sent them again, not taken to keep them apart as conflicts.
+                reconciler.forget();
             }
             // After each connect and now and then: the server's own account of every settled
             // test, and what it lacks sent again.
@@ -338,10 +341,31 @@ void Run(const std::shared_ptr<ServerSender::Shared>& shared) {
             s.pending = pending;
             s.conflicts = conflicts;
             shared->publish(s);
+            // The pause grows back only after a round that went through whole.
+            retryMs = options.minRetryMs;
             if (more) continue;
             if (!shared->pause(options.idleCheckMs, true)) break;
         } catch (const PgError& e) {
             if (e.kind == PgError::Kind::Cancelled) break;
+            // Rows the server refused while the session stays sound: the connection is kept
+            // (reconnecting would only check every settled test again and be refused the
+            // same), the refusal is shown, and the next round comes after a growing pause or
+            // as soon as there is something new to send.
+            if (e.kind == PgError::Kind::Refused && upload && pg && pg->idle()) {
+                ServerSender::Status s;
+                s.state = State::Refused;
+                s.cause = e.message;
+                s.conflicts = conflicts;
+                try {
+                    if (local) s.pending = ArchiveOutbox(*local).pendingCount();
+                } catch (const archive::SqlError&) {
+                    local.reset();
+                }
+                shared->publish(s);
+                if (!shared->pause(retryMs, true)) break;
+                retryMs = std::min(retryMs * 2, options.maxRetryMs);
+                continue;
+            }
             // The pending count stays as it was last seen; the cause is what the server said.
             const State state =
                 e.kind == PgError::Kind::Unreachable || e.kind == PgError::Kind::Authentication

@@ -201,6 +201,17 @@ TEST(BenchRoles, AnEventTheServerRefusesHoldsUpNoneOfTheOthers) {
     EXPECT_EQ(Count(database, QStringLiteral("SELECT count(*) FROM audit_events WHERE uid LIKE "
                                              "'refused%'")),
               0);
+    // The refusals keep the bench's session: it is not made again round after round (each
+    // new one checking every settled test again).
+    const auto sessionStart = [&] {
+        return Count(database, QStringLiteral("SELECT coalesce(max((extract(epoch FROM "
+                                              "backend_start) * 1e6)::bigint), 0) FROM "
+                                              "pg_stat_activity WHERE usename = 'kivo_bench_b'"));
+    };
+    const qint64 session = sessionStart();
+    EXPECT_NE(session, 0);
+    PumpUntil([] { return false; }, 3000);
+    EXPECT_EQ(sessionStart(), session);
 }
 
 // The bench is the id beside its archive and the port: tests made by two program versions are
