@@ -74,13 +74,14 @@ std::vector<OutboxPoll> ArchiveOutbox::pollsAfter(qint64 testId, int seq, int li
     return polls;
 }
 
-std::vector<OutboxAudit> ArchiveOutbox::unsentAudit(int limit) {
+std::vector<OutboxAudit> ArchiveOutbox::unsentAudit(int limit, qint64 afterId) {
     Statement s(m_db,
                 "SELECT id, uid, test_uid, user_name, action, detail, file_kind, file_name, "
                 "file_sha256, file_size, at_ms, host_name, port_name, port_device, "
-                "program_version, usb_serial FROM audit_event WHERE sent = 0 ORDER BY id "
-                "LIMIT ?1");
+                "program_version, usb_serial FROM audit_event WHERE sent = 0 AND id > ?2 "
+                "ORDER BY id LIMIT ?1");
     s.bind(1, qint64{limit});
+    s.bind(2, afterId);
     std::vector<OutboxAudit> events;
     while (s.step()) {
         OutboxAudit e;

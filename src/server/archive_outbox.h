@@ -57,7 +57,8 @@ class ArchiveOutbox {
     std::vector<archive::StateChange> statesAfter(qint64 testId, int alreadySent);
     std::vector<OutboxRecord> unsentRecords(qint64 testId);
     std::vector<OutboxPoll> pollsAfter(qint64 testId, int seq, int limit);
-    std::vector<OutboxAudit> unsentAudit(int limit);
+    // Unsent events after the event `afterId` (0: from the first), oldest first.
+    std::vector<OutboxAudit> unsentAudit(int limit, qint64 afterId = 0);
 
     // The bench's labels when the test started, as its first audit event keeps them (empty
     // when the archive has none).

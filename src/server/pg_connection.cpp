@@ -1,5 +1,6 @@
 #include "server/pg_connection.h"
 
+#include <locale.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/eventfd.h>
@@ -78,6 +79,35 @@ PgError ConnectFailure(const QString& text, const QString& password) {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// The calling thread's messages in the C locale while it lives: libpq's and the C library's
+// words for a failure are read by ConnectFailure, which must see them untranslated whatever
+// the operator's language (a Chinese desktop would otherwise turn a certificate for another
+// name into 网络不通). Only this thread, and only the messages, change.
+class UntranslatedMessages {
+  public:
+    UntranslatedMessages() {
+        const locale_t base = ::duplocale(LC_GLOBAL_LOCALE);
+        if (base == locale_t(0)) return;
+        m_own = ::newlocale(LC_MESSAGES_MASK, "C", base);
+        if (m_own == locale_t(0)) {
+            ::freelocale(base);
+            return;
+        }
+        m_was = ::uselocale(m_own);
+    }
+    ~UntranslatedMessages() {
+        if (m_own == locale_t(0)) return;
+        ::uselocale(m_was);
+        ::freelocale(m_own);
+    }
+    UntranslatedMessages(const UntranslatedMessages&) = delete;
+    UntranslatedMessages& operator=(const UntranslatedMessages&) = delete;
+
+  private:
+    locale_t m_own = locale_t(0);
+    locale_t m_was = locale_t(0);
+};
 
 // How much longer than the server's own statement limit this side waits before it gives the
 // statement up: the server's answer (an error naming the cause) normally comes first.
@@ -299,6 +329,7 @@ PgConnection::PgConnection(const Options& options)
     keys.push_back(nullptr);
     values.push_back(nullptr);
     // Connects without blocking, so that the interrupt and the time limit are heard.
+    const UntranslatedMessages untranslated;
     m_conn = PQconnectStartParams(keys.data(), values.data(), 1);
     if (!m_conn) throw PgError(PgError::Kind::Unreachable, QStringLiteral("内存不足"));
     const auto deadline = Clock::now() + std::chrono::seconds(options.connectTimeoutSeconds);
@@ -354,6 +385,7 @@ PgConnection::~PgConnection() {
 }
 
 bool PgConnection::ok() const { return m_conn && PQstatus(m_conn) == CONNECTION_OK; }
+bool PgConnection::idle() const { return ok() && PQtransactionStatus(m_conn) == PQTRANS_IDLE; }
 int PgConnection::serverVersion() const { return m_conn ? PQserverVersion(m_conn) : 0; }
 bool PgConnection::usesTls() const { return m_conn && PQsslInUse(m_conn) != 0; }
 

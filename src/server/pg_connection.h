@@ -126,6 +126,8 @@ class PgConnection {
     PGconn* get() const { return m_conn; }
     // False once the connection has been lost (a new one must be made).
     bool ok() const;
+    // Connected, and no transaction open or left failed.
+    bool idle() const;
 
     // One statement with parameters, results as text; throws PgError on failure.
     PgResult exec(const char* sql, const PgParams& params = {});

@@ -163,7 +163,7 @@ server::ServerSettings ServerDialog::settings() const {
     s.tls = TlsMode(m_tls->currentIndex());
     s.caFile = m_caFile->text().trimmed();
     // The kept password goes only to the server and the user it was kept for.
-    const bool sameServer = s.passwordKey() == m_stored.passwordKey();
+    const bool sameServer = m_stored.passwordKey().admits(s.passwordKey());
     s.password = !m_password->text().isEmpty()      ? m_password->text()
                  : sameServer && !m_passwordCleared ? m_stored.password
                                                     : QString();
@@ -173,7 +173,7 @@ server::ServerSettings ServerDialog::settings() const {
 void ServerDialog::updateFields() {
     const server::ServerSettings s = settings();
     const bool kept = !m_stored.password.isEmpty() && !m_passwordCleared &&
-                      s.passwordKey() == m_stored.passwordKey();
+                      m_stored.passwordKey().admits(s.passwordKey());
     m_password->setPlaceholderText(kept ? QStringLiteral("已保存；不修改请留空") : QString());
     m_clearPassword->setEnabled(kept);
     const bool verified = s.tls == TlsMode::Verified;

@@ -35,11 +35,13 @@ QStringList Fields(const QString& line) {
     return fields;
 }
 
+// The guard, when there is one, follows the password as a sixth field.
 QString Line(const PasswordKey& key, const QString& password) {
-    return QStringList{Escaped(key.host.trimmed()), QString::number(key.port),
+    QStringList fields{Escaped(key.host.trimmed()), QString::number(key.port),
                        Escaped(key.database.trimmed()), Escaped(key.user.trimmed()),
-                       Escaped(password)}
-        .join(u':');
+                       Escaped(password)};
+    if (!key.guard.isEmpty()) fields << Escaped(key.guard);
+    return fields.join(u':');
 }
 
 }  // namespace
@@ -62,11 +64,16 @@ QString StoredPassword(const PasswordKey& key) {
     }
     const QString line = QString::fromUtf8(file.readAll()).section(u'\n', 0, 0);
     const QStringList fields = Fields(line);
-    if (fields.size() != 5) return {};
-    const PasswordKey stored{fields[0], fields[1].toInt(), fields[2], fields[3]};
-    const PasswordKey wanted{key.host.trimmed(), key.port, key.database.trimmed(),
-                             key.user.trimmed()};
-    return stored == wanted ? fields[4] : QString();
+    if (fields.size() != 5 && fields.size() != 6) return {};
+    const PasswordKey stored{fields[0], fields[1].toInt(), fields[2], fields[3],
+                             fields.size() == 6 ? fields[5] : QString()};
+    return stored.admits(key) ? fields[4] : QString();
+}
+
+bool PasswordKey::admits(const PasswordKey& wanted) const {
+    return host.trimmed() == wanted.host.trimmed() && port == wanted.port &&
+           database.trimmed() == wanted.database.trimmed() &&
+           user.trimmed() == wanted.user.trimmed() && (guard.isEmpty() || guard == wanted.guard);
 }
 
 bool StorePassword(const PasswordKey& key, const QString& password, QString* error) {

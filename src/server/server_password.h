@@ -6,7 +6,7 @@
 // the lab's group may read): in a file beside them that belongs to the account running the
 // program and that only it can read ("kivo.ini.password.<uid>", mode 0600). The file holds the
 // password of one server and user only, so a changed host, port, database or user never gets
-// it.
+// it, nor a verified connection turned into an unverified one.
 namespace server {
 
 struct PasswordKey {
@@ -14,7 +14,15 @@ struct PasswordKey {
     int port = 5432;
     QString database;
     QString user;
+    // The check the password was kept under: for a connection that verifies the server's
+    // certificate, that mode and its CA file; empty otherwise. A password kept under a check
+    // goes only where the same check is made, so settings edited to a weaker mode or another
+    // CA never hand it to a server that was not verified. One kept without (or by an earlier
+    // version) goes under any mode.
+    QString guard;
     bool operator==(const PasswordKey&) const = default;
+    // Whether the password kept under this key may go to `wanted`.
+    bool admits(const PasswordKey& wanted) const;
 };
 
 // This account's password file beside the lab settings.

@@ -136,7 +136,7 @@ constexpr int kPollBatchesPerRound = 20;
 // compared with the server's account of it and what the server lacks is marked to be sent
 // again, header first, in the next round; the other tests go meanwhile.
 bool SendRound(ArchiveOutbox& outbox, archive::Connection& local, PgConnection& db,
-               ServerUpload& upload, Reconciler& reconciler, int pollBatch) {
+               ServerUpload& upload, Reconciler& reconciler, int pollBatch, qint64& auditAfter) {
     const std::vector<OutboxTest> tests = outbox.unsettledTests(kTestsPerRound);
     bool more = tests.size() == size_t(kTestsPerRound);
     std::optional<PgError> refused;
@@ -194,15 +194,21 @@ bool SendRound(ArchiveOutbox& outbox, archive::Connection& local, PgConnection& 
         else if (!refused)
             refused = e;
     }
-    const auto audit = outbox.unsentAudit(kAuditPerRound);
+    // The events go from where the last round's batch ended: refused ones stay unsent behind
+    // it, so however many there are they never fill every batch and hold up the others. Past
+    // the last event the next round starts from the first again, and tries the refused ones.
+    const auto audit = outbox.unsentAudit(kAuditPerRound, auditAfter);
     if (!audit.empty()) {
         std::optional<PgError> auditRefused;
         const auto sent = upload.sendAudit(audit, auditRefused);
         outbox.markAudit(sent);
-        // A full batch means more are waiting, unless none of it went: a refused event stays
-        // first in line and is tried again next round, not at once.
-        more = more || (audit.size() == size_t(kAuditPerRound) && !sent.empty());
+        const bool full = audit.size() == size_t(kAuditPerRound);
+        auditAfter = full ? audit.back().id : 0;
+        // A full batch means more are waiting: the next batch follows at once.
+        more = more || full;
         if (auditRefused && !refused) refused = auditRefused;
+    } else {
+        auditAfter = 0;
     }
     if (refused) throw *refused;
     return more;
@@ -233,6 +239,7 @@ void Run(const std::shared_ptr<ServerSender::Shared>& shared) {
     const QString host = QSysInfo::machineHostName();
     QString benchUid;
     Reconciler reconciler;
+    qint64 auditAfter = 0;  // where the next round's audit events start (see SendRound)
     bool reconcileDue = true;
     Clock::time_point reconciledAt;
     qint64 conflicts = 0;
@@ -247,6 +254,7 @@ void Run(const std::shared_ptr<ServerSender::Shared>& shared) {
         {
             std::lock_guard lock(shared->mutex);
             s.pending = shared->status.pending;
+            s.conflicts = shared->status.conflicts;
         }
         shared->publish(s);
         return shared->pause(pauseMs, false);
@@ -310,8 +318,10 @@ void Run(const std::shared_ptr<ServerSender::Shared>& shared) {
                 PrepareServerSchema(*pg);
                 outbox.markFor(ServerIdentity(*pg));
                 upload = std::make_unique<ServerUpload>(*pg, benchUid, host);
-                retryMs = options.minRetryMs;
                 reconcileDue = true;
+                // A server found lacking the same rows as before (the same dump restored
+                // again) is sent them again, not taken to keep them apart as conflicts.
+                reconciler.forget();
             }
             // After each connect and now and then: the server's own account of every settled
             // test, and what it lacks sent again.
@@ -322,7 +332,7 @@ void Run(const std::shared_ptr<ServerSender::Shared>& shared) {
                 lastPending = -1;
             }
             const bool more =
-                SendRound(outbox, *local, *pg, *upload, reconciler, options.pollBatch);
+                SendRound(outbox, *local, *pg, *upload, reconciler, options.pollBatch, auditAfter);
             const qint64 pending = outbox.pendingCount();
             if (pending != lastPending) conflicts = ConflictCount(*pg, benchUid);
             lastPending = pending;
@@ -331,10 +341,31 @@ void Run(const std::shared_ptr<ServerSender::Shared>& shared) {
             s.pending = pending;
             s.conflicts = conflicts;
             shared->publish(s);
+            // The pause grows back only after a round that went through whole.
+            retryMs = options.minRetryMs;
             if (more) continue;
             if (!shared->pause(options.idleCheckMs, true)) break;
         } catch (const PgError& e) {
             if (e.kind == PgError::Kind::Cancelled) break;
+            // Rows the server refused while the session stays sound: the connection is kept
+            // (reconnecting would only check every settled test again and be refused the
+            // same), the refusal is shown, and the next round comes after a growing pause or
+            // as soon as there is something new to send.
+            if (e.kind == PgError::Kind::Refused && upload && pg && pg->idle()) {
+                ServerSender::Status s;
+                s.state = State::Refused;
+                s.cause = e.message;
+                s.conflicts = conflicts;
+                try {
+                    if (local) s.pending = ArchiveOutbox(*local).pendingCount();
+                } catch (const archive::SqlError&) {
+                    local.reset();
+                }
+                shared->publish(s);
+                if (!shared->pause(retryMs, true)) break;
+                retryMs = std::min(retryMs * 2, options.maxRetryMs);
+                continue;
+            }
             // The pending count stays as it was last seen; the cause is what the server said.
             const State state =
                 e.kind == PgError::Kind::Unreachable || e.kind == PgError::Kind::Authentication

@@ -31,7 +31,11 @@ struct ServerSettings {
 
     bool configured() const { return !uri.isEmpty() || !host.isEmpty(); }
     bool fromEnvironment() const { return !uri.isEmpty(); }
-    PasswordKey passwordKey() const { return {host, port, database, user}; }
+    PasswordKey passwordKey() const {
+        return {host, port, database, user,
+                tls == TlsMode::Verified ? QStringLiteral("verify-full ") + caFile.trimmed()
+                                         : QString()};
+    }
     // How to connect (the password apart from the conninfo).
     PgConnection::Options connectOptions(int timeoutSeconds = 5) const;
     bool operator==(const ServerSettings&) const = default;

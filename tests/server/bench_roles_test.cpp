@@ -153,8 +153,8 @@ TEST(BenchRoles, EachBenchWritesOnlyItsOwnRows) {
     EXPECT_EQ(Count(database, QStringLiteral("SELECT count(*) FROM audit_events")), 2);
 }
 
-// An event the server refuses (a shared archive's 删除 of a test another bench sent) holds up
-// none of the bench's other events.
+// Events the server refuses (a shared archive's 删除 of a test another bench sent), however
+// many, hold up none of the bench's other events.
 TEST(BenchRoles, AnEventTheServerRefusesHoldsUpNoneOfTheOthers) {
     QTemporaryDir dir;
     const QString database = FreshDatabase();
@@ -176,14 +176,19 @@ TEST(BenchRoles, AnEventTheServerRefusesHoldsUpNoneOfTheOthers) {
     }
     {
         archive::Connection db(b, SQLITE_OPEN_READWRITE);
+        // More refused events than a round sends, all before the two the server takes.
+        db.exec(
+            "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 600) "
+            "INSERT INTO audit_event (uid, test_uid, at_ms, user_name, action, detail, host_name, "
+            "port_name, port_device, program_version, usb_serial) "
+            "SELECT 'refused-' || i, 'test-a', i, 'admin', 'deleted', '删除实验', 'PC', 'COM2', "
+            "'/dev/ttyUSB1', '1.0.0', '' FROM n");
         db.exec(
             "INSERT INTO audit_event (uid, test_uid, at_ms, user_name, action, detail, host_name, "
             "port_name, port_device, program_version, usb_serial) VALUES "
-            "('refused', 'test-a', 1, 'admin', 'deleted', '删除实验', 'PC', 'COM2', "
+            "('of-its-test', 'test-b', 601, 'admin', 'exported', '导出', 'PC', 'COM2', "
             "'/dev/ttyUSB1', '1.0.0', ''), "
-            "('of-its-test', 'test-b', 2, 'admin', 'exported', '导出', 'PC', 'COM2', "
-            "'/dev/ttyUSB1', '1.0.0', ''), "
-            "('of-no-test', NULL, 3, 'admin', 'login', '登录', 'PC', 'COM2', '/dev/ttyUSB1', "
+            "('of-no-test', NULL, 602, 'admin', 'login', '登录', 'PC', 'COM2', '/dev/ttyUSB1', "
             "'1.0.0', '')");
     }
     ServerSender senderB(b, {}, SenderOptions(UriWithPassword(database, "kivo_bench_b", "b")));
@@ -193,9 +198,20 @@ TEST(BenchRoles, AnEventTheServerRefusesHoldsUpNoneOfTheOthers) {
     };
     EXPECT_TRUE(PumpUntil([&] { return arrived() == 2; }, 30000))
         << senderB.status().text().toStdString();
-    EXPECT_EQ(Count(database, QStringLiteral("SELECT count(*) FROM audit_events WHERE uid = "
-                                             "'refused'")),
+    EXPECT_EQ(Count(database, QStringLiteral("SELECT count(*) FROM audit_events WHERE uid LIKE "
+                                             "'refused%'")),
               0);
+    // The refusals keep the bench's session: it is not made again round after round (each
+    // new one checking every settled test again).
+    const auto sessionStart = [&] {
+        return Count(database, QStringLiteral("SELECT coalesce(max((extract(epoch FROM "
+                                              "backend_start) * 1e6)::bigint), 0) FROM "
+                                              "pg_stat_activity WHERE usename = 'kivo_bench_b'"));
+    };
+    const qint64 session = sessionStart();
+    EXPECT_NE(session, 0);
+    PumpUntil([] { return false; }, 3000);
+    EXPECT_EQ(sessionStart(), session);
 }
 
 // The bench is the id beside its archive and the port: tests made by two program versions are

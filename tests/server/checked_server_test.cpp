@@ -73,6 +73,27 @@ TEST_F(CheckedServer, RestoredFromAnOlderDumpIsCaughtUpAndDeletionWaits) {
         30000));
     ASSERT_TRUE(WaitSynced(sender));
     ExpectServerHolds(database, archive(), 2);
+
+    // The same dump restored once more under the running bench (built aside, then put in
+    // place): the server lacks B exactly as before, and B goes again once the bench connects
+    // again.
+    const QString aside = database + QStringLiteral("_r");
+    ASSERT_EQ(Cluster().sql(QStringLiteral("CREATE DATABASE %1").arg(aside)), QString());
+    ASSERT_EQ(RunClient(QStringLiteral("pg_restore"), {QStringLiteral("--dbname=") + aside, dump}),
+              QString());
+    ASSERT_EQ(Cluster().sql(QStringLiteral("DROP DATABASE %1 WITH (FORCE)").arg(database)),
+              QString());
+    ASSERT_EQ(Cluster().sql(QStringLiteral("ALTER DATABASE %1 RENAME TO %2").arg(aside, database)),
+              QString());
+    // The bench finds its session gone when it next has something to send.
+    WriteTest(archive(), Header(QStringLiteral("test-c"), QStringLiteral("/dev/ttyUSB0")), 1, 1);
+    EXPECT_TRUE(PumpUntil(
+        [&] {
+            return server::WhyNotWholeOnServer(archive(), QStringLiteral("test-b"),
+                                               settings(database))
+                .isEmpty();
+        },
+        30000));
 }
 
 // A test under way across a restore from a dump taken before it started: the server lacks its

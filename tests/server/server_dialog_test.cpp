@@ -115,6 +115,37 @@ TEST_F(ServerDialogTest, AnotherServerOrUserNeverGetsTheKeptPassword) {
     EXPECT_TRUE(server::ReadServerSettings().password.isEmpty());
 }
 
+// A password kept for a verified connection is never handed over once the lab settings are
+// edited to check less (another mode, another CA); one kept without a check (or by an earlier
+// version) still goes once verification is turned on.
+TEST_F(ServerDialogTest, APasswordKeptForAVerifiedServerGoesOnlyWhereItIsVerified) {
+    server::ServerSettings verified;
+    verified.host = QStringLiteral("labserver");
+    verified.tls = server::TlsMode::Verified;
+    verified.caFile = m_dir.filePath(QStringLiteral("lab-ca.crt"));
+    verified.password = kPassword;
+    ASSERT_TRUE(server::WriteServerSettings(verified, nullptr));
+    ASSERT_EQ(server::ReadServerSettings().password, kPassword);
+    const struct {
+        const char* key;
+        QString value;
+    } edits[] = {{"server/sslmode", "prefer"},
+                 {"server/sslmode", "disable"},
+                 {"server/sslmode", "require"},
+                 {"server/sslrootcert", "/tmp/other-ca.crt"}};
+    for (const auto& edit : edits) {
+        const QVariant kept = archive::ReadLabSetting(edit.key);
+        ASSERT_TRUE(archive::WriteLabSetting(edit.key, edit.value, nullptr));
+        EXPECT_TRUE(server::ReadServerSettings().password.isEmpty()) << edit.key;
+        ASSERT_TRUE(archive::WriteLabSetting(edit.key, kept, nullptr));
+        EXPECT_EQ(server::ReadServerSettings().password, kPassword) << edit.key;
+    }
+    server::ServerSettings plain = verified;
+    plain.tls = server::TlsMode::Off;
+    ASSERT_TRUE(server::StorePassword(plain.passwordKey(), kPassword, nullptr));
+    EXPECT_EQ(server::ReadServerSettings().password, kPassword);
+}
+
 TEST_F(ServerDialogTest, ThePasswordCanBeClearedAndAnOldOneIsMovedOut) {
     const QString database = FreshDatabase();
     // As an earlier version kept it: in the lab settings that the operators' group reads.
