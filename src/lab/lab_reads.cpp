@@ -44,9 +44,8 @@ LabTestList ListLabTests(server::PgConnection& db, const LabListQuery& query) {
     QByteArray sql =
         "SELECT s.test_uid, s.test_date, s.start_time, s.tester, s.organisation, "
         "s.test_minutes, s.record_count, s.started_at_ms, s.state_names, " +
-        QByteArray(server::kTestBenchLabels) +
-        " FROM test_summaries s JOIN benches b ON b.id = s.bench_id JOIN " +
-        server::TestLabelsSql(server::ServerSchemaVersion(db)) + " t ON t.uid = s.test_uid\n";
+        server::TestBenchLabelsSql(server::ServerSchemaVersion(db), "s.test_uid") +
+        " FROM test_summaries s JOIN benches b ON b.id = s.bench_id\n";
     server::PgParams params;
     QByteArrayList where;
     auto next = [&] { return "$" + QByteArray::number(params.size()); };
@@ -143,9 +142,8 @@ std::optional<LabTest> LoadLabTest(server::PgConnection& db, const QString& uid,
     server::PgParams key;
     key.add(uid);
     const server::PgResult b =
-        db.exec(("SELECT " + QByteArray(server::kTestBenchLabels) + " FROM " +
-                 server::TestLabelsSql(server::ServerSchemaVersion(db)) +
-                 " t JOIN benches b ON b.id = t.bench_id WHERE t.uid = $1")
+        db.exec(("SELECT " + server::TestBenchLabelsSql(server::ServerSchemaVersion(db), "t.uid") +
+                 " FROM tests t JOIN benches b ON b.id = t.bench_id WHERE t.uid = $1")
                     .constData(),
                 key);
     if (b.rows() > 0) t.bench = server::BenchText(b.text(0, 0), b.text(0, 1), b.text(0, 2));

@@ -23,14 +23,12 @@ QByteArray ListColumns(int version) {
     return R"(
 SELECT s.test_uid, s.test_date, s.start_time, s.tester, s.organisation, s.test_minutes,
   s.record_interval, s.diameter, s.started_at_ms, s.channels_off,
-  )" + QByteArray(kTestBenchLabels) +
+  )" + TestBenchLabelsSql(version, "s.test_uid") +
            R"(,
   s.record_count, s.last_at_ms, s.last_charge_1, s.last_charge_2, s.last_charge_3,
   s.last_charge_4, s.last_charge_5, s.last_charge_6, s.state_names, s.state_at_ms
 FROM test_summaries s
 JOIN benches b ON b.id = s.bench_id
-JOIN )" + TestLabelsSql(version) +
-           R"( t ON t.uid = s.test_uid
 )";
 }
 
@@ -86,14 +84,13 @@ QString ContainsPattern(const QString& text) {
     return u'%' + escaped + u'%';
 }
 
-const char* const kTestBenchLabels =
-    "coalesce(t.host_name, b.host_name), b.port_name, "
-    "coalesce(nullif(t.port_device, ''), b.port_device)";
-
-QByteArray TestLabelsSql(int version) {
-    return version >= kStartLabelsVersion
-               ? "(SELECT uid, bench_id, host_name, port_device FROM tests)"
-               : "(SELECT uid, bench_id, NULL::text AS host_name, port_device FROM tests)";
+QByteArray TestBenchLabelsSql(int version, const char* uid) {
+    const QByteArray ofTest = QByteArray(" FROM tests lt WHERE lt.uid = ") + uid + ')';
+    const QByteArray host = version >= kStartLabelsVersion
+                                ? "coalesce((SELECT lt.host_name" + ofTest + ", b.host_name)"
+                                : QByteArray("b.host_name");
+    return host + ", b.port_name, coalesce(nullif((SELECT lt.port_device" + ofTest +
+           ", ''), b.port_device)";
 }
 
 QString BenchText(const QString& hostName, const QString& portName, const QString& portDevice) {

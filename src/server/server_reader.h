@@ -18,15 +18,13 @@ QString ContainsPattern(const QString& text);
 // The bench a test ran on, as the list shows it: "LAB-PC-2 COM1（/dev/ttyUSB0）".
 QString BenchText(const QString& hostName, const QString& portName, const QString& portDevice);
 
-// The labels a test is shown with, for BenchText: the test's own, as kept when it started,
-// where it has them; the bench row's otherwise (a test sent before the server kept them, a
-// database older than that). kTestBenchLabels selects its host name, port name and port
-// device over the test `t` (TestLabelsSql) and its bench `b`.
-extern const char* const kTestBenchLabels;
-// The tests' uid, bench_id, host_name and port_device in a database of `version`, to join as
-// `t`: a derived table whose host_name is null where the server keeps none, and which names no
-// other column of the tests (the summaries' columns stay unambiguous beside it).
-QByteArray TestLabelsSql(int version);
+// The SQL of the labels a test is shown with, for BenchText (its host name, port name and
+// port device), over its bench `b` in a database of `version`, the test's uid being the SQL
+// `uid`: the test's own, as kept when it started, where it has them; the bench row's otherwise
+// (a test sent before the server kept them, a database older than that). The test's are looked
+// up by its key in subqueries the server evaluates for the rows it hands only, after its
+// ordering and limit.
+QByteArray TestBenchLabelsSql(int version, const char* uid);
 
 // Which tests of the server a page of the list holds.
 struct ServerListQuery {

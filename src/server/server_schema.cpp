@@ -134,8 +134,8 @@ struct Step {
 };
 
 // In order; a new version appends a step and never changes an old one.
-const Step kSteps[] = {{1, Version1}, {2, Version2}, {3, Version3}, {4, Version4},
-                       {kStartLabelsVersion, Version5}};
+const Step kSteps[] = {
+    {1, Version1}, {2, Version2}, {3, Version3}, {4, Version4}, {kStartLabelsVersion, Version5}};
 static_assert(std::size(kSteps) == kServerSchemaVersion);
 
 }  // namespace

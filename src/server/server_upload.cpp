@@ -36,9 +36,9 @@ StartLabels ServerUpload::labelsOf(const archive::TestHeader& h,
                                    const StartLabels& startedOn) const {
     // As kept when it started; an archive that did not keep them: this computer's name and
     // the adapter behind the port now, the best guess left.
-    return {startedOn.hostName.isEmpty() ? m_hostName : startedOn.hostName,
-            startedOn.usbSerial.isNull() ? PortNames::usbSerial(h.portDevice)
-                                         : startedOn.usbSerial};
+    return {
+        startedOn.hostName.isEmpty() ? m_hostName : startedOn.hostName,
+        startedOn.usbSerial.isNull() ? PortNames::usbSerial(h.portDevice) : startedOn.usbSerial};
 }
 
 qint64 ServerUpload::benchOf(const archive::TestHeader& h, const StartLabels& labels) {

@@ -2,10 +2,10 @@
 // bench's first test.
 
 #include "lab/lab_reads.h"
+#include "server/server_fixture.h"
 #include "server/server_reader.h"
 #include "server/server_schema.h"
 #include "server/server_upload.h"
-#include "server/server_fixture.h"
 
 namespace {
 
@@ -31,13 +31,13 @@ TEST(LabStartLabels, ListAndTestPageShowTheTestsOwnLabels) {
     const lab::LabTestList list = lab::ListLabTests(db, {});
     ASSERT_EQ(list.rows.size(), std::size(started));
     for (size_t i = 0; i < std::size(started); ++i) {
-        const QString shown = server::BenchText(QString::fromLatin1(started[i].host),
-                                                QStringLiteral("COM1"),
-                                                QString::fromLatin1(started[i].device));
+        const QString shown =
+            server::BenchText(QString::fromLatin1(started[i].host), QStringLiteral("COM1"),
+                              QString::fromLatin1(started[i].device));
         // Newest first.
         EXPECT_EQ(list.rows[std::size(started) - 1 - i].bench, shown) << started[i].uid;
-        const auto page = lab::LoadLabTest(db, QString::fromLatin1(started[i].uid),
-                                           GradingScheme{}, QStringLiteral("https://lab"));
+        const auto page = lab::LoadLabTest(db, QString::fromLatin1(started[i].uid), GradingScheme{},
+                                           QStringLiteral("https://lab"));
         ASSERT_TRUE(page) << started[i].uid;
         EXPECT_EQ(page->bench, shown) << started[i].uid;
     }

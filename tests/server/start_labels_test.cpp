@@ -35,8 +35,8 @@ TEST(StartLabels, EachTestIsReadBackUnderTheLabelsItStartedWith) {
         {"swapped", "PC-AFTER", "SERIAL-2", "/dev/ttyUSB1"},
     };
     const auto header = [&](size_t i) {
-        archive::TestHeader h = Header(QString::fromLatin1(started[i].uid),
-                                       QString::fromLatin1(started[i].device));
+        archive::TestHeader h =
+            Header(QString::fromLatin1(started[i].uid), QString::fromLatin1(started[i].device));
         h.startedAtMs += qint64(i);
         return h;
     };
@@ -64,14 +64,14 @@ TEST(StartLabels, EachTestIsReadBackUnderTheLabelsItStartedWith) {
     const std::map<QString, QString> listed = ListedBenches(db);
     for (const auto& s : started) {
         const QString uid = QString::fromLatin1(s.uid);
-        EXPECT_EQ(listed.at(uid), server::BenchText(QString::fromLatin1(s.host),
-                                                    QStringLiteral("COM1"),
-                                                    QString::fromLatin1(s.device)))
+        EXPECT_EQ(listed.at(uid),
+                  server::BenchText(QString::fromLatin1(s.host), QStringLiteral("COM1"),
+                                    QString::fromLatin1(s.device)))
             << s.uid;
-        EXPECT_EQ(Cluster().query(QStringLiteral("SELECT usb_serial FROM tests WHERE uid = '%1'")
-                                      .arg(uid),
-                                  database),
-                  QString::fromLatin1(s.serial))
+        EXPECT_EQ(
+            Cluster().query(
+                QStringLiteral("SELECT usb_serial FROM tests WHERE uid = '%1'").arg(uid), database),
+            QString::fromLatin1(s.serial))
             << s.uid;
     }
 
