@@ -50,8 +50,11 @@ void ServerUpload::prepareBench(const archive::TestHeader& h, const StartLabels&
 }
 
 void ServerUpload::sendTest(const archive::TestHeader& h, const StartLabels& startedOn) {
-    const StartLabels labels = labelsOf(h, startedOn);
-    InsertTest(m_db, benchOf(h, labels), h, labels);
+    // The bench row may be made from a guess; the test keeps only what its archive kept
+    // (null otherwise, and readers show the bench row's), so a guess is never filed as a fact.
+    StartLabels kept = startedOn;
+    if (kept.hostName.isEmpty()) kept.hostName = QString();
+    InsertTest(m_db, benchOf(h, labelsOf(h, startedOn)), h, kept);
 }
 
 void ServerUpload::sendStates(const QString& uid, int firstOrdinal,
