@@ -6,6 +6,7 @@
 
 #include "server/server_reader.h"
 #include "server/server_rows.h"
+#include "server/server_schema.h"
 #include "server/test_account.h"
 #include "server/verification_code.h"
 
@@ -39,10 +40,12 @@ std::vector<QString> LabBenches(server::PgConnection& db) {
 }
 
 LabTestList ListLabTests(server::PgConnection& db, const LabListQuery& query) {
+    // Each test under the labels it started with.
     QByteArray sql =
         "SELECT s.test_uid, s.test_date, s.start_time, s.tester, s.organisation, "
-        "s.test_minutes, s.record_count, s.started_at_ms, s.state_names, b.host_name, "
-        "b.port_name, b.port_device FROM test_summaries s JOIN benches b ON b.id = s.bench_id\n";
+        "s.test_minutes, s.record_count, s.started_at_ms, s.state_names, " +
+        server::TestBenchLabelsSql(server::ServerSchemaVersion(db), "s.test_uid") +
+        " FROM test_summaries s JOIN benches b ON b.id = s.bench_id\n";
     server::PgParams params;
     QByteArrayList where;
     auto next = [&] { return "$" + QByteArray::number(params.size()); };
@@ -138,10 +141,11 @@ std::optional<LabTest> LoadLabTest(server::PgConnection& db, const QString& uid,
     t.audit = ServerAuditEvents(db, uid);
     server::PgParams key;
     key.add(uid);
-    const server::PgResult b = db.exec(
-        "SELECT b.host_name, b.port_name, b.port_device FROM tests t "
-        "JOIN benches b ON b.id = t.bench_id WHERE t.uid = $1",
-        key);
+    const server::PgResult b =
+        db.exec(("SELECT " + server::TestBenchLabelsSql(server::ServerSchemaVersion(db), "t.uid") +
+                 " FROM tests t JOIN benches b ON b.id = t.bench_id WHERE t.uid = $1")
+                    .constData(),
+                key);
     if (b.rows() > 0) t.bench = server::BenchText(b.text(0, 0), b.text(0, 1), b.text(0, 2));
     // The code is the server's own account of the test, as the verify page checks it.
     const std::map<QString, server::TestAccount> accounts = server::ServerAccounts(db, {uid});

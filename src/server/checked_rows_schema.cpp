@@ -48,11 +48,14 @@ constexpr const char* kTestOfCaller =
     "EXISTS (SELECT 1 FROM tests t JOIN benches b ON b.id = t.bench_id "
     "WHERE t.uid = NEW.test_uid AND b.role_name = session_user)";
 
-std::string KeepConflicts(const std::string& table, const std::string& match,
-                          const std::string& key, const std::string& testUid,
-                          const std::string& ignored, const std::string& heldByCaller) {
+// The function alone; `create` is "CREATE FUNCTION " or, for a later step that changes what
+// may differ, "CREATE OR REPLACE FUNCTION ".
+std::string KeepConflictsFunction(const std::string& create, const std::string& table,
+                                  const std::string& match, const std::string& key,
+                                  const std::string& testUid, const std::string& ignored,
+                                  const std::string& heldByCaller) {
     const std::string fn = "kivo_keep_conflict_" + table;
-    return "CREATE FUNCTION " + fn +
+    return create + fn +
            R"(() RETURNS trigger
 LANGUAGE plpgsql SECURITY DEFINER SET enable_seqscan = off AS $$
 DECLARE
@@ -74,10 +77,22 @@ BEGIN
   END IF;
   RETURN NULL;
 END $$;
-CREATE TRIGGER )" +
-           table + "_conflicts_kept BEFORE INSERT ON " + table + " FOR EACH ROW EXECUTE FUNCTION " +
-           fn + "();\n";
+)";
 }
+
+std::string KeepConflicts(const std::string& table, const std::string& match,
+                          const std::string& key, const std::string& testUid,
+                          const std::string& ignored, const std::string& heldByCaller) {
+    return KeepConflictsFunction("CREATE FUNCTION ", table, match, key, testUid, ignored,
+                                 heldByCaller) +
+           "CREATE TRIGGER " + table + "_conflicts_kept BEFORE INSERT ON " + table +
+           " FOR EACH ROW EXECUTE FUNCTION kivo_keep_conflict_" + table + "();\n";
+}
+
+// A held test is the calling bench's.
+constexpr const char* kHeldTestOfCaller =
+    "EXISTS (SELECT 1 FROM tests o JOIN benches b ON b.id = o.bench_id "
+    "WHERE o.uid = NEW.uid AND b.role_name = session_user)";
 
 // Polls: one arriving under a number the server holds with another poll (an archive made
 // anew numbers a resumed test's polls from 1 again) is looked for by its time: held there
@@ -260,8 +275,7 @@ CREATE UNIQUE INDEX conflicts_once ON conflicts (table_name, row_key, md5(arrive
 CREATE INDEX conflicts_of_test ON conflicts (test_uid);
 )";
     sql += KeepConflicts("tests", "o.uid = NEW.uid", "NEW.uid", "NEW.uid", " - 'bench_id'",
-                         "EXISTS (SELECT 1 FROM tests o JOIN benches b ON b.id = o.bench_id "
-                         "WHERE o.uid = NEW.uid AND b.role_name = session_user)");
+                         kHeldTestOfCaller);
     sql += KeepConflicts("state_changes", "o.test_uid = NEW.test_uid AND o.ordinal = NEW.ordinal",
                          "NEW.test_uid || ' ' || NEW.ordinal", "NEW.test_uid", "", kTestOfCaller);
     sql += kRecordsArrive;
@@ -271,6 +285,11 @@ CREATE INDEX conflicts_of_test ON conflicts (test_uid);
                       "EXISTS (SELECT 1 FROM audit_events o JOIN benches b ON b.id = o.bench_id "
                       "WHERE o.uid = NEW.uid AND b.role_name = session_user)");
     return sql;
+}
+
+std::string ReplaceTestConflicts(const std::string& ignored) {
+    return KeepConflictsFunction("CREATE OR REPLACE FUNCTION ", "tests", "o.uid = NEW.uid",
+                                 "NEW.uid", "NEW.uid", ignored, kHeldTestOfCaller);
 }
 
 }  // namespace server

@@ -25,4 +25,9 @@ std::string PollTextSql(const char* alias);
 // A poll's text without its number: a poll is known by its time.
 std::string PollTimeTextSql(const char* alias);
 
+// The function that keeps a test header arriving with other content apart, made anew so that
+// the columns `ignored` leaves out (a jsonb subtraction: " - 'bench_id' - ...") may differ.
+// CREATE OR REPLACE drops the function's settings: the caller sets its search path again.
+std::string ReplaceTestConflicts(const std::string& ignored);
+
 }  // namespace server

@@ -35,12 +35,13 @@ qint64 InsertBench(PgConnection& db, const BenchIdentity& b, const QString& benc
         .integer(0, 0);
 }
 
-void InsertTest(PgConnection& db, qint64 benchId, const archive::TestHeader& header) {
+void InsertTest(PgConnection& db, qint64 benchId, const archive::TestHeader& header,
+                const StartLabels& startedOn) {
     PgParams p;
-    p.add(benchId);
+    p.add(benchId).add(startedOn.hostName).add(startedOn.usbSerial);
     AddHeader(p, header);
-    const QByteArray sql = QByteArray("INSERT INTO tests (bench_id, ") + kTestColumns +
-                           ") VALUES " + ValuesList(1, 1 + kTestColumnCount) +
+    const QByteArray sql = QByteArray("INSERT INTO tests (bench_id, host_name, usb_serial, ") +
+                           kTestColumns + ") VALUES " + ValuesList(1, 3 + kTestColumnCount) +
                            " ON CONFLICT DO NOTHING";
     db.exec(sql.constData(), p);
 }

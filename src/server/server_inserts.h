@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "archive/archive_rows.h"
+#include "server/archive_outbox.h"
 #include "server/pg_connection.h"
 
 // Idempotent INSERTs of a bench's rows into the lab server: a row the server holds already is
@@ -22,7 +23,10 @@ struct BenchIdentity {
 // The id of the bench `benchUid` (bench_uid.h; empty: the host's name stands in, for copies
 // of whole tests) on the bench's port, its row made on first use under the role connected.
 qint64 InsertBench(PgConnection& db, const BenchIdentity& bench, const QString& benchUid = {});
-void InsertTest(PgConnection& db, qint64 benchId, const archive::TestHeader& header);
+// `startedOn`: the bench's labels when the test started, kept with the test (null ones stay
+// null: readers show the bench row's).
+void InsertTest(PgConnection& db, qint64 benchId, const archive::TestHeader& header,
+                const StartLabels& startedOn = {});
 // States numbered from `firstOrdinal` on (1-based, in the order they happened).
 void InsertStates(PgConnection& db, const QString& uid, int firstOrdinal,
                   const std::vector<archive::StateChange>& states);

@@ -10,30 +10,34 @@
 #include "server/history_indices.h"
 #include "server/server_rows.h"
 #include "server/server_schema.h"
+#include "server/start_labels_schema.h"
 
 namespace server {
 namespace {
 
 // One row per test with what the list shows; the server keeps each test's summary (its
-// record count, last record and state changes) as they arrive. The state is worked out here
-// from the changes' names, as the local writer does it. The server filters and orders on its
-// indices and hands one page.
-constexpr const char* kListColumns = R"(
+// record count, last record and state changes) as they arrive, and the test its labels. The
+// state is worked out here from the changes' names, as the local writer does it. The server
+// filters and orders on its indices and hands one page.
+QByteArray ListColumns(int version) {
+    return R"(
 SELECT s.test_uid, s.test_date, s.start_time, s.tester, s.organisation, s.test_minutes,
   s.record_interval, s.diameter, s.started_at_ms, s.channels_off,
-  b.host_name, b.port_name, b.port_device,
+  )" + TestBenchLabelsSql(version, "s.test_uid") +
+           R"(,
   s.record_count, s.last_at_ms, s.last_charge_1, s.last_charge_2, s.last_charge_3,
-  s.last_charge_4, s.last_charge_5, s.last_charge_6, s.state_names, s.state_at_ms, b.id
+  s.last_charge_4, s.last_charge_5, s.last_charge_6, s.state_names, s.state_at_ms
 FROM test_summaries s
 JOIN benches b ON b.id = s.bench_id
 )";
+}
 
 // The oldest version whose summaries the list reads.
 constexpr int kFirstListedVersion = 2;
 
-// Whether the database has our tables at all (an empty one lists no test); throws when this
-// program cannot read its version.
-bool HasReadableTables(PgConnection& db) {
+// The version of the database's tables (0: none at all, an empty one lists no test); throws
+// when this program cannot read it.
+int ReadableVersion(PgConnection& db) {
     const int version = ServerSchemaVersion(db);
     if (version > kServerSchemaVersion)
         throw PgError(PgError::Kind::Refused, NewerSchemaMessage(version));
@@ -42,7 +46,7 @@ bool HasReadableTables(PgConnection& db) {
                       QStringLiteral("服务器上的数据库版本较旧（第 %1 版），"
                                      "请先让一台实验台连接服务器完成升级")
                           .arg(version));
-    return version > 0;
+    return version;
 }
 
 // The texts many tests share (a tester, an organisation, a date, a list of state names) read
@@ -80,6 +84,15 @@ QString ContainsPattern(const QString& text) {
     return u'%' + escaped + u'%';
 }
 
+QByteArray TestBenchLabelsSql(int version, const char* uid) {
+    const QByteArray ofTest = QByteArray(" FROM tests lt WHERE lt.uid = ") + uid + ')';
+    const QByteArray host = version >= kStartLabelsVersion
+                                ? "coalesce((SELECT lt.host_name" + ofTest + ", b.host_name)"
+                                : QByteArray("b.host_name");
+    return host + ", b.port_name, coalesce(nullif((SELECT lt.port_device" + ofTest +
+           ", ''), b.port_device)";
+}
+
 QString BenchText(const QString& hostName, const QString& portName, const QString& portDevice) {
     QString text = hostName;
     if (!portName.isEmpty()) text += u' ' + portName;
@@ -100,8 +113,9 @@ void ApplyStates(const std::vector<archive::StateChange>& changes, archive::Test
 }
 
 ServerTestList ListServerTests(PgConnection& db, const ServerListQuery& query) {
-    if (!HasReadableTables(db)) return {};
-    QByteArray sql = kListColumns;
+    const int version = ReadableVersion(db);
+    if (version == 0) return {};
+    QByteArray sql = ListColumns(version);
     PgParams params;
     QByteArrayList where;
     if (query.after) {
@@ -130,7 +144,7 @@ ServerTestList ListServerTests(PgConnection& db, const ServerListQuery& query) {
            QByteArray::number(params.size());
     const PgResult r = db.exec(sql.constData(), params);
     SharedTexts shared(r, r.get());
-    std::unordered_map<qint64, QString> benchTexts;  // by the bench's id
+    std::unordered_map<QString, QString> benchTexts;  // one copy of each text
     ServerTestList list;
     const int rows = std::min(r.rows(), query.limit);
     list.more = r.rows() > query.limit;
@@ -153,13 +167,8 @@ ServerTestList ListServerTests(PgConnection& db, const ServerListQuery& query) {
             t.channelOff[ch] = uint8_t((off >> ch) & 1);
             t.lastCharge[ch] = r.text(row, 15 + ch);
         }
-        const qint64 bench = r.integer(row, 23);
-        auto text = benchTexts.find(bench);
-        if (text == benchTexts.end())
-            text = benchTexts
-                       .emplace(bench, BenchText(r.text(row, 10), r.text(row, 11), r.text(row, 12)))
-                       .first;
-        list.benches.push_back(text->second);
+        const QString bench = BenchText(shared.at(row, 10), shared.at(row, 11), shared.at(row, 12));
+        list.benches.push_back(benchTexts.try_emplace(bench, bench).first->second);
         t.recordCount = int(r.integer(row, 13));
         changes.clear();
         const QString names = shared.at(row, 21);

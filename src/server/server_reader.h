@@ -18,6 +18,14 @@ QString ContainsPattern(const QString& text);
 // The bench a test ran on, as the list shows it: "LAB-PC-2 COM1（/dev/ttyUSB0）".
 QString BenchText(const QString& hostName, const QString& portName, const QString& portDevice);
 
+// The SQL of the labels a test is shown with, for BenchText (its host name, port name and
+// port device), over its bench `b` in a database of `version`, the test's uid being the SQL
+// `uid`: the test's own, as kept when it started, where it has them; the bench row's otherwise
+// (a test sent before the server kept them, a database older than that). The test's are looked
+// up by its key in subqueries the server evaluates for the rows it hands only, after its
+// ordering and limit.
+QByteArray TestBenchLabelsSql(int version, const char* uid);
+
 // Which tests of the server a page of the list holds.
 struct ServerListQuery {
     QString search;                // a part of the tester, the organisation or the date

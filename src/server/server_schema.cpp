@@ -9,6 +9,7 @@
 #include "server/checked_rows_schema.h"
 #include "server/event_ownership_schema.h"
 #include "server/history_indices.h"
+#include "server/start_labels_schema.h"
 #include "server/test_summaries_schema.h"
 
 namespace server {
@@ -125,6 +126,7 @@ std::string Version2() { return kTestSummariesStep; }
 // over them all.
 std::string Version3() { return CheckedRowsStep() + kHistoryIndicesStep + kBenchRolesStep; }
 std::string Version4() { return kEventOwnershipStep; }
+std::string Version5() { return StartLabelsStep(); }
 
 struct Step {
     int version;  // the version the step brings the database to
@@ -132,7 +134,8 @@ struct Step {
 };
 
 // In order; a new version appends a step and never changes an old one.
-const Step kSteps[] = {{1, Version1}, {2, Version2}, {3, Version3}, {4, Version4}};
+const Step kSteps[] = {
+    {1, Version1}, {2, Version2}, {3, Version3}, {4, Version4}, {kStartLabelsVersion, Version5}};
 static_assert(std::size(kSteps) == kServerSchemaVersion);
 
 }  // namespace

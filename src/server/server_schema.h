@@ -8,7 +8,7 @@
 namespace server {
 
 // The version this program writes and reads.
-constexpr int kServerSchemaVersion = 4;
+constexpr int kServerSchemaVersion = 5;
 
 // Brings the database to kServerSchemaVersion: nothing to do when it is there already (a role
 // that may only insert and select needs nothing more); otherwise the missing steps run in one

@@ -32,17 +32,29 @@ qint64 ServerUpload::benchId(const QString& hostName, const QString& portName,
     return id;
 }
 
-qint64 ServerUpload::benchOf(const archive::TestHeader& h, const StartLabels& startedOn) {
-    return benchId(startedOn.hostName, h.portName, h.portDevice, startedOn.usbSerial,
-                   h.programVersion);
+StartLabels ServerUpload::labelsOf(const archive::TestHeader& h,
+                                   const StartLabels& startedOn) const {
+    // As kept when it started; an archive that did not keep them: this computer's name and
+    // the adapter behind the port now, the best guess left.
+    return {
+        startedOn.hostName.isEmpty() ? m_hostName : startedOn.hostName,
+        startedOn.usbSerial.isNull() ? PortNames::usbSerial(h.portDevice) : startedOn.usbSerial};
+}
+
+qint64 ServerUpload::benchOf(const archive::TestHeader& h, const StartLabels& labels) {
+    return benchId(labels.hostName, h.portName, h.portDevice, labels.usbSerial, h.programVersion);
 }
 
 void ServerUpload::prepareBench(const archive::TestHeader& h, const StartLabels& startedOn) {
-    benchOf(h, startedOn);
+    benchOf(h, labelsOf(h, startedOn));
 }
 
 void ServerUpload::sendTest(const archive::TestHeader& h, const StartLabels& startedOn) {
-    InsertTest(m_db, benchOf(h, startedOn), h);
+    // The bench row may be made from a guess; the test keeps only what its archive kept
+    // (null otherwise, and readers show the bench row's), so a guess is never filed as a fact.
+    StartLabels kept = startedOn;
+    if (kept.hostName.isEmpty()) kept.hostName = QString();
+    InsertTest(m_db, benchOf(h, labelsOf(h, startedOn)), h, kept);
 }
 
 void ServerUpload::sendStates(const QString& uid, int firstOrdinal,

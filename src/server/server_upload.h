@@ -22,7 +22,7 @@ class ServerUpload {
     ServerUpload(PgConnection& db, QString benchUid, QString hostName);
 
     // `startedOn`: the bench's labels when the test started (empty: this computer's name and
-    // the adapter behind the port now).
+    // the adapter behind the port now), kept with the test.
     void sendTest(const archive::TestHeader& header, const StartLabels& startedOn = {});
     // Makes the bench row of the test now when it is not there yet: called before the test's
     // transaction, so a test the server refuses leaves no bench id behind that the server
@@ -49,7 +49,9 @@ class ServerUpload {
     // adapter's serial number among them).
     qint64 benchId(const QString& hostName, const QString& portName, const QString& portDevice,
                    const QString& usbSerial, const QString& programVersion);
-    qint64 benchOf(const archive::TestHeader& header, const StartLabels& startedOn);
+    // The labels a test is sent with: those kept at its start, else the best guess now.
+    StartLabels labelsOf(const archive::TestHeader& header, const StartLabels& startedOn) const;
+    qint64 benchOf(const archive::TestHeader& header, const StartLabels& labels);
     void insertAudit(std::vector<OutboxAudit>::const_iterator first,
                      std::vector<OutboxAudit>::const_iterator end);
 };
