@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -147,6 +148,9 @@ bool LeavePendingAudit(const QString& archivePath, const std::deque<AuditEvent>&
                          QUuid::createUuid().toString(QUuid::WithoutBraces) + kPending;
     QSaveFile file(name);
     if (!file.open(QIODevice::WriteOnly)) return false;
+    // Readable by every operator account of the group, whatever this one's umask: another
+    // account's trail takes the events up.
+    ::fchmod(file.handle(), 0664);
     file.write(QJsonDocument(list).toJson(QJsonDocument::Compact));
     return file.commit();
 }
