@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -15,7 +16,6 @@
 #include <cerrno>
 #include <optional>
 
-#include "archive/audited_file.h"
 #include "archive/lock_folder.h"
 
 namespace archive {
@@ -25,6 +25,8 @@ const QString kPrefix = QStringLiteral("audit-");
 const QString kPending = QStringLiteral(".pending");
 const QString kTaking = QStringLiteral(".taking-");
 const QString kUnreadable = QStringLiteral(".unreadable");
+// Far more than the events a trail can leave; a larger file is no trail's.
+constexpr qint64 kMaxPendingBytes = 16 * 1024 * 1024;
 
 QJsonObject ToJson(const AuditEvent& e) {
     QJsonObject o{{"uid", e.uid},
@@ -37,7 +39,9 @@ QJsonObject ToJson(const AuditEvent& e) {
                   {"usbSerial", e.usbSerial},
                   {"fileKind", e.fileKind},
                   {"filePath", e.filePath},
-                  {"atMs", QString::number(e.atMs)}};
+                  {"atMs", QString::number(e.atMs)},
+                  {"hostName", e.hostName},
+                  {"programVersion", e.programVersion}};
     if (e.fileRead) {
         o.insert("fileName", e.fileName);
         o.insert("fileSha256", e.fileSha256);
@@ -63,13 +67,19 @@ std::optional<AuditEvent> FromJson(const QJsonValue& value) {
     e.usbSerial = o.value("usbSerial").toString();
     e.fileKind = o.value("fileKind").toString();
     e.filePath = o.value("filePath").toString();
+    // Files left by a program that stamped neither: the nearest this trail knows.
+    e.hostName = o.contains("hostName") ? o.value("hostName").toString() : AuditHostName();
+    e.programVersion =
+        o.contains("programVersion") ? o.value("programVersion").toString() : AuditProgramVersion();
+    e.fileRead = true;
     if (o.contains("fileName")) {
-        e.fileRead = true;
         e.fileName = o.value("fileName").toString();
         e.fileSha256 = o.value("fileSha256").toString();
         if (o.contains("fileSize")) e.fileSize = o.value("fileSize").toString().toLongLong();
-    } else {
-        ReadAuditedFile(e);  // left by a program that read the file only as it wrote the event
+    } else if (!e.filePath.isEmpty()) {
+        // Left by a program that read the file only as it wrote the event. The path is only
+        // what the file says: it is never opened here (it may name anything), only named.
+        e.fileName = QFileInfo(e.filePath).fileName();
     }
     return e;
 }
@@ -87,33 +97,61 @@ class Claim {
     Claim(const Claim&) = delete;
     Claim& operator=(const Claim&) = delete;
 
-    enum class Outcome { Claimed, NotOurs, Unreadable };
+    // NotOurs: left as it is (another's, or gone). Unusable: held by this trail (or a link, no
+    // file of anyone's), but no file of events a trail could have left: to be kept aside.
+    enum class Outcome { Claimed, NotOurs, Unusable };
     // `base`: the file's name without its ending ("…/audit-<uuid>").
-    Claim(const QString& name, const QString& base, const QString& claimer) {
-        m_fd = ::open(QFile::encodeName(name).constData(), O_RDONLY | O_CLOEXEC);
+    Claim(const QString& name, const QString& base, const QString& claimer, PendingLog& log) {
+        const QByteArray encoded = QFile::encodeName(name);
+        // Never a link's target, never a wait on a pipe. Read-write where this account may, as
+        // some network file systems lock only files open for writing.
+        constexpr int kFlags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+        m_fd = ::open(encoded.constData(), O_RDWR | kFlags);
+        if (m_fd < 0 && errno != ELOOP && errno != ENOENT)
+            m_fd = ::open(encoded.constData(), O_RDONLY | kFlags);
         if (m_fd < 0) {
-            // A file this account may not read stays unreadable; anything else (gone, out of
-            // file descriptors) is tried again later.
-            outcome = (errno == EACCES || errno == EPERM) ? Outcome::Unreadable : Outcome::NotOurs;
+            if (errno == ELOOP) {
+                outcome = Outcome::Unusable;
+            } else if (errno == EACCES || errno == EPERM) {
+                // Another account's (its claimer may be alive): not this trail's to judge.
+                log.once(name,
+                         "archive: audit events left beside the archive may not be read "
+                         "by this account; left as they are: %s");
+            }
             return;
         }
         // Locked first, renamed second: a file renamed already by the one who locked it before
-        // us is no longer at `name`, and a live claimer's file cannot be locked.
+        // us is no longer at `name`, and a live claimer's file cannot be locked. Where the file
+        // system cannot lock at all, the rename alone claims it (a uid is written once anyway).
+        if (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+            if (errno == EWOULDBLOCK) {
+                release();
+                return;
+            }
+            log.once(LockFolderOf(name),
+                     "archive: audit files beside the archive cannot be "
+                     "locked here; claimed by their renaming alone: %s");
+        }
+        struct stat status {};
+        if (::fstat(m_fd, &status) != 0 || !S_ISREG(status.st_mode) ||
+            status.st_size > kMaxPendingBytes) {
+            outcome = Outcome::Unusable;
+            return;
+        }
         m_path = base + kTaking + claimer;
-        if (::flock(m_fd, LOCK_EX | LOCK_NB) != 0 || !Rename(name, m_path)) {
-            ::close(m_fd);
-            m_fd = -1;
-            outcome = Outcome::NotOurs;
+        if (!Rename(name, m_path)) {
+            release();
             return;
         }
         outcome = Outcome::Claimed;
     }
 
+    // Empty when it cannot be read whole, or is larger than any file a trail leaves.
     std::optional<QByteArray> read() const {
         QFile file;
         if (!file.open(m_fd, QIODevice::ReadOnly, QFileDevice::DontCloseHandle)) return {};
-        QByteArray bytes = file.readAll();
-        if (file.error() != QFileDevice::NoError) return {};
+        QByteArray bytes = file.read(kMaxPendingBytes + 1);
+        if (file.error() != QFileDevice::NoError || bytes.size() > kMaxPendingBytes) return {};
         return bytes;
     }
     // Removed while still locked: whoever locks it after us finds no name to rename.
@@ -123,6 +161,12 @@ class Claim {
     Outcome outcome = Outcome::NotOurs;
 
   private:
+    void release() {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+    static QString LockFolderOf(const QString& name) { return QFileInfo(name).path(); }
+
     int m_fd = -1;
     QString m_path;
 };
@@ -155,7 +199,13 @@ bool LeavePendingAudit(const QString& archivePath, const std::deque<AuditEvent>&
     return file.commit();
 }
 
-void TakeUpPendingAudit(const QString& archivePath,
+void PendingLog::once(const QString& about, const char* format) {
+    if (m_told.contains(about)) return;
+    m_told.insert(about);
+    qWarning(format, qPrintable(about));
+}
+
+void TakeUpPendingAudit(const QString& archivePath, PendingLog& log,
                         const std::function<void(const std::vector<AuditEvent>&)>& write) {
     const QDir folder(LockFolder(archivePath));
     const QStringList names =
@@ -168,8 +218,8 @@ void TakeUpPendingAudit(const QString& archivePath,
         const qsizetype end =
             entry.endsWith(kPending) ? entry.size() - kPending.size() : entry.lastIndexOf(kTaking);
         const QString base = folder.filePath(entry.left(end));
-        const Claim claim(name, base, claimer);
-        if (claim.outcome == Claim::Outcome::Unreadable) KeepUnreadable(name, base, "read");
+        const Claim claim(name, base, claimer, log);
+        if (claim.outcome == Claim::Outcome::Unusable) KeepUnreadable(name, base, "read");
         if (claim.outcome != Claim::Outcome::Claimed) continue;
         const std::optional<QByteArray> bytes = claim.read();
         if (!bytes) {

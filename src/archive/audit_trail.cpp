@@ -38,6 +38,10 @@ QString AuditActionText(const QString& action) {
     return action;
 }
 
+QString AuditHostName() { return QSysInfo::machineHostName(); }
+
+QString AuditProgramVersion() { return QStringLiteral(KIVO_VERSION); }
+
 struct AuditTrail::Shared {
     QString path;
     int retryMs = 10000;
@@ -48,7 +52,12 @@ struct AuditTrail::Shared {
     bool busy = false;     // an event is being written, or its file read
     bool refused = false;  // the last try failed; the next waits for `retryMs`
     bool stopping = false;
+    // Set with `stopping`: the thread starts reading no exported file after it.
+    std::chrono::steady_clock::time_point readUntil;
     bool finished = false;  // the thread has ended
+    // Set as the thread ends: events it wrote into a file no longer at the archive's path (a
+    // damaged one moved aside since), to be left for the archive made in its place.
+    std::deque<AuditEvent> stranded;
 
     bool fileToRead() const {
         return std::any_of(queue.begin(), queue.end(), [](const AuditEvent& e) {
@@ -82,8 +91,9 @@ void Insert(Connection& db, const AuditEvent& e) {
     else
         s.bindNull(9);
     s.bind(10, e.fileSha256);
-    s.bindText(11, QSysInfo::machineHostName()).bindText(12, e.portName);
-    s.bindText(13, e.portDevice).bindText(14, QStringLiteral(KIVO_VERSION));
+    s.bindText(11, e.hostName.isEmpty() ? AuditHostName() : e.hostName);
+    s.bindText(12, e.portName).bindText(13, e.portDevice);
+    s.bindText(14, e.programVersion.isEmpty() ? AuditProgramVersion() : e.programVersion);
     s.bind(15, e.usbSerial);
     s.run();
 }
@@ -117,9 +127,22 @@ class ArchiveSide {
             // archive; the trail keeps the event and tries again.
             letGo();
             return false;
+        } catch (const std::exception& e) {
+            // Anything else (out of memory on a file left beside the archive, say) is a refusal
+            // too: the event is kept, and the thread goes on.
+            qWarning("archive: the audit trail could not write: %s", e.what());
+            letGo();
+            return false;
         }
     }
     void letGo() { m_opened = OpenedArchive(); }
+
+    // What this trail wrote into the file last opened, when another file (or none) is now at
+    // the archive's path: the archive made in place of it is to have them too.
+    std::deque<AuditEvent> stranded() const {
+        if (!m_file || m_written.empty() || IdentifyFile(m_path) == m_file) return {};
+        return m_written;
+    }
 
   private:
     // Throws SqlError when the archive refuses what it owes.
@@ -130,10 +153,11 @@ class ArchiveSide {
         const std::optional<FileId> file = IdentifyFile(m_path);
         // A new archive in place of the one the trail wrote to (a damaged one moved aside):
         // what the trail wrote goes into it too, so that none of it stays only in the old file.
-        if (m_file && file != m_file && !m_written.empty()) WriteAll(*m_opened.db, m_written);
-        m_file = file;
+        if (m_file && file && file != m_file && !m_written.empty())
+            WriteAll(*m_opened.db, m_written);
+        if (file) m_file = file;
         // Other trails' events, left beside the archive when they ended.
-        TakeUpPendingAudit(m_path, [this](const std::vector<AuditEvent>& events) {
+        TakeUpPendingAudit(m_path, m_log, [this](const std::vector<AuditEvent>& events) {
             WriteAll(*m_opened.db, events);
             remember(events);
         });
@@ -150,12 +174,16 @@ class ArchiveSide {
     OpenedArchive m_opened;  // open only while events wait
     std::deque<AuditEvent> m_written;
     std::optional<FileId> m_file;  // the file last opened
+    PendingLog m_log;
 };
 
 // Reads the exported files of the events handed, at once (before any wait for the archive), so
-// that each event describes its file as it was when handed.
-void ReadHandedFiles(AuditTrail::Shared& shared, std::unique_lock<std::mutex>& lock) {
+// that each event describes its file as it was when handed. Returns once the trail is stopping;
+// as it ends (`ending`), once the time to read is over.
+void ReadHandedFiles(AuditTrail::Shared& shared, std::unique_lock<std::mutex>& lock,
+                     bool ending = false) {
     for (;;) {
+        if (ending ? std::chrono::steady_clock::now() >= shared.readUntil : shared.stopping) return;
         const auto found =
             std::find_if(shared.queue.begin(), shared.queue.end(),
                          [](const AuditEvent& e) { return !e.fileRead && !e.filePath.isEmpty(); });
@@ -209,7 +237,11 @@ void Run(const std::shared_ptr<AuditTrail::Shared>& shared) {
     }
     lock.unlock();
     archive.letGo();
+    std::deque<AuditEvent> stranded = archive.stranded();
     lock.lock();
+    // Handed as the trail ended: read now, as handed, within the time close() waits.
+    ReadHandedFiles(*shared, lock, true);
+    shared->stranded = std::move(stranded);
     shared->finished = true;
     shared->done.notify_all();
 }
@@ -229,27 +261,26 @@ UnwrittenEvents AuditTrail::close() {
     m_closed = true;
     flush(5000);
     std::unique_lock lock(m_shared->mutex);
-    m_shared->stopping = true;
-    m_shared->work.notify_all();
     // A write under way may still wait out a busy archive; a disk stalled longer is left.
     const auto bound = std::chrono::milliseconds(2 * kBusyTimeoutMs + 2000);
+    m_shared->stopping = true;
+    m_shared->readUntil = std::chrono::steady_clock::now() + bound - std::chrono::seconds(1);
+    m_shared->work.notify_all();
     const bool finished = m_shared->done.wait_for(lock, bound, [&] { return m_shared->finished; });
     // The event being written, if any, is among these: written again, it is written once.
-    std::deque<AuditEvent> left = m_shared->queue;
+    // Files not read by then stay unread: the event names its file only.
+    const std::deque<AuditEvent> left = m_shared->queue;
+    std::deque<AuditEvent> leaving = finished ? m_shared->stranded : std::deque<AuditEvent>();
     lock.unlock();
-    if (finished) {
+    if (finished)
         m_thread.join();
-        // Handed as the trail ended: read now, as it was handed.
-        for (AuditEvent& e : left)
-            if (!e.fileRead) ReadAuditedFile(e);
-    } else {
-        // A thread stuck on the disk: files it had not read are read by the trail that takes
-        // the events up.
-        m_thread.detach();
-    }
-    // What the archive did not take waits beside it for the next trail.
+    else
+        m_thread.detach();  // a thread stuck on the disk finishes by itself
+    // What the archive did not take waits beside it for the next trail, after what this trail
+    // wrote into a file moved aside since (each event is written once to a file).
+    leaving.insert(leaving.end(), left.begin(), left.end());
     UnwrittenEvents events;
-    if (LeavePendingAudit(m_shared->path, left)) {
+    if (LeavePendingAudit(m_shared->path, leaving)) {
         events.kept = int(left.size());
     } else {
         events.lost = int(left.size());
@@ -261,6 +292,8 @@ UnwrittenEvents AuditTrail::close() {
 void AuditTrail::record(AuditEvent event) {
     if (event.atMs == 0) event.atMs = QDateTime::currentMSecsSinceEpoch();
     if (event.uid.isEmpty()) event.uid = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    event.hostName = AuditHostName();
+    event.programVersion = AuditProgramVersion();
     {
         std::lock_guard lock(m_shared->mutex);
         m_shared->queue.push_back(std::move(event));

@@ -20,8 +20,9 @@
 // and written by whichever trail next opens it (every trail takes them up each time it opens
 // the archive). When the trail opens a file other than the one it last wrote to (a damaged
 // one was moved aside and a new archive made), the events it wrote before (the newest
-// `kRewrittenAuditEvents`) are written into the new one as well. An event is written once to
-// a file however often it is tried, always with the time it was handed.
+// `kRewrittenAuditEvents`) are written into the new one as well; when the trail ends with
+// another file (or none) at the path, they are left beside the archive for it. An event is
+// written once to a file however often it is tried, always with the time it was handed.
 namespace archive {
 
 struct AuditEvent {
@@ -45,7 +46,15 @@ struct AuditEvent {
     QString fileName = {};
     std::optional<qint64> fileSize = {};
     QString fileSha256 = {};
+    // Stamped as the event is handed: the bench and the program it happened on, whichever
+    // program later writes it.
+    QString hostName = {};
+    QString programVersion = {};
 };
+
+// What the trail stamps on an event handed to it: this computer's name, this program's version.
+QString AuditHostName();
+QString AuditProgramVersion();
 
 // How many of the events a trail wrote it keeps, to write them again into an archive made in
 // place of the one they went to.
@@ -63,7 +72,8 @@ class AuditTrail {
     // Writes what was handed (for at most a few seconds, less when the archive fails), leaves
     // the rest beside the archive, then ends its thread; a thread stuck on a stalled disk is
     // left to finish by itself (what it was writing is left beside the archive too, and
-    // written once). Returns what was left and what could be kept nowhere. Later calls do
+    // written once). Reads no file itself: an exported file the thread has not read by then
+    // is named only. Returns what was left and what could be kept nowhere. Later calls do
     // nothing.
     UnwrittenEvents close();
     AuditTrail(const AuditTrail&) = delete;

@@ -1,5 +1,9 @@
 #include "archive/audited_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
@@ -10,8 +14,17 @@ void ReadAuditedFile(AuditEvent& event) {
     event.fileRead = true;
     if (event.filePath.isEmpty()) return;
     event.fileName = QFileInfo(event.filePath).fileName();
-    QFile file(event.filePath);
-    if (!file.open(QIODevice::ReadOnly)) return;
+    // Only a regular file is read: a pipe would wait for ever, a device might never end.
+    const int fd =
+        ::open(QFile::encodeName(event.filePath).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return;
+    struct stat status {};
+    QFile file;
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) ||
+        !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return;
+    }
     QCryptographicHash hash(QCryptographicHash::Sha256);
     if (!hash.addData(&file)) return;
     event.fileSize = file.size();
