@@ -44,15 +44,20 @@ std::map<qint64, TestAccount> Reconciler::ownAccounts(archive::Connection& local
     return mine;
 }
 
-bool Reconciler::compare(ArchiveOutbox& outbox, const OutboxTest& test, const TestAccount& mine,
-                         const TestAccount& theirs) {
+bool Reconciler::compare(ArchiveOutbox& outbox, PgConnection& db, const OutboxTest& test,
+                         const TestAccount& mine, const TestAccount& theirs) {
     const qint64 testId = test.id;
     if (theirs == mine) {
         m_resent.erase(testId);
         return false;
     }
-    if (auto was = m_resent.find(testId); was != m_resent.end() && was->second == theirs)
-        return false;  // sent again already; the server keeps what clashed
+    // Sent again already, and the server keeps what clashed apart: nothing more to send.
+    if (auto was = m_resent.find(testId);
+        was != m_resent.end() && was->second == theirs &&
+        db.exec("SELECT EXISTS (SELECT 1 FROM conflicts WHERE test_uid = $1)",
+                PgParams().add(test.uid))
+                .text(0, 0) == QLatin1String("t"))
+        return false;
     m_resent[testId] = theirs;
     ArchiveOutbox::Reopen parts;
     parts.header = theirs.header != mine.header;
@@ -89,7 +94,7 @@ Reconciler::Result Reconciler::run(ArchiveOutbox& outbox, archive::Connection& l
             const auto known = mine.find(t.id);
             if (known == mine.end()) continue;  // deleted meanwhile
             const auto it = onServer.find(t.uid);
-            if (compare(outbox, t, known->second,
+            if (compare(outbox, db, t, known->second,
                         it == onServer.end() ? TestAccount{} : it->second))
                 ++result.reopened;
         }
@@ -112,7 +117,7 @@ bool Reconciler::recheck(ArchiveOutbox& outbox, archive::Connection& local, PgCo
     if (mine.header.isEmpty()) return false;
     const std::map<QString, TestAccount> onServer = ServerAccounts(db, {test.uid});
     const auto it = onServer.find(test.uid);
-    return compare(outbox, test, mine, it == onServer.end() ? TestAccount{} : it->second);
+    return compare(outbox, db, test, mine, it == onServer.end() ? TestAccount{} : it->second);
 }
 
 }  // namespace server

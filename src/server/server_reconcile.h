@@ -13,8 +13,9 @@
 // audit_account.h), instead of believing the marks of what was sent: whatever the server does
 // not hold as the archive does is marked to be sent again. A restored, replaced or emptied
 // server is caught up this way whatever its identity says. A test that still differs after it
-// was sent again (the server keeps the clashing rows as conflicts) is not sent over and over:
-// it is sent again only when the server's account of it changes. Settled tests' own accounts
+// was sent again because the server keeps the clashing rows as conflicts is not sent over and
+// over: it is sent again only when the server's account of it changes. One that differs the
+// same way without a conflict on the server (the same dump restored again) goes again. Settled tests' own accounts
 // are kept in the archive (kept_accounts.h), so a check after a start reads them back instead
 // of hashing every row again.
 namespace server {
@@ -51,8 +52,8 @@ class Reconciler {
                                               std::optional<KeptAccounts>& kept,
                                               const std::vector<OutboxTest>& tests);
     // Marks what differs; true when it did.
-    bool compare(ArchiveOutbox& outbox, const OutboxTest& test, const TestAccount& mine,
-                 const TestAccount& theirs);
+    bool compare(ArchiveOutbox& outbox, PgConnection& db, const OutboxTest& test,
+                 const TestAccount& mine, const TestAccount& theirs);
 
     std::map<QString, PollTally> m_polls;    // by test uid
     std::map<qint64, TestAccount> m_resent;  // the server's account when last sent again

@@ -128,15 +128,16 @@ constexpr int kPollBatchesPerRound = 20;
 // One round: each test with something to send in one server transaction of its own, the
 // header first and the state changes last, so the server never shows a state without the
 // records and polls taken before it; the marks follow the commit. Then the audit events. True
-// when more is waiting at once. Throws PgError (a test the server refuses after the others
-// were sent).
+// when more is waiting at once. What the server refused (after the others were sent) is left
+// in `refusal`; a failed connection throws PgError.
 //
 // A test whose rows the server refuses for want of what they belong to (its header is not on
 // a server restored from an older dump, so the foreign key or the row policy fails) is
 // compared with the server's account of it and what the server lacks is marked to be sent
 // again, header first, in the next round; the other tests go meanwhile.
 bool SendRound(ArchiveOutbox& outbox, archive::Connection& local, PgConnection& db,
-               ServerUpload& upload, Reconciler& reconciler, int pollBatch, qint64& auditAfter) {
+               ServerUpload& upload, Reconciler& reconciler, int pollBatch, qint64& auditAfter,
+               std::optional<PgError>& refusal) {
     const std::vector<OutboxTest> tests = outbox.unsettledTests(kTestsPerRound);
     bool more = tests.size() == size_t(kTestsPerRound);
     std::optional<PgError> refused;
@@ -210,7 +211,7 @@ bool SendRound(ArchiveOutbox& outbox, archive::Connection& local, PgConnection& 
     } else {
         auditAfter = 0;
     }
-    if (refused) throw *refused;
+    refusal = refused;
     return more;
 }
 
@@ -319,9 +320,6 @@ void Run(const std::shared_ptr<ServerSender::Shared>& shared) {
                 outbox.markFor(ServerIdentity(*pg));
                 upload = std::make_unique<ServerUpload>(*pg, benchUid, host);
                 reconcileDue = true;
-                // A server found lacking the same rows as before (the same dump restored
-                // again) is sent them again, not taken to keep them apart as conflicts.
-                reconciler.forget();
             }
             // After each connect and now and then: the server's own account of every settled
             // test, and what it lacks sent again.
@@ -331,27 +329,39 @@ void Run(const std::shared_ptr<ServerSender::Shared>& shared) {
                 reconcileDue = false;
                 lastPending = -1;
             }
-            const bool more =
-                SendRound(outbox, *local, *pg, *upload, reconciler, options.pollBatch, auditAfter);
+            std::optional<PgError> refusal;
+            const bool more = SendRound(outbox, *local, *pg, *upload, reconciler,
+                                        options.pollBatch, auditAfter, refusal);
             const qint64 pending = outbox.pendingCount();
-            if (pending != lastPending) conflicts = ConflictCount(*pg, benchUid);
+            if (pending != lastPending || refusal) conflicts = ConflictCount(*pg, benchUid);
             lastPending = pending;
             ServerSender::Status s;
-            s.state = pending == 0 ? State::Synced : State::Pending;
+            s.state = refusal ? State::Refused : pending == 0 ? State::Synced : State::Pending;
+            s.cause = refusal ? refusal->message : QString();
             s.pending = pending;
             s.conflicts = conflicts;
             shared->publish(s);
-            // The pause grows back only after a round that went through whole.
+            if (refusal) {
+                // The session stays (reconnecting would only check every settled test again
+                // and be refused the same); the bench ids the upload keeps may name rows a
+                // server restored in place lacks, so they are asked for again. What is left
+                // goes at once; otherwise the next try comes after a growing pause, or as soon
+                // as there is something new to send.
+                upload = std::make_unique<ServerUpload>(*pg, benchUid, host);
+                if (more) continue;
+                if (!shared->pause(retryMs, true)) break;
+                retryMs = std::min(retryMs * 2, options.maxRetryMs);
+                continue;
+            }
             retryMs = options.minRetryMs;
             if (more) continue;
             if (!shared->pause(options.idleCheckMs, true)) break;
         } catch (const PgError& e) {
             if (e.kind == PgError::Kind::Cancelled) break;
-            // Rows the server refused while the session stays sound: the connection is kept
-            // (reconnecting would only check every settled test again and be refused the
-            // same), the refusal is shown, and the next round comes after a growing pause or
-            // as soon as there is something new to send.
+            // A statement the server refused while the session stays sound (the check of
+            // the settled tests, say): kept as a refused round is.
             if (e.kind == PgError::Kind::Refused && upload && pg && pg->idle()) {
+                upload = std::make_unique<ServerUpload>(*pg, benchUid, host);
                 ServerSender::Status s;
                 s.state = State::Refused;
                 s.cause = e.message;

@@ -211,9 +211,14 @@ TEST(BenchRoles, AnEventTheServerRefusesHoldsUpNoneOfTheOthers) {
                                               "backend_start) * 1e6)::bigint), 0) FROM "
                                               "pg_stat_activity WHERE usename = 'kivo_bench_b'"));
     };
+    const auto refusals = [&] {
+        return Count(database, QStringLiteral("SELECT xact_rollback FROM pg_stat_database "
+                                              "WHERE datname = current_database()"));
+    };
     const qint64 session = sessionStart();
+    const qint64 refused = refusals();
     EXPECT_NE(session, 0);
-    PumpUntil([] { return false; }, 3000);
+    EXPECT_TRUE(PumpUntil([&] { return refusals() >= refused + 3; }, 30000));
     EXPECT_EQ(sessionStart(), session);
 }
 
