@@ -48,6 +48,8 @@ QString WhyNotWholeOnServer(const QString& archivePath, const QString& uid,
             version == 0 ? std::map<QString, TestAccount>{} : ServerAccounts(db, {uid});
         const auto it = accounts.find(uid);
         TestAccount theirs = it == accounts.end() ? TestAccount{} : it->second;
+        // The only copy goes next: the polls are counted from the server's rows themselves.
+        if (!theirs.header.isEmpty()) CountServerPolls(db, uid, theirs);
         // More polls on the server than in the archive: an archive made anew numbered them
         // again, and the server holds them by their times.
         if (theirs.polls > mine.polls && ServerHoldsPollsByTime(db, *local, testId, uid)) {

@@ -195,6 +195,15 @@ std::map<QString, TestAccount> ServerAccounts(PgConnection& db, const QStringLis
     return accounts;
 }
 
+void CountServerPolls(PgConnection& db, const QString& uid, TestAccount& account) {
+    const PgResult r = db.exec((std::string("SELECT count(*), coalesce(sum(kivo_row_hash(") +
+                                PollTextSql("p") + ")), 0)::text FROM polls p WHERE p.test_uid = $1")
+                                   .c_str(),
+                               PgParams().add(uid));
+    account.polls = r.integer(0, 0);
+    account.pollsSum = r.text(0, 1);
+}
+
 bool ServerHoldsPollsByTime(PgConnection& db, archive::Connection& local, qint64 testId,
                             const QString& uid) {
     archive::Statement p(local, (std::string("SELECT seq, ") + archive::kPollRowColumns +

@@ -62,6 +62,11 @@ TestAccount LocalAccount(archive::Connection& db, qint64 testId, PollTally& tall
 // The server's accounts of the tests `uids`, by uid. Throws PgError.
 std::map<QString, TestAccount> ServerAccounts(PgConnection& db, const QStringList& uids);
 
+// The server's account of the polls of test `uid` counted from the rows it holds now, not from
+// the tally its triggers keep (which a truncation, or a restore or change made without the
+// triggers, leaves standing): sets `polls` and `pollsSum` of `account`. Throws PgError.
+void CountServerPolls(PgConnection& db, const QString& uid, TestAccount& account);
+
 // Whether the server holds every poll of the archive's test `testId` by its time, whatever
 // numbers it holds them under (it holds more when an archive made anew numbered a resumed
 // test's polls again). Throws PgError and archive::SqlError.
