@@ -11,15 +11,14 @@ namespace {
 // record takes its count from and the record.
 constexpr double kCountSlackMinutes = 2.0;
 
-// Whether `minutes` cannot be the count of an instrument that counted on from `last` for
-// `elapsed` minutes: short of what it must have counted (unless the test was paused, when it
-// may have stopped; it stops at the duration), or further than it could have.
-bool CountImpossible(const ResumePoint& last, int32_t minutes, int32_t testMinutes,
-                     double elapsed) {
-    if (!last.minutes) return false;
+// Whether `minutes` falls short of what an instrument that counted on from `last` for
+// `elapsed` minutes must have counted (unless the test was paused, when it may have stopped;
+// it stops at the duration). A count further than the time allows is no proof: the PC's clock
+// may have been put back since the last record, which shortens the time since.
+bool CountTooShort(const ResumePoint& last, int32_t minutes, int32_t testMinutes,
+                   double elapsed) {
+    if (!last.minutes || !last.running) return false;
     const double reached = *last.minutes + elapsed;
-    if (minutes > reached + kCountSlackMinutes) return true;
-    if (!last.running) return false;
     return minutes < std::min(reached, double(testMinutes)) - kCountSlackMinutes;
 }
 
@@ -49,8 +48,8 @@ ResumeDecision JudgeResume(const ResumePoint& last, int32_t minutes, int32_t tes
                            const std::optional<ChannelCharges>& charges,
                            std::optional<double> elapsed) {
     if (minutes < last.minutes.value_or(0)) return ResumeDecision::Refuse;
-    // The count alone tells when the time since the last record rules it out.
-    if (elapsed && CountImpossible(last, minutes, testMinutes, *elapsed))
+    // The count alone tells when it falls short of the time since the last record.
+    if (elapsed && CountTooShort(last, minutes, testMinutes, *elapsed))
         return ResumeDecision::Refuse;
     // A count at or past the last record's may still belong to an instrument restarted and run
     // on since: its charges then start again from nothing. Only a charge above zero can be

@@ -17,7 +17,8 @@
 // whenever the last record holds one, because a restarted instrument counts its charges
 // from nothing again. The time since the last record tells as well: an instrument that kept
 // running has counted on by that time (it may have stopped only when the test was paused or
-// at the duration), and none can have counted further.
+// at the duration). A count beyond that time is left to the charges: the PC's clock may have
+// been put back since, and the time since is then too short.
 
 using ChannelCharges = std::array<std::optional<double>, archive::kChannels>;
 

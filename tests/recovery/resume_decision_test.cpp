@@ -67,14 +67,21 @@ TEST(ResumeDecision, TheLastRecordsCountTheTimeSinceAndWheneverItHoldsAChargeThe
         {"no charge recorded yet: nothing to compare", 0, "0.0(C)", 2, unread, 2, Resume},
         {"no charge recorded, count past the last", 15, "0.0(C)", 16, unread, 1, Resume},
         // The time since the last record: a count short of what a running instrument has
-        // counted since, or further than any could have, is a restarted instrument's.
+        // counted since is a restarted instrument's. One further than the time allows is left
+        // to the charges: the clock may have been put back since the last record.
         {"restarted, run past the last count, short of the time", 15, "0.0(C)", 20, unread, 30,
          Refuse},
         {"the same with a charge: no poll needed", 15, "30.0(C)", 20, unread, 30, Refuse},
-        {"further than the time allows", 15, "0.0(C)", 40, unread, 5, Refuse},
+        {"further than the time allows, no charge to tell", 15, "0.0(C)", 40, unread, 5, Resume},
+        {"further than the time allows: the charges first", 15, "30.0(C)", 40, unread, 5,
+         ReadChargesFirst},
+        {"further than the time allows, charges carried on", 15, "30.0(C)", 40, read(70.0), 5,
+         Resume},
+        {"further than the time allows, charges fallen", 15, "30.0(C)", 40, read(12.0), 5,
+         Refuse},
         {"a minute short is the count's rounding", 15, "0.0(C)", 19, unread, 6, Resume},
         {"paused: it may have stopped counting", 15, "0.0(C)", 16, unread, 30, Resume, true},
-        {"paused, yet further than possible", 15, "0.0(C)", 40, unread, 5, Refuse, true},
+        {"paused, further than the time allows", 15, "30.0(C)", 40, read(12.0), 5, Refuse, true},
         {"stopped at the duration long ago", 15, "30.0(C)", 60, read(120.0), 100, FinishNow},
         {"a wall clock set back tells nothing", 15, "0.0(C)", 16, unread, -10, Resume},
         {"a program clock 30 times faster", 15, "0.0(C)", 16, unread, 1, Refuse, false, 30},
