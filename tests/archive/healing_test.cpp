@@ -17,6 +17,7 @@
 #include "archive/test_endings.h"
 #include "archive/test_lock.h"
 #include "archive_fixture.h"
+#include "stalling_vfs.h"
 
 namespace {
 
@@ -242,6 +243,41 @@ TEST_F(ArchiveHealing, AClosedTestsLockGoesOnlyOnceItsEndingIsInTheArchiveOrBesi
     EXPECT_EQ(b->state, TestState::FinishedByMinutes);
     EXPECT_TRUE(b->closed);
     EXPECT_EQ(b->records, std::vector{Record(1)});
+}
+
+// The disk stalls while a test's ending is being committed, and the program ends: the writer's
+// thread is left behind, and the file beside the archive holds every change not written, the
+// one under way first; the lock goes only after.
+TEST_F(ArchiveHealing, AnEndingUnderWayOnAStalledDiskIsLeftBesideTheArchiveWithWhatFollows) {
+    const QString uid = UniqueUid();
+    ArchiveWriter::Options options;
+    options.busyTimeoutMs = 100;
+    options.closeWaitMs = 200;
+    StallingVfs::makeDefault(true);
+    ArchiveWriter writer(path(), {}, options);
+    writer.beginTest(Header(uid));
+    const bool begun = writer.flush(30000);
+    StallingVfs::makeDefault(false);
+    ASSERT_TRUE(begun);
+    std::unique_ptr<TestLock> lock = TestLock::tryAcquire(path(), uid);
+    ASSERT_TRUE(lock);
+
+    StallingVfs::stall();
+    writer.changeState(uid, TestState::FinishedByMinutes, 10);
+    const bool stalled = StallingVfs::waitStalled(30000);
+    writer.changeState(uid, TestState::Closed, 11);
+    writer.release(std::move(lock));
+    const std::vector<ArchiveWriter::Unwritten> unwritten = writer.close();
+    const std::vector<StateChange> left = TestEndings::read(path(), uid);
+    const bool offered = TestLock::tryAcquire(path(), uid) != nullptr;
+    StallingVfs::resume();
+    ASSERT_TRUE(StallingVfs::waitAllClosed(30000));
+    ASSERT_TRUE(stalled);
+    EXPECT_EQ(left, (std::vector<StateChange>{{TestState::FinishedByMinutes, 10},
+                                              {TestState::Closed, 11}}));
+    EXPECT_FALSE(offered);
+    ASSERT_EQ(unwritten.size(), 1u);
+    EXPECT_EQ(unwritten[0].states, 2);
 }
 
 // 关闭 while another program keeps the archive busy: the ending is beside the archive before the
