@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "archive/archive_writer.h"
+#include "archive/process_mark.h"
 #include "archive/test_lock.h"
 #include "archive/test_lock_name.h"
 #include "link/serial_channel.h"
@@ -114,6 +115,8 @@ void started(Testclass& form) {
     // a test that nothing holds is said whatever else was said.
     if (!unshared.isEmpty() && (!testLock || !writer->failed()))
         ArchiveSession::reportFailure(unshared);
+    // Without its lock file the test is held, on every computer, by this process's mark.
+    if (!unshared.isEmpty()) header.lockHolder = archive::OwnProcessMark();
     {
         std::lock_guard lock(g_mutex);
         g_uid = uid;
