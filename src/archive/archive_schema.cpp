@@ -169,7 +169,9 @@ std::string Version4() {
 
 // Version 5: the mark of the process that runs a test without its lock file (see
 // process_mark.h), which other programs honour while that process lives.
-std::string Version5() { return "ALTER TABLE test ADD COLUMN lock_holder TEXT NOT NULL DEFAULT '';"; }
+std::string Version5() {
+    return "ALTER TABLE test ADD COLUMN lock_holder TEXT NOT NULL DEFAULT '';";
+}
 
 struct Step {
     int version;  // the version the step brings the archive to
@@ -177,7 +179,8 @@ struct Step {
 };
 
 // In order; a new version appends a step and never changes an old one.
-constexpr Step kSteps[] = {{1, Version1}, {2, Version2}, {3, Version3}, {4, Version4}, {5, Version5}};
+constexpr Step kSteps[] = {
+    {1, Version1}, {2, Version2}, {3, Version3}, {4, Version4}, {5, Version5}};
 static_assert(std::size(kSteps) == kArchiveVersion);
 
 }  // namespace

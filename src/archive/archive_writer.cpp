@@ -76,11 +76,11 @@ struct ArchiveWriter::Shared {
     PollBacklog polls;             // polls are kept apart so the oldest can be dropped
     std::deque<OtherItem> others;  // tests, state changes, records
     std::deque<ReleaseItem> releases;
-    std::map<QString, QString> names;  // each test handed, as the operator knows it
-    std::set<QString> recovered;       // tests taken up from the archive, in it from the start
-    std::map<QString, int> lost;       // records never to be written (a permanent failure)
-    quint64 nextSeq = 1;               // the order of the calls, across the queues
-    quint64 inFlight = kNone;          // the lowest number being written now
+    std::map<QString, QString> names;   // each test handed, as the operator knows it
+    std::set<QString> recovered;        // tests taken up from the archive, in it from the start
+    std::map<QString, int> lost;        // records never to be written (a permanent failure)
+    quint64 nextSeq = 1;                // the order of the calls, across the queues
+    quint64 inFlight = kNone;           // the lowest number being written now
     std::optional<OtherItem> underWay;  // the test, state change or record being written now
     int flushWaiters = 0;
     bool retryNow = false;   // a record or state change came since the last try

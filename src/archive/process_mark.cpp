@@ -49,9 +49,7 @@ QString StartTime(qint64 pid) {
     return QString::fromLatin1(fields[19]);
 }
 
-bool ProcessExists(qint64 pid) {
-    return pid > 0 && (::kill(pid_t(pid), 0) == 0 || errno == EPERM);
-}
+bool ProcessExists(qint64 pid) { return pid > 0 && (::kill(pid_t(pid), 0) == 0 || errno == EPERM); }
 
 }  // namespace
 

@@ -15,10 +15,10 @@ namespace archive {
 QString OwnProcessMark();
 
 enum class MarkedProcess {
-    None,              // no mark: the locks alone tell
-    Alive,             // the process runs on this computer
-    Gone,              // it ended (or its computer has started again since)
-    AnotherComputer,   // it ran on another computer, where alone it can be checked
+    None,             // no mark: the locks alone tell
+    Alive,            // the process runs on this computer
+    Gone,             // it ended (or its computer has started again since)
+    AnotherComputer,  // it ran on another computer, where alone it can be checked
 };
 
 // What `mark` says now; `host` is set to the computer it names.

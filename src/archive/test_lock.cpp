@@ -54,8 +54,8 @@ QString TestLock::lockPath(const QString& archivePath, const QString& uid) {
 }
 
 std::unique_ptr<TestLock> TestLock::tryAcquire(const QString& archivePath, const QString& uid,
-                                               QString* unshared, QString* why,
-                                               const QString& key, const QString& holder) {
+                                               QString* unshared, QString* why, const QString& key,
+                                               const QString& holder) {
     return acquire(archivePath, uid, key, holder, false, unshared, why);
 }
 
@@ -65,8 +65,8 @@ std::unique_ptr<TestLock> TestLock::tryAcquireEnded(const QString& archivePath, 
 }
 
 std::unique_ptr<TestLock> TestLock::acquire(const QString& archivePath, const QString& uid,
-                                            const QString& key, const QString& holder,
-                                            bool ended, QString* unshared, QString* why) {
+                                            const QString& key, const QString& holder, bool ended,
+                                            QString* unshared, QString* why) {
     if (unshared) unshared->clear();
     if (why) why->clear();
     const bool running = unshared != nullptr;

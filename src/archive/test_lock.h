@@ -55,11 +55,11 @@ class TestLock {
   private:
     TestLock(QString uid, QString path, int fd, int name);
     static std::unique_ptr<TestLock> acquire(const QString& archivePath, const QString& uid,
-                                             const QString& key, const QString& holder,
-                                             bool ended, QString* unshared, QString* why);
+                                             const QString& key, const QString& holder, bool ended,
+                                             QString* unshared, QString* why);
     QString m_uid;
     QString m_path;
-    int m_fd;    // the locked file, -1 when it could not be made
+    int m_fd;                                // the locked file, -1 when it could not be made
     std::unique_ptr<LockNameHolder> m_name;  // the test's bound name; null when not bound
 };
 

@@ -30,9 +30,9 @@ bool DeleteArchivedTest(QWidget* owner, const QString& archivePath,
     // A test that ended is its program's no longer, whatever process mark it keeps.
     QString why;
     const bool unfinished = !listed.closed && archive::IsUnfinished(listed.state);
-    const std::unique_ptr<archive::TestLock> lock = archive::TestLock::tryAcquire(
-        archivePath, listed.uid, nullptr, &why, listed.lockKey,
-        unfinished ? listed.lockHolder : QString());
+    const std::unique_ptr<archive::TestLock> lock =
+        archive::TestLock::tryAcquire(archivePath, listed.uid, nullptr, &why, listed.lockKey,
+                                      unfinished ? listed.lockHolder : QString());
     if (!lock) {
         WarnOperator(owner,
                      why.isEmpty()

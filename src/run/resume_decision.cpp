@@ -15,8 +15,7 @@ constexpr double kCountSlackMinutes = 2.0;
 // `elapsed` minutes must have counted (unless the test was paused, when it may have stopped;
 // it stops at the duration). A count further than the time allows is no proof: the PC's clock
 // may have been put back since the last record, which shortens the time since.
-bool CountTooShort(const ResumePoint& last, int32_t minutes, int32_t testMinutes,
-                   double elapsed) {
+bool CountTooShort(const ResumePoint& last, int32_t minutes, int32_t testMinutes, double elapsed) {
     if (!last.minutes || !last.running) return false;
     const double reached = *last.minutes + elapsed;
     return minutes < std::min(reached, double(testMinutes)) - kCountSlackMinutes;

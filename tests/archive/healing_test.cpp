@@ -304,9 +304,7 @@ TEST_F(ArchiveHealing, AnEndingIsLeftBesideTheArchiveBeforeABusyArchiveIsWaitedF
     ArchiveWriter next(path(), {});
     // The ending is written first and its file removed after: both are waited for.
     ASSERT_TRUE(WaitFor(
-        [&] {
-            return reader->unfinishedTests().empty() && !TestEndings::pending(path(), uid);
-        },
+        [&] { return reader->unfinishedTests().empty() && !TestEndings::pending(path(), uid); },
         20000));
     const auto test = reader->loadTest(reader->listTests().at(0).id);
     EXPECT_EQ(test->states, (std::vector<StateChange>{{TestState::Closed, 9}}));

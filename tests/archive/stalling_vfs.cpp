@@ -71,9 +71,7 @@ int FileControl(sqlite3_file* f, int op, void* arg) {
     return Real(f)->pMethods->xFileControl(Real(f), op, arg);
 }
 int SectorSize(sqlite3_file* f) { return Real(f)->pMethods->xSectorSize(Real(f)); }
-int Characteristics(sqlite3_file* f) {
-    return Real(f)->pMethods->xDeviceCharacteristics(Real(f));
-}
+int Characteristics(sqlite3_file* f) { return Real(f)->pMethods->xDeviceCharacteristics(Real(f)); }
 int ShmMap(sqlite3_file* f, int page, int size, int extend, void volatile** out) {
     return Real(f)->pMethods->xShmMap(Real(f), page, size, extend, out);
 }
@@ -81,20 +79,12 @@ int ShmLock(sqlite3_file* f, int offset, int n, int flags) {
     return Real(f)->pMethods->xShmLock(Real(f), offset, n, flags);
 }
 void ShmBarrier(sqlite3_file* f) { Real(f)->pMethods->xShmBarrier(Real(f)); }
-int ShmUnmap(sqlite3_file* f, int remove) {
-    return Real(f)->pMethods->xShmUnmap(Real(f), remove);
-}
-int Fetch(sqlite3_file* f, sqlite3_int64 o, int n, void** out) {
-    return Real(f)->pMethods->xFetch(Real(f), o, n, out);
-}
-int Unfetch(sqlite3_file* f, sqlite3_int64 o, void* p) {
-    return Real(f)->pMethods->xUnfetch(Real(f), o, p);
-}
-
+int ShmUnmap(sqlite3_file* f, int remove) { return Real(f)->pMethods->xShmUnmap(Real(f), remove); }
+// Version 2: shared memory for the WAL journal, no memory-mapped reads.
 const sqlite3_io_methods kMethods = {
-    3,        Close,       Read,       Write,           Truncate, Sync,     FileSize,
-    Lock,     Unlock,      CheckReserved, FileControl,  SectorSize, Characteristics,
-    ShmMap,   ShmLock,     ShmBarrier, ShmUnmap,        Fetch,    Unfetch,
+    2,        Close,         Read,        Write,      Truncate,        Sync,   FileSize, Lock,
+    Unlock,   CheckReserved, FileControl, SectorSize, Characteristics, ShmMap, ShmLock,  ShmBarrier,
+    ShmUnmap, nullptr,       nullptr,
 };
 
 int Open(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* f, int flags, int* outFlags) {

@@ -156,8 +156,7 @@ TEST_F(ArchiveTestLock, ATestRunWithoutAnyLockIsHeldByItsProcessMarkUntilItsProg
     ASSERT_TRUE(test);
     EXPECT_FALSE(test->lockHolder.isEmpty());
     QString why = "?";
-    EXPECT_FALSE(
-        TestLock::tryAcquire(path(), "t", nullptr, &why, test->lockKey, test->lockHolder));
+    EXPECT_FALSE(TestLock::tryAcquire(path(), "t", nullptr, &why, test->lockKey, test->lockHolder));
     EXPECT_EQ(why, "") << "held: nothing to explain";
 
     running.kill();
@@ -195,8 +194,7 @@ TEST_F(ArchiveTestLock, AProcessMarkHoldsItsTestWhileItsProcessLivesAndOnlyWhere
         {"a process that ended", mark({host, boot, dead, "1"}), true, ""},
         {"a process that ended, without a start time", mark({host, boot, dead, ""}), true, ""},
         {"a mark naming no process", mark({host, boot, "", ""}), false, ""},
-        {"another computer's process", mark({host + "-b", boot, dead, "1"}), false,
-         "它在计算机 "},
+        {"another computer's process", mark({host + "-b", boot, dead, "1"}), false, "它在计算机 "},
     };
     for (const Case& c : cases) {
         QString why = "?";
