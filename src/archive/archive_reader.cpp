@@ -1,10 +1,12 @@
 #include "archive/archive_reader.h"
 
 #include <string>
+#include <utility>
 
 #include "archive/archive_columns.h"
 #include "archive/archive_messages.h"
 #include "archive/archive_open.h"
+#include "archive/lock_key_column.h"
 #include "archive/sqlite_handle.h"
 
 namespace archive {
@@ -15,7 +17,7 @@ constexpr const char* kSummaryColumns =
     "diameter, record_count, state, closed, started_at_ms, changed_at_ms, "
     "last_charge_1, last_charge_2, last_charge_3, last_charge_4, last_charge_5, last_charge_6, "
     "channel_off_1, channel_off_2, channel_off_3, channel_off_4, channel_off_5, channel_off_6, "
-    "lock_key, lock_holder";
+    "lock_key";
 
 TestState StateAt(const Statement& s, int column) {
     return StateFromName(s.text(column)).value_or(TestState::Interrupted);
@@ -66,8 +68,9 @@ std::vector<TestSummary> ArchiveReader::summaries(const char* where, const QStri
                 t.lastCharge[ch] = s.text(14 + ch);
                 t.channelOff[ch] = uint8_t(s.integer(20 + ch));
             }
-            t.lockKey = s.text(26);
-            t.lockHolder = s.text(27);
+            LockKeyParts lock = SplitLockKeyColumn(s.text(26));
+            t.lockKey = std::move(lock.key);
+            t.lockHolder = std::move(lock.mark);
             list.push_back(std::move(t));
         }
     } catch (const SqlError& error) {

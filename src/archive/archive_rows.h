@@ -34,8 +34,8 @@ struct TestHeader {
     // test of an older program: the name is then made from the archive's path).
     QString lockKey;
     // The mark of the process running the test (see process_mark.h), kept only when it could
-    // not make the test's lock file; empty otherwise. Written with the test, read with its
-    // summary (TestSummary::lockHolder), not with the header.
+    // not make the test's lock file; empty otherwise. Kept with the key in one column (see
+    // lock_key_column.h): neither field ever holds the other.
     QString lockHolder;
     bool operator==(const TestHeader&) const = default;
 };

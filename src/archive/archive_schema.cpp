@@ -167,20 +167,13 @@ std::string Version4() {
            "ALTER TABLE audit_event ADD COLUMN usb_serial TEXT;";
 }
 
-// Version 5: the mark of the process that runs a test without its lock file (see
-// process_mark.h), which other programs honour while that process lives.
-std::string Version5() {
-    return "ALTER TABLE test ADD COLUMN lock_holder TEXT NOT NULL DEFAULT '';";
-}
-
 struct Step {
     int version;  // the version the step brings the archive to
     std::string (*sql)();
 };
 
 // In order; a new version appends a step and never changes an old one.
-constexpr Step kSteps[] = {
-    {1, Version1}, {2, Version2}, {3, Version3}, {4, Version4}, {5, Version5}};
+constexpr Step kSteps[] = {{1, Version1}, {2, Version2}, {3, Version3}, {4, Version4}};
 static_assert(std::size(kSteps) == kArchiveVersion);
 
 }  // namespace

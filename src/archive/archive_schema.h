@@ -12,9 +12,8 @@ namespace archive {
 // The version this program writes. Version 1 holds what a running test writes; version 2 adds
 // the summary columns and the index the test list reads; version 3 the audit trail and how far
 // each test has been sent to the lab server; version 4 the key of each test's lock name and the
-// adapter's serial number with each audit event; version 5 the mark of a process that runs a
-// test without its lock file.
-constexpr int kArchiveVersion = 5;
+// adapter's serial number with each audit event.
+constexpr int kArchiveVersion = 4;
 
 int ArchiveVersion(Connection& db);
 

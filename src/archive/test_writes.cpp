@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "archive/archive_schema.h"
+#include "archive/lock_key_column.h"
 
 namespace archive {
 namespace {
@@ -13,10 +14,10 @@ INSERT INTO test (uid, test_date, start_time, started_at_ms, user_name, port_ind
   specimen_no_0, specimen_no_1, specimen_no_2, specimen_no_3, specimen_no_4, specimen_no_5,
   specimen_no_6, specimen_no_7, specimen_no_8,
   channel_off_1, channel_off_2, channel_off_3, channel_off_4, channel_off_5, channel_off_6,
-  program_version, lock_key, lock_holder, state, closed, changed_at_ms)
+  program_version, lock_key, state, closed, changed_at_ms)
 VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14,
   ?15, ?16, ?17, ?18, ?19, ?20, ?21, ?22, ?23,
-  ?24, ?25, ?26, ?27, ?28, ?29, ?30, ?31, ?32, 'running', 0, ?4)
+  ?24, ?25, ?26, ?27, ?28, ?29, ?30, ?31, 'running', 0, ?4)
 ON CONFLICT (uid) DO NOTHING
 )";
 
@@ -99,7 +100,7 @@ bool TestWrites::hasStateChange(const QString& uid, TestState state, qint64 atMs
 QString TestWrites::lockKey(const QString& uid) {
     Statement s(m_db, "SELECT lock_key FROM test WHERE uid = ?1");
     s.bindText(1, uid);
-    return s.step() ? s.text(0) : QString();
+    return s.step() ? SplitLockKeyColumn(s.text(0)).key : QString();
 }
 
 void TestWrites::beginTest(const TestHeader& h) {
@@ -112,7 +113,7 @@ void TestWrites::beginTest(const TestHeader& h) {
     s.bindText(13, h.tester).bindText(14, h.organisation);
     for (int slot = 0; slot < kSpecimenSlots; ++slot) s.bindText(15 + slot, h.specimenNo[slot]);
     for (int ch = 0; ch < kChannels; ++ch) s.bind(24 + ch, qint64{h.channelOff[ch]});
-    s.bindText(30, h.programVersion).bindText(31, h.lockKey).bindText(32, h.lockHolder);
+    s.bindText(30, h.programVersion).bindText(31, LockKeyColumn(h.lockKey, h.lockHolder));
     s.run();
     transaction.commit();
 }

@@ -8,7 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "archive/archive_schema.h"
 #include "archive/process_mark.h"
+#include "archive/sqlite_handle.h"
 #include "archive/test_lock_name.h"
 #include "archive_fixture.h"
 
@@ -154,7 +156,19 @@ TEST_F(ArchiveTestLock, ATestRunWithoutAnyLockIsHeldByItsProcessMarkUntilItsProg
     ASSERT_TRUE(reader) << message.toStdString();
     const std::optional<TestSummary> test = reader->testOf("t");
     ASSERT_TRUE(test);
+    EXPECT_EQ("mark: " + test->lockHolder.toUtf8(), lines.value(1));
     EXPECT_FALSE(test->lockHolder.isEmpty());
+    // The mark rides with the key of the test's name, which every check still derives alone.
+    EXPECT_EQ(test->lockKey, ArchiveLockKey(path()));
+    const std::optional<ArchivedTest> loaded = reader->loadTest(test->id);
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(loaded->header.lockKey, test->lockKey);
+    EXPECT_EQ(loaded->header.lockHolder, test->lockHolder);
+    {
+        // A bench still running the program before the mark keeps archiving into it.
+        Connection db(path(), SQLITE_OPEN_READONLY);
+        EXPECT_EQ(ArchiveVersion(db), 4);
+    }
     QString why = "?";
     EXPECT_FALSE(TestLock::tryAcquire(path(), "t", nullptr, &why, test->lockKey, test->lockHolder));
     EXPECT_EQ(why, "") << "held: nothing to explain";
