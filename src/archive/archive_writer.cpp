@@ -481,13 +481,16 @@ std::vector<ArchiveWriter::Unwritten> ArchiveWriter::close() {
     const std::map<QString, QString> names = s.names;
     lock.unlock();
 
-    if (finished)
+    if (finished) {
         m_thread.join();
-    else
+    } else {
         m_thread.detach();
+        // The thread may still be putting an older ending in place; it puts none after this.
+        s.endings.seal();
+    }
     std::map<QString, bool> endingLost;
     for (const auto& [uid, changes] : endings) {
-        // The thread has ended (or is stuck in a system call and touches its endings no more).
+        // The thread has ended (or is stuck in a system call, its endings sealed).
         const bool left =
             finished ? s.endings.leaveAtEnd(uid, changes) : TestEndings::leave(path, uid, changes);
         if (left) continue;

@@ -8,7 +8,9 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <map>
+#include <thread>
 
 #include "archive/archive_open.h"
 #include "archive/archive_use.h"
@@ -16,6 +18,7 @@
 #include "archive/sqlite_handle.h"
 #include "archive/test_endings.h"
 #include "archive/test_lock.h"
+#include "archive/writer_endings.h"
 #include "archive_fixture.h"
 #include "stalling_vfs.h"
 
@@ -278,6 +281,39 @@ TEST_F(ArchiveHealing, AnEndingUnderWayOnAStalledDiskIsLeftBesideTheArchiveWithW
     EXPECT_FALSE(offered);
     ASSERT_EQ(unwritten.size(), 1u);
     EXPECT_EQ(unwritten[0].states, 2);
+}
+
+// Two writers of one test's ending (a close that left its thread on a stalled disk, and that
+// thread): each puts a whole file in place, and once the close has sealed the thread's endings,
+// the thread neither replaces nor removes what the close left.
+TEST_F(ArchiveHealing, TwoWritersOfOneEndingEachPutAWholeFileAndNoneAfterTheSeal) {
+    const QString uid = UniqueUid();
+    const auto changes = [](TestState state, int count) {
+        std::vector<StateChange> list;
+        for (int n = 0; n < count; ++n) list.push_back({state, n});
+        return list;
+    };
+    const std::vector<StateChange> shorter = changes(TestState::Paused, 150);
+    const std::vector<StateChange> longer = changes(TestState::Closed, 400);
+    std::atomic<int> failures = 0;
+    const auto leaveOften = [&](const std::vector<StateChange>& list) {
+        for (int n = 0; n < 60; ++n) failures += TestEndings::leave(path(), uid, list) ? 0 : 1;
+    };
+    std::thread other(leaveOften, shorter);
+    leaveOften(longer);
+    other.join();
+    EXPECT_EQ(failures, 0);
+    const std::vector<StateChange> left = TestEndings::read(path(), uid);
+    EXPECT_TRUE(left == shorter || left == longer) << left.size();
+
+    writer::OwnEndings thread(path());
+    thread.leaveAhead(uid, shorter);
+    thread.seal();
+    ASSERT_TRUE(TestEndings::leave(path(), uid, longer));
+    thread.leaveAhead(uid, changes(TestState::Paused, 151));
+    EXPECT_EQ(TestEndings::read(path(), uid), longer);
+    thread.update({});  // all written, as the thread sees it
+    EXPECT_EQ(TestEndings::read(path(), uid), longer);
 }
 
 // 关闭 while another program keeps the archive busy: the ending is beside the archive before the
