@@ -56,13 +56,13 @@ void LockNameHolder::run() {
                 continue;
             }
             if (errno == EINTR || errno == ECONNABORTED) continue;
-            // Out of file descriptors: the check waits in the queue until one is free, without
-            // this thread spinning meanwhile.
-            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-                pollfd wake{m_wake, POLLIN, 0};
-                if (::poll(&wake, 1, 200) > 0) return;
-            }
-            break;  // EAGAIN: the queue is empty
+            if (errno == EAGAIN || errno == EWOULDBLOCK) break;  // the queue is empty
+            // Out of file descriptors, or any other failure (a socket in error, which poll
+            // reports at once): the next try waits, so this thread never spins meanwhile; a
+            // check waits in the queue until one is free.
+            pollfd wake{m_wake, POLLIN, 0};
+            if (::poll(&wake, 1, 200) > 0) return;
+            break;
         }
     }
 }
