@@ -59,8 +59,7 @@ TimeSince TimeSincePoint(const ResumePoint& point, qint64 nowMs, double factor) 
 }
 
 ResumeDecision JudgeResume(const ResumePoint& last, int32_t minutes, int32_t testMinutes,
-                           const std::optional<ChannelCharges>& charges,
-                           const TimeSince& since) {
+                           const std::optional<ChannelCharges>& charges, const TimeSince& since) {
     if (minutes < last.minutes.value_or(0)) return ResumeDecision::Refuse;
     // A count at or past the last record's may still belong to an instrument restarted and run
     // on since: its charges then start again from nothing. Only a charge above zero can be

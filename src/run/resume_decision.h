@@ -47,10 +47,8 @@ ResumePoint ResumePointOf(const archive::ArchivedTest& test);
 TimeSince TimeSincePoint(const ResumePoint& point, qint64 nowMs, double factor);
 
 // What `minutes`, the instrument's count now, means for a test of `testMinutes` whose last
-// record is `last`, taken `since` ago. `charges` are the
-// instrument's charges now, once read: without them the answer is ReadChargesFirst whenever
-// the last record holds a charge above zero. A channel without a charge on either side is not
-// compared.
+// record is `last`, taken `since` ago. `charges` are the instrument's charges now, once read:
+// without them the answer is ReadChargesFirst whenever the last record holds a charge above
+// zero. A channel without a charge on either side is not compared.
 ResumeDecision JudgeResume(const ResumePoint& last, int32_t minutes, int32_t testMinutes,
-                           const std::optional<ChannelCharges>& charges,
-                           const TimeSince& since);
+                           const std::optional<ChannelCharges>& charges, const TimeSince& since);
