@@ -1,5 +1,8 @@
 #include "archive/archive_columns.h"
 
+#include <utility>
+
+#include "archive/lock_key_column.h"
 #include "archive/sqlite_handle.h"
 
 namespace archive {
@@ -55,7 +58,9 @@ TestHeader TestHeaderAt(const Statement& h, int first) {
         t.specimenNo[slot] = h.text(first + 14 + slot);
     for (int ch = 0; ch < kChannels; ++ch) t.channelOff[ch] = uint8_t(h.integer(first + 23 + ch));
     t.programVersion = h.text(first + 29);
-    t.lockKey = h.text(first + 30);
+    LockKeyParts lock = SplitLockKeyColumn(h.text(first + 30));
+    t.lockKey = std::move(lock.key);
+    t.lockHolder = std::move(lock.mark);
     return t;
 }
 

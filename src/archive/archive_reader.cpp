@@ -1,10 +1,12 @@
 #include "archive/archive_reader.h"
 
 #include <string>
+#include <utility>
 
 #include "archive/archive_columns.h"
 #include "archive/archive_messages.h"
 #include "archive/archive_open.h"
+#include "archive/lock_key_column.h"
 #include "archive/sqlite_handle.h"
 
 namespace archive {
@@ -66,7 +68,9 @@ std::vector<TestSummary> ArchiveReader::summaries(const char* where, const QStri
                 t.lastCharge[ch] = s.text(14 + ch);
                 t.channelOff[ch] = uint8_t(s.integer(20 + ch));
             }
-            t.lockKey = s.text(26);
+            LockKeyParts lock = SplitLockKeyColumn(s.text(26));
+            t.lockKey = std::move(lock.key);
+            t.lockHolder = std::move(lock.mark);
             list.push_back(std::move(t));
         }
     } catch (const SqlError& error) {

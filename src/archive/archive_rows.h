@@ -33,6 +33,10 @@ struct TestHeader {
     // The archive's key in the test's lock name, made once as the test started (empty for a
     // test of an older program: the name is then made from the archive's path).
     QString lockKey;
+    // The mark of the process running the test (see process_mark.h), kept only when it could
+    // not make the test's lock file; empty otherwise. Kept with the key in one column (see
+    // lock_key_column.h): neither field ever holds the other.
+    QString lockHolder;
     bool operator==(const TestHeader&) const = default;
 };
 
@@ -79,7 +83,8 @@ struct AuditRow {
 struct TestSummary {
     qint64 id = 0;
     QString uid, testDate, startTime, tester, organisation;
-    QString lockKey;  // as in TestHeader
+    QString lockKey;     // as in TestHeader
+    QString lockHolder;  // as in TestHeader
     int32_t testMinutes = 0, recordInterval = 0, diameter = 0;
     int recordCount = 0;
     TestState state = TestState::Running;

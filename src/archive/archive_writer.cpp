@@ -76,11 +76,12 @@ struct ArchiveWriter::Shared {
     PollBacklog polls;             // polls are kept apart so the oldest can be dropped
     std::deque<OtherItem> others;  // tests, state changes, records
     std::deque<ReleaseItem> releases;
-    std::map<QString, QString> names;  // each test handed, as the operator knows it
-    std::set<QString> recovered;       // tests taken up from the archive, in it from the start
-    std::map<QString, int> lost;       // records never to be written (a permanent failure)
-    quint64 nextSeq = 1;               // the order of the calls, across the queues
-    quint64 inFlight = kNone;          // the lowest number being written now
+    std::map<QString, QString> names;   // each test handed, as the operator knows it
+    std::set<QString> recovered;        // tests taken up from the archive, in it from the start
+    std::map<QString, int> lost;        // records never to be written (a permanent failure)
+    quint64 nextSeq = 1;                // the order of the calls, across the queues
+    quint64 inFlight = kNone;           // the lowest number being written now
+    std::optional<OtherItem> underWay;  // the test, state change or record being written now
     int flushWaiters = 0;
     bool retryNow = false;   // a record or state change came since the last try
     bool trying = false;     // the archive is being opened
@@ -175,10 +176,14 @@ struct ArchiveWriter::Shared {
     // may still be running.
     std::map<QString, std::vector<StateChange>> unwrittenStates(bool all = false) const {
         std::map<QString, std::vector<StateChange>> states;
-        for (const OtherItem& item : others)
+        const auto add = [&](const OtherItem& item) {
             if (item.kind == OtherItem::Kind::State &&
                 (all || log.holds(item.uid) || recovered.count(item.uid) != 0))
                 states[item.uid].push_back({item.state, item.atMs});
+        };
+        // A change under way came before all that waits; a stalled write may never end.
+        if (underWay) add(*underWay);
+        for (const OtherItem& item : others) add(item);
         return states;
     }
 
@@ -352,7 +357,10 @@ void ArchiveWriter::Shared::run() {
             batch = polls.take(kMostPollsAtOnce);
         }
         inFlight = batch.empty() ? other->seq : batch.front().seq;
-        if (other) leaveAhead(*other, lock);
+        if (other) {
+            underWay = *other;
+            leaveAhead(*other, lock);
+        }
         lock.unlock();
         bool written = false;
         try {
@@ -369,6 +377,7 @@ void ArchiveWriter::Shared::run() {
         }
         lock.lock();
         inFlight = kNone;
+        underWay.reset();
         if (!written) {
             retryNow = false;
             connected = false;
@@ -472,13 +481,16 @@ std::vector<ArchiveWriter::Unwritten> ArchiveWriter::close() {
     const std::map<QString, QString> names = s.names;
     lock.unlock();
 
-    if (finished)
+    if (finished) {
         m_thread.join();
-    else
+    } else {
         m_thread.detach();
+        // The thread may still be putting an older ending in place; it puts none after this.
+        s.endings.seal();
+    }
     std::map<QString, bool> endingLost;
     for (const auto& [uid, changes] : endings) {
-        // The thread has ended (or is stuck in a system call and touches its endings no more).
+        // The thread has ended (or is stuck in a system call, its endings sealed).
         const bool left =
             finished ? s.endings.leaveAtEnd(uid, changes) : TestEndings::leave(path, uid, changes);
         if (left) continue;

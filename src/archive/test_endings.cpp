@@ -1,6 +1,7 @@
 #include "archive/test_endings.h"
 
 #include <fcntl.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,25 +34,40 @@ bool writeAll(int fd, const QByteArray& bytes) {
 
 }  // namespace
 
-bool leave(const QString& archivePath, const QString& uid,
-           const std::vector<StateChange>& changes) {
-    if (!MakeLockFolder(archivePath)) return false;
+QByteArray writeAside(const QString& archivePath, const QString& uid,
+                      const std::vector<StateChange>& changes) {
+    if (!MakeLockFolder(archivePath)) return {};
     QByteArray text;
     for (const StateChange& change : changes)
         text += QByteArray(StateName(change.state)) + ' ' + QByteArray::number(change.atMs) + '\n';
-    // Written whole under another name, then renamed: a reader sees all of it or nothing.
-    const QString target = fileOf(archivePath, uid);
-    const QByteArray temporary = QFile::encodeName(target + QStringLiteral(".new"));
-    const int fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0664);
-    if (fd < 0) return false;
+    // A name of its own for each write: two writers of the same test (a close that left its
+    // thread behind, and that thread) never write into one file, and neither renames a file
+    // the other is still writing. Readers look for the ending's name alone.
+    QByteArray aside = QFile::encodeName(fileOf(archivePath, uid) + QStringLiteral(".XXXXXX"));
+    const int fd = ::mkostemp(aside.data(), O_CLOEXEC);
+    if (fd < 0) return {};
     ::fchmod(fd, 0664);
     const bool written = writeAll(fd, text) && ::fsync(fd) == 0;
     ::close(fd);
-    if (!written || ::rename(temporary.constData(), QFile::encodeName(target).constData()) != 0) {
-        ::unlink(temporary.constData());
-        return false;
-    }
-    return true;
+    if (written) return aside;
+    ::unlink(aside.constData());
+    return {};
+}
+
+bool putInPlace(const QString& archivePath, const QString& uid, const QByteArray& aside) {
+    if (::rename(aside.constData(), QFile::encodeName(fileOf(archivePath, uid)).constData()) == 0)
+        return true;
+    ::unlink(aside.constData());
+    return false;
+}
+
+void throwAway(const QByteArray& aside) { ::unlink(aside.constData()); }
+
+bool leave(const QString& archivePath, const QString& uid,
+           const std::vector<StateChange>& changes) {
+    // Written whole under another name, then renamed: a reader sees all of it or nothing.
+    const QByteArray aside = writeAside(archivePath, uid, changes);
+    return !aside.isEmpty() && putInPlace(archivePath, uid, aside);
 }
 
 bool pending(const QString& archivePath, const QString& uid) {

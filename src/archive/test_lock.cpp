@@ -9,6 +9,7 @@
 #include <cerrno>
 
 #include "archive/lock_folder.h"
+#include "archive/process_mark.h"
 #include "archive/test_endings.h"
 #include "archive/test_lock_name.h"
 
@@ -39,6 +40,12 @@ QString NameProblem(const NameHold& name) {
 
 }  // namespace
 
+TestLock::TestLock(QString uid, QString path, int fd, int name)
+    : m_uid(std::move(uid)),
+      m_path(std::move(path)),
+      m_fd(fd),
+      m_name(name >= 0 ? std::make_unique<LockNameHolder>(name) : nullptr) {}
+
 QString TestLock::lockPath(const QString& archivePath, const QString& uid) {
     QString name = uid;
     // A uid is the program's own (a QUuid), but a name must never leave the folder.
@@ -47,22 +54,38 @@ QString TestLock::lockPath(const QString& archivePath, const QString& uid) {
 }
 
 std::unique_ptr<TestLock> TestLock::tryAcquire(const QString& archivePath, const QString& uid,
-                                               QString* unshared, QString* why,
-                                               const QString& key) {
-    return acquire(archivePath, uid, key, false, unshared, why);
+                                               QString* unshared, QString* why, const QString& key,
+                                               const QString& holder) {
+    return acquire(archivePath, uid, key, holder, false, unshared, why);
 }
 
 std::unique_ptr<TestLock> TestLock::tryAcquireEnded(const QString& archivePath, const QString& uid,
                                                     const QString& key) {
-    return acquire(archivePath, uid, key, true, nullptr, nullptr);
+    return acquire(archivePath, uid, key, {}, true, nullptr, nullptr);
 }
 
 std::unique_ptr<TestLock> TestLock::acquire(const QString& archivePath, const QString& uid,
-                                            const QString& key, bool ended, QString* unshared,
-                                            QString* why) {
+                                            const QString& key, const QString& holder, bool ended,
+                                            QString* unshared, QString* why) {
     if (unshared) unshared->clear();
     if (why) why->clear();
     const bool running = unshared != nullptr;
+    // A test run without its lock file is its program's while that process lives.
+    QString host;
+    switch (CheckProcessMark(holder, &host)) {
+        case MarkedProcess::Alive:
+            return nullptr;
+        case MarkedProcess::AnotherComputer:
+            if (why)
+                *why = QStringLiteral(
+                           "无法确认这项实验是否仍在运行（它在计算机 %1 "
+                           "上运行时没有实验锁文件，只有那台计算机上的程序能确认它是否已结束）。")
+                           .arg(host);
+            return nullptr;
+        case MarkedProcess::None:
+        case MarkedProcess::Gone:
+            break;
+    }
     const QString path = lockPath(archivePath, uid);
     const NameHold name = BindLockName(TestLockName(archivePath, uid, key));
     // A copy of the program of this account runs the test, or is asking about it.
@@ -118,13 +141,13 @@ std::unique_ptr<TestLock> TestLock::acquire(const QString& archivePath, const QS
         return refuse(QStringLiteral("实验锁 %1 无法建立：%2").arg(path, ErrnoText(error)));
     if (name.fd >= 0) {
         *unshared =
-            QStringLiteral("实验锁 %1 无法建立：%2。本实验照常进行，本机的其他程序仍知道它在运行。")
+            QStringLiteral("实验锁 %1 无法建立：%2。本实验照常进行，其他程序仍知道它在运行。")
                 .arg(path, ErrnoText(error));
         return std::unique_ptr<TestLock>(new TestLock(uid, path, -1, name.fd));
     }
     *unshared = QStringLiteral(
-                    "实验锁 %1 无法建立：%2；%3。本实验照常进行，但其他程序无法知道它在运行："
-                    "本实验结束之前，请不要在其他程序中恢复或删除它。")
+                    "实验锁 %1 无法建立：%2；%3。本实验照常进行：测试档案记下了运行它的程序，"
+                    "该程序结束之前，其他程序不会恢复或删除这项实验。")
                     .arg(path, ErrnoText(error), nameProblem);
     return nullptr;
 }
@@ -134,7 +157,7 @@ TestLock::~TestLock() {
         ::unlink(QFile::encodeName(m_path).constData());
         ::close(m_fd);
     }
-    if (m_name >= 0) ::close(m_name);
+    m_name.reset();
 }
 
 }  // namespace archive

@@ -3,6 +3,8 @@
 #include <QString>
 #include <memory>
 
+#include "archive/lock_name_holder.h"
+
 // Whether a test's program is alive. The program running a test holds two things the kernel
 // lets go of when the process dies, however it dies: an flock on a small file named after the
 // test's uid, in a folder beside the archive ("kivo.sqlite.locks/<uid>.lock"), which every
@@ -13,7 +15,10 @@
 // left alone and the reason given. A name held by a process of another account is not this
 // program's: it keeps no test of ours from running, and it keeps everyone off the test it
 // names. A test with an ending still waiting beside the archive (see test_endings.h) ended:
-// its lock is not given out.
+// its lock is not given out. A program that could not make a test's lock file keeps its
+// process mark with the test in the archive (see process_mark.h): while that process lives,
+// the test is held too, and a mark of another computer cannot be checked here. The bound name
+// answers every check at once (see lock_name_holder.h), however many come.
 namespace archive {
 
 class TestLock {
@@ -25,14 +30,17 @@ class TestLock {
     //
     // For running a test (`unshared` given): the lock is given whenever the file or the name
     // holds it, and `unshared` says what the operator must know: that only this computer knows
-    // the test runs (the file could not be made), or, with null returned, that nothing holds
-    // it. Empty when the file holds it.
+    // the test runs (the file could not be made), or, with null returned, that no lock holds
+    // it. Empty when the file holds it: whenever it is not, the test's program must keep its
+    // process mark with the test (TestHeader::lockHolder).
     //
     // `key` is the test's lock key (TestHeader::lockKey); empty: the archive's as its path
-    // resolves now.
+    // resolves now. `holder` is the process mark kept with a test that is still unfinished
+    // (TestSummary::lockHolder), for checking it.
     static std::unique_ptr<TestLock> tryAcquire(const QString& archivePath, const QString& uid,
                                                 QString* unshared = nullptr, QString* why = nullptr,
-                                                const QString& key = {});
+                                                const QString& key = {},
+                                                const QString& holder = {});
     // The lock of a test whose ending is waiting, for writing that ending into the archive.
     static std::unique_ptr<TestLock> tryAcquireEnded(const QString& archivePath, const QString& uid,
                                                      const QString& key = {});
@@ -45,15 +53,14 @@ class TestLock {
     QString uid() const { return m_uid; }
 
   private:
-    TestLock(QString uid, QString path, int fd, int name)
-        : m_uid(std::move(uid)), m_path(std::move(path)), m_fd(fd), m_name(name) {}
+    TestLock(QString uid, QString path, int fd, int name);
     static std::unique_ptr<TestLock> acquire(const QString& archivePath, const QString& uid,
-                                             const QString& key, bool ended, QString* unshared,
-                                             QString* why);
+                                             const QString& key, const QString& holder, bool ended,
+                                             QString* unshared, QString* why);
     QString m_uid;
     QString m_path;
-    int m_fd;    // the locked file, -1 when it could not be made
-    int m_name;  // the socket bound to the test's name, -1 when it could not be bound
+    int m_fd;                                // the locked file, -1 when it could not be made
+    std::unique_ptr<LockNameHolder> m_name;  // the test's bound name; null when not bound
 };
 
 }  // namespace archive

@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "archive/archive_schema.h"
+#include "archive/lock_key_column.h"
 
 namespace archive {
 namespace {
@@ -99,7 +100,7 @@ bool TestWrites::hasStateChange(const QString& uid, TestState state, qint64 atMs
 QString TestWrites::lockKey(const QString& uid) {
     Statement s(m_db, "SELECT lock_key FROM test WHERE uid = ?1");
     s.bindText(1, uid);
-    return s.step() ? s.text(0) : QString();
+    return s.step() ? SplitLockKeyColumn(s.text(0)).key : QString();
 }
 
 void TestWrites::beginTest(const TestHeader& h) {
@@ -112,7 +113,7 @@ void TestWrites::beginTest(const TestHeader& h) {
     s.bindText(13, h.tester).bindText(14, h.organisation);
     for (int slot = 0; slot < kSpecimenSlots; ++slot) s.bindText(15 + slot, h.specimenNo[slot]);
     for (int ch = 0; ch < kChannels; ++ch) s.bind(24 + ch, qint64{h.channelOff[ch]});
-    s.bindText(30, h.programVersion).bindText(31, h.lockKey);
+    s.bindText(30, h.programVersion).bindText(31, LockKeyColumn(h.lockKey, h.lockHolder));
     s.run();
     transaction.commit();
 }

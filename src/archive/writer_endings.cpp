@@ -30,7 +30,7 @@ QStringList OwnEndings::update(const std::map<QString, std::vector<StateChange>>
         if (!ends) continue;
         const auto left = m_left.find(uid);
         if (left != m_left.end() && left->second == changes) continue;
-        if (TestEndings::leave(m_path, uid, changes)) {
+        if (leave(uid, changes)) {
             m_left[uid] = changes;
             m_lost.erase(uid);
         } else if (m_lost.emplace(uid, true).second) {
@@ -43,7 +43,7 @@ QStringList OwnEndings::update(const std::map<QString, std::vector<StateChange>>
             ++it;
             continue;
         }
-        TestEndings::remove(m_path, it->first);
+        remove(it->first);
         it = m_left.erase(it);
     }
     for (auto it = m_lost.begin(); it != m_lost.end();)
@@ -54,13 +54,33 @@ QStringList OwnEndings::update(const std::map<QString, std::vector<StateChange>>
 void OwnEndings::leaveAhead(const QString& uid, const std::vector<StateChange>& changes) {
     const auto left = m_left.find(uid);
     if (left != m_left.end() && left->second == changes) return;
-    if (TestEndings::leave(m_path, uid, changes)) m_left[uid] = changes;
+    if (leave(uid, changes)) m_left[uid] = changes;
 }
 
 bool OwnEndings::leaveAtEnd(const QString& uid, const std::vector<StateChange>& changes) {
     const auto left = m_left.find(uid);
     if (left != m_left.end() && left->second == changes) return true;
-    return TestEndings::leave(m_path, uid, changes);
+    return leave(uid, changes);
+}
+
+void OwnEndings::seal() {
+    std::lock_guard lock(m_placing);
+    m_sealed = true;
+}
+
+bool OwnEndings::leave(const QString& uid, const std::vector<StateChange>& changes) {
+    // Written (and synced) before the lock: only the rename waits on it.
+    const QByteArray aside = TestEndings::writeAside(m_path, uid, changes);
+    if (aside.isEmpty()) return false;
+    std::lock_guard lock(m_placing);
+    if (!m_sealed) return TestEndings::putInPlace(m_path, uid, aside);
+    TestEndings::throwAway(aside);
+    return true;  // what the close left holds these changes and all after them
+}
+
+void OwnEndings::remove(const QString& uid) {
+    std::lock_guard lock(m_placing);
+    if (!m_sealed) TestEndings::remove(m_path, uid);
 }
 
 void TakeUpEndings(const QString& archivePath, TestWrites& writes) {

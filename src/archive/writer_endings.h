@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 #include <map>
+#include <mutex>
 #include <vector>
 
 #include "archive/archive_rows.h"
@@ -39,11 +40,21 @@ class OwnEndings {
     void leaveAhead(const QString& uid, const std::vector<StateChange>& changes);
     // The test's last word, at the program's end: false when it could not be left either.
     bool leaveAtEnd(const QString& uid, const std::vector<StateChange>& changes);
+    // From any thread: no file is put in place or removed any more; one being put in place or
+    // removed now is waited for. A close that leaves the writer's thread on a stalled disk
+    // seals it before it leaves the fuller endings itself, so the thread, once it comes back,
+    // never renames an older file over them nor removes them.
+    void seal();
 
   private:
+    bool leave(const QString& uid, const std::vector<StateChange>& changes);
+    void remove(const QString& uid);
+
     QString m_path;
     std::map<QString, std::vector<StateChange>> m_left;  // as they stand beside the archive
     std::map<QString, bool> m_lost;                      // could not be left; told
+    std::mutex m_placing;  // held while a file is put in place or removed, and to seal
+    bool m_sealed = false;
 };
 
 // Writes the endings other programs left, each once, under its test's lock; a change the

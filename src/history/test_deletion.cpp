@@ -27,9 +27,12 @@ bool LoggedIn(QWidget* owner) {
 bool DeleteArchivedTest(QWidget* owner, const QString& archivePath,
                         const archive::TestSummary& listed, std::optional<qint64> viewedId) {
     // Holding the test's lock while deleting keeps any program from taking it up meanwhile.
+    // A test that ended is its program's no longer, whatever process mark it keeps.
     QString why;
+    const bool unfinished = !listed.closed && archive::IsUnfinished(listed.state);
     const std::unique_ptr<archive::TestLock> lock =
-        archive::TestLock::tryAcquire(archivePath, listed.uid, nullptr, &why, listed.lockKey);
+        archive::TestLock::tryAcquire(archivePath, listed.uid, nullptr, &why, listed.lockKey,
+                                      unfinished ? listed.lockHolder : QString());
     if (!lock) {
         WarnOperator(owner,
                      why.isEmpty()

@@ -60,12 +60,15 @@ void StartResumeCheck(Testclass& form) {
 }
 
 ResumeDecision DecideResume(Testclass& form, int32_t minutes) {
+    return DecideResume(form, minutes, QDateTime::currentMSecsSinceEpoch());
+}
+
+ResumeDecision DecideResume(Testclass& form, int32_t minutes, qint64 nowMs) {
     std::optional<ChannelCharges> charges;
     if (g_check.chargesAsked) charges = ShownCharges(form);
-    const std::optional<double> elapsed =
-        MinutesSince(g_check.from, QDateTime::currentMSecsSinceEpoch(), TimeScale::factor());
+    const TimeSince since = TimeSincePoint(g_check.from, nowMs, TimeScale::factor());
     const ResumeDecision decision =
-        JudgeResume(g_check.from, minutes, g_nTestMinutes, charges, elapsed);
+        JudgeResume(g_check.from, minutes, g_nTestMinutes, charges, since);
     if (decision == ResumeDecision::ReadChargesFirst) {
         g_check.chargesAsked = true;
         return decision;

@@ -25,3 +25,5 @@ void StartResumeCheck(Testclass& form);
 // the first answer is ReadChargesFirst and the next one reads them from the channel table.
 // The command cycle asks it through the form's link once the instrument has answered.
 ResumeDecision DecideResume(Testclass& form, int32_t minutes);
+// The same, at `nowMs` on the wall clock.
+ResumeDecision DecideResume(Testclass& form, int32_t minutes, qint64 nowMs);

@@ -60,8 +60,8 @@ std::optional<RecoveredTest> OfferRecovery(QWidget* owner) {
     for (const archive::TestSummary& summary : reader->unfinishedTests()) {
         // A test whose program still runs it is that program's; the lock tells.
         QString why;
-        std::unique_ptr<archive::TestLock> lock =
-            archive::TestLock::tryAcquire(path, summary.uid, nullptr, &why, summary.lockKey);
+        std::unique_ptr<archive::TestLock> lock = archive::TestLock::tryAcquire(
+            path, summary.uid, nullptr, &why, summary.lockKey, summary.lockHolder);
         if (!lock) {
             // A lock that cannot be checked may belong to a program still running the test.
             if (!why.isEmpty())

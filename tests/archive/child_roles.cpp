@@ -4,6 +4,7 @@
 #include <linux/filter.h>
 #include <linux/seccomp.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <cstddef>
 
 #include "archive/archive_open.h"
+#include "archive/process_mark.h"
 #include "archive/test_lock.h"
 #include "archive/test_lock_name.h"
 #include "archive_fixture.h"
@@ -170,6 +172,36 @@ TEST(ArchiveChild, LocksWithoutSockets) {
     const auto bare = TestLock::tryAcquire(ChildParam("BARE"), "b", &unshared);
     Report(bare ? "bare locked" : "unlocked: " + unshared.toUtf8());
     Report("done");
+    SleepMs(60000);
+}
+
+// Runs test UID of PATH as a program does once it is out of file descriptors: its archive is
+// open, but neither the test's lock file nor its name can be made, nor its own start time
+// read. Reports what the lock said and the mark kept with the test, then "written"; then waits
+// to be killed.
+TEST(ArchiveChild, RunsATestOutOfFileDescriptors) {
+    if (ChildRole() != "nofile") GTEST_SKIP() << "run by ArchiveTestLock";
+    const QString path = ChildParam("PATH");
+    const QString uid = ChildParam("UID");
+    ArchiveWriter writer(path, ReportFailure);
+    writer.beginTest(Header(uid + "-before"));  // the archive is open from here on
+    if (!writer.flush(30000)) return Report("not open");
+    const int lowestFree = ::dup(0);
+    ::close(lowestFree);
+    rlimit limit{};
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+    limit.rlim_cur = rlim_t(lowestFree);
+    if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) return Report("no limit");
+
+    TestHeader header = Header(uid);
+    header.lockKey = ArchiveLockKey(path);
+    QString unshared;
+    const auto lock = TestLock::tryAcquire(path, uid, &unshared, nullptr, header.lockKey);
+    Report(lock ? "locked" : "unlocked: " + unshared.toUtf8());
+    if (!unshared.isEmpty()) header.lockHolder = OwnProcessMark();
+    Report("mark: " + header.lockHolder.toUtf8());
+    writer.beginTest(header);
+    Report(writer.flush(30000) ? "written" : "not written");
     SleepMs(60000);
 }
 

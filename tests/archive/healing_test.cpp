@@ -8,7 +8,9 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <map>
+#include <thread>
 
 #include "archive/archive_open.h"
 #include "archive/archive_use.h"
@@ -16,7 +18,9 @@
 #include "archive/sqlite_handle.h"
 #include "archive/test_endings.h"
 #include "archive/test_lock.h"
+#include "archive/writer_endings.h"
 #include "archive_fixture.h"
+#include "stalling_vfs.h"
 
 namespace {
 
@@ -244,6 +248,74 @@ TEST_F(ArchiveHealing, AClosedTestsLockGoesOnlyOnceItsEndingIsInTheArchiveOrBesi
     EXPECT_EQ(b->records, std::vector{Record(1)});
 }
 
+// The disk stalls while a test's ending is being committed, and the program ends: the writer's
+// thread is left behind, and the file beside the archive holds every change not written, the
+// one under way first; the lock goes only after.
+TEST_F(ArchiveHealing, AnEndingUnderWayOnAStalledDiskIsLeftBesideTheArchiveWithWhatFollows) {
+    const QString uid = UniqueUid();
+    ArchiveWriter::Options options;
+    options.busyTimeoutMs = 100;
+    options.closeWaitMs = 200;
+    StallingVfs::makeDefault(true);
+    ArchiveWriter writer(path(), {}, options);
+    writer.beginTest(Header(uid));
+    const bool begun = writer.flush(30000);
+    StallingVfs::makeDefault(false);
+    ASSERT_TRUE(begun);
+    std::unique_ptr<TestLock> lock = TestLock::tryAcquire(path(), uid);
+    ASSERT_TRUE(lock);
+
+    StallingVfs::stall();
+    writer.changeState(uid, TestState::FinishedByMinutes, 10);
+    const bool stalled = StallingVfs::waitStalled(30000);
+    writer.changeState(uid, TestState::Closed, 11);
+    writer.release(std::move(lock));
+    const std::vector<ArchiveWriter::Unwritten> unwritten = writer.close();
+    const std::vector<StateChange> left = TestEndings::read(path(), uid);
+    const bool offered = TestLock::tryAcquire(path(), uid) != nullptr;
+    StallingVfs::resume();
+    ASSERT_TRUE(StallingVfs::waitAllClosed(30000));
+    ASSERT_TRUE(stalled);
+    EXPECT_EQ(left, (std::vector<StateChange>{{TestState::FinishedByMinutes, 10},
+                                              {TestState::Closed, 11}}));
+    EXPECT_FALSE(offered);
+    ASSERT_EQ(unwritten.size(), 1u);
+    EXPECT_EQ(unwritten[0].states, 2);
+}
+
+// Two writers of one test's ending (a close that left its thread on a stalled disk, and that
+// thread): each puts a whole file in place, and once the close has sealed the thread's endings,
+// the thread neither replaces nor removes what the close left.
+TEST_F(ArchiveHealing, TwoWritersOfOneEndingEachPutAWholeFileAndNoneAfterTheSeal) {
+    const QString uid = UniqueUid();
+    const auto changes = [](TestState state, int count) {
+        std::vector<StateChange> list;
+        for (int n = 0; n < count; ++n) list.push_back({state, n});
+        return list;
+    };
+    const std::vector<StateChange> shorter = changes(TestState::Paused, 150);
+    const std::vector<StateChange> longer = changes(TestState::Closed, 400);
+    std::atomic<int> failures = 0;
+    const auto leaveOften = [&](const std::vector<StateChange>& list) {
+        for (int n = 0; n < 60; ++n) failures += TestEndings::leave(path(), uid, list) ? 0 : 1;
+    };
+    std::thread other(leaveOften, shorter);
+    leaveOften(longer);
+    other.join();
+    EXPECT_EQ(failures, 0);
+    const std::vector<StateChange> left = TestEndings::read(path(), uid);
+    EXPECT_TRUE(left == shorter || left == longer) << left.size();
+
+    writer::OwnEndings thread(path());
+    thread.leaveAhead(uid, shorter);
+    thread.seal();
+    ASSERT_TRUE(TestEndings::leave(path(), uid, longer));
+    thread.leaveAhead(uid, changes(TestState::Paused, 151));
+    EXPECT_EQ(TestEndings::read(path(), uid), longer);
+    thread.update({});  // all written, as the thread sees it
+    EXPECT_EQ(TestEndings::read(path(), uid), longer);
+}
+
 // 关闭 while another program keeps the archive busy: the ending is beside the archive before the
 // wait begins, so a kill during the wait leaves the test ended, and the next program writes it.
 TEST_F(ArchiveHealing, AnEndingIsLeftBesideTheArchiveBeforeABusyArchiveIsWaitedFor) {
@@ -268,9 +340,7 @@ TEST_F(ArchiveHealing, AnEndingIsLeftBesideTheArchiveBeforeABusyArchiveIsWaitedF
     ArchiveWriter next(path(), {});
     // The ending is written first and its file removed after: both are waited for.
     ASSERT_TRUE(WaitFor(
-        [&] {
-            return reader->unfinishedTests().empty() && !TestEndings::pending(path(), uid);
-        },
+        [&] { return reader->unfinishedTests().empty() && !TestEndings::pending(path(), uid); },
         20000));
     const auto test = reader->loadTest(reader->listTests().at(0).id);
     EXPECT_EQ(test->states, (std::vector<StateChange>{{TestState::Closed, 9}}));

@@ -1,11 +1,16 @@
 // The lock of a running test: its machine-wide name belongs to the archive, a name another
-// account holds is told from one of ours, and a program that cannot make sockets still holds
-// its test by the lock file and says what it cannot check.
+// account holds is told from one of ours, a program that cannot make sockets still holds its
+// test by the lock file and says what it cannot check, one that can make neither holds it by
+// its process mark, and a held name answers however many checks come.
 
 #include "archive/test_lock.h"
 
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include "archive/archive_schema.h"
+#include "archive/process_mark.h"
+#include "archive/sqlite_handle.h"
 #include "archive/test_lock_name.h"
 #include "archive_fixture.h"
 
@@ -122,7 +127,7 @@ TEST_F(ArchiveTestLock, WithoutSocketsATestIsHeldByItsFileAndWhatCannotBeChecked
     EXPECT_TRUE(QString::fromUtf8(lines[1]).contains("系统不允许")) << lines[1].toStdString();
     EXPECT_TRUE(QString::fromUtf8(lines[2]).startsWith("unlocked: 实验锁 "))
         << lines[2].toStdString();
-    EXPECT_TRUE(QString::fromUtf8(lines[2]).contains("请不要在其他程序中恢复或删除它"))
+    EXPECT_TRUE(QString::fromUtf8(lines[2]).contains("其他程序不会恢复或删除"))
         << lines[2].toStdString();
 
     // Its test is never offered here while the sandboxed program runs it.
@@ -132,6 +137,106 @@ TEST_F(ArchiveTestLock, WithoutSocketsATestIsHeldByItsFileAndWhatCannotBeChecked
     sandboxed.kill();
     sandboxed.wait();
     EXPECT_TRUE(TestLock::tryAcquire(path(), "t"));
+}
+
+// A program out of file descriptors can make neither its test's lock file nor its name: it
+// says so, and its test is held by the process mark kept with it, until the process dies.
+TEST_F(ArchiveTestLock, ATestRunWithoutAnyLockIsHeldByItsProcessMarkUntilItsProgramDies) {
+    ChildProcess running("ArchiveChild.RunsATestOutOfFileDescriptors", "nofile",
+                         {{"PATH", path()}, {"UID", "t"}});
+    const QList<QByteArray> lines = linesUntil(running, "written");
+    ASSERT_TRUE(lines.contains("written")) << lines.join('|').toStdString();
+    const QString said = QString::fromUtf8(lines.value(0));
+    EXPECT_TRUE(said.startsWith("unlocked: 实验锁 ") && said.contains("打开的文件过多") &&
+                said.contains("其他程序不会恢复或删除"))
+        << said.toStdString();
+
+    QString message;
+    auto reader = ArchiveReader::open(path(), &message);
+    ASSERT_TRUE(reader) << message.toStdString();
+    const std::optional<TestSummary> test = reader->testOf("t");
+    ASSERT_TRUE(test);
+    EXPECT_EQ("mark: " + test->lockHolder.toUtf8(), lines.value(1));
+    EXPECT_FALSE(test->lockHolder.isEmpty());
+    // The mark rides with the key of the test's name, which every check still derives alone.
+    EXPECT_EQ(test->lockKey, ArchiveLockKey(path()));
+    const std::optional<ArchivedTest> loaded = reader->loadTest(test->id);
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(loaded->header.lockKey, test->lockKey);
+    EXPECT_EQ(loaded->header.lockHolder, test->lockHolder);
+    {
+        // A bench still running the program before the mark keeps archiving into it.
+        Connection db(path(), SQLITE_OPEN_READONLY);
+        EXPECT_EQ(ArchiveVersion(db), 4);
+    }
+    QString why = "?";
+    EXPECT_FALSE(TestLock::tryAcquire(path(), "t", nullptr, &why, test->lockKey, test->lockHolder));
+    EXPECT_EQ(why, "") << "held: nothing to explain";
+
+    running.kill();
+    running.wait();
+    EXPECT_TRUE(TestLock::tryAcquire(path(), "t", nullptr, &why, test->lockKey, test->lockHolder))
+        << why.toStdString();
+}
+
+TEST_F(ArchiveTestLock, AProcessMarkHoldsItsTestWhileItsProcessLivesAndOnlyWhereItCanBeChecked) {
+    const QString own = OwnProcessMark();
+    const QStringList parts = own.split('/');
+    ASSERT_EQ(parts.size(), 4) << own.toStdString();
+    ASSERT_FALSE(parts[3].isEmpty()) << "this process's start time is readable";
+    const pid_t ended = ::fork();
+    if (ended == 0) ::_exit(0);
+    ASSERT_GT(ended, 0);
+    ::waitpid(ended, nullptr, 0);
+    const QString host = parts[0], boot = parts[1], pid = parts[2], dead = QString::number(ended);
+    const auto mark = [](QStringList fields) { return fields.join('/'); };
+
+    struct Case {
+        const char* what;
+        QString mark;
+        bool taken;
+        const char* why;  // what the refusal says, "" when nothing is said
+    };
+    const Case cases[] = {
+        {"no mark: the locks alone tell", "", true, ""},
+        {"this process", own, false, ""},
+        {"its pid, without a start time", mark({host, boot, pid, ""}), false, ""},
+        {"its pid, the boot not known", mark({host, "", pid, parts[3]}), false, ""},
+        {"its pid, started at another time: another process", mark({host, boot, pid, "1"}), true,
+         ""},
+        {"its pid in an earlier boot", mark({host, "another-boot", pid, parts[3]}), true, ""},
+        {"a process that ended", mark({host, boot, dead, "1"}), true, ""},
+        {"a process that ended, without a start time", mark({host, boot, dead, ""}), true, ""},
+        {"a mark naming no process", mark({host, boot, "", ""}), false, ""},
+        {"another computer's process", mark({host + "-b", boot, dead, "1"}), false, "它在计算机 "},
+    };
+    for (const Case& c : cases) {
+        QString why = "?";
+        auto lock = TestLock::tryAcquire(path(), "t", nullptr, &why, {}, c.mark);
+        EXPECT_EQ(bool(lock), c.taken) << c.what;
+        EXPECT_EQ(why.isEmpty(), QString(c.why).isEmpty()) << c.what << ": " << why.toStdString();
+        EXPECT_TRUE(why.contains(QString::fromUtf8(c.why))) << c.what << ": " << why.toStdString();
+    }
+}
+
+// Every check of a test connects to its name; a holder that never accepted them would fill its
+// queue, and a test held by its name alone (its lock file cannot be made: a folder has its
+// name) could then no longer be asked about.
+TEST_F(ArchiveTestLock, AHeldNameAnswersEveryCheckHoweverManyCome) {
+    QFile limit("/proc/sys/net/core/somaxconn");
+    ASSERT_TRUE(limit.open(QIODevice::ReadOnly));
+    const int queue = limit.readAll().trimmed().toInt();
+    ASSERT_GT(queue, 0);
+    ASSERT_TRUE(QDir().mkpath(TestLock::lockPath(path(), "t")));
+    QString unshared;
+    const auto running = TestLock::tryAcquire(path(), "t", &unshared);
+    ASSERT_TRUE(running);
+    ASSERT_NE(unshared, "") << "held by its name alone";
+    for (int check = 0; check < queue + 100; ++check) {
+        QString why;
+        ASSERT_FALSE(TestLock::tryAcquire(path(), "t", nullptr, &why)) << check;
+        ASSERT_EQ(why, "") << "check " << check << ": " << why.toStdString();
+    }
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <QDateTime>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -33,8 +32,13 @@ struct DiedTest {
     QString uid, port, device, date, time;
     qint64 startedAtMs = 1;
     QString tester = QStringLiteral("李四");
-    qint64 lastRecordAgoMs = 0;  // on the wall clock, before the test is written
+    qint64 lastRecordAgoMs = 0;  // before kNowMs
 };
+
+// The tests' own clock: the time of the resume decisions they make. The records lie ahead of
+// any wall clock the tests meet, so a decision on the wall clock (the instrument's answer to
+// the window's own check) cannot tell anything by the time since.
+constexpr qint64 kNowMs = 4'102'444'800'000;  // 2100-1-1
 
 // The archive holds `died`: three records five minutes apart, the last at minute 15 of a
 // 60-minute test.
@@ -62,7 +66,7 @@ void WriteInterruptedTest(const QString& path, const DiedTest& died) {
         r.number = n;
         r.minutes = 5 * n;
         r.temperature = QStringLiteral("24.0");
-        r.atMs = QDateTime::currentMSecsSinceEpoch() - died.lastRecordAgoMs - (3 - n) * 300000;
+        r.atMs = kNowMs - died.lastRecordAgoMs - (3 - n) * 300000;
         for (int c = 0; c < 6; ++c) {
             r.current[c] = QString("%1.00(mA)").arg(100 + 10 * n + c);
             r.charge[c] = QString("%1.0(C)").arg(30 * n + c);
@@ -203,7 +207,7 @@ TEST_F(Recovery, AnInstrumentThatWasRestartedCannotGoOn) {
     ASSERT_NE(f, nullptr);
     f->OnStartTest();
     m_boxes.clear();
-    EXPECT_EQ(DecideResume(*f, 14), ResumeDecision::Refuse);  // below the last record's 15
+    EXPECT_EQ(DecideResume(*f, 14, kNowMs), ResumeDecision::Refuse);  // below the last record's 15
     EXPECT_EQ(m_boxes.texts(),
               QStringList{"仪器已重新启动，无法继续原实验；已保存的记录可以导出。"});
     EXPECT_TRUE(m_link.commands().isEmpty());
@@ -221,9 +225,9 @@ TEST_F(Recovery, AnInstrumentRestartedAndRunPastTheLastCountIsToldByItsCharges) 
     ASSERT_NE(f, nullptr);
     f->OnStartTest();
     m_boxes.clear();
-    EXPECT_EQ(DecideResume(*f, 16), ResumeDecision::ReadChargesFirst);
+    EXPECT_EQ(DecideResume(*f, 16, kNowMs), ResumeDecision::ReadChargesFirst);
     f->setChannelCellOnGui(1, ChannelColumn::Charge, QStringLiteral("40.0(C)"));  // 91.0 before
-    EXPECT_EQ(DecideResume(*f, 16), ResumeDecision::Refuse);
+    EXPECT_EQ(DecideResume(*f, 16, kNowMs), ResumeDecision::Refuse);
     EXPECT_EQ(m_boxes.texts(),
               QStringList{"仪器已重新启动，无法继续原实验；已保存的记录可以导出。"});
     EXPECT_TRUE(m_link.commands().isEmpty());
@@ -241,8 +245,8 @@ TEST_F(RecoveryLate, AnInstrumentThatFinishedMeanwhileIsFinishedAtOnce) {
     Testclass* f = recover();
     ASSERT_NE(f, nullptr);
     f->OnStartTest();
-    EXPECT_EQ(DecideResume(*f, 60), ResumeDecision::ReadChargesFirst);
-    EXPECT_EQ(DecideResume(*f, 60), ResumeDecision::FinishNow);
+    EXPECT_EQ(DecideResume(*f, 60, kNowMs), ResumeDecision::ReadChargesFirst);
+    EXPECT_EQ(DecideResume(*f, 60, kNowMs), ResumeDecision::FinishNow);
     EXPECT_TRUE(m_link.commands().isEmpty());  // no start: it would start the instrument afresh
 }
 
@@ -253,7 +257,7 @@ TEST_F(RecoveryLate, AnInstrumentRestartedAndRunPastTheLastCountIsToldByTheTimeS
     ASSERT_NE(f, nullptr);
     f->OnStartTest();
     m_boxes.clear();
-    EXPECT_EQ(DecideResume(*f, 20), ResumeDecision::Refuse);
+    EXPECT_EQ(DecideResume(*f, 20, kNowMs), ResumeDecision::Refuse);
     EXPECT_EQ(m_boxes.texts(),
               QStringList{"仪器已重新启动，无法继续原实验；已保存的记录可以导出。"});
     EXPECT_TRUE(m_link.commands().isEmpty());

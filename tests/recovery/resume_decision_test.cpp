@@ -67,16 +67,22 @@ TEST(ResumeDecision, TheLastRecordsCountTheTimeSinceAndWheneverItHoldsAChargeThe
         {"no charge recorded yet: nothing to compare", 0, "0.0(C)", 2, unread, 2, Resume},
         {"no charge recorded, count past the last", 15, "0.0(C)", 16, unread, 1, Resume},
         // The time since the last record: a count short of what a running instrument has
-        // counted since, or further than any could have, is a restarted instrument's.
+        // counted since, or further than any could have, is a restarted instrument's; only a
+        // clock put back (now before the last record) leaves a further count to the charges.
         {"restarted, run past the last count, short of the time", 15, "0.0(C)", 20, unread, 30,
          Refuse},
         {"the same with a charge: no poll needed", 15, "30.0(C)", 20, unread, 30, Refuse},
-        {"further than the time allows", 15, "0.0(C)", 40, unread, 5, Refuse},
+        {"further than the time allows", 15, "30.0(C)", 40, read(70.0), 5, Refuse},
+        {"clock put back: the charges first", 15, "30.0(C)", 40, unread, -10, ReadChargesFirst},
+        {"clock put back, charges carried on", 15, "30.0(C)", 40, read(70.0), -10, Resume},
+        {"clock put back, charges fallen", 15, "30.0(C)", 40, read(12.0), -10, Refuse},
+        {"clock put back, no charge to tell", 15, "0.0(C)", 40, unread, -10, Refuse},
+        {"clock put back, paused", 15, "30.0(C)", 40, read(70.0), -10, Refuse, true},
         {"a minute short is the count's rounding", 15, "0.0(C)", 19, unread, 6, Resume},
         {"paused: it may have stopped counting", 15, "0.0(C)", 16, unread, 30, Resume, true},
-        {"paused, yet further than possible", 15, "0.0(C)", 40, unread, 5, Refuse, true},
+        {"paused, yet further than possible", 15, "30.0(C)", 40, read(70.0), 5, Refuse, true},
         {"stopped at the duration long ago", 15, "30.0(C)", 60, read(120.0), 100, FinishNow},
-        {"a wall clock set back tells nothing", 15, "0.0(C)", 16, unread, -10, Resume},
+        {"clock put back, a count within the slack", 15, "0.0(C)", 16, unread, -10, Resume},
         {"a program clock 30 times faster", 15, "0.0(C)", 16, unread, 1, Refuse, false, 30},
         {"the same, its count where it must be", 15, "0.0(C)", 45, unread, 1, Resume, false, 30},
     };
@@ -86,8 +92,8 @@ TEST(ResumeDecision, TheLastRecordsCountTheTimeSinceAndWheneverItHoldsAChargeThe
         const ResumePoint point = ResumePointOf(test);
         EXPECT_EQ(point.minutes, c.lastMinutes) << c.what;
         const auto nowMs = kLastAtMs + qint64(c.since * 60000);
-        const std::optional<double> elapsed = MinutesSince(point, nowMs, c.factor);
-        EXPECT_EQ(JudgeResume(point, c.minutes, 60, c.charges, elapsed), c.expected) << c.what;
+        const TimeSince since = TimeSincePoint(point, nowMs, c.factor);
+        EXPECT_EQ(JudgeResume(point, c.minutes, 60, c.charges, since), c.expected) << c.what;
     }
 }
 
