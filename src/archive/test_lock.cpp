@@ -152,12 +152,18 @@ std::unique_ptr<TestLock> TestLock::acquire(const QString& archivePath, const QS
     return nullptr;
 }
 
+void TestLock::holdNameAlso(const QString& archivePath, const QString& key) {
+    const NameHold name = BindLockName(TestLockName(archivePath, m_uid, key));
+    if (name.fd >= 0) m_alsoName = std::make_unique<LockNameHolder>(name.fd);
+}
+
 TestLock::~TestLock() {
     if (m_fd >= 0) {
         ::unlink(QFile::encodeName(m_path).constData());
         ::close(m_fd);
     }
     m_name.reset();
+    m_alsoName.reset();
 }
 
 }  // namespace archive

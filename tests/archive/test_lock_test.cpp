@@ -1,7 +1,8 @@
 // The lock of a running test: its machine-wide name belongs to the archive, a name another
 // account holds is told from one of ours, a program that cannot make sockets still holds its
 // test by the lock file and says what it cannot check, one that can make neither holds it by
-// its process mark, and a held name answers however many checks come.
+// its process mark (which an older program does not mistake for a test nothing holds), and a
+// held name answers however many checks come.
 
 #include "archive/test_lock.h"
 
@@ -9,6 +10,7 @@
 #include <unistd.h>
 
 #include "archive/archive_schema.h"
+#include "archive/lock_key_column.h"
 #include "archive/process_mark.h"
 #include "archive/sqlite_handle.h"
 #include "archive/test_lock_name.h"
@@ -217,6 +219,26 @@ TEST_F(ArchiveTestLock, AProcessMarkHoldsItsTestWhileItsProcessLivesAndOnlyWhere
         EXPECT_EQ(why.isEmpty(), QString(c.why).isEmpty()) << c.what << ": " << why.toStdString();
         EXPECT_TRUE(why.contains(QString::fromUtf8(c.why))) << c.what << ": " << why.toStdString();
     }
+}
+
+// A program before the process mark takes a marked test's whole lock_key column for its key:
+// the test's program holds the name made from it too, so that program stays off the test even
+// once it could make the lock file.
+TEST_F(ArchiveTestLock, AnOlderProgramReadingAMarkedKeyWholeFindsTheTestHeld) {
+    const QString lockFile = TestLock::lockPath(path(), "t");
+    ASSERT_TRUE(QDir().mkpath(lockFile));  // a folder has its name: the file cannot be made
+    const QString key = ArchiveLockKey(path());
+    QString unshared;
+    const auto running = TestLock::tryAcquire(path(), "t", &unshared, nullptr, key);
+    ASSERT_TRUE(running);
+    ASSERT_NE(unshared, "") << "held by its name alone";
+    const QString column = LockKeyColumn(key, OwnProcessMark());
+    running->holdNameAlso(path(), column);
+    ASSERT_TRUE(QDir().rmdir(lockFile));
+
+    QString why = "?";
+    EXPECT_FALSE(TestLock::tryAcquire(path(), "t", nullptr, &why, column));
+    EXPECT_EQ(why, "") << "held: nothing to explain";
 }
 
 // Every check of a test connects to its name; a holder that never accepted them would fill its
