@@ -9,7 +9,6 @@
 
 #include "archive/archive_writer.h"
 #include "archive/lock_key_column.h"
-#include "archive/process_mark.h"
 #include "archive/test_lock.h"
 #include "archive/test_lock_name.h"
 #include "link/serial_channel.h"
@@ -123,7 +122,7 @@ void started(Testclass& form) {
     // name too while it holds the test's own: such a program is kept off the test as before.
     // When no name could be bound, it checks the test by its lock file alone, as it always did.
     if (!unshared.isEmpty()) {
-        header.lockHolder = archive::OwnProcessMark();
+        header.lockHolder = ArchiveSession::processMark();
         if (testLock)
             testLock->holdNameAlso(ArchiveSession::path(),
                                    archive::LockKeyColumn(header.lockKey, header.lockHolder));
