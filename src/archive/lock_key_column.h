@@ -7,8 +7,9 @@
 // a line break and the program's process mark (see process_mark.h). A key is hex and never
 // holds a line break, so the first one parts the two. The mark lives in this column rather than
 // one of its own, so the archive keeps its version and benches still running an older program
-// on the same folder go on archiving. An older program takes the whole column for the key: it
-// derives another name from it and checks such a test by its lock file alone.
+// on the same folder go on archiving. An older program takes the whole column for the key and
+// derives another name from it, which the program running the test holds too (see
+// TestLock::holdNameAlso).
 namespace archive {
 
 struct LockKeyParts {

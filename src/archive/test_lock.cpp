@@ -78,9 +78,15 @@ std::unique_ptr<TestLock> TestLock::acquire(const QString& archivePath, const QS
         case MarkedProcess::AnotherComputer:
             if (why)
                 *why = QStringLiteral(
-                           "无法确认这项实验是否仍在运行（它在计算机 %1 "
+                           "无法确认这项实验是否仍在运行（它在计算机“%1”"
                            "上运行时没有实验锁文件，只有那台计算机上的程序能确认它是否已结束）。")
-                           .arg(host);
+                           .arg(host.isEmpty() ? QStringLiteral("（名称未知）") : host);
+            return nullptr;
+        case MarkedProcess::AnotherSandbox:
+            if (why)
+                *why = QStringLiteral(
+                    "无法确认这项实验是否仍在运行（它在本机的另一个隔离环境中运行时没有实验锁"
+                    "文件，只有那个环境中的程序能确认它是否已结束）。");
             return nullptr;
         case MarkedProcess::None:
         case MarkedProcess::Gone:
@@ -152,12 +158,18 @@ std::unique_ptr<TestLock> TestLock::acquire(const QString& archivePath, const QS
     return nullptr;
 }
 
+void TestLock::holdNameAlso(const QString& archivePath, const QString& key) {
+    const NameHold name = BindLockName(TestLockName(archivePath, m_uid, key));
+    if (name.fd >= 0) m_alsoName = std::make_unique<LockNameHolder>(name.fd);
+}
+
 TestLock::~TestLock() {
     if (m_fd >= 0) {
         ::unlink(QFile::encodeName(m_path).constData());
         ::close(m_fd);
     }
     m_name.reset();
+    m_alsoName.reset();
 }
 
 }  // namespace archive

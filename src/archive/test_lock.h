@@ -52,6 +52,12 @@ class TestLock {
     static QString lockPath(const QString& archivePath, const QString& uid);
     QString uid() const { return m_uid; }
 
+    // Binds, beside the test's name, the one made from `key`, while this lock lives; nothing
+    // when it cannot be bound. A test whose lock_key column holds a process mark (see
+    // lock_key_column.h) is checked by an older program under the name made from the whole
+    // column: this keeps that program, on this computer, off the test as the name did before.
+    void holdNameAlso(const QString& archivePath, const QString& key);
+
   private:
     TestLock(QString uid, QString path, int fd, int name);
     static std::unique_ptr<TestLock> acquire(const QString& archivePath, const QString& uid,
@@ -59,8 +65,9 @@ class TestLock {
                                              QString* unshared, QString* why);
     QString m_uid;
     QString m_path;
-    int m_fd;                                // the locked file, -1 when it could not be made
-    std::unique_ptr<LockNameHolder> m_name;  // the test's bound name; null when not bound
+    int m_fd;                                    // the locked file, -1 when it could not be made
+    std::unique_ptr<LockNameHolder> m_name;      // the test's bound name; null when not bound
+    std::unique_ptr<LockNameHolder> m_alsoName;  // see holdNameAlso; null when not bound
 };
 
 }  // namespace archive

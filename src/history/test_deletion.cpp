@@ -27,12 +27,12 @@ bool LoggedIn(QWidget* owner) {
 bool DeleteArchivedTest(QWidget* owner, const QString& archivePath,
                         const archive::TestSummary& listed, std::optional<qint64> viewedId) {
     // Holding the test's lock while deleting keeps any program from taking it up meanwhile.
-    // A test that ended is its program's no longer, whatever process mark it keeps.
+    // A test not yet closed may still be its program's, finished or not: its process mark is
+    // checked too.
     QString why;
-    const bool unfinished = !listed.closed && archive::IsUnfinished(listed.state);
     const std::unique_ptr<archive::TestLock> lock =
         archive::TestLock::tryAcquire(archivePath, listed.uid, nullptr, &why, listed.lockKey,
-                                      unfinished ? listed.lockHolder : QString());
+                                      listed.closed ? QString() : listed.lockHolder);
     if (!lock) {
         WarnOperator(owner,
                      why.isEmpty()

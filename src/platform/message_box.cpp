@@ -27,6 +27,8 @@ Result showOnGui(QWidget* owner, const Request& request) {
     // it, and the answer is Cancel.
     QPointer<QMessageBox> box = new QMessageBox(owner);
     box->setWindowTitle(request.caption);
+    // Texts carry names from files and archives: they are shown as written, never as markup.
+    box->setTextFormat(Qt::PlainText);
     box->setText(request.text);
     switch (request.icon) {
         case Icon::None:

@@ -6,10 +6,12 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <utility>
 
 #include "archive/archive_messages.h"
 #include "archive/archive_writer.h"
 #include "archive/audit_trail.h"
+#include "archive/process_mark.h"
 #include "monitor/testclass.h"
 #include "platform/message_box.h"
 #include "run/unarchived_records.h"
@@ -20,7 +22,13 @@ namespace {
 std::mutex g_mutex;
 std::shared_ptr<archive::ArchiveWriter> g_writer;
 std::shared_ptr<archive::AuditTrail> g_audit;
-QString g_path;
+// The archive's file and this process's mark, read once as the session opens, so that a test
+// started when no file descriptor is left still carries its mark whole.
+struct Opened {
+    QString path;
+    QString processMark;
+};
+Opened g_opened;
 
 }  // namespace
 
@@ -33,21 +41,22 @@ void open(const QString& path, std::function<void()> committed) {
     };
     auto writer = std::make_shared<archive::ArchiveWriter>(path, &reportFailure, options);
     auto audit = std::make_shared<archive::AuditTrail>(path);
+    Opened opened{path, archive::ReadOwnProcessMark().text()};
     std::lock_guard lock(g_mutex);
     g_writer = std::move(writer);
     g_audit = std::move(audit);
-    g_path = path;
+    g_opened = std::move(opened);
 }
 
 void close() {
     std::shared_ptr<archive::ArchiveWriter> writer;
     std::shared_ptr<archive::AuditTrail> audit;
-    QString file;
+    Opened opened;
     {
         std::lock_guard lock(g_mutex);
         writer.swap(g_writer);
         audit.swap(g_audit);
-        file.swap(g_path);
+        std::swap(opened, g_opened);
     }
     const archive::UnwrittenEvents events = audit ? audit->close() : archive::UnwrittenEvents{};
     audit.reset();
@@ -62,9 +71,9 @@ void close() {
     for (const archive::ArchiveWriter::Unwritten& test : unwritten)
         lost |= test.records > 0 || test.polls > 0 || test.endingLost;
     if (!lost) return;
-    MessageBox::show(QApplication::activeWindow(),
-                     archive::UnwrittenAtEndText(file, unwritten, events), MessageBox::kAppCaption,
-                     MessageBox::Buttons::Ok, MessageBox::Icon::Exclamation);
+    MessageBox::show(
+        QApplication::activeWindow(), archive::UnwrittenAtEndText(opened.path, unwritten, events),
+        MessageBox::kAppCaption, MessageBox::Buttons::Ok, MessageBox::Icon::Exclamation);
 }
 
 std::shared_ptr<archive::ArchiveWriter> writer() {
@@ -79,7 +88,12 @@ std::shared_ptr<archive::AuditTrail> audit() {
 
 QString path() {
     std::lock_guard lock(g_mutex);
-    return g_path;
+    return g_opened.path;
+}
+
+QString processMark() {
+    std::lock_guard lock(g_mutex);
+    return g_opened.processMark;
 }
 
 void reportFailure(const QString& message) {

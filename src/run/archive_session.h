@@ -29,6 +29,9 @@ std::shared_ptr<archive::ArchiveWriter> writer();
 std::shared_ptr<archive::AuditTrail> audit();
 // The archive's file, empty when there is no archive.
 QString path();
+// This process's mark (see process_mark.h), read as the archive was opened; empty when there
+// is no archive.
+QString processMark();
 
 // Shows an archive failure to the operator, once, without keeping the caller waiting.
 void reportFailure(const QString& message);

@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "archive/archive_writer.h"
-#include "archive/process_mark.h"
+#include "archive/lock_key_column.h"
 #include "archive/test_lock.h"
 #include "archive/test_lock_name.h"
 #include "link/serial_channel.h"
@@ -118,10 +118,15 @@ void started(Testclass& form) {
     // Without its lock file the test is held, on every computer, by this process's mark. The
     // mark is written after the key in the test's lock_key column, so the archive keeps its
     // version and a bench still running an older program goes on archiving. That program reads
-    // the column whole as the key and derives another name from it: it checks such a test by
-    // its lock file alone, which leaves it where it was when neither lock could be made, but no
-    // longer held by this program's name when only the file could not be.
-    if (!unshared.isEmpty()) header.lockHolder = archive::OwnProcessMark();
+    // the column whole as the key and derives another name from it, so this program holds that
+    // name too while it holds the test's own: such a program is kept off the test as before.
+    // When no name could be bound, it checks the test by its lock file alone, as it always did.
+    if (!unshared.isEmpty()) {
+        header.lockHolder = ArchiveSession::processMark();
+        if (testLock)
+            testLock->holdNameAlso(ArchiveSession::path(),
+                                   archive::LockKeyColumn(header.lockKey, header.lockHolder));
+    }
     {
         std::lock_guard lock(g_mutex);
         g_uid = uid;

@@ -176,13 +176,14 @@ TEST(ArchiveChild, LocksWithoutSockets) {
 }
 
 // Runs test UID of PATH as a program does once it is out of file descriptors: its archive is
-// open, but neither the test's lock file nor its name can be made, nor its own start time
-// read. Reports what the lock said and the mark kept with the test, then "written"; then waits
+// open, but neither the test's lock file nor its name can be made; its mark was read as it
+// started. Reports what the lock said and the mark kept with the test, then "written"; then waits
 // to be killed.
 TEST(ArchiveChild, RunsATestOutOfFileDescriptors) {
     if (ChildRole() != "nofile") GTEST_SKIP() << "run by ArchiveTestLock";
     const QString path = ChildParam("PATH");
     const QString uid = ChildParam("UID");
+    const QString mark = ReadOwnProcessMark().text();
     ArchiveWriter writer(path, ReportFailure);
     writer.beginTest(Header(uid + "-before"));  // the archive is open from here on
     if (!writer.flush(30000)) return Report("not open");
@@ -198,7 +199,7 @@ TEST(ArchiveChild, RunsATestOutOfFileDescriptors) {
     QString unshared;
     const auto lock = TestLock::tryAcquire(path, uid, &unshared, nullptr, header.lockKey);
     Report(lock ? "locked" : "unlocked: " + unshared.toUtf8());
-    if (!unshared.isEmpty()) header.lockHolder = OwnProcessMark();
+    if (!unshared.isEmpty()) header.lockHolder = mark;
     Report("mark: " + header.lockHolder.toUtf8());
     writer.beginTest(header);
     Report(writer.flush(30000) ? "written" : "not written");

@@ -1,7 +1,8 @@
 // The lock of a running test: its machine-wide name belongs to the archive, a name another
 // account holds is told from one of ours, a program that cannot make sockets still holds its
 // test by the lock file and says what it cannot check, one that can make neither holds it by
-// its process mark, and a held name answers however many checks come.
+// its process mark (which an older program does not mistake for a test nothing holds), and a
+// held name answers however many checks come.
 
 #include "archive/test_lock.h"
 
@@ -9,6 +10,7 @@
 #include <unistd.h>
 
 #include "archive/archive_schema.h"
+#include "archive/lock_key_column.h"
 #include "archive/process_mark.h"
 #include "archive/sqlite_handle.h"
 #include "archive/test_lock_name.h"
@@ -157,7 +159,9 @@ TEST_F(ArchiveTestLock, ATestRunWithoutAnyLockIsHeldByItsProcessMarkUntilItsProg
     const std::optional<TestSummary> test = reader->testOf("t");
     ASSERT_TRUE(test);
     EXPECT_EQ("mark: " + test->lockHolder.toUtf8(), lines.value(1));
-    EXPECT_FALSE(test->lockHolder.isEmpty());
+    const std::optional<ProcessMark> mark = ProcessMark::parse(test->lockHolder);
+    ASSERT_TRUE(mark) << test->lockHolder.toStdString();
+    EXPECT_FALSE(mark->bootId.isEmpty() || mark->startTime.isEmpty()) << "read whole at start";
     // The mark rides with the key of the test's name, which every check still derives alone.
     EXPECT_EQ(test->lockKey, ArchiveLockKey(path()));
     const std::optional<ArchivedTest> loaded = reader->loadTest(test->id);
@@ -180,43 +184,102 @@ TEST_F(ArchiveTestLock, ATestRunWithoutAnyLockIsHeldByItsProcessMarkUntilItsProg
 }
 
 TEST_F(ArchiveTestLock, AProcessMarkHoldsItsTestWhileItsProcessLivesAndOnlyWhereItCanBeChecked) {
-    const QString own = OwnProcessMark();
-    const QStringList parts = own.split('/');
-    ASSERT_EQ(parts.size(), 4) << own.toStdString();
-    ASSERT_FALSE(parts[3].isEmpty()) << "this process's start time is readable";
+    const ProcessMark own = ReadOwnProcessMark();
+    ASSERT_FALSE(own.machineId.isEmpty() || own.bootId.isEmpty() || own.pidNamespace.isEmpty() ||
+                 own.startTime.isEmpty() || own.uptime < 0)
+        << own.text().toStdString();
     const pid_t ended = ::fork();
     if (ended == 0) ::_exit(0);
     ASSERT_GT(ended, 0);
     ::waitpid(ended, nullptr, 0);
-    const QString host = parts[0], boot = parts[1], pid = parts[2], dead = QString::number(ended);
-    const auto mark = [](QStringList fields) { return fields.join('/'); };
+    const auto with = [&own](auto change) {
+        ProcessMark mark = own;
+        change(mark);
+        return mark.text();
+    };
+    const ThisComputer here = ThisComputer::now();
+    ThisComputer rebooted = here;
+    rebooted.bootId = "another-boot";
+    rebooted.uptime = 0;
+    QStringList badPid = own.text().split('/');
+    badPid[3] = "12x";
 
     struct Case {
         const char* what;
         QString mark;
-        bool taken;
-        const char* why;  // what the refusal says, "" when nothing is said
+        const ThisComputer& at;
+        MarkedProcess is;
     };
     const Case cases[] = {
-        {"no mark: the locks alone tell", "", true, ""},
-        {"this process", own, false, ""},
-        {"its pid, without a start time", mark({host, boot, pid, ""}), false, ""},
-        {"its pid, the boot not known", mark({host, "", pid, parts[3]}), false, ""},
-        {"its pid, started at another time: another process", mark({host, boot, pid, "1"}), true,
-         ""},
-        {"its pid in an earlier boot", mark({host, "another-boot", pid, parts[3]}), true, ""},
-        {"a process that ended", mark({host, boot, dead, "1"}), true, ""},
-        {"a process that ended, without a start time", mark({host, boot, dead, ""}), true, ""},
-        {"a mark naming no process", mark({host, boot, "", ""}), false, ""},
-        {"another computer's process", mark({host + "-b", boot, dead, "1"}), false, "它在计算机 "},
+        {"no mark: the locks alone tell", "", here, MarkedProcess::None},
+        {"this process", own.text(), here, MarkedProcess::Alive},
+        {"its pid, without a start time", with([](auto& m) { m.startTime.clear(); }), here,
+         MarkedProcess::Alive},
+        {"its pid without a start time, the mark read before it started: another process",
+         with([](auto& m) {
+             m.startTime.clear();
+             m.uptime = 0;
+         }),
+         here, MarkedProcess::Gone},
+        {"its pid, the boot not known", with([](auto& m) { m.bootId.clear(); }), here,
+         MarkedProcess::Alive},
+        {"its pid, started at another time: another process",
+         with([](auto& m) { m.startTime = "1"; }), here, MarkedProcess::Gone},
+        {"a process that ended", with([&](auto& m) { m.pid = ended; }), here, MarkedProcess::Gone},
+        {"this computer started again", own.text(), rebooted, MarkedProcess::Gone},
+        {"no boot id, this computer started again", with([](auto& m) { m.bootId.clear(); }),
+         rebooted, MarkedProcess::Gone},
+        {"another computer of the same name", with([](auto& m) { m.machineId = "0123abcd"; }), here,
+         MarkedProcess::AnotherComputer},
+        {"a computer not known", with([](auto& m) { m.machineId.clear(); }), here,
+         MarkedProcess::AnotherComputer},
+        {"another pid namespace here", with([](auto& m) { m.pidNamespace = "1"; }), here,
+         MarkedProcess::AnotherSandbox},
+        {"a pid that is no number", badPid.join('/'), here, MarkedProcess::None},
+        {"a mark cut short", own.text().section('/', 0, 3), here, MarkedProcess::None},
     };
     for (const Case& c : cases) {
+        EXPECT_EQ(CheckProcessMark(c.mark, c.at), c.is) << c.what;
+        if (&c.at != &here) continue;
+        // The lock goes by the same answer, and says why whenever it cannot tell.
         QString why = "?";
         auto lock = TestLock::tryAcquire(path(), "t", nullptr, &why, {}, c.mark);
-        EXPECT_EQ(bool(lock), c.taken) << c.what;
-        EXPECT_EQ(why.isEmpty(), QString(c.why).isEmpty()) << c.what << ": " << why.toStdString();
-        EXPECT_TRUE(why.contains(QString::fromUtf8(c.why))) << c.what << ": " << why.toStdString();
+        EXPECT_EQ(bool(lock), c.is == MarkedProcess::None || c.is == MarkedProcess::Gone) << c.what;
+        const bool told =
+            c.is == MarkedProcess::AnotherComputer || c.is == MarkedProcess::AnotherSandbox;
+        EXPECT_EQ(!why.isEmpty(), told) << c.what << ": " << why.toStdString();
     }
+}
+
+// The computer's name comes from the archive: it is shown short and as written.
+TEST_F(ArchiveTestLock, AMarkNamesItsComputerShortAndPrintable) {
+    ProcessMark mark = ReadOwnProcessMark();
+    mark.machineId = "0123abcd";
+    mark.host = "<b>lab</b>\n" + QString(200, 'x');
+    QString host;
+    EXPECT_EQ(CheckProcessMark(mark.text(), &host), MarkedProcess::AnotherComputer);
+    EXPECT_TRUE(host.startsWith("<b>lab<b>")) << host.toStdString();
+    EXPECT_EQ(host.size(), 64);
+}
+
+// A program before the process mark takes a marked test's whole lock_key column for its key:
+// the test's program holds the name made from it too, so that program stays off the test even
+// once it could make the lock file.
+TEST_F(ArchiveTestLock, AnOlderProgramReadingAMarkedKeyWholeFindsTheTestHeld) {
+    const QString lockFile = TestLock::lockPath(path(), "t");
+    ASSERT_TRUE(QDir().mkpath(lockFile));  // a folder has its name: the file cannot be made
+    const QString key = ArchiveLockKey(path());
+    QString unshared;
+    const auto running = TestLock::tryAcquire(path(), "t", &unshared, nullptr, key);
+    ASSERT_TRUE(running);
+    ASSERT_NE(unshared, "") << "held by its name alone";
+    const QString column = LockKeyColumn(key, ReadOwnProcessMark().text());
+    running->holdNameAlso(path(), column);
+    ASSERT_TRUE(QDir().rmdir(lockFile));
+
+    QString why = "?";
+    EXPECT_FALSE(TestLock::tryAcquire(path(), "t", nullptr, &why, column));
+    EXPECT_EQ(why, "") << "held: nothing to explain";
 }
 
 // Every check of a test connects to its name; a holder that never accepted them would fill its
