@@ -239,9 +239,11 @@ void Run(const std::shared_ptr<AuditTrail::Shared>& shared) {
     archive.letGo();
     std::deque<AuditEvent> stranded = archive.stranded();
     lock.lock();
+    // Published before the last files are read, so that close() has them even when those
+    // reads outlast its wait.
+    shared->stranded = std::move(stranded);
     // Handed as the trail ended: read now, as handed, within the time close() waits.
     ReadHandedFiles(*shared, lock, true);
-    shared->stranded = std::move(stranded);
     shared->finished = true;
     shared->done.notify_all();
 }
@@ -270,7 +272,7 @@ UnwrittenEvents AuditTrail::close() {
     // The event being written, if any, is among these: written again, it is written once.
     // Files not read by then stay unread: the event names its file only.
     const std::deque<AuditEvent> left = m_shared->queue;
-    std::deque<AuditEvent> leaving = finished ? m_shared->stranded : std::deque<AuditEvent>();
+    std::deque<AuditEvent> leaving = m_shared->stranded;
     lock.unlock();
     if (finished)
         m_thread.join();

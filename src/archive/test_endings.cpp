@@ -63,6 +63,12 @@ bool putInPlace(const QString& archivePath, const QString& uid, const QByteArray
 
 void throwAway(const QByteArray& aside) { ::unlink(aside.constData()); }
 
+void putInPlaceIfNone(const QString& archivePath, const QString& uid, const QByteArray& aside) {
+    // A link fails where the name is taken, so an ending already there is never replaced.
+    ::link(aside.constData(), QFile::encodeName(fileOf(archivePath, uid)).constData());
+    ::unlink(aside.constData());
+}
+
 bool leave(const QString& archivePath, const QString& uid,
            const std::vector<StateChange>& changes) {
     // Written whole under another name, then renamed: a reader sees all of it or nothing.

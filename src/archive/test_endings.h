@@ -25,6 +25,8 @@ QByteArray writeAside(const QString& archivePath, const QString& uid,
                       const std::vector<StateChange>& changes);
 bool putInPlace(const QString& archivePath, const QString& uid, const QByteArray& aside);
 void throwAway(const QByteArray& aside);
+// Puts `aside` in place only where no ending of the test is yet; removes it either way.
+void putInPlaceIfNone(const QString& archivePath, const QString& uid, const QByteArray& aside);
 bool pending(const QString& archivePath, const QString& uid);
 // The tests that have an ending waiting.
 QStringList waiting(const QString& archivePath);

@@ -74,8 +74,11 @@ bool OwnEndings::leave(const QString& uid, const std::vector<StateChange>& chang
     if (aside.isEmpty()) return false;
     std::lock_guard lock(m_placing);
     if (!m_sealed) return TestEndings::putInPlace(m_path, uid, aside);
-    TestEndings::throwAway(aside);
-    return true;  // what the close left holds these changes and all after them
+    // What the close leaves holds these changes and all after them; this one goes in place
+    // only where none is yet, so a close that cannot write its own still leaves an ending
+    // (its own, written later, replaces it).
+    TestEndings::putInPlaceIfNone(m_path, uid, aside);
+    return true;
 }
 
 void OwnEndings::remove(const QString& uid) {

@@ -314,6 +314,13 @@ TEST_F(ArchiveHealing, TwoWritersOfOneEndingEachPutAWholeFileAndNoneAfterTheSeal
     EXPECT_EQ(TestEndings::read(path(), uid), longer);
     thread.update({});  // all written, as the thread sees it
     EXPECT_EQ(TestEndings::read(path(), uid), longer);
+    // A close that could leave nothing of its own: the thread's ending goes where none is,
+    // and the close's, written later, still takes its place.
+    TestEndings::remove(path(), uid);
+    thread.leaveAhead(uid, changes(TestState::Paused, 152));
+    EXPECT_EQ(TestEndings::read(path(), uid), changes(TestState::Paused, 152));
+    ASSERT_TRUE(TestEndings::leave(path(), uid, longer));
+    EXPECT_EQ(TestEndings::read(path(), uid), longer);
 }
 
 // 关闭 while another program keeps the archive busy: the ending is beside the archive before the
