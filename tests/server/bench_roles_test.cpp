@@ -85,9 +85,6 @@ TEST(BenchRoles, EachBenchWritesOnlyItsOwnRows) {
                        "VALUES ('x', 'COM1', 'h', 'd', '', '', 'kivo_bench_a')"),
         QStringLiteral("INSERT INTO test_summaries SELECT * FROM test_summaries LIMIT 1"),
         QStringLiteral("UPDATE records SET temperature = '0'"),
-        // the labels another bench's test started under
-        QStringLiteral("UPDATE tests SET host_name = 'forged', usb_serial = 'forged' "
-                       "WHERE uid = 'test-a'"),
         QStringLiteral("DELETE FROM polls"),
         QStringLiteral("TRUNCATE conflicts"),
         // the temporary-table trick on a function that runs with the owner's rights

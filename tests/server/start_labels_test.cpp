@@ -88,12 +88,6 @@ TEST(StartLabels, EachTestIsReadBackUnderTheLabelsItStartedWith) {
     server::ServerUpload upload(db, QStringLiteral("another"), QStringLiteral("PC-ELSEWHERE"));
     upload.sendTest(header(0), {QStringLiteral("PC-ELSEWHERE"), QStringLiteral("SERIAL-9")});
     EXPECT_EQ(Count(database, QStringLiteral("SELECT count(*) FROM conflicts")), 0);
-    // Made anew, the function that compares them keeps its fixed search path.
-    EXPECT_TRUE(Cluster()
-                    .query(QStringLiteral("SELECT proconfig::text FROM pg_proc "
-                                          "WHERE proname = 'kivo_keep_conflict_tests'"),
-                           database)
-                    .contains(QStringLiteral("search_path=pg_catalog, public, pg_temp")));
     EXPECT_EQ(ListedBenches(db).at(QStringLiteral("first")), listed.at(QStringLiteral("first")));
 }
 
