@@ -261,6 +261,17 @@ void Run(const std::shared_ptr<ServerSender::Shared>& shared) {
         return shared->pause(pauseMs, false);
     };
 
+    // After a refusal on a sound session: the bench ids are asked for again (a server restored
+    // in place may lack their rows); the next round comes at once when more waits, else after
+    // a growing pause or at the next thing to send. False when stopping.
+    auto afterRefusal = [&](bool more) {
+        upload = std::make_unique<ServerUpload>(*pg, benchUid, host);
+        if (more) return true;
+        const bool going = shared->pause(retryMs, true);
+        retryMs = std::min(retryMs * 2, options.maxRetryMs);
+        return going;
+    };
+
     while (!shared->stopped()) {
         shared->beginRound();
         // The settings, read again now and then while idle and whenever told they changed.
@@ -342,15 +353,9 @@ void Run(const std::shared_ptr<ServerSender::Shared>& shared) {
             s.conflicts = conflicts;
             shared->publish(s);
             if (refusal) {
-                // The session stays (reconnecting would only check every settled test again
-                // and be refused the same); the bench ids the upload keeps may name rows a
-                // server restored in place lacks, so they are asked for again. What is left
-                // goes at once; otherwise the next try comes after a growing pause, or as soon
-                // as there is something new to send.
-                upload = std::make_unique<ServerUpload>(*pg, benchUid, host);
-                if (more) continue;
-                if (!shared->pause(retryMs, true)) break;
-                retryMs = std::min(retryMs * 2, options.maxRetryMs);
+                // The session stays: reconnecting would only check every settled test again
+                // and be refused the same.
+                if (!afterRefusal(more)) break;
                 continue;
             }
             retryMs = options.minRetryMs;
@@ -361,7 +366,6 @@ void Run(const std::shared_ptr<ServerSender::Shared>& shared) {
             // A statement the server refused while the session stays sound (the check of
             // the settled tests, say): kept as a refused round is.
             if (e.kind == PgError::Kind::Refused && upload && pg && pg->idle()) {
-                upload = std::make_unique<ServerUpload>(*pg, benchUid, host);
                 ServerSender::Status s;
                 s.state = State::Refused;
                 s.cause = e.message;
@@ -372,8 +376,7 @@ void Run(const std::shared_ptr<ServerSender::Shared>& shared) {
                     local.reset();
                 }
                 shared->publish(s);
-                if (!shared->pause(retryMs, true)) break;
-                retryMs = std::min(retryMs * 2, options.maxRetryMs);
+                if (!afterRefusal(false)) break;
                 continue;
             }
             // The pending count stays as it was last seen; the cause is what the server said.
