@@ -67,17 +67,20 @@ bool DeleteArchivedTest(QWidget* owner, const QString& archivePath,
         return false;
     }
     // The lab's record stays whole: a test goes from this computer only once the server,
-    // asked now, holds all of it as the archive does.
-    if (const server::ServerSettings settings = server::ReadServerSettings();
-        settings.configured()) {
+    // asked now, holds all of it as the archive does. It is asked before the questions, so
+    // the operator is not asked in vain, and again right before the deletion: the server may
+    // have been restored or emptied while they were answered.
+    const server::ServerSettings settings = server::ReadServerSettings();
+    const auto serverLacksTest = [&] {
+        if (!settings.configured()) return false;
         QString why;
         RunWithBusyBox(owner, QStringLiteral("正在向实验室服务器核对这项实验……"),
                        [&] { why = server::WhyNotWholeOnServer(archivePath, test.uid, settings); });
-        if (!why.isEmpty()) {
-            WarnOperator(owner, why);
-            return false;
-        }
-    }
+        if (why.isEmpty()) return false;
+        WarnOperator(owner, why);
+        return true;
+    };
+    if (serverLacksTest()) return false;
     const QString question = QStringLiteral(
                                  "确定删除 %1 %2 开始的实验（测试人员：%3，%4 条记录）吗？\n"
                                  "实验及其全部记录将从测试档案中删除，无法恢复。")
@@ -91,6 +94,7 @@ bool DeleteArchivedTest(QWidget* owner, const QString& archivePath,
         CDeletePasswordDlg password(owner);
         if (password.exec() != QDialog::Accepted) return false;
     }
+    if (serverLacksTest()) return false;
     if (!reader->deleteTest(test.uid, &message)) {
         WarnOperator(owner, message + QStringLiteral("\n实验没有删除。"));
         return false;
