@@ -164,8 +164,18 @@ TEST_F(ServerHistory, ATestFromTheServerShowsAndExportsAsItsLocalCopy) {
                                  .arg(m_tests[0].uid),
                              "copies"),
               "");
+    // And an audit event of the second bench's: counted while that bench is listed.
+    ASSERT_EQ(s_cluster->sql(QStringLiteral(
+                                 "INSERT INTO audit_events (uid, bench_id, at_ms, user_name, "
+                                 "action, detail) SELECT 'e1', bench_id, 0, 'admin', 'login', '' "
+                                 "FROM tests WHERE uid = '%1'; "
+                                 "INSERT INTO conflicts (table_name, row_key, held, arrived) "
+                                 "VALUES ('audit_events', 'e1', '{}', '{\"at_ms\": 1}')")
+                                 .arg(m_tests[1].uid),
+                             "copies"),
+              "");
     w = listFrom(Source::Server);
-    EXPECT_EQ(w->statusText(), "共 3 个实验，1 条数据与服务器不一致");
+    EXPECT_EQ(w->statusText(), "共 3 个实验，2 条数据与服务器不一致");
     EXPECT_FALSE(w->view()->isColumnHidden(M::Bench));
     for (int c = 0; c < M::Bench; ++c) EXPECT_EQ(column(w, c), local[size_t(c)]) << c;
     EXPECT_EQ(column(w, M::Bench),
@@ -177,7 +187,7 @@ TEST_F(ServerHistory, ATestFromTheServerShowsAndExportsAsItsLocalCopy) {
     emit w->benchBox()->activated(2);
     ASSERT_TRUE(PumpUntil([&] { return !w->serverRead()->busy(); }, 20000));
     EXPECT_EQ(column(w, M::Date), (QStringList{"2026-12-10"}));
-    EXPECT_EQ(w->statusText(), "共 1 个实验");
+    EXPECT_EQ(w->statusText(), "共 1 个实验，1 条数据与服务器不一致");
     w->benchBox()->setCurrentIndex(0);
     emit w->benchBox()->activated(0);
     ASSERT_TRUE(PumpUntil([&] { return !w->serverRead()->busy(); }, 20000));
