@@ -293,17 +293,20 @@ void HistoryWindow::refreshServer(bool nextPage) {
     const std::optional<archive::TestSummary> selected = selectedTest();
     server::ServerListQuery query;
     query.limit = kServerPage;
-    query.search = m_filter->text().trimmed();
-    for (const auto& [text, ids] : m_serverBenches)
-        if (text == m_serverBench) query.benchIds = ids;
     if (nextPage && !m_serverList.tests.empty()) {
+        query.search = m_listedQuery.search;
+        query.benchIds = m_listedQuery.benchIds;
         const archive::TestSummary& last = m_serverList.tests.back();
         query.after = std::pair{last.startedAtMs, last.uid};
         query.firstId = last.id + 1;
+    } else {
+        nextPage = false;
+        query.search = m_filter->text().trimmed();
+        for (const auto& [text, ids] : m_serverBenches)
+            if (text == m_serverBench) query.benchIds = ids;
+        // A bench chosen but no longer known: every bench, until the benches are read again.
+        if (!m_serverBench.isEmpty() && query.benchIds.empty()) m_serverBench.clear();
     }
-    // A bench chosen but no longer known: every bench, until the benches are read again.
-    const bool unknownBench = !m_serverBench.isEmpty() && query.benchIds.empty();
-    if (unknownBench) m_serverBench.clear();
     query.benches = !nextPage;
     struct Read {
         server::ServerTestList page;
@@ -314,7 +317,7 @@ void HistoryWindow::refreshServer(bool nextPage) {
         [read, query](server::PgConnection& db) {
             read->page = server::ListServerTests(db, query);
         },
-        [this, read, selected, nextPage](const QString& error) {
+        [this, read, query, selected, nextPage](const QString& error) {
             m_readError = error.isEmpty() ? QString() : ServerReadFailure(error);
             m_model->setGradingScheme(StoredGradingScheme());
             if (!error.isEmpty()) {
@@ -327,6 +330,7 @@ void HistoryWindow::refreshServer(bool nextPage) {
             } else {
                 m_serverList = std::move(read->page);
                 m_serverBenches = std::move(m_serverList.benchList);
+                m_listedQuery = query;
             }
             m_model->setTests(m_serverList.tests, m_serverList.benches);
             m_more->setEnabled(m_serverList.more);

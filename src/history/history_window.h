@@ -115,6 +115,9 @@ class HistoryWindow : public QDialog {
     QString m_readError;
     // The server's list as read so far, whether more follow, and its benches.
     server::ServerTestList m_serverList;
+    // The search and benches the listed pages were read with: 更多 goes on with them, whatever
+    // the search field holds meanwhile.
+    server::ServerListQuery m_listedQuery;
     std::vector<std::pair<QString, std::vector<qint64>>> m_serverBenches;
     QString m_serverBench;  // the bench chosen (its text); empty: every bench
 };
