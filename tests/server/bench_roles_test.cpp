@@ -21,8 +21,13 @@ TEST(BenchRoles, EachBenchWritesOnlyItsOwnRows) {
         server::PgConnection owner({UriWithPassword(database), {}, 10});
         server::PrepareServerSchema(owner);
     }
-    // A server that logs every statement: the bench's password is not among them.
-    ASSERT_EQ(Cluster().sql(QStringLiteral("ALTER SYSTEM SET log_statement = 'all'")), QString());
+    // A server that logs every statement, by each of its ways to: the bench's password is not
+    // among them.
+    const char* const logEverything[] = {"log_statement = 'all'", "log_min_duration_sample = 0",
+                                         "log_statement_sample_rate = 1",
+                                         "log_transaction_sample_rate = 1"};
+    for (const char* setting : logEverything)
+        ASSERT_EQ(Cluster().sql(QStringLiteral("ALTER SYSTEM SET %1").arg(setting)), QString());
     ASSERT_EQ(Cluster().sql(QStringLiteral("SELECT pg_reload_conf()")), QString());
     ASSERT_TRUE(PumpUntil(
         [] { return Cluster().query(QStringLiteral("SHOW log_statement")) == "all"; }, 30000));
@@ -30,10 +35,14 @@ TEST(BenchRoles, EachBenchWritesOnlyItsOwnRows) {
               QString());
     ASSERT_EQ(AddBenchRole(database, QStringLiteral("kivo_bench_b"), QStringLiteral("pw-b 2")),
               QString());
-    ASSERT_EQ(Cluster().sql(QStringLiteral("ALTER SYSTEM RESET log_statement")), QString());
+    for (const char* setting : logEverything)
+        ASSERT_EQ(Cluster().sql(QStringLiteral("ALTER SYSTEM RESET %1")
+                                    .arg(QString::fromLatin1(setting).section(u' ', 0, 0))),
+                  QString());
     ASSERT_EQ(Cluster().sql(QStringLiteral("SELECT pg_reload_conf()")), QString());
     EXPECT_TRUE(Cluster().log().contains(QStringLiteral("GRANT kivo_benches TO")));
-    EXPECT_FALSE(Cluster().log().contains(QStringLiteral("pw-b 2")));
+    EXPECT_FALSE(Cluster().log().contains(QStringLiteral("pw-b")));
+    EXPECT_FALSE(Cluster().log().contains(QStringLiteral("pw-a")));
     const QString a = dir.filePath(QStringLiteral("a.sqlite"));
     const QString b = dir.filePath(QStringLiteral("b.sqlite"));
     WriteTest(a, Header(QStringLiteral("test-a"), QStringLiteral("/dev/ttyUSB0")), 4, 30);
