@@ -145,8 +145,15 @@ MarkedProcess CheckProcessMark(const QString& text, const ThisComputer& here, QS
     const std::optional<ProcessMark> mark = ProcessMark::parse(text);
     if (!mark) return MarkedProcess::None;
     if (host) *host = mark->host;
-    if (mark->machineId.isEmpty() || mark->machineId != here.machineId)
+    // The machine id names the computer. Where either side has none (an unreadable
+    // /etc/machine-id), the boot id can still say it is this one: it is drawn at random at each
+    // boot, so no two computers share one. Otherwise the computer is not known: another one's.
+    const bool sameBoot = !mark->bootId.isEmpty() && mark->bootId == here.bootId;
+    if (mark->machineId.isEmpty() || here.machineId.isEmpty()) {
+        if (!sameBoot) return MarkedProcess::AnotherComputer;
+    } else if (mark->machineId != here.machineId) {
         return MarkedProcess::AnotherComputer;
+    }
     if (!mark->bootId.isEmpty() && !here.bootId.isEmpty()) {
         if (mark->bootId != here.bootId) return MarkedProcess::Gone;
     } else if (mark->uptime >= 0 && here.uptime >= 0 && here.uptime < mark->uptime) {

@@ -201,6 +201,8 @@ TEST_F(ArchiveTestLock, AProcessMarkHoldsItsTestWhileItsProcessLivesAndOnlyWhere
     ThisComputer rebooted = here;
     rebooted.bootId = "another-boot";
     rebooted.uptime = 0;
+    ThisComputer unnamed = here;  // no machine id to be read
+    unnamed.machineId.clear();
     QStringList badPid = own.text().split('/');
     badPid[3] = "12x";
 
@@ -231,8 +233,17 @@ TEST_F(ArchiveTestLock, AProcessMarkHoldsItsTestWhileItsProcessLivesAndOnlyWhere
          rebooted, MarkedProcess::Gone},
         {"another computer of the same name", with([](auto& m) { m.machineId = "0123abcd"; }), here,
          MarkedProcess::AnotherComputer},
-        {"a computer not known", with([](auto& m) { m.machineId.clear(); }), here,
-         MarkedProcess::AnotherComputer},
+        {"a computer not known", with([](auto& m) {
+             m.machineId.clear();
+             m.bootId = "another-boot";
+         }),
+         here, MarkedProcess::AnotherComputer},
+        {"no machine id there, this boot's id: this computer",
+         with([](auto& m) { m.machineId.clear(); }), here, MarkedProcess::Alive},
+        {"no machine id here, this boot's id: this computer", own.text(), unnamed,
+         MarkedProcess::Alive},
+        {"no machine id here, a mark without a boot id", with([](auto& m) { m.bootId.clear(); }),
+         unnamed, MarkedProcess::AnotherComputer},
         {"another pid namespace here", with([](auto& m) { m.pidNamespace = "1"; }), here,
          MarkedProcess::AnotherSandbox},
         {"a pid that is no number", badPid.join('/'), here, MarkedProcess::None},
