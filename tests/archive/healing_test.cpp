@@ -457,6 +457,8 @@ TEST_F(ArchiveHealing, AnotherProgramsEndingIsTakenUpWhileTheWriterRuns) {
     // The program of "other" ended on a busy archive and left its ending beside it.
     ASSERT_TRUE(TestEndings::leave(path(), "other",
                                    {{TestState::FinishedByInstrument, 7}, {TestState::Closed, 8}}));
+    // And the program of a test this archive does not hold (left in an archive moved aside).
+    ASSERT_TRUE(TestEndings::leave(path(), "elsewhere", {{TestState::Closed, 9}}));
     auto reader = ArchiveReader::open(path(), nullptr);
     ASSERT_TRUE(WaitFor(
         [&] {
@@ -464,6 +466,7 @@ TEST_F(ArchiveHealing, AnotherProgramsEndingIsTakenUpWhileTheWriterRuns) {
         },
         20000));
     EXPECT_EQ(reader->unfinishedTests().at(0).uid, "mine");
+    EXPECT_TRUE(TestEndings::pending(path(), "elsewhere"));  // taken up before "other", kept
 }
 
 TEST_F(ArchiveHealing, ANewerProgramsArchiveIsSaidOnceWithoutAPromiseToRetry) {
