@@ -25,7 +25,10 @@ const QString kPrefix = QStringLiteral("audit-");
 const QString kPending = QStringLiteral(".pending");
 const QString kTaking = QStringLiteral(".taking-");
 const QString kUnreadable = QStringLiteral(".unreadable");
-// Far more than the events a trail can leave; a larger file is no trail's.
+// A trail leaves its events in files of at most this size (an event is far smaller), so that
+// however many it leaves, each file is well under the largest a trail reads.
+constexpr qint64 kMostBytesLeftInOneFile = 4 * 1024 * 1024;
+// A larger file is no trail's.
 constexpr qint64 kMaxPendingBytes = 16 * 1024 * 1024;
 
 QJsonObject ToJson(const AuditEvent& e) {
@@ -183,11 +186,9 @@ void KeepUnreadable(const QString& name, const QString& base, const char* why) {
 
 }  // namespace
 
-bool LeavePendingAudit(const QString& archivePath, const std::deque<AuditEvent>& events) {
-    if (events.empty()) return true;
-    if (!MakeLockFolder(archivePath)) return false;
-    QJsonArray list;
-    for (const AuditEvent& e : events) list.append(ToJson(e));
+namespace {
+
+bool LeaveFile(const QString& archivePath, const QByteArray& list) {
     const QString name = LockFolder(archivePath) + QLatin1Char('/') + kPrefix +
                          QUuid::createUuid().toString(QUuid::WithoutBraces) + kPending;
     QSaveFile file(name);
@@ -195,8 +196,34 @@ bool LeavePendingAudit(const QString& archivePath, const std::deque<AuditEvent>&
     // Readable by every operator account of the group, whatever this one's umask: another
     // account's trail takes the events up.
     ::fchmod(file.handle(), 0664);
-    file.write(QJsonDocument(list).toJson(QJsonDocument::Compact));
+    file.write(list);
     return file.commit();
+}
+
+}  // namespace
+
+int LeavePendingAudit(const QString& archivePath, const std::deque<AuditEvent>& events) {
+    if (events.empty() || !MakeLockFolder(archivePath)) return 0;
+    int left = 0;
+    int inList = 0;
+    QByteArray list;
+    for (const AuditEvent& e : events) {
+        const QByteArray event = QJsonDocument(ToJson(e)).toJson(QJsonDocument::Compact);
+        if (inList > 0 && list.size() + event.size() + 2 > kMostBytesLeftInOneFile) {
+            list += ']';
+            if (!LeaveFile(archivePath, list)) return left;
+            left += inList;
+            inList = 0;
+        }
+        if (inList == 0)
+            list = "[";
+        else
+            list += ',';
+        list += event;
+        ++inList;
+    }
+    list += ']';
+    return LeaveFile(archivePath, list) ? left + inList : left;
 }
 
 void PendingLog::once(const QString& about, const char* format) {

@@ -30,8 +30,9 @@ class PendingLog {
     QSet<QString> m_told;
 };
 
-// False when the events could be kept nowhere.
-bool LeavePendingAudit(const QString& archivePath, const std::deque<AuditEvent>& events);
+// How many of the events, from the first, are kept (in files of a few MiB each); fewer than all
+// when the disk took no more.
+int LeavePendingAudit(const QString& archivePath, const std::deque<AuditEvent>& events);
 
 // Takes up the files left beside the archive: `write` is given the events of each file (in the
 // order they were handed); the file goes once it returns. Throws what `write` throws (the

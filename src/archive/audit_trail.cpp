@@ -280,14 +280,14 @@ UnwrittenEvents AuditTrail::close() {
         m_thread.detach();  // a thread stuck on the disk finishes by itself
     // What the archive did not take waits beside it for the next trail, after what this trail
     // wrote into a file moved aside since (each event is written once to a file).
+    const int stranded = int(leaving.size());
     leaving.insert(leaving.end(), left.begin(), left.end());
     UnwrittenEvents events;
-    if (LeavePendingAudit(m_shared->path, leaving)) {
-        events.kept = int(left.size());
-    } else {
-        events.lost = int(left.size());
-        qWarning("archive: %d audit events could be kept nowhere", events.lost);
-    }
+    const int kept = LeavePendingAudit(m_shared->path, leaving);
+    events.kept = std::max(0, kept - stranded);
+    events.lost = int(left.size()) - events.kept;
+    if (kept < int(leaving.size()))
+        qWarning("archive: %d audit events could be kept nowhere", int(leaving.size()) - kept);
     return events;
 }
 

@@ -11,9 +11,11 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <functional>
+#include <set>
 #include <thread>
 
 #include "archive/archive_open.h"
+#include "archive/audit_pending.h"
 #include "archive/sqlite_handle.h"
 
 namespace {
@@ -221,6 +223,30 @@ TEST(AuditTrailTest, EventsGoIntoTheArchiveMadeInPlaceOfADamagedOne) {
 // claimer holds waits until it lets go; one that cannot be understood, a link, or one larger
 // than any trail leaves is kept, never deleted. A taken-up event keeps the bench it happened on
 // and never has its file opened by the taker.
+// However many events a trail leaves (up to the 10 000 it keeps, each naming a long path), the
+// next trail reads every one of them.
+TEST(AuditTrailTest, ManyLongEventsLeftAtOnceAreAllTakenUp) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("kivo.sqlite"));
+    std::deque<archive::AuditEvent> events;
+    for (int n = 0; n < 5000; ++n) {
+        events.push_back(Event("exported", n));
+        events.back().uid = QString::number(n);
+        events.back().detail = QString(4000, QLatin1Char('x'));
+    }
+    ASSERT_EQ(archive::LeavePendingAudit(path, events), 5000);
+    archive::PendingLog log;
+    std::vector<archive::AuditEvent> taken;
+    archive::TakeUpPendingAudit(path, log, [&](const std::vector<archive::AuditEvent>& some) {
+        taken.insert(taken.end(), some.begin(), some.end());
+    });
+    ASSERT_EQ(taken.size(), events.size());
+    std::set<QString> uids;
+    for (const archive::AuditEvent& e : taken) uids.insert(e.uid);
+    EXPECT_EQ(uids.size(), events.size());
+    EXPECT_TRUE(AuditFiles(path).isEmpty()) << AuditFiles(path).join(' ').toStdString();
+}
+
 TEST(AuditTrailTest, TrailsTakeUpLeftEventsOnceAndKeepWhatTheyCannotRead) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("kivo.sqlite"));
