@@ -365,6 +365,10 @@ void PgConnection::limitSession(const Options& options) {
         sql += "SET statement_timeout = " + QByteArray::number(limit) +
                ";SET lock_timeout = " + QByteArray::number(std::max(1, limit / 2)) +
                ";SET idle_in_transaction_session_timeout = " + QByteArray::number(2 * limit) + ";";
+        // The server's side of the socket is probed too: a session whose bench went silent
+        // (switched off, unplugged) ends within about a minute instead of the system's hours.
+        sql += "SET tcp_keepalives_idle = 30;SET tcp_keepalives_interval = 10;"
+               "SET tcp_keepalives_count = 3;";
         // The server looks now and then whether the client is still there while a statement
         // runs, instead of only when it next writes to it.
         if (serverVersion() >= 140000) sql += "SET client_connection_check_interval = 5000;";

@@ -55,6 +55,16 @@ TEST(SessionLimits, ALockHeldLongLeavesAtMostTwoSessionsAndTheBenchRecovers) {
     ASSERT_TRUE(WaitSynced(sender));
     ExpectServerHolds(database, archive, 1);
     EXPECT_LE(watcher.exec(sessions.constData()).integer(0, 0), 1);
+
+    // The server probes a bench's socket itself, so the session of a bench switched off ends.
+    server::PgConnection::Options limited;
+    limited.conninfo = UriWithPassword(database);
+    limited.statementTimeoutMs = 2000;
+    server::PgConnection bench(limited);
+    EXPECT_EQ(bench.exec("SELECT current_setting('tcp_keepalives_idle') || ' ' || "
+                         "current_setting('tcp_keepalives_count')")
+                  .text(0, 0),
+              QStringLiteral("30 3"));
 }
 
 // Cancel requests to a server that takes them and never answers end by their own limit, so
