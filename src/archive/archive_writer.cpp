@@ -12,6 +12,9 @@
 // beside the archive, keeping the locks of tests whose ending could be left nowhere.
 namespace archive {
 
+using namespace writer;
+using std::chrono::milliseconds;
+
 namespace {
 
 QString TestName(const TestHeader& header) {

@@ -188,9 +188,11 @@ void KeepUnreadable(const QString& name, const QString& base, const char* why) {
 
 namespace {
 
-bool LeaveFile(const QString& archivePath, const QByteArray& list) {
-    const QString name = LockFolder(archivePath) + QLatin1Char('/') + kPrefix +
-                         QUuid::createUuid().toString(QUuid::WithoutBraces) + kPending;
+// The files of one trail's events are named in their order ("audit-<uuid>-0001.pending", ...),
+// which is the order they are taken up in.
+bool LeaveFile(const QString& archivePath, const QString& uuid, int part, const QByteArray& list) {
+    const QString name = LockFolder(archivePath) + QLatin1Char('/') + kPrefix + uuid +
+                         QStringLiteral("-%1").arg(part, 4, 10, QLatin1Char('0')) + kPending;
     QSaveFile file(name);
     if (!file.open(QIODevice::WriteOnly)) return false;
     // Readable by every operator account of the group, whatever this one's umask: another
@@ -204,6 +206,8 @@ bool LeaveFile(const QString& archivePath, const QByteArray& list) {
 
 int LeavePendingAudit(const QString& archivePath, const std::deque<AuditEvent>& events) {
     if (events.empty() || !MakeLockFolder(archivePath)) return 0;
+    const QString uuid = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    int part = 1;
     int left = 0;
     int inList = 0;
     QByteArray list;
@@ -211,7 +215,7 @@ int LeavePendingAudit(const QString& archivePath, const std::deque<AuditEvent>& 
         const QByteArray event = QJsonDocument(ToJson(e)).toJson(QJsonDocument::Compact);
         if (inList > 0 && list.size() + event.size() + 2 > kMostBytesLeftInOneFile) {
             list += ']';
-            if (!LeaveFile(archivePath, list)) return left;
+            if (!LeaveFile(archivePath, uuid, part++, list)) return left;
             left += inList;
             inList = 0;
         }
@@ -223,7 +227,7 @@ int LeavePendingAudit(const QString& archivePath, const std::deque<AuditEvent>& 
         ++inList;
     }
     list += ']';
-    return LeaveFile(archivePath, list) ? left + inList : left;
+    return LeaveFile(archivePath, uuid, part, list) ? left + inList : left;
 }
 
 void PendingLog::once(const QString& about, const char* format) {

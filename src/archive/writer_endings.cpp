@@ -88,13 +88,13 @@ void OwnEndings::remove(const QString& uid) {
 
 void TakeUpEndings(const QString& archivePath, TestWrites& writes) {
     for (const QString& uid : TestEndings::waiting(archivePath)) {
+        // An ending of a test this archive does not hold (it is still only in an archive moved
+        // aside, say) stays beside it, for an archive that takes the test up.
+        if (!writes.holds(uid)) continue;
         // Its program has let go of it; one that takes it up first writes it.
         const std::unique_ptr<TestLock> lock =
             TestLock::tryAcquireEnded(archivePath, uid, writes.lockKey(uid));
         if (!lock) continue;
-        // An ending of a test this archive does not hold (it is still only in an archive moved
-        // aside, say) stays beside it, for an archive that takes the test up.
-        if (!writes.holds(uid)) continue;
         for (const StateChange& change : TestEndings::read(archivePath, uid))
             if (!writes.hasStateChange(uid, change.state, change.atMs))
                 writes.changeState(uid, change.state, change.atMs);

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QtGlobal>
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <limits>
@@ -9,6 +11,7 @@
 #include <mutex>
 #include <optional>
 #include <set>
+#include <utility>
 #include <vector>
 
 #include "archive/archive_messages.h"
@@ -23,9 +26,6 @@
 // and the state of the archive as the thread last found it. The callers' side is in
 // archive_writer.cpp, the thread's in writer_thread.cpp.
 namespace archive {
-
-using namespace writer;
-using std::chrono::milliseconds;
 
 // No item is being written.
 inline constexpr quint64 kNone = std::numeric_limits<quint64>::max();
@@ -44,18 +44,19 @@ struct ArchiveWriter::Shared {
     FailureHandler onFailure;
     Options options;
 
-    std::mutex mutex;              // guards everything below up to `failed`
-    std::condition_variable work;  // the thread waits here for work
-    std::condition_variable done;  // flush and close() wait here for progress
-    PollBacklog polls;             // polls are kept apart so the oldest can be dropped
-    std::deque<OtherItem> others;  // tests, state changes, records
-    std::deque<ReleaseItem> releases;
-    std::map<QString, QString> names;   // each test handed, as the operator knows it
-    std::set<QString> recovered;        // tests taken up from the archive, in it from the start
-    std::map<QString, int> lost;        // records never to be written (a permanent failure)
-    quint64 nextSeq = 1;                // the order of the calls, across the queues
-    quint64 inFlight = kNone;           // the lowest number being written now
-    std::optional<OtherItem> underWay;  // the test, state change or record being written now
+    std::mutex mutex;                      // guards everything below up to `failed`
+    std::condition_variable work;          // the thread waits here for work
+    std::condition_variable done;          // flush and close() wait here for progress
+    writer::PollBacklog polls;             // polls are kept apart so the oldest can be dropped
+    std::deque<writer::OtherItem> others;  // tests, state changes, records
+    std::deque<writer::ReleaseItem> releases;
+    std::map<QString, QString> names;  // each test handed, as the operator knows it
+    std::set<QString> recovered;       // tests taken up from the archive, in it from the start
+    std::map<QString, int> lost;       // records never to be written (a permanent failure)
+    quint64 nextSeq = 1;               // the order of the calls, across the queues
+    quint64 inFlight = kNone;          // the lowest number being written now
+    std::optional<writer::OtherItem>
+        underWay;  // the test, state change or record being written now
     int flushWaiters = 0;
     bool retryNow = false;   // a record or state change came since the last try
     bool trying = false;     // the archive is being opened
@@ -64,7 +65,7 @@ struct ArchiveWriter::Shared {
     bool stopping = false;
     bool lastTry = false;    // the archive failed at the end and was tried once more
     bool permanent = false;  // the archive can never be used by this program
-    Clock::time_point stopDeadline;
+    writer::Clock::time_point stopDeadline;
     bool finished = false;
     std::atomic<bool> failed{false};
 
@@ -72,12 +73,12 @@ struct ArchiveWriter::Shared {
     bool abandoned = false;
 
     // The thread's own, untouched by the callers.
-    WriterConnection connection;
-    RewriteLog log;
-    OwnEndings endings;
-    bool reported = false;              // the failure has been told and not yet its end
-    Clock::time_point nextTry;          // while there is no connection
-    Clock::time_point nextEndingsLook;  // while there is one
+    writer::WriterConnection connection;
+    writer::RewriteLog log;
+    writer::OwnEndings endings;
+    bool reported = false;                      // the failure has been told and not yet its end
+    writer::Clock::time_point nextTry;          // while there is no connection
+    writer::Clock::time_point nextEndingsLook;  // while there is one
 
     quint64 lowestPending() const {
         quint64 low = inFlight;
@@ -86,21 +87,21 @@ struct ArchiveWriter::Shared {
         return low;
     }
 
-    bool hasWork(Clock::time_point now) const {
+    bool hasWork(writer::Clock::time_point now) const {
         if (!others.empty() || (stopping && !polls.empty())) return true;
         if (polls.empty()) return false;
         // After a failure everything kept is written at once, the polls too.
         return reported || flushWaiters > 0 || polls.size() >= size_t(options.pollBatch) ||
-               now >= polls.front().handedAt + milliseconds(options.pollWaitMs);
+               now >= polls.front().handedAt + std::chrono::milliseconds(options.pollWaitMs);
     }
 
     // With the queue's lock: what an archive that can never be used would keep is counted
     // (the records) or let go of (polls, state changes, locks).
-    void forget(OtherItem& item) {
-        if (item.kind == OtherItem::Kind::Record) ++lost[item.uid];
+    void forget(writer::OtherItem& item) {
+        if (item.kind == writer::OtherItem::Kind::Record) ++lost[item.uid];
     }
 
-    void push(OtherItem item) {
+    void push(writer::OtherItem item) {
         {
             std::lock_guard lock(mutex);
             if (finished) return;
@@ -121,7 +122,7 @@ struct ArchiveWriter::Shared {
     // before a flush waiting for this returns.
     void fail(const QString& message, bool lasting = false) {
         connection.close();
-        nextTry = Clock::now() + milliseconds(options.retryMs);
+        nextTry = writer::Clock::now() + std::chrono::milliseconds(options.retryMs);
         if (reported && !lasting) return;
         reported = true;
         tell(message + (lasting ? PermanentConsequence() : WriterConsequence()));
@@ -150,14 +151,14 @@ struct ArchiveWriter::Shared {
     // may still be running.
     std::map<QString, std::vector<StateChange>> unwrittenStates(bool all = false) const {
         std::map<QString, std::vector<StateChange>> states;
-        const auto add = [&](const OtherItem& item) {
-            if (item.kind == OtherItem::Kind::State &&
+        const auto add = [&](const writer::OtherItem& item) {
+            if (item.kind == writer::OtherItem::Kind::State &&
                 (all || log.holds(item.uid) || recovered.count(item.uid) != 0))
                 states[item.uid].push_back({item.state, item.atMs});
         };
         // A change under way came before all that waits; a stalled write may never end.
         if (underWay) add(*underWay);
-        for (const OtherItem& item : others) add(item);
+        for (const writer::OtherItem& item : others) add(item);
         return states;
     }
 
@@ -183,13 +184,14 @@ struct ArchiveWriter::Shared {
 
     // Thread only, with the queue's lock: `item`, an ending about to be written, is left beside
     // the archive first with the test's other unwritten changes, in their order.
-    void leaveAhead(const OtherItem& item, std::unique_lock<std::mutex>& lock) {
-        if (finished || item.kind != OtherItem::Kind::State || !IsEnding(item.state) ||
+    void leaveAhead(const writer::OtherItem& item, std::unique_lock<std::mutex>& lock) {
+        if (finished || item.kind != writer::OtherItem::Kind::State ||
+            !writer::IsEnding(item.state) ||
             !(log.holds(item.uid) || recovered.count(item.uid) != 0))
             return;
         std::vector<StateChange> changes{{item.state, item.atMs}};
-        for (const OtherItem& later : others)
-            if (later.kind == OtherItem::Kind::State && later.uid == item.uid)
+        for (const writer::OtherItem& later : others)
+            if (later.kind == writer::OtherItem::Kind::State && later.uid == item.uid)
                 changes.push_back({later.state, later.atMs});
         lock.unlock();
         endings.leaveAhead(item.uid, changes);
@@ -199,8 +201,8 @@ struct ArchiveWriter::Shared {
     void run();
     bool connect();
     void forgetAll(std::unique_lock<std::mutex>& lock);
-    void write(std::vector<PollItem>& batch, std::optional<OtherItem>& other);
-    std::vector<ReleaseItem> dueReleases();
+    void write(std::vector<writer::PollItem>& batch, std::optional<writer::OtherItem>& other);
+    std::vector<writer::ReleaseItem> dueReleases();
 };
 
 }  // namespace archive

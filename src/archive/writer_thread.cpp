@@ -1,6 +1,5 @@
 #include <QtGlobal>
 
-#include "archive/test_endings.h"
 #include "archive/writer_shared.h"
 
 // The writer's thread: the order of its work, and what it does when the archive fails. Each
@@ -8,6 +7,9 @@
 // tests under way anew (rewrite_log), the endings beside the archive (writer_endings), the polls
 // waiting (poll_backlog).
 namespace archive {
+
+using namespace writer;
+using std::chrono::milliseconds;
 
 namespace {
 

@@ -284,7 +284,11 @@ void HistoryWindow::refresh() {
 void HistoryWindow::applyGradingScheme() { m_model->setGradingScheme(StoredGradingScheme()); }
 
 void HistoryWindow::readMore() {
-    if (source() == Source::Server && m_serverList.more && !m_serverRead->busy())
+    if (source() != Source::Server || m_serverRead->busy()) return;
+    // A search typed and not yet run comes first: its first page, as the field now says.
+    if (m_searchDelay->isActive())
+        refreshServer();
+    else if (m_serverList.more)
         refreshServer(true);
 }
 

@@ -216,14 +216,15 @@ bool SendRound(ArchiveOutbox& outbox, archive::Connection& local, PgConnection& 
 }
 
 // The rows this bench sent that the server keeps as conflicts because it held their key with
-// other content: rows of its tests, and its audit events (the server keeps an event's conflict
-// only when the event it holds is this role's own).
+// other content: rows of its tests, and its audit events (one role may send for several benches).
 qint64 ConflictCount(PgConnection& db, const QString& benchUid) {
     return db
         .exec(
             "SELECT count(*) FROM conflicts c WHERE c.sent_by = session_user AND "
-            "(c.table_name = 'audit_events' OR EXISTS (SELECT 1 FROM tests t "
-            "JOIN benches b ON b.id = t.bench_id WHERE t.uid = c.test_uid AND b.bench_uid = $1))",
+            "(EXISTS (SELECT 1 FROM tests t JOIN benches b ON b.id = t.bench_id "
+            "WHERE t.uid = c.test_uid AND b.bench_uid = $1) OR "
+            "(c.table_name = 'audit_events' AND EXISTS (SELECT 1 FROM audit_events e "
+            "JOIN benches b ON b.id = e.bench_id WHERE e.uid = c.row_key AND b.bench_uid = $1)))",
             PgParams().add(benchUid))
         .integer(0, 0);
 }

@@ -28,6 +28,11 @@ TEST(BenchRoles, EachBenchWritesOnlyItsOwnRows) {
                                          "log_transaction_sample_rate = 1"};
     for (const char* setting : logEverything)
         ASSERT_EQ(Cluster().sql(QStringLiteral("ALTER SYSTEM SET %1").arg(setting)), QString());
+    // And the plan of every query, with its text.
+    for (const char* setting :
+         {"session_preload_libraries = 'auto_explain'", "auto_explain.log_min_duration = 0"})
+        ASSERT_EQ(Cluster().sql(QStringLiteral("ALTER DATABASE %1 SET %2").arg(database, setting)),
+                  QString());
     ASSERT_EQ(Cluster().sql(QStringLiteral("SELECT pg_reload_conf()")), QString());
     ASSERT_TRUE(PumpUntil(
         [] { return Cluster().query(QStringLiteral("SHOW log_statement")) == "all"; }, 30000));

@@ -265,13 +265,25 @@ TEST_F(CheckedServer, AnArchiveMadeAnewNeitherLosesNorClashesSilently) {
     const QString asked = QStringLiteral(
         "SELECT coalesce(sum(calls), 0) FROM pg_stat_user_functions "
         "WHERE funcname = 'kivo_test_accounts'");
-    // Audit events the server keeps apart count too, but only those this bench's role sent.
-    ASSERT_EQ(Cluster().sql(QStringLiteral("INSERT INTO conflicts (table_name, row_key, held, "
-                                           "arrived, sent_by) VALUES "
-                                           "('audit_events', 'e1', '{}', '{}', '%1'), "
-                                           "('audit_events', 'e2', '{}', '{}', 'another_bench')")
-                                .arg(kRole),
-                            database),
+    // Audit events the server keeps apart count too: this bench's, not those of another bench
+    // that sends as the same role, nor those another role sent.
+    ASSERT_EQ(Cluster().sql(
+                  QStringLiteral(
+                      "INSERT INTO benches (bench_uid, role_name, host_name, port_name, "
+                      "port_device, usb_serial, program_version) VALUES "
+                      "('another', '%1', 'PC-2', 'COM1', '/dev/ttyUSB0', '', '1.0'); "
+                      "INSERT INTO audit_events (uid, bench_id, at_ms, user_name, action, detail) "
+                      "SELECT e, b.id, 0, 'admin', 'login', '' FROM (VALUES ('e1', 'resumed'), "
+                      "('e2', 'another'), ('e3', 'resumed')) v(e, t) "
+                      "JOIN tests x ON x.uid = 'resumed' JOIN benches b ON "
+                      "b.id = CASE WHEN v.t = 'resumed' THEN x.bench_id ELSE "
+                      "(SELECT id FROM benches WHERE bench_uid = 'another') END; "
+                      "INSERT INTO conflicts (table_name, row_key, held, arrived, sent_by) VALUES "
+                      "('audit_events', 'e1', '{}', '{}', '%1'), "
+                      "('audit_events', 'e2', '{}', '{}', '%1'), "
+                      "('audit_events', 'e3', '{}', '{}', 'another_role')")
+                      .arg(kRole),
+                  database),
               QString());
     ServerSender::Options options = SenderOptions(UriWithPassword(database));
     options.reconcileMs = 0;
@@ -307,7 +319,7 @@ TEST_F(CheckedServer, AnArchiveMadeAnewNeitherLosesNorClashesSilently) {
     const qint64 before = Count(database, asked);
     ASSERT_TRUE(PumpUntil([&] { return Count(database, asked) >= before + 3; }, 30000));
     EXPECT_EQ(sender.status().text(), counted);
-    EXPECT_EQ(Count(database, QStringLiteral("SELECT count(*) FROM conflicts")), 3);
+    EXPECT_EQ(Count(database, QStringLiteral("SELECT count(*) FROM conflicts")), 4);
     EXPECT_EQ(Count(database, QStringLiteral("SELECT count(*) FROM polls")), 60);
 }
 
