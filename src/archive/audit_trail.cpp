@@ -203,19 +203,22 @@ void ReadHandedFiles(AuditTrail::Shared& shared, std::unique_lock<std::mutex>& l
 
 void Run(const std::shared_ptr<AuditTrail::Shared>& shared) {
     ArchiveSide archive(shared->path);
-    std::optional<std::chrono::steady_clock::time_point> retryAt;
+    // When an event the archive refused is tried again; kNoRetry while none was refused.
+    using Clock = std::chrono::steady_clock;
+    constexpr Clock::time_point kNoRetry = Clock::time_point::max();
+    Clock::time_point retryAt = kNoRetry;
     std::unique_lock lock(shared->mutex);
     for (;;) {
-        if (retryAt)
-            shared->work.wait_until(lock, *retryAt,
+        if (retryAt != kNoRetry)
+            shared->work.wait_until(lock, retryAt,
                                     [&] { return shared->stopping || shared->fileToRead(); });
         else
             shared->work.wait(lock, [&] { return shared->stopping || !shared->queue.empty(); });
         if (shared->stopping) break;
         ReadHandedFiles(*shared, lock);
         if (shared->stopping) break;
-        if (retryAt && std::chrono::steady_clock::now() < *retryAt) continue;
-        retryAt.reset();
+        if (retryAt != kNoRetry && Clock::now() < retryAt) continue;
+        retryAt = kNoRetry;
         const AuditEvent event = shared->queue.front();
         shared->busy = true;
         lock.unlock();
@@ -232,7 +235,7 @@ void Run(const std::shared_ptr<AuditTrail::Shared>& shared) {
         shared->busy = false;
         shared->refused = !written;
         if (!written)
-            retryAt = std::chrono::steady_clock::now() + std::chrono::milliseconds(shared->retryMs);
+            retryAt = Clock::now() + std::chrono::milliseconds(shared->retryMs);
         shared->done.notify_all();
     }
     lock.unlock();
