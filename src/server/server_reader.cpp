@@ -194,8 +194,9 @@ ServerTestList ListServerTests(PgConnection& db, const ServerListQuery& query) {
         list.conflicts =
             db.exec(
                   "SELECT count(*) FROM conflicts c WHERE cardinality($1::bigint[]) = 0 OR "
-                  "EXISTS (SELECT 1 FROM tests t WHERE t.uid = c.test_uid "
-                  "AND t.bench_id = ANY ($1::bigint[])) OR (c.table_name = 'audit_events' "
+                  "(c.table_name <> 'audit_events' AND EXISTS (SELECT 1 FROM tests t "
+                  "WHERE t.uid = c.test_uid "
+                  "AND t.bench_id = ANY ($1::bigint[]))) OR (c.table_name = 'audit_events' "
                   "AND EXISTS (SELECT 1 FROM audit_events e WHERE e.uid = c.row_key "
                   "AND e.bench_id = ANY ($1::bigint[])))",
                   PgParams().add(u'{' + ids.join(u',') + u'}'))

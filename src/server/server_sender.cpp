@@ -221,8 +221,8 @@ qint64 ConflictCount(PgConnection& db, const QString& benchUid) {
     return db
         .exec(
             "SELECT count(*) FROM conflicts c WHERE c.sent_by = session_user AND "
-            "(EXISTS (SELECT 1 FROM tests t JOIN benches b ON b.id = t.bench_id "
-            "WHERE t.uid = c.test_uid AND b.bench_uid = $1) OR "
+            "(c.table_name <> 'audit_events' AND EXISTS (SELECT 1 FROM tests t "
+            "JOIN benches b ON b.id = t.bench_id WHERE t.uid = c.test_uid AND b.bench_uid = $1) OR "
             "(c.table_name = 'audit_events' AND EXISTS (SELECT 1 FROM audit_events e "
             "JOIN benches b ON b.id = e.bench_id WHERE e.uid = c.row_key AND b.bench_uid = $1)))",
             PgParams().add(benchUid))

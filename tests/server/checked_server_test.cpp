@@ -266,7 +266,7 @@ TEST_F(CheckedServer, AnArchiveMadeAnewNeitherLosesNorClashesSilently) {
         "SELECT coalesce(sum(calls), 0) FROM pg_stat_user_functions "
         "WHERE funcname = 'kivo_test_accounts'");
     // Audit events the server keeps apart count too: this bench's, not those of another bench
-    // that sends as the same role, nor those another role sent.
+    // that sends as the same role (though about this bench's test), nor those another role sent.
     ASSERT_EQ(Cluster().sql(
                   QStringLiteral(
                       "INSERT INTO benches (bench_uid, role_name, host_name, port_name, "
@@ -278,10 +278,11 @@ TEST_F(CheckedServer, AnArchiveMadeAnewNeitherLosesNorClashesSilently) {
                       "JOIN tests x ON x.uid = 'resumed' JOIN benches b ON "
                       "b.id = CASE WHEN v.t = 'resumed' THEN x.bench_id ELSE "
                       "(SELECT id FROM benches WHERE bench_uid = 'another') END; "
-                      "INSERT INTO conflicts (table_name, row_key, held, arrived, sent_by) VALUES "
-                      "('audit_events', 'e1', '{}', '{}', '%1'), "
-                      "('audit_events', 'e2', '{}', '{}', '%1'), "
-                      "('audit_events', 'e3', '{}', '{}', 'another_role')")
+                      "INSERT INTO conflicts (table_name, row_key, test_uid, held, arrived, "
+                      "sent_by) VALUES ('audit_events', 'e1', NULL, '{}', '{}', '%1'), "
+                      "('audit_events', 'e2', NULL, '{}', '{}', '%1'), "
+                      "('audit_events', 'e2', 'resumed', '{}', '{\"n\": 1}', '%1'), "
+                      "('audit_events', 'e3', NULL, '{}', '{}', 'another_role')")
                       .arg(kRole),
                   database),
               QString());
@@ -319,7 +320,7 @@ TEST_F(CheckedServer, AnArchiveMadeAnewNeitherLosesNorClashesSilently) {
     const qint64 before = Count(database, asked);
     ASSERT_TRUE(PumpUntil([&] { return Count(database, asked) >= before + 3; }, 30000));
     EXPECT_EQ(sender.status().text(), counted);
-    EXPECT_EQ(Count(database, QStringLiteral("SELECT count(*) FROM conflicts")), 4);
+    EXPECT_EQ(Count(database, QStringLiteral("SELECT count(*) FROM conflicts")), 5);
     EXPECT_EQ(Count(database, QStringLiteral("SELECT count(*) FROM polls")), 60);
 }
 
