@@ -42,6 +42,13 @@ QString AuditHostName() { return QSysInfo::machineHostName(); }
 
 QString AuditProgramVersion() { return QStringLiteral(KIVO_VERSION); }
 
+namespace {
+
+// An event naming an exported file not read yet.
+bool FileUnread(const AuditEvent& e) { return !e.fileRead && !e.filePath.isEmpty(); }
+
+}  // namespace
+
 struct AuditTrail::Shared {
     QString path;
     int retryMs = 10000;
@@ -60,9 +67,7 @@ struct AuditTrail::Shared {
     std::deque<AuditEvent> stranded;
 
     bool fileToRead() const {
-        return std::any_of(queue.begin(), queue.end(), [](const AuditEvent& e) {
-            return !e.fileRead && !e.filePath.isEmpty();
-        });
+        return std::any_of(queue.begin(), queue.end(), FileUnread);
     }
 };
 
@@ -184,9 +189,7 @@ void ReadHandedFiles(AuditTrail::Shared& shared, std::unique_lock<std::mutex>& l
                      bool ending = false) {
     for (;;) {
         if (ending ? std::chrono::steady_clock::now() >= shared.readUntil : shared.stopping) return;
-        const auto found =
-            std::find_if(shared.queue.begin(), shared.queue.end(),
-                         [](const AuditEvent& e) { return !e.fileRead && !e.filePath.isEmpty(); });
+        const auto found = std::find_if(shared.queue.begin(), shared.queue.end(), FileUnread);
         if (found == shared.queue.end()) return;
         // Events are only added behind it meanwhile: its place stays the same.
         const size_t place = size_t(found - shared.queue.begin());

@@ -61,8 +61,6 @@ bool putInPlace(const QString& archivePath, const QString& uid, const QByteArray
     return false;
 }
 
-void throwAway(const QByteArray& aside) { ::unlink(aside.constData()); }
-
 void putInPlaceIfNone(const QString& archivePath, const QString& uid, const QByteArray& aside) {
     // A link fails where the name is taken, so an ending already there is never replaced.
     ::link(aside.constData(), QFile::encodeName(fileOf(archivePath, uid)).constData());

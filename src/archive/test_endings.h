@@ -19,12 +19,11 @@ namespace TestEndings {
 // Leaves `changes` for the test; false when the file could not be written.
 bool leave(const QString& archivePath, const QString& uid, const std::vector<StateChange>& changes);
 // The two halves of leave(): `changes` written whole under a name of their own beside the
-// test's file (empty when they could not be), then renamed into the test's file, or thrown
-// away. Each rename puts a whole file in place.
+// test's file (empty when they could not be), then renamed into the test's file. Each rename
+// puts a whole file in place.
 QByteArray writeAside(const QString& archivePath, const QString& uid,
                       const std::vector<StateChange>& changes);
 bool putInPlace(const QString& archivePath, const QString& uid, const QByteArray& aside);
-void throwAway(const QByteArray& aside);
 // Puts `aside` in place only where no ending of the test is yet; removes it either way.
 void putInPlaceIfNone(const QString& archivePath, const QString& uid, const QByteArray& aside);
 bool pending(const QString& archivePath, const QString& uid);
