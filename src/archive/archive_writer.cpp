@@ -6,6 +6,7 @@
 
 #include "archive/test_endings.h"
 #include "archive/writer_shared.h"
+#include "platform/thread_name.h"
 
 // The callers' side of the archive writer: what they hand the thread (writer_thread.cpp), and
 // the close, which waits for the thread a bounded time and then leaves what it could not write
@@ -37,14 +38,17 @@ ArchiveWriter::Options::Options()
       pollWaitMs(10000),
       maxWaitingPolls(50000),
       closeWaitMs(5000),
-      retryMs(10000) {}
+      retryMs(10000),
+      idleLookMs(60000) {}
 
 ArchiveWriter::ArchiveWriter(QString path, FailureHandler onFailure, Options options)
     : m_shared(
           std::make_shared<Shared>(std::move(path), std::move(onFailure), std::move(options))) {
     m_shared->nextTry = Clock::now();
-    m_shared->nextEndingsLook = Clock::now();
-    m_thread = std::thread([shared = m_shared] { shared->run(); });
+    m_thread = std::thread([shared = m_shared] {
+        NameThisThread("kivo-archive");
+        shared->run();
+    });
 }
 
 ArchiveWriter::~ArchiveWriter() { close(); }

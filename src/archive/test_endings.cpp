@@ -1,12 +1,13 @@
 #include "archive/test_endings.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QDir>
 #include <QFile>
+#include <string_view>
 
 #include "archive/lock_folder.h"
 
@@ -79,10 +80,26 @@ bool pending(const QString& archivePath, const QString& uid) {
 }
 
 QStringList waiting(const QString& archivePath) {
+    // Read with the system's own calls: the writer looks every few seconds for as long as the
+    // program runs, and a listing by name pattern builds and compiles an expression each time.
     QStringList uids;
-    const QStringList names =
-        QDir(LockFolder(archivePath)).entryList({QLatin1Char('*') + kSuffix}, QDir::Files);
-    for (const QString& name : names) uids << name.chopped(kSuffix.size());
+    const QByteArray folder = QFile::encodeName(LockFolder(archivePath));
+    DIR* dir = ::opendir(folder.constData());
+    if (dir == nullptr) return uids;
+    const std::string_view suffix(".ended");
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name(entry->d_name);
+        if (name.size() <= suffix.size() || !name.ends_with(suffix) || name.front() == '.')
+            continue;
+        bool file = entry->d_type == DT_REG;
+        if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
+            struct stat st {};
+            file = ::fstatat(::dirfd(dir), entry->d_name, &st, 0) == 0 && S_ISREG(st.st_mode);
+        }
+        if (file)
+            uids << QFile::decodeName(QByteArray(name.data(), qsizetype(name.size() - suffix.size())));
+    }
+    ::closedir(dir);
     return uids;
 }
 

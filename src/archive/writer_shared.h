@@ -78,7 +78,8 @@ struct ArchiveWriter::Shared {
     writer::OwnEndings endings;
     bool reported = false;                      // the failure has been told and not yet its end
     writer::Clock::time_point nextTry;          // while there is no connection
-    writer::Clock::time_point nextEndingsLook;  // while there is one
+    writer::Clock::time_point lastEndingsLook;  // while there is one
+    bool workedSinceLook = false;
 
     quint64 lowestPending() const {
         quint64 low = inFlight;

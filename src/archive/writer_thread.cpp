@@ -29,7 +29,7 @@ bool ArchiveWriter::Shared::connect() {
     try {
         if (opened.movedAside) tell(opened.message + QStringLiteral("本次实验存入新档案。"));
         TakeUpEndings(path, connection.writes());
-        nextEndingsLook = Clock::now() + milliseconds(options.retryMs);
+        lastEndingsLook = Clock::now();
         const qint64 lostPolls = log.complete(connection.writes());
         if (lostPolls > 0) {
             std::lock_guard lock(mutex);
@@ -115,12 +115,18 @@ void ArchiveWriter::Shared::run() {
         const Clock::time_point now = Clock::now();
         if (!hasWork(now)) {
             if (stopping) break;
-            if (now >= nextEndingsLook) {
-                // Endings other programs left since are written at every tick.
+            // Endings other programs left since are written: after work, when the last look
+            // is a retry period old; otherwise at the idle tick, the only wake-up of its own.
+            const Clock::time_point lookAt =
+                lastEndingsLook +
+                milliseconds(workedSinceLook ? std::min(options.retryMs, options.idleLookMs)
+                                             : options.idleLookMs);
+            if (now >= lookAt) {
                 lock.unlock();
                 try {
                     TakeUpEndings(path, connection.writes());
-                    nextEndingsLook = Clock::now() + milliseconds(options.retryMs);
+                    lastEndingsLook = Clock::now();
+                    workedSinceLook = false;
                 } catch (const SqlError& error) {
                     fail(connection.failed(error));
                 }
@@ -129,7 +135,7 @@ void ArchiveWriter::Shared::run() {
                 done.notify_all();
                 continue;
             }
-            Clock::time_point until = nextEndingsLook;
+            Clock::time_point until = lastEndingsLook + milliseconds(options.idleLookMs);
             if (!polls.empty())
                 until = std::min(until, polls.front().handedAt + milliseconds(options.pollWaitMs));
             work.wait_until(lock, until);
@@ -175,6 +181,7 @@ void ArchiveWriter::Shared::run() {
             polls.putBack(batch);
             keepEndings(lock);
         } else {
+            workedSinceLook = true;
             if (other && other->kind == OtherItem::Kind::State && endings.any()) keepEndings(lock);
             if (reported && others.empty() && polls.empty()) restored(lock);
         }

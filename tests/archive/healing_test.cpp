@@ -449,16 +449,23 @@ TEST_F(ArchiveHealing, AnEndingTheArchiveRefusesIsLeftBesideItAtOnceAndGoesOnceW
 
 TEST_F(ArchiveHealing, AnotherProgramsEndingIsTakenUpWhileTheWriterRuns) {
     ArchiveWriter::Options options;
-    options.retryMs = 100;
+    options.retryMs = 50;
+    options.idleLookMs = 3'600'000;  // here only work brings a look
     ArchiveWriter writer(path(), {}, options);
     writer.beginTest(Header("other"));
     writer.beginTest(Header("mine", 1'796'000'100'000));
     ASSERT_TRUE(writer.flush(10000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the look after that work
     // The program of "other" ended on a busy archive and left its ending beside it.
     ASSERT_TRUE(TestEndings::leave(path(), "other",
                                    {{TestState::FinishedByInstrument, 7}, {TestState::Closed, 8}}));
     // And the program of a test this archive does not hold (left in an archive moved aside).
     ASSERT_TRUE(TestEndings::leave(path(), "elsewhere", {{TestState::Closed, 9}}));
+    // An idle writer does not wake for them at every retry period...
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    EXPECT_TRUE(TestEndings::pending(path(), "other"));
+    // ... but looks once it works again.
+    writer.addRecord("mine", Record(1));
     auto reader = ArchiveReader::open(path(), nullptr);
     ASSERT_TRUE(WaitFor(
         [&] {
@@ -467,6 +474,21 @@ TEST_F(ArchiveHealing, AnotherProgramsEndingIsTakenUpWhileTheWriterRuns) {
         20000));
     EXPECT_EQ(reader->unfinishedTests().at(0).uid, "mine");
     EXPECT_TRUE(TestEndings::pending(path(), "elsewhere"));  // taken up before "other", kept
+}
+
+TEST_F(ArchiveHealing, OnlyWholeEndingFilesAreTakenForEndings) {
+    // Not one still being written, a folder, a hidden file or a link that leads nowhere; a
+    // link to an ending counts.
+    ASSERT_TRUE(TestEndings::leave(path(), "other", {{TestState::Closed, 8}}));
+    const QString folder = LockFolder(path()) + '/';
+    for (const char* name : {"half.ended.a1B2c3", ".hidden.ended", "x.ended-not"})
+        ASSERT_TRUE(QFile(folder + name).open(QIODevice::WriteOnly));
+    ASSERT_TRUE(QDir().mkdir(folder + "folder.ended"));
+    ASSERT_TRUE(QFile::link(folder + "gone", folder + "dangling.ended"));
+    ASSERT_TRUE(QFile::link(folder + "other.ended", folder + "linked.ended"));
+    QStringList listed = TestEndings::waiting(path());
+    listed.sort();
+    EXPECT_EQ(listed, QStringList({"linked", "other"}));
 }
 
 TEST_F(ArchiveHealing, ANewerProgramsArchiveIsSaidOnceWithoutAPromiseToRetry) {
