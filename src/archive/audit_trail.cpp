@@ -13,6 +13,7 @@
 #include "archive/archive_open.h"
 #include "archive/audit_pending.h"
 #include "archive/audited_file.h"
+#include "platform/thread_name.h"
 
 namespace archive {
 
@@ -259,7 +260,10 @@ void Run(const std::shared_ptr<AuditTrail::Shared>& shared) {
 AuditTrail::AuditTrail(QString archivePath, int retryMs) : m_shared(std::make_shared<Shared>()) {
     m_shared->path = std::move(archivePath);
     m_shared->retryMs = retryMs;
-    m_thread = std::thread(Run, m_shared);
+    m_thread = std::thread([shared = m_shared] {
+        NameThisThread("kivo-audit");
+        Run(shared);
+    });
 }
 
 AuditTrail::~AuditTrail() { close(); }

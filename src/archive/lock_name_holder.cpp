@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <system_error>
 
+#include "platform/thread_name.h"
+
 namespace archive {
 
 LockNameHolder::LockNameHolder(int fd) : m_fd(fd) {
@@ -22,7 +24,10 @@ LockNameHolder::LockNameHolder(int fd) : m_fd(fd) {
         return;
     }
     try {
-        m_thread = std::thread([this] { run(); });
+        m_thread = std::thread([this] {
+            NameThisThread("kivo-test-lock");
+            run();
+        });
     } catch (const std::system_error& error) {
         qWarning("archive: a test name answers no checks: %s", error.what());
         ::close(m_wake);

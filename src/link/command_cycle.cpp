@@ -8,6 +8,7 @@
 #include "link/link_threads.h"
 #include "link/link_view.h"
 #include "link/serial_channel.h"
+#include "platform/thread_name.h"
 #include "state/test_state.h"
 
 namespace {
@@ -304,6 +305,7 @@ bool StartCommandCycle(std::shared_ptr<LinkView> view) {
     const CycleTiming timing = CommandCycleTiming();
     std::shared_ptr<ManualResetEvent> stop = QueueLease::instance().handOver(view->stopEvent());
     return LinkThreads::start([view = std::move(view), timing, stop = std::move(stop)] {
+        NameThisThread("kivo-commands");
         CommandCycle(view, timing, stop).run();
     });
 }

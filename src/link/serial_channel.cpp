@@ -13,6 +13,7 @@
 #include "platform/message_box.h"
 #include "platform/port_names.h"
 #include "platform/serial_port.h"
+#include "platform/thread_name.h"
 #include "state/test_state.h"
 #include "link/link_view.h"
 
@@ -182,6 +183,7 @@ bool startReceiver(const std::shared_ptr<LinkView>& view, const std::shared_ptr<
     const bool started = LinkThreads::start([view, port, stop, before, done] {
         // The one before ends soon: its port is closed or gone, or it is told to stop. It
         // may still be handing its last reply to the form.
+        NameThisThread("kivo-receive");
         if (before) before->wait();
         receiveLoop(view, port, stop);
         done->set();

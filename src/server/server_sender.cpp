@@ -12,6 +12,7 @@
 
 #include "archive/archive_open.h"
 #include "archive/archive_schema.h"
+#include "platform/thread_name.h"
 #include "server/archive_outbox.h"
 #include "server/bench_uid.h"
 #include "server/server_reconcile.h"
@@ -404,6 +405,7 @@ ServerSender::ServerSender(QString archivePath, StatusHandler onStatus, Options 
     m_shared->onStatus = std::move(onStatus);
     m_shared->options = std::move(options);
     m_thread = std::thread([shared = m_shared] {
+        NameThisThread("kivo-server");
         Run(shared);
         std::lock_guard lock(shared->mutex);
         shared->finished = true;
