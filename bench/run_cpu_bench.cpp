@@ -63,10 +63,10 @@ double ownCpuMs() {
     return t.tv_sec * 1000.0 + t.tv_nsec / 1e6;
 }
 
-// The CPU time in ms of every thread but the calling one, by the thread's name (threads of one
-// name added up), from the kernel's run time of each. Empty where the kernel keeps none.
-std::map<std::string, double> otherThreadsCpuMs() {
-    std::map<std::string, double> byName;
+// The CPU time in ms of every thread but the calling one, by thread id, with the thread's name,
+// from the kernel's run time of each. Empty where the kernel keeps none.
+std::map<QString, std::pair<std::string, double>> otherThreadsCpuMs() {
+    std::map<QString, std::pair<std::string, double>> byTid;
     const QString self = QString::number(gettid());
     const QDir tasks(QStringLiteral("/proc/self/task"));
     for (const QString& tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
@@ -74,10 +74,10 @@ std::map<std::string, double> otherThreadsCpuMs() {
         QFile comm(tasks.filePath(tid + QStringLiteral("/comm")));
         QFile sched(tasks.filePath(tid + QStringLiteral("/schedstat")));
         if (!comm.open(QIODevice::ReadOnly) || !sched.open(QIODevice::ReadOnly)) continue;
-        byName[comm.readAll().trimmed().toStdString()] +=
-            sched.readAll().split(' ').value(0).toDouble() / 1e6;
+        byTid[tid] = {comm.readAll().trimmed().toStdString(),
+                      sched.readAll().split(' ').value(0).toDouble() / 1e6};
     }
-    return byName;
+    return byTid;
 }
 
 struct Figure {
@@ -95,7 +95,7 @@ struct Figure {
 // Runs the event loop for `seconds` and takes the CPU time of the whole process.
 Figure measure(const std::string& state, int seconds, double limitPercent, bool reached) {
     Figure f{state, 0, 0, limitPercent, reached, {}};
-    const std::map<std::string, double> othersStart = otherThreadsCpuMs();
+    const auto othersStart = otherThreadsCpuMs();
     const double ownStart = ownCpuMs();
     const double cpuStart = processCpuMs();
     QElapsedTimer wall;
@@ -104,11 +104,11 @@ Figure measure(const std::string& state, int seconds, double limitPercent, bool 
     f.cpuMs = processCpuMs() - cpuStart;
     f.threadMs["gui"] = ownCpuMs() - ownStart;
     f.wallMs = static_cast<double>(wall.elapsed());
-    for (const auto& [name, ms] : otherThreadsCpuMs()) {
-        // A thread that ended during the time took what it took with it.
-        const auto start = othersStart.find(name);
-        const double used = ms - (start == othersStart.end() ? 0.0 : start->second);
-        if (used > 0) f.threadMs[name] = used;
+    // Threads of one name added up; a thread that ended during the time took its share with it.
+    for (const auto& [tid, thread] : otherThreadsCpuMs()) {
+        const auto start = othersStart.find(tid);
+        f.threadMs[thread.first] +=
+            thread.second - (start == othersStart.end() ? 0.0 : start->second.second);
     }
     return f;
 }

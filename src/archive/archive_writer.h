@@ -46,9 +46,9 @@ class ArchiveWriter {
         int maxWaitingPolls;  // beyond this the oldest waiting polls are dropped
         int closeWaitMs;      // how long close() lets pending work be written
         int retryMs;          // how often a failed archive is tried again
-        // How often the endings other programs left beside the archive are looked for: at most
-        // every `retryMs` while the writer works anyway, every `idleLookMs` while it idles
-        // (each look wakes the thread on its own then, and the program waits on it).
+        // How often the endings other programs left beside the archive are looked for: every
+        // `retryMs` while the writer has work, every `idleLookMs` while it has none (each look
+        // wakes an idle program, and costs it CPU, for that look alone).
         int idleLookMs;
         RecordCommitted onRecordCommitted;
         Options();

@@ -80,7 +80,7 @@ bool pending(const QString& archivePath, const QString& uid) {
 }
 
 QStringList waiting(const QString& archivePath) {
-    // Read with the system's own calls: the writer looks every few seconds for as long as the
+    // Read with the system's own calls: the writer looks again and again for as long as the
     // program runs, and a listing by name pattern builds and compiles an expression each time.
     QStringList uids;
     const QByteArray folder = QFile::encodeName(LockFolder(archivePath));
@@ -100,6 +100,7 @@ QStringList waiting(const QString& archivePath) {
             uids << QFile::decodeName(QByteArray(name.data(), qsizetype(name.size() - suffix.size())));
     }
     ::closedir(dir);
+    uids.sort();  // in the order of their names, as a listing gives them
     return uids;
 }
 

@@ -115,12 +115,14 @@ void ArchiveWriter::Shared::run() {
         const Clock::time_point now = Clock::now();
         if (!hasWork(now)) {
             if (stopping) break;
-            // Endings other programs left since are written: after work, when the last look
-            // is a retry period old; otherwise at the idle tick, the only wake-up of its own.
+            // Endings other programs left since are written: a retry period after the last
+            // look once the writer has worked since, otherwise at the idle tick (an idle
+            // program's only wake-up of its own). A period of 0 would never sleep.
+            const milliseconds idlePeriod(std::max(options.idleLookMs, 10));
             const Clock::time_point lookAt =
                 lastEndingsLook +
-                milliseconds(workedSinceLook ? std::min(options.retryMs, options.idleLookMs)
-                                             : options.idleLookMs);
+                (workedSinceLook ? std::min(milliseconds(std::max(options.retryMs, 10)), idlePeriod)
+                                 : idlePeriod);
             if (now >= lookAt) {
                 lock.unlock();
                 try {
@@ -135,7 +137,7 @@ void ArchiveWriter::Shared::run() {
                 done.notify_all();
                 continue;
             }
-            Clock::time_point until = lastEndingsLook + milliseconds(options.idleLookMs);
+            Clock::time_point until = lookAt;
             if (!polls.empty())
                 until = std::min(until, polls.front().handedAt + milliseconds(options.pollWaitMs));
             work.wait_until(lock, until);

@@ -447,15 +447,18 @@ TEST_F(ArchiveHealing, AnEndingTheArchiveRefusesIsLeftBesideItAtOnceAndGoesOnceW
     EXPECT_TRUE(test->closed);
 }
 
-TEST_F(ArchiveHealing, AnotherProgramsEndingIsTakenUpWhileTheWriterRuns) {
+TEST_F(ArchiveHealing, AnotherProgramsEndingIsTakenUpWhileTheWriterWorks) {
     ArchiveWriter::Options options;
     options.retryMs = 50;
     options.idleLookMs = 3'600'000;  // here only work brings a look
     ArchiveWriter writer(path(), {}, options);
-    writer.beginTest(Header("other"));
+    for (const char* uid : {"probe", "other"}) writer.beginTest(Header(uid));
     writer.beginTest(Header("mine", 1'796'000'100'000));
     ASSERT_TRUE(writer.flush(10000));
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the look after that work
+    // A look after work: the probe's ending is taken up, and the writer idles after it.
+    ASSERT_TRUE(TestEndings::leave(path(), "probe", {{TestState::Closed, 5}}));
+    writer.addRecord("mine", Record(1));
+    ASSERT_TRUE(WaitFor([&] { return !TestEndings::pending(path(), "probe"); }, 20000));
     // The program of "other" ended on a busy archive and left its ending beside it.
     ASSERT_TRUE(TestEndings::leave(path(), "other",
                                    {{TestState::FinishedByInstrument, 7}, {TestState::Closed, 8}}));
@@ -465,7 +468,7 @@ TEST_F(ArchiveHealing, AnotherProgramsEndingIsTakenUpWhileTheWriterRuns) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));
     EXPECT_TRUE(TestEndings::pending(path(), "other"));
     // ... but looks once it works again.
-    writer.addRecord("mine", Record(1));
+    writer.addRecord("mine", Record(2));
     auto reader = ArchiveReader::open(path(), nullptr);
     ASSERT_TRUE(WaitFor(
         [&] {
@@ -474,6 +477,20 @@ TEST_F(ArchiveHealing, AnotherProgramsEndingIsTakenUpWhileTheWriterRuns) {
         20000));
     EXPECT_EQ(reader->unfinishedTests().at(0).uid, "mine");
     EXPECT_TRUE(TestEndings::pending(path(), "elsewhere"));  // taken up before "other", kept
+}
+
+TEST_F(ArchiveHealing, AnIdleWritersOwnTickTakesUpAnotherProgramsEnding) {
+    ArchiveWriter::Options options;
+    options.retryMs = 3'600'000;
+    options.idleLookMs = 50;
+    ArchiveWriter writer(path(), {}, options);
+    writer.beginTest(Header("other"));
+    ASSERT_TRUE(writer.flush(10000));
+    ASSERT_TRUE(TestEndings::leave(path(), "other", {{TestState::Closed, 8}}));
+    auto reader = ArchiveReader::open(path(), nullptr);
+    EXPECT_TRUE(WaitFor(
+        [&] { return reader->unfinishedTests().empty() && !TestEndings::pending(path(), "other"); },
+        20000));
 }
 
 TEST_F(ArchiveHealing, OnlyWholeEndingFilesAreTakenForEndings) {
