@@ -107,8 +107,9 @@ Figure measure(const std::string& state, int seconds, double limitPercent, bool 
     // Threads of one name added up; a thread that ended during the time took its share with it.
     for (const auto& [tid, thread] : otherThreadsCpuMs()) {
         const auto start = othersStart.find(tid);
-        f.threadMs[thread.first] +=
-            thread.second - (start == othersStart.end() ? 0.0 : start->second.second);
+        const double before = start == othersStart.end() ? 0.0 : start->second.second;
+        const double used = thread.second - before;
+        if (used > 0) f.threadMs[thread.first] += used;  // not a reused id's
     }
     return f;
 }

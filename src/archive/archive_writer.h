@@ -46,9 +46,9 @@ class ArchiveWriter {
         int maxWaitingPolls;  // beyond this the oldest waiting polls are dropped
         int closeWaitMs;      // how long close() lets pending work be written
         int retryMs;          // how often a failed archive is tried again
-        // How often the endings other programs left beside the archive are looked for: every
-        // `retryMs` while the writer has work, every `idleLookMs` while it has none (each look
-        // wakes an idle program, and costs it CPU, for that look alone).
+        // How often the endings other programs left beside the archive are looked for: after a
+        // write, once the last look is `retryMs` old; without writes, every `idleLookMs` (each
+        // such look wakes an idle program, and costs it CPU, for that look alone).
         int idleLookMs;
         RecordCommitted onRecordCommitted;
         Options();

@@ -96,11 +96,13 @@ QStringList waiting(const QString& archivePath) {
             struct stat st {};
             file = ::fstatat(::dirfd(dir), entry->d_name, &st, 0) == 0 && S_ISREG(st.st_mode);
         }
-        if (file)
-            uids << QFile::decodeName(QByteArray(name.data(), qsizetype(name.size() - suffix.size())));
+        if (file) {
+            const qsizetype length = qsizetype(name.size() - suffix.size());
+            uids << QFile::decodeName(QByteArray(name.data(), length));
+        }
     }
     ::closedir(dir);
-    uids.sort();  // in the order of their names, as a listing gives them
+    uids.sort();  // by name, so that looks go in a fixed order
     return uids;
 }
 

@@ -123,7 +123,7 @@ struct ArchiveWriter::Shared {
     // before a flush waiting for this returns.
     void fail(const QString& message, bool lasting = false) {
         connection.close();
-        nextTry = writer::Clock::now() + std::chrono::milliseconds(options.retryMs);
+        nextTry = writer::Clock::now() + std::chrono::milliseconds(std::max(options.retryMs, 10));
         if (reported && !lasting) return;
         reported = true;
         tell(message + (lasting ? PermanentConsequence() : WriterConsequence()));
