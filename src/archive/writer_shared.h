@@ -38,7 +38,11 @@ struct ArchiveWriter::Shared {
           polls(size_t(std::max(options.maxWaitingPolls, 1))),
           connection(this->path, options.busyTimeoutMs),
           log(size_t(std::max(options.maxWaitingPolls, 1))),
-          endings(this->path) {}
+          endings(this->path) {
+        // A period of 0 would never sleep.
+        options.retryMs = std::max(options.retryMs, 10);
+        options.idleLookMs = std::max(options.idleLookMs, 10);
+    }
 
     QString path;
     FailureHandler onFailure;
@@ -123,7 +127,7 @@ struct ArchiveWriter::Shared {
     // before a flush waiting for this returns.
     void fail(const QString& message, bool lasting = false) {
         connection.close();
-        nextTry = writer::Clock::now() + std::chrono::milliseconds(std::max(options.retryMs, 10));
+        nextTry = writer::Clock::now() + std::chrono::milliseconds(options.retryMs);
         if (reported && !lasting) return;
         reported = true;
         tell(message + (lasting ? PermanentConsequence() : WriterConsequence()));

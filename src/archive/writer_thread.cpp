@@ -117,12 +117,11 @@ void ArchiveWriter::Shared::run() {
             if (stopping) break;
             // Endings other programs left since are written: a retry period after the last
             // look once the writer has worked since, otherwise at the idle tick (an idle
-            // program's only wake-up of its own). A period of 0 would never sleep.
-            const milliseconds idlePeriod(std::max(options.idleLookMs, 10));
+            // program's only wake-up of its own).
             const Clock::time_point lookAt =
-                lastEndingsLook +
-                (workedSinceLook ? std::min(milliseconds(std::max(options.retryMs, 10)), idlePeriod)
-                                 : idlePeriod);
+                lastEndingsLook + milliseconds(workedSinceLook
+                                                   ? std::min(options.retryMs, options.idleLookMs)
+                                                   : options.idleLookMs);
             if (now >= lookAt) {
                 lock.unlock();
                 try {
