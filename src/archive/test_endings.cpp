@@ -14,12 +14,12 @@
 namespace archive::TestEndings {
 namespace {
 
-const QString kSuffix = QStringLiteral(".ended");
+constexpr std::string_view kSuffix = ".ended";
 
 QString fileOf(const QString& archivePath, const QString& uid) {
     QString name = uid;
     name.replace(QLatin1Char('/'), QLatin1Char('_'));  // a name never leaves the folder
-    return LockFolder(archivePath) + QLatin1Char('/') + name + kSuffix;
+    return LockFolder(archivePath) + QLatin1Char('/') + name + QLatin1String(kSuffix);
 }
 
 bool writeAll(int fd, const QByteArray& bytes) {
@@ -86,10 +86,9 @@ QStringList waiting(const QString& archivePath) {
     const QByteArray folder = QFile::encodeName(LockFolder(archivePath));
     DIR* dir = ::opendir(folder.constData());
     if (dir == nullptr) return uids;
-    const std::string_view suffix(".ended");
     while (const dirent* entry = ::readdir(dir)) {
         const std::string_view name(entry->d_name);
-        if (name.size() <= suffix.size() || !name.ends_with(suffix) || name.front() == '.')
+        if (name.size() <= kSuffix.size() || !name.ends_with(kSuffix) || name.front() == '.')
             continue;
         bool file = entry->d_type == DT_REG;
         if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
@@ -97,7 +96,7 @@ QStringList waiting(const QString& archivePath) {
             file = ::fstatat(::dirfd(dir), entry->d_name, &st, 0) == 0 && S_ISREG(st.st_mode);
         }
         if (file) {
-            const qsizetype length = qsizetype(name.size() - suffix.size());
+            const qsizetype length = qsizetype(name.size() - kSuffix.size());
             uids << QFile::decodeName(QByteArray(name.data(), length));
         }
     }
